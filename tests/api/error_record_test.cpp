@@ -1,0 +1,5 @@
+#include <gtest/gtest.h>
+
+#include "qorapi.h"
+
+TEST(ErrorRecord, Placeholder) { EXPECT_EQ(QOR_GetLastErrorCode(), 0); }
