@@ -1,0 +1,34 @@
+// The lwl handle layout, shared by the writer and the API log front end.
+#pragma once
+
+#include <cstdio>
+
+#include "qor/qolog.h"
+
+struct lwl_s {
+  unsigned int level;
+  char* ident;
+  unsigned int flags;
+  FILE* file;
+  char baseName[512];
+  char fileName[512];
+  char hostIp[16];
+  char* hostName;
+  int maxSizeMb;
+  // Rotation state kept per handle, so that every log rotates on its own day.
+  int lastMday;
+  unsigned long lineCounter;
+};
+
+namespace qor::log {
+
+// Resets |handle| to the defaults of a new handle (level 7, stdout, no flags).
+void InitHandle(lwl_s* handle);
+// Releases the owned texts of |handle| (not the handle, not the stream).
+void ReleaseHandleTexts(lwl_s* handle);
+
+// Serialises the process-wide writer state, rotations and every write.
+void LockWriter();
+void UnlockWriter();
+
+}  // namespace qor::log

@@ -1,0 +1,100 @@
+// QOLog: the process-wide API log front end over one lwl handle.
+#include <sys/stat.h>
+
+#include <atomic>
+#include <clocale>
+#include <cstring>
+#include <ctime>
+
+#include "log/lwl_handle.h"
+
+namespace {
+
+// The front end's handle lives in static storage: a thread that fetched the
+// handle just before a re-initialisation still points at valid memory.
+lwl_s g_handle_storage;
+std::atomic<lwl_s*> g_handle{nullptr};
+// Level of the open log, or -1: the one comparison done before any formatting.
+std::atomic<int> g_enabled_level{-1};
+
+struct LevelMapping {
+  unsigned int level;
+  unsigned int flags;
+};
+
+LevelMapping MapConfiguredLevel(int configured) {
+  switch (configured) {
+    case 2: return {7, 0x4f};  // DEBUG
+    case 1: return {6, 0x4d};  // INFO
+    case 3: return {3, 0x4d};  // ERROR
+    default: return {2, 0x4d};  // NONE: failures at levels 0 to 2 still go out
+  }
+}
+
+}  // namespace
+
+using namespace qor::log;
+
+extern "C" {
+
+QOR_API void QOLog_Uninit(void) {
+  LockWriter();
+  g_enabled_level.store(-1, std::memory_order_release);
+  g_handle.store(nullptr, std::memory_order_release);
+  lwl_s* h = &g_handle_storage;
+  ReleaseHandleTexts(h);
+  if (h->file != nullptr && h->file != stdout && h->file != stderr) fclose(h->file);
+  InitHandle(h);
+  // A writer still holding the old pointer writes nothing at levels above 0.
+  h->level = 0;
+  h->file = nullptr;
+  UnlockWriter();
+}
+
+QOR_API int QOLog_Init(const char* path, int configuredLevel) {
+  if (path == nullptr || path[0] == '\0') return 1;
+  setlocale(LC_TIME, "");
+  QOLog_Uninit();
+
+  const size_t length = strlen(path);
+  lwl_s* h = &g_handle_storage;
+  if (length + 11 + 1 > sizeof(h->fileName)) return 1;
+
+  const time_t now = time(nullptr);
+  tm today;
+  localtime_r(&now, &today);
+  LockWriter();
+  InitHandle(h);
+  h->file = nullptr;
+  snprintf(h->fileName, sizeof(h->fileName), "%s.%04d-%02d-%02d", path, today.tm_year + 1900,
+           today.tm_mon + 1, today.tm_mday);
+  FILE* file = fopen(h->fileName, "a+");
+  if (file == nullptr) {
+    g_handle.store(h, std::memory_order_release);  // a handle without a stream
+    UnlockWriter();
+    return 1;
+  }
+  memcpy(h->baseName, path, length + 1);
+  const LevelMapping mapping = MapConfiguredLevel(configuredLevel);
+  UnlockWriter();
+  lwl_set_attributes(h, LWL_ATTR_FLAGS, mapping.flags, LWL_ATTR_STREAM, file, LWL_ATTR_LEVEL,
+                     mapping.level, 0);
+  h->lastMday = today.tm_mday;
+  chmod(h->fileName, 0644);
+  g_handle.store(h, std::memory_order_release);
+  g_enabled_level.store(static_cast<int>(mapping.level), std::memory_order_release);
+  return 0;
+}
+
+QOR_API int QOLog_IsEnable(int level) {
+  return level >= 0 && level <= g_enabled_level.load(std::memory_order_acquire) ? 1 : 0;
+}
+
+QOR_API lwl_t* QOLog_GetHandle(void) { return g_handle.load(std::memory_order_acquire); }
+
+QOR_API const char* QOLog_GetPath(void) {
+  lwl_s* h = g_handle.load(std::memory_order_acquire);
+  return h != nullptr ? h->fileName : "";
+}
+
+}  // extern "C"
