@@ -1,0 +1,237 @@
+// AES with the processor's AES instructions. Round keys arrive in the
+// big-endian word layout of the table code and are byte-swapped on load, so
+// both paths share one key schedule. Independent blocks (ECB, CBC and CFB
+// decryption) are processed eight at a time to hide the instruction latency.
+#include <cstring>
+
+#include "primitives/aes/aes_internal.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+
+#define QOR_AESNI __attribute__((target("aes,sse4.1,ssse3")))
+
+namespace qor::aes {
+namespace {
+
+QOR_AESNI inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+QOR_AESNI inline void Store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+template <int Nr>
+struct Keys {
+  __m128i k[Nr + 1];
+  QOR_AESNI explicit Keys(const uint32_t* rk) {
+    const __m128i swap = _mm_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3);
+    for (int i = 0; i <= Nr; ++i)
+      k[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rk + 4 * i)), swap);
+  }
+};
+
+template <int Nr>
+QOR_AESNI inline __m128i EncryptOne(const Keys<Nr>& ks, __m128i x) {
+  x = _mm_xor_si128(x, ks.k[0]);
+  for (int r = 1; r < Nr; ++r) x = _mm_aesenc_si128(x, ks.k[r]);
+  return _mm_aesenclast_si128(x, ks.k[Nr]);
+}
+
+template <int Nr>
+QOR_AESNI inline __m128i DecryptOne(const Keys<Nr>& ks, __m128i x) {
+  x = _mm_xor_si128(x, ks.k[0]);
+  for (int r = 1; r < Nr; ++r) x = _mm_aesdec_si128(x, ks.k[r]);
+  return _mm_aesdeclast_si128(x, ks.k[Nr]);
+}
+
+// Eight independent blocks through the forward or inverse cipher.
+template <int Nr, bool Decrypt>
+QOR_AESNI inline void Crypt8(const Keys<Nr>& ks, __m128i* x) {
+  for (int j = 0; j < 8; ++j) x[j] = _mm_xor_si128(x[j], ks.k[0]);
+  for (int r = 1; r < Nr; ++r) {
+    const __m128i k = ks.k[r];
+    for (int j = 0; j < 8; ++j) x[j] = Decrypt ? _mm_aesdec_si128(x[j], k) : _mm_aesenc_si128(x[j], k);
+  }
+  const __m128i k = ks.k[Nr];
+  for (int j = 0; j < 8; ++j) x[j] = Decrypt ? _mm_aesdeclast_si128(x[j], k) : _mm_aesenclast_si128(x[j], k);
+}
+
+template <int Nr>
+QOR_AESNI void EncryptBlockT(const uint32_t* rk, const uint8_t* in, uint8_t* out) {
+  const Keys<Nr> ks(rk);
+  Store(out, EncryptOne(ks, Load(in)));
+}
+
+template <int Nr>
+QOR_AESNI void DecryptBlockT(const uint32_t* rk, const uint8_t* in, uint8_t* out) {
+  const Keys<Nr> ks(rk);
+  Store(out, DecryptOne(ks, Load(in)));
+}
+
+template <int Nr, bool Decrypt>
+QOR_AESNI void EcbT(const uint32_t* rk, const uint8_t* in, uint8_t* out, size_t blocks) {
+  const Keys<Nr> ks(rk);
+  for (; blocks >= 8; blocks -= 8, in += 128, out += 128) {
+    __m128i x[8];
+    for (int j = 0; j < 8; ++j) x[j] = Load(in + 16 * j);
+    Crypt8<Nr, Decrypt>(ks, x);
+    for (int j = 0; j < 8; ++j) Store(out + 16 * j, x[j]);
+  }
+  for (; blocks > 0; --blocks, in += 16, out += 16)
+    Store(out, Decrypt ? DecryptOne(ks, Load(in)) : EncryptOne(ks, Load(in)));
+}
+
+// CBC encryption is one long dependency chain. The last AddRoundKey of block i
+// is merged with the first one of block i+1 (both are plain XORs), so each
+// block costs exactly Nr AES instructions on the chain.
+template <int Nr>
+QOR_AESNI void CbcEncryptT(const uint32_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
+  if (blocks == 0) return;
+  const Keys<Nr> ks(rk);
+  const __m128i k0 = ks.k[0];
+  const __m128i kl = ks.k[Nr];
+  __m128i x = _mm_xor_si128(_mm_xor_si128(Load(iv), Load(in)), k0);
+  for (size_t i = 0; i + 1 < blocks; ++i) {
+    const __m128i next = _mm_xor_si128(Load(in + 16 * (i + 1)), k0);
+    for (int r = 1; r < Nr; ++r) x = _mm_aesenc_si128(x, ks.k[r]);
+    x = _mm_aesenclast_si128(x, _mm_xor_si128(kl, next));
+    Store(out + 16 * i, _mm_xor_si128(x, next));
+  }
+  for (int r = 1; r < Nr; ++r) x = _mm_aesenc_si128(x, ks.k[r]);
+  x = _mm_aesenclast_si128(x, kl);
+  Store(out + 16 * (blocks - 1), x);
+  Store(iv, x);
+}
+
+template <int Nr>
+QOR_AESNI void CbcDecryptT(const uint32_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
+  const Keys<Nr> ks(rk);
+  __m128i prev = Load(iv);
+  for (; blocks >= 8; blocks -= 8, in += 128, out += 128) {
+    __m128i c[8], x[8];
+    for (int j = 0; j < 8; ++j) x[j] = c[j] = Load(in + 16 * j);
+    Crypt8<Nr, true>(ks, x);
+    Store(out, _mm_xor_si128(x[0], prev));
+    for (int j = 1; j < 8; ++j) Store(out + 16 * j, _mm_xor_si128(x[j], c[j - 1]));
+    prev = c[7];
+  }
+  for (; blocks > 0; --blocks, in += 16, out += 16) {
+    const __m128i c = Load(in);
+    Store(out, _mm_xor_si128(DecryptOne(ks, c), prev));
+    prev = c;
+  }
+  Store(iv, prev);
+}
+
+template <int Nr>
+QOR_AESNI void OfbT(const uint32_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
+  const Keys<Nr> ks(rk);
+  __m128i s = Load(iv);
+  for (size_t i = 0; i < blocks; ++i) {
+    s = EncryptOne(ks, s);
+    Store(out + 16 * i, _mm_xor_si128(Load(in + 16 * i), s));
+  }
+  Store(iv, s);
+}
+
+template <int Nr>
+QOR_AESNI void CfbEncryptT(const uint32_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
+  const Keys<Nr> ks(rk);
+  __m128i c = Load(iv);
+  for (size_t i = 0; i < blocks; ++i) {
+    c = _mm_xor_si128(EncryptOne(ks, c), Load(in + 16 * i));
+    Store(out + 16 * i, c);
+  }
+  Store(iv, c);
+}
+
+template <int Nr>
+QOR_AESNI void CfbDecryptT(const uint32_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
+  const Keys<Nr> ks(rk);
+  __m128i prev = Load(iv);
+  for (; blocks >= 8; blocks -= 8, in += 128, out += 128) {
+    __m128i c[8], x[8];
+    x[0] = prev;
+    for (int j = 0; j < 8; ++j) c[j] = Load(in + 16 * j);
+    for (int j = 1; j < 8; ++j) x[j] = c[j - 1];
+    Crypt8<Nr, false>(ks, x);
+    for (int j = 0; j < 8; ++j) Store(out + 16 * j, _mm_xor_si128(x[j], c[j]));
+    prev = c[7];
+  }
+  for (; blocks > 0; --blocks, in += 16, out += 16) {
+    const __m128i c = Load(in);
+    Store(out, _mm_xor_si128(EncryptOne(ks, prev), c));
+    prev = c;
+  }
+  Store(iv, prev);
+}
+
+// Round counts other than 10 and 12 can only be 14: schedules are validated
+// before they reach this file.
+#define QOR_BY_ROUNDS(fn, ...)          \
+  switch (rounds) {                     \
+    case 10: return fn<10>(__VA_ARGS__); \
+    case 12: return fn<12>(__VA_ARGS__); \
+    default: return fn<14>(__VA_ARGS__); \
+  }
+
+void NiEncryptBlock(const uint32_t* rk, int rounds, const uint8_t in[16], uint8_t out[16]) {
+  QOR_BY_ROUNDS(EncryptBlockT, rk, in, out)
+}
+void NiDecryptBlock(const uint32_t* rk, int rounds, const uint8_t in[16], uint8_t out[16]) {
+  QOR_BY_ROUNDS(DecryptBlockT, rk, in, out)
+}
+
+template <int Nr>
+void EcbEncryptT(const uint32_t* rk, const uint8_t* in, uint8_t* out, size_t blocks) {
+  EcbT<Nr, false>(rk, in, out, blocks);
+}
+template <int Nr>
+void EcbDecryptT(const uint32_t* rk, const uint8_t* in, uint8_t* out, size_t blocks) {
+  EcbT<Nr, true>(rk, in, out, blocks);
+}
+
+void NiEcbEncrypt(const uint32_t* rk, int rounds, const uint8_t* in, uint8_t* out, size_t blocks) {
+  QOR_BY_ROUNDS(EcbEncryptT, rk, in, out, blocks)
+}
+void NiEcbDecrypt(const uint32_t* rk, int rounds, const uint8_t* in, uint8_t* out, size_t blocks) {
+  QOR_BY_ROUNDS(EcbDecryptT, rk, in, out, blocks)
+}
+void NiCbcEncrypt(const uint32_t* rk, int rounds, uint8_t iv[16], const uint8_t* in, uint8_t* out, size_t blocks) {
+  QOR_BY_ROUNDS(CbcEncryptT, rk, iv, in, out, blocks)
+}
+void NiCbcDecrypt(const uint32_t* rk, int rounds, uint8_t iv[16], const uint8_t* in, uint8_t* out, size_t blocks) {
+  QOR_BY_ROUNDS(CbcDecryptT, rk, iv, in, out, blocks)
+}
+void NiOfb(const uint32_t* rk, int rounds, uint8_t iv[16], const uint8_t* in, uint8_t* out, size_t blocks) {
+  QOR_BY_ROUNDS(OfbT, rk, iv, in, out, blocks)
+}
+void NiCfbEncrypt(const uint32_t* rk, int rounds, uint8_t iv[16], const uint8_t* in, uint8_t* out, size_t blocks) {
+  QOR_BY_ROUNDS(CfbEncryptT, rk, iv, in, out, blocks)
+}
+void NiCfbDecrypt(const uint32_t* rk, int rounds, uint8_t iv[16], const uint8_t* in, uint8_t* out, size_t blocks) {
+  QOR_BY_ROUNDS(CfbDecryptT, rk, iv, in, out, blocks)
+}
+
+#undef QOR_BY_ROUNDS
+
+constexpr Impl kAesNi = {
+    "aesni",      NiEncryptBlock, NiDecryptBlock, NiEcbEncrypt, NiEcbDecrypt,
+    NiCbcEncrypt, NiCbcDecrypt,   NiOfb,          NiCfbEncrypt, NiCfbDecrypt,
+};
+
+}  // namespace
+
+const Impl* HardwareImpl() {
+  __builtin_cpu_init();
+  const bool usable = __builtin_cpu_supports("aes") && __builtin_cpu_supports("ssse3") &&
+                      __builtin_cpu_supports("sse4.1");
+  return usable ? &kAesNi : nullptr;
+}
+
+}  // namespace qor::aes
+
+#else
+
+namespace qor::aes {
+const Impl* HardwareImpl() { return nullptr; }
+}  // namespace qor::aes
+
+#endif
