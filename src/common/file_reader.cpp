@@ -1,0 +1,117 @@
+// Opening files and reading them line by line or whole.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "log/log.h"
+#include "qor/qoutil.h"
+
+namespace {
+
+constexpr char kLogUnit[] = "source/Common/FileStreamReader";
+constexpr int kLineCapacity = 1024;
+
+using File = std::unique_ptr<FILE, int (*)(FILE*)>;
+
+const char* ErrorText(int error, char* buffer, size_t size) {
+  // GNU strerror_r may return a static text instead of filling |buffer|.
+  return strerror_r(error, buffer, size);
+}
+
+File OpenForLines(const char* path) {
+  File file(path != nullptr ? std::fopen(path, "r") : nullptr, &std::fclose);
+  if (!file) {
+    QOR_LOG(2, "file open failed [file:%s, len:%d]\n", path != nullptr ? path : "NULL",
+            path != nullptr ? static_cast<int>(std::strlen(path)) : 0);
+  }
+  return file;
+}
+
+}  // namespace
+
+extern "C" {
+
+QOR_API FILE* FileStream_Open(const char* path, const char* mode) {
+  if (path == nullptr) {
+    QOR_LOG(2, "Invalid FileName [Null Pointer]\n");
+    return nullptr;
+  }
+  if (mode == nullptr) mode = "r";
+  FILE* file = std::fopen(path, mode);
+  if (file == nullptr) {
+    const int error = errno;
+    char text[256];
+    QOR_LOG(7, "file open error [open mode:%s]\n\tcause : [%d]%s [filename:%s]\n", mode, error,
+            ErrorText(error, text, sizeof(text)), path);
+  }
+  return file;
+}
+
+QOR_API int FileStreamReader_ReadLineEx(const char* path, FileStreamLineCallbackEx callback,
+                                        void* userData, const char* key) {
+  if (callback == nullptr) {
+    QOR_LOG(2, "CallBack Function ptr is null\n");
+    return -1;
+  }
+  File file = OpenForLines(path);
+  if (!file) return -1;
+  char line[kLineCapacity];
+  while (std::fgets(line, sizeof(line), file.get()) != nullptr) {
+    if (char* cr = std::strstr(line, "\r\n"); cr != nullptr) {
+      cr[0] = '\n';
+      cr[1] = '\0';
+    }
+    callback(userData, kLineCapacity, line, key);
+  }
+  return 0;
+}
+
+QOR_API int FileStreamReader_ReadLine(const char* path, FileStreamLineCallback callback,
+                                      void* context) {
+  if (callback == nullptr) {
+    QOR_LOG(2, "CallBack Function ptr is null\n");
+    return -1;
+  }
+  File file = OpenForLines(path);
+  if (!file) return -1;
+  char line[kLineCapacity];
+  while (std::fgets(line, sizeof(line), file.get()) != nullptr) callback(context, line);
+  return 0;
+}
+
+QOR_API int FileStreamReader_Read(const char* path, const char* mode, unsigned char** data,
+                                  size_t* length) {
+  if (data == nullptr || length == nullptr) {
+    QOR_LOG(2, "pOutData is NULL\n");
+    return -1;
+  }
+  File file(path != nullptr ? std::fopen(path, mode != nullptr ? mode : "rb") : nullptr,
+            &std::fclose);
+  struct stat st {};
+  if (!file || fstat(fileno(file.get()), &st) != 0) {
+    QOR_LOG(2, "file Open Failed [file:%s, len:%d]\n", path != nullptr ? path : "NULL",
+            path != nullptr ? static_cast<int>(std::strlen(path)) : 0);
+    return -1;
+  }
+  const size_t size = static_cast<size_t>(st.st_size);
+  // One spare byte keeps an empty file's buffer a real allocation.
+  auto* buffer = static_cast<unsigned char*>(std::malloc(size + 1));
+  if (buffer == nullptr) {
+    QOR_LOG(2, "Memory Allocation failed.[%s file read]\n", path);
+    return -1;
+  }
+  if (std::fread(buffer, 1, size, file.get()) != size) {
+    QOR_LOG(2, "Reading error.[%s file read]\n", path);
+    std::free(buffer);
+    return -1;
+  }
+  *data = buffer;
+  *length = size;
+  return 0;
+}
+
+}  // extern "C"

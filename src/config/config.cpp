@@ -1,0 +1,142 @@
+// The configuration object: creation, defaults, the library's directory and
+// release.
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "config/config_internal.h"
+#include "log/log.h"
+#include "qor/config.h"
+#include "qor/qostring.h"
+#include "qor/qoutil.h"
+
+namespace {
+
+constexpr char kLogUnit[] = "source/Config/QORApiConf";
+constexpr char kLoopback[] = "127.0.0.1";
+constexpr uint16_t kFirstPort = 9909;
+constexpr uint16_t kSecondPort = 9911;
+
+struct ModuleDirOverrideState {
+  std::mutex lock;
+  std::optional<std::string> dir;
+};
+
+ModuleDirOverrideState& OverrideState() {
+  static ModuleDirOverrideState state;
+  return state;
+}
+
+void SetAgentDefaults(QORApiData* data) {
+  x_strcpy(data->firstAgentIp, sizeof(data->firstAgentIp), kLoopback);
+  x_strcpy(data->secondAgentIp, sizeof(data->secondAgentIp), kLoopback);
+  data->firstPort = kFirstPort;
+  data->secondPort = kSecondPort;
+  data->cryptoMode = 0;
+}
+
+}  // namespace
+
+namespace qor::config {
+
+void SetModuleDirOverrideForTesting(std::optional<std::string> dir) {
+  ModuleDirOverrideState& state = OverrideState();
+  std::lock_guard guard(state.lock);
+  state.dir = std::move(dir);
+}
+
+std::optional<std::string> ModuleDirOverride() {
+  ModuleDirOverrideState& state = OverrideState();
+  std::lock_guard guard(state.lock);
+  return state.dir;
+}
+
+}  // namespace qor::config
+
+extern "C" {
+
+const char* const CryptoMode[6] = {"CBC", "ECB", "CTR", "OFB", "CFB", "BYPASS"};
+const char* const PolicyInitFrom[4] = {"Nothing", "First Agent", "Second Agent",
+                                       "Emergency File"};
+QORApiConf* apiObject = nullptr;
+
+QOR_API int QORApiConf_Create(void) {
+  auto* object = static_cast<QORApiConf*>(x_calloc(1, sizeof(QORApiConf)));
+  auto* data = static_cast<QORApiData*>(x_calloc(1, sizeof(QORApiData)));
+  if (object == nullptr || data == nullptr) {
+    std::free(object);
+    std::free(data);
+    return QOR_CONF_CREATE_ERROR;
+  }
+  data->firstPort = kFirstPort;
+  data->secondPort = kSecondPort;
+  data->logLevel = QOR_CONF_LOG_INFO;
+  data->useLog = 1;
+  if (GetIP(data->deviceIp, sizeof(data->deviceIp)) != 0) data->deviceIp[0] = '\0';
+  object->data = data;
+  object->created = 1;
+  apiObject = object;
+  return 0;
+}
+
+QOR_API int QORApi_SetCurrentPath(QORApiData* configData) {
+  if (configData == nullptr) return 1;
+  char dir[PATH_MAX];
+  if (std::optional<std::string> forced = qor::config::ModuleDirOverride()) {
+    if (forced->empty() || forced->size() >= sizeof(dir)) return 1;
+    std::memcpy(dir, forced->c_str(), forced->size() + 1);
+  } else if (QOUtil_GetModulePathNameOnly(reinterpret_cast<const void*>(&QORApi_SetCurrentPath),
+                                          dir, sizeof(dir)) != 0) {
+    return 1;
+  }
+  if (x_strcpy(configData->moduleDir, sizeof(configData->moduleDir), dir) == nullptr) return 1;
+  configData->moduleDirKnown = 1;
+  return 0;
+}
+
+QOR_API void API_Destroy(QORApiConf* object) {
+  if (object == nullptr) return;
+  if (apiObject == object) apiObject = nullptr;
+  std::free(object->data);
+  std::free(object);
+}
+
+QOR_API QORApiConf* QORGet_DefaultInfo(void) {
+  const int rc = QORApiConf_Create();
+  if (rc != 0) {
+    QOR_LOG(2, "Cannot Create Memory Array(E-code %d)\n", rc);
+    return nullptr;
+  }
+  QORApiConf* object = apiObject;
+  QORApiData* data = object->data;
+  if (const char* home = std::getenv("HOME"); home != nullptr) {
+    x_strcpy(data->home, sizeof(data->home), home);
+  }
+  SetAgentDefaults(data);
+  data->logLevel = QOR_CONF_LOG_INFO;
+  QORApi_SetCurrentPath(data);  // only for the reports; failure is not an error here
+  return object;
+}
+
+QOR_API QORApiConf* QORGet_AgentLessInfo(void) {
+  const int rc = QORApiConf_Create();
+  if (rc != 0) {
+    QOR_LOG(2, "Cannot Create Memory Array(E-code %d)\n", rc);
+    return nullptr;
+  }
+  QORApiConf* object = apiObject;
+  QORApiData* data = object->data;
+  if (QORApi_SetCurrentPath(data) != 0) {
+    API_Destroy(object);
+    return nullptr;
+  }
+  x_strcpy(data->home, sizeof(data->home), data->moduleDir);
+  x_strcpy(data->logDir, sizeof(data->logDir), data->moduleDir);
+  SetAgentDefaults(data);
+  data->useLogDir = 1;
+  data->logLevel = QOR_CONF_LOG_DEBUG;
+  return object;
+}
+
+}  // extern "C"
