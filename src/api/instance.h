@@ -1,0 +1,76 @@
+// The single library instance: current key set, configuration, last error,
+// key-update watch, and the flags that coordinate initialising threads.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "qorapi.h"
+
+struct KeyMgr;
+struct KeyInfo;
+struct QORApiConf;
+struct QORApiData;
+
+struct InstanceData {
+  KeyMgr* keyMgr;
+  KeyMgr* pendingKeyMgr;
+  std::atomic<int32_t> initialised;
+  std::atomic<int32_t> updateReady;
+  std::atomic<int32_t> configReady;
+  std::atomic<int32_t> clearing;
+  std::atomic<int32_t> userSet;
+  std::atomic<int32_t> logState;
+  ErrorInfo lastError;
+  std::atomic<const uint64_t*> updateStamp;
+  std::atomic<uint64_t> cachedStamp;
+  QORApiConf* config;
+};
+
+extern InstanceData gData;
+extern pthread_rwlock_t API_rwlock;
+extern std::atomic<int32_t> giInitMode;
+extern std::atomic<int32_t> giCall;
+extern std::atomic<int32_t> giCallEnv;
+extern std::atomic<int32_t> giCallAdd;
+extern std::atomic<int32_t> Filter_level;
+
+// Initialises the instance when needed: 0 initialised, else -1 or 7011.
+int QOR_GetInstanceAuto();
+// Policy lookup handed to the crypto service: 0 found, 1 not found.
+int FindKeyInfo(DataBuffer* keyName, KeyInfo** out);
+// Refresh of the key set after a lookup miss: 0 initialised afterwards, else -1.
+int QOR_GetUpdate(const char* address, uint16_t port);
+// Fetches one missing key version: 0 ok, 1 failed or nothing loaded, -1 busy.
+int QOR_AddKey(int nameLength, const char* name, int version);
+int AddSpecficKey(const char* address, uint16_t port, int nameLength, const char* name,
+                  int version);
+// Downloads and swaps in a new key set: 0 swapped, 1 or -1 failed.
+int Update_KeyMgr();
+// Maps the update-stamp file: 0 mapped, 1 failed (stamp then never changes).
+int updateDateInit(QORApiData* configData);
+// 0 use the existing configuration, 1 build it, -1 give up.
+int checkConfInitialize();
+// Opens the API log: 0 configured place, 1 "/tmp", 2 nowhere.
+int LogInit(QORApiData* configData);
+
+namespace qor::api {
+
+// The per-call prologue of every entry point: initialise or swap as needed,
+// wait out a pending swap or clear, then hold the instance read lock until
+// the guard goes out of scope.
+class CallGuard {
+ public:
+  CallGuard();
+  ~CallGuard();
+  CallGuard(const CallGuard&) = delete;
+  CallGuard& operator=(const CallGuard&) = delete;
+  bool ok() const { return locked_; }
+
+ private:
+  bool locked_ = false;
+};
+
+}  // namespace qor::api

@@ -1,0 +1,237 @@
+// The library instance in a real process each: real environment, real home
+// directory with its stamp file and logs, real threads.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+#include "api/instance.h"
+#include "qor/config.h"
+#include "qor/qolog.h"
+#include "support/test_support.h"
+
+namespace {
+
+using qor::test::ReadFile;
+using qor::test::RunInChild;
+using qor::test::TempDir;
+using qor::test::WriteFile;
+
+std::string Today() {
+  const time_t now = time(nullptr);
+  tm local;
+  localtime_r(&now, &local);
+  char text[16];
+  strftime(text, sizeof(text), "%Y-%m-%d", &local);
+  return text;
+}
+
+void WriteStamp(const std::string& path, uint64_t value, size_t size = 8) {
+  // In place, as the agent does: the mapping follows the same file.
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(pwrite(fd, &value, size, 0), static_cast<ssize_t>(size));
+  close(fd);
+}
+
+// A home directory with logs and an update stamp, configured through the
+// environment with the bypass switch on (no agent is needed to initialise).
+class InstanceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(home_ / "logs");
+    std::filesystem::create_directories(home_ / "conf");
+    WriteStamp(Stamp(), 1);
+  }
+
+  std::string Stamp() const { return home_ / "conf/.qorupdate.dat"; }
+
+  void UseEnvironment(bool bypass = true) const {
+    setenv("QOR_HOME", home_.path().c_str(), 1);
+    setenv("QOR_LOG_LEVEL", "DEBUG", 1);
+    if (bypass) setenv("QOR_BYPASS", "true", 1);
+    else unsetenv("QOR_BYPASS");
+  }
+
+  TempDir home_;
+};
+
+TEST_F(InstanceTest, FirstCallInitialisesAndClearKeysResets) {
+  EXPECT_EQ(RunInChild([&]() -> std::string {
+    UseEnvironment();
+    CHILD_CHECK(QOR_IsInit() == 1);
+    {
+      qor::api::CallGuard guard;
+      CHILD_CHECK(guard.ok());
+    }
+    CHILD_CHECK(QOR_IsInit() == 0);
+    CHILD_CHECK(gData.logState == 0);
+    CHILD_CHECK(std::string(QOR_InitResult()).rfind("Result: SUCCESS, Date: ", 0) == 0);
+    char** names = nullptr;
+    CHILD_CHECK(QOR_loadKeyName(&names) == 0);  // bypass: no key set
+    CHILD_CHECK(QOR_ClearKeys() == 0);
+    CHILD_CHECK(QOR_IsInit() == 1);
+    CHILD_CHECK(std::string(QOR_InitResult()).rfind("Result: FAIL, Date: ", 0) == 0);
+    const std::string log = ReadFile(home_ / ("logs/qor_api.log." + Today()));
+    CHILD_CHECK(log.find("INFO : QOR_GetInstanceAuto >> Key Init SUCCESS\n") != std::string::npos);
+    CHILD_CHECK(log.find("- 2.0.26.7") != std::string::npos);
+    return "";
+  }), "");
+}
+
+TEST_F(InstanceTest, WithoutAgentTheCallFailsAndTheNextOneRetries) {
+  EXPECT_EQ(RunInChild([&]() -> std::string {
+    UseEnvironment(false);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      qor::api::CallGuard guard;
+      CHILD_CHECK(!guard.ok());
+      CHILD_CHECK(QOR_IsInit() == 1);
+      CHILD_CHECK(QOR_GetLastErrorCode() != 0);
+    }
+    CHILD_CHECK(std::string(QOR_InitResult()).rfind("Result: FAIL, Date: ", 0) == 0);
+    const std::string log = ReadFile(home_ / ("logs/qor_api.log." + Today()));
+    CHILD_CHECK(log.find("Key Init FAIL") != std::string::npos);
+    return "";
+  }), "");
+}
+
+TEST_F(InstanceTest, ConfigurationFailureGives7011) {
+  EXPECT_EQ(RunInChild([&]() -> std::string {
+    unsetenv("QOR_HOME");
+    Filter_level = 2;  // file mode; no properties file beside the module
+    CHILD_CHECK(QOR_GetInstanceAuto() == 7011);
+    CHILD_CHECK(QOR_GetLastErrorCode() == 7100);
+    CHILD_CHECK(std::string(QOR_GetLastErrorMsg()) == "Cannot access the Config file. Please check.");
+    CHILD_CHECK(QOR_ReconnectFile() == 7011);
+    return "";
+  }), "");
+}
+
+TEST_F(InstanceTest, ReconnectFileBuildsTheConfigurationOnce) {
+  EXPECT_EQ(RunInChild([&]() -> std::string {
+    UseEnvironment();
+    CHILD_CHECK(QOR_ReconnectFile() == 1);
+    CHILD_CHECK(gData.configReady == 1);
+    CHILD_CHECK(QOR_ReconnectFile() == 0);
+    CHILD_CHECK(QOR_IsInit() == 1);  // the key set is not loaded by it
+    return "";
+  }), "");
+}
+
+struct StampCase {
+  const char* name;
+  int size;  // -1: no stamp file
+  const char* message;
+};
+
+TEST_F(InstanceTest, UnusableStampFileStillInitialises) {
+  const StampCase cases[] = {
+      {"missing", -1, "Failed open ["},
+      {"seven bytes", 7, "updateDate.dat file size is less than 8Byte"},
+  };
+  for (const StampCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(Stamp());
+    if (c.size >= 0) WriteStamp(Stamp(), 0x0102030405060708ull, c.size);
+    EXPECT_EQ(RunInChild([&]() -> std::string {
+      UseEnvironment();
+      CHILD_CHECK(QOR_GetInstanceAuto() == 0);
+      CHILD_CHECK(QOR_GetLastErrorCode() == 2000);
+      CHILD_CHECK(std::string(QOR_GetLastErrorMsg()).rfind(c.message, 0) == 0);
+      CHILD_CHECK(gData.updateStamp.load() != nullptr);
+      // The default stamp never changes, so no call ever swaps.
+      WriteStamp(Stamp(), 99);
+      qor::api::CallGuard guard;
+      CHILD_CHECK(guard.ok());
+      return "";
+    }), "");
+  }
+}
+
+TEST_F(InstanceTest, StampChangeSwapsBeforeTheCallAndIsNotRetried) {
+  EXPECT_EQ(RunInChild([&]() -> std::string {
+    UseEnvironment();
+    CHILD_CHECK(QOR_GetInstanceAuto() == 0);
+    CHILD_CHECK(gData.cachedStamp.load() == 1);
+    // A stamp written before initialisation did not count; a later change,
+    // up or down, makes the next call update first. Without an agent the
+    // update fails that call, and the same stamp is not tried again.
+    for (uint64_t stamp : {5ull, 2ull}) {
+      WriteStamp(Stamp(), stamp);
+      {
+        qor::api::CallGuard guard;
+        CHILD_CHECK(!guard.ok());
+      }
+      CHILD_CHECK(gData.cachedStamp.load() == stamp);
+      qor::api::CallGuard guard;
+      CHILD_CHECK(guard.ok());
+    }
+    return "";
+  }), "");
+}
+
+TEST_F(InstanceTest, UnwritableLogDirectoryFallsBackToTmp) {
+  std::filesystem::remove_all(home_ / "logs");
+  EXPECT_EQ(RunInChild([&]() -> std::string {
+    UseEnvironment();
+    Filter_level = 3;
+    CHILD_CHECK(QOR_GetInstanceAuto() == 0);
+    CHILD_CHECK(gData.logState == 1);
+    CHILD_CHECK(std::string(QOLog_GetPath()) == "/tmp/qor_ude.log." + Today());
+    return "";
+  }), "");
+}
+
+TEST_F(InstanceTest, LogSwitchedOffByConfiguration) {
+  EXPECT_EQ(RunInChild([&]() -> std::string {
+    UseEnvironment();
+    setenv("QOR_USE_LOG", "FALSE", 1);
+    CHILD_CHECK(QOR_GetInstanceAuto() == 0);
+    CHILD_CHECK(gData.logState == 3);
+    CHILD_CHECK(QOLog_GetHandle() == nullptr);
+    return "";
+  }), "");
+}
+
+TEST_F(InstanceTest, FailedSelfTestLeavesTheInstanceUninitialised) {
+  EXPECT_EQ(RunInChild([&]() -> std::string {
+    UseEnvironment();
+    CHILD_CHECK(QOR_Init() == 1);
+    CHILD_CHECK(QOR_IsInit() == 1);
+    CHILD_CHECK(QOR_GetLastErrorCode() == 1);
+    CHILD_CHECK(std::string(QOR_GetLastErrorMsg()) == "Crypto module verification failed.");
+    return "";
+  }), "");
+}
+
+TEST_F(InstanceTest, ConcurrentFirstCallsInitialiseOnce) {
+  EXPECT_EQ(RunInChild([&]() -> std::string {
+    UseEnvironment();
+    std::atomic<int> ok{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i) {
+      threads.emplace_back([&] {
+        qor::api::CallGuard guard;
+        if (guard.ok()) ++ok;
+      });
+    }
+    for (auto& t : threads) t.join();
+    CHILD_CHECK(ok == 8);
+    CHILD_CHECK(giInitMode == 3);
+    const std::string log = ReadFile(home_ / ("logs/qor_api.log." + Today()));
+    size_t count = 0;
+    for (size_t at = log.find("Key Init"); at != std::string::npos; at = log.find("Key Init", at + 1)) {
+      ++count;
+    }
+    CHILD_CHECK(count == 1);
+    return "";
+  }), "");
+}
+
+}  // namespace
