@@ -1,0 +1,64 @@
+// Chooses, once per process, which compression variant the SHA family runs.
+#include <atomic>
+
+#include "primitives/sha/sha_internal.h"
+
+namespace qor::sha {
+namespace {
+
+// Constant-initialised; only the tests ever set it.
+constinit std::atomic<bool> g_forcePortable{false};
+
+bool UseShaNi() {
+  static const bool has = CpuHasShaNi();
+  return has && !g_forcePortable.load(std::memory_order_relaxed);
+}
+
+bool UseBmi2() {
+  static const bool has = CpuHasBmi2();
+  return has && !g_forcePortable.load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
+bool CpuHasShaNi() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") &&
+         __builtin_cpu_supports("ssse3");
+}
+
+bool CpuHasBmi2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("bmi2");
+}
+
+void ForcePortable(bool on) { g_forcePortable.store(on, std::memory_order_relaxed); }
+
+const char* Sha256Implementation() { return UseShaNi() ? "sha-ni" : "portable"; }
+const char* Sha512Implementation() { return UseBmi2() ? "bmi2" : "portable"; }
+
+void Sha1Blocks(uint32_t state[5], const uint8_t* data, size_t blocks) {
+  if (UseShaNi()) {
+    Sha1BlocksShaNi(state, data, blocks);
+  } else {
+    Sha1BlocksPortable(state, data, blocks);
+  }
+}
+
+void Sha256Blocks(uint32_t state[8], const uint8_t* data, size_t blocks) {
+  if (UseShaNi()) {
+    Sha256BlocksShaNi(state, data, blocks);
+  } else {
+    Sha256BlocksPortable(state, data, blocks);
+  }
+}
+
+void Sha512Blocks(uint64_t state[8], const uint8_t* data, size_t blocks) {
+  if (UseBmi2()) {
+    Sha512BlocksBmi2(state, data, blocks);
+  } else {
+    Sha512BlocksPortable(state, data, blocks);
+  }
+}
+
+}  // namespace qor::sha
