@@ -1,0 +1,54 @@
+// The shared library exports its C interface and nothing else.
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+class SharedLibrary : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    handle_ = dlopen(QOR_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle_, nullptr) << dlerror();
+  }
+  void TearDown() override {
+    if (handle_ != nullptr) dlclose(handle_);
+  }
+  void* handle_ = nullptr;
+};
+
+TEST_F(SharedLibrary, ExportsTheCInterface) {
+  const char* names[] = {
+      "QOR_Init",         "QOR_IsInit",          "QOR_InitResult",    "QOR_ClearKeys",
+      "QOR_loadKeyName",  "QOR_ReconnectFile",   "sync_env",          "QOR_GetLastErrorCode",
+      "QOR_GetLastErrorMsg", "QOR_GetLastErrorMsgEx", "QOR_ERR_Set",  "QOR_Base64Encode",
+      "QOR_Base64Decod",  "Hashtable_Create",    "x_strcpy",          "QOString_Trim",
+      "QOUtil_Copy",      "FileStreamReader_ReadLineEx", "QORGet_Info", "API_Destroy",
+      "lwl_write_log",    "QOLog_Init",          "make_unique",
+  };
+  for (const char* name : names) EXPECT_NE(dlsym(handle_, name), nullptr) << name;
+}
+
+TEST_F(SharedLibrary, KeepsInternalsHidden) {
+  const char* names[] = {"QOR_GetInstanceAuto", "FindKeyInfo",  "Update_KeyMgr",
+                         "updateDateInit",      "LogInit",      "checkConfInitialize",
+                         "ErrorInfo_Set",       "QORSocket_Create", "gData"};
+  for (const char* name : names) EXPECT_EQ(dlsym(handle_, name), nullptr) << name;
+
+  const std::string command = std::string("nm -D --defined-only ") + QOR_SHARED_LIBRARY;
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char line[512];
+  int symbols = 0;
+  while (fgets(line, sizeof(line), pipe) != nullptr) {
+    ++symbols;
+    EXPECT_EQ(std::string(line).find(" _Z"), std::string::npos) << "C++ symbol exported: " << line;
+  }
+  pclose(pipe);
+  EXPECT_GT(symbols, 20);
+}
+
+}  // namespace
