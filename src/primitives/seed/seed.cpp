@@ -1,0 +1,215 @@
+// SEED key schedule, block and one-shot CBC functions, and the streaming
+// context.
+#include "qor/nc_seed.h"
+
+#include <bit>
+#include <cstring>
+
+#include "common/secure_wipe.h"
+#include "primitives/des/unit_stream.h"
+#include "primitives/seed/seed_core.h"
+
+namespace qor::seed {
+namespace {
+
+constexpr size_t kBlock = 16;
+constexpr uint32_t kGoldenRatio = 0x9E3779B9u;  // KC0; KCi = KC0 rotated left by i
+
+inline void XorInto(Blocks<1>& b, const uint32_t c[4]) {
+  b.l0[0] ^= c[0];
+  b.l1[0] ^= c[1];
+  b.r0[0] ^= c[2];
+  b.r1[0] ^= c[3];
+}
+
+void LoadWords(const uint8_t* p, uint32_t w[4]) {
+  for (int i = 0; i < 4; ++i) w[i] = detail::LoadBe32(p + 4 * i);
+}
+
+void StoreWords(uint8_t* p, const uint32_t w[4]) {
+  for (int i = 0; i < 4; ++i) detail::StoreBe32(p + 4 * i, w[i]);
+}
+
+// CBC decryption of N blocks; |prev| holds the previous ciphertext words.
+template <int N>
+inline void DecryptGroup(const uint8_t* in, uint8_t* out, const uint32_t* rk, uint32_t prev[4]) {
+  Blocks<N> b;
+  b.Load(in);
+  uint32_t c[N][4];
+  for (int j = 0; j < N; ++j) {
+    c[j][0] = b.l0[j];
+    c[j][1] = b.l1[j];
+    c[j][2] = b.r0[j];
+    c[j][3] = b.r1[j];
+  }
+  Crypt<true, N>(b, rk);
+  // Decrypted words are (r0, r1, l0, l1).
+  for (int j = 0; j < N; ++j) {
+    const uint32_t* p = j == 0 ? prev : c[j - 1];
+    b.r0[j] ^= p[0];
+    b.r1[j] ^= p[1];
+    b.l0[j] ^= p[2];
+    b.l1[j] ^= p[3];
+  }
+  std::memcpy(prev, c[N - 1], sizeof(c[N - 1]));
+  b.StoreSwapped(out);
+}
+
+}  // namespace
+
+void KeySchedule(const uint8_t key[16], uint32_t rk[kRoundKeyWords]) {
+  uint32_t a = detail::LoadBe32(key), b = detail::LoadBe32(key + 4);
+  uint32_t c = detail::LoadBe32(key + 8), d = detail::LoadBe32(key + 12);
+  for (int i = 0; i < 16; ++i) {
+    const uint32_t kc = std::rotl(kGoldenRatio, i);
+    rk[2 * i] = G(a + c - kc);
+    rk[2 * i + 1] = G(b - d + kc);
+    if (i % 2 == 0) {  // A||B rotated right by 8
+      const uint32_t t = a;
+      a = (a >> 8) | (b << 24);
+      b = (b >> 8) | (t << 24);
+    } else {  // C||D rotated left by 8
+      const uint32_t t = c;
+      c = (c << 8) | (d >> 24);
+      d = (d << 8) | (t >> 24);
+    }
+  }
+}
+
+void CbcEncryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint32_t* rk, uint8_t chain[16]) {
+  uint32_t c[4];
+  LoadWords(chain, c);
+  for (size_t i = 0; i < blocks; ++i) {
+    Blocks<1> b;
+    b.Load(in + i * kBlock);
+    XorInto(b, c);
+    Crypt<false, 1>(b, rk);
+    c[0] = b.r0[0];
+    c[1] = b.r1[0];
+    c[2] = b.l0[0];
+    c[3] = b.l1[0];
+    StoreWords(out + i * kBlock, c);
+  }
+  StoreWords(chain, c);
+}
+
+void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint32_t* rk, uint8_t chain[16]) {
+  uint32_t prev[4];
+  LoadWords(chain, prev);
+  size_t i = 0;
+  for (; i + 4 <= blocks; i += 4) DecryptGroup<4>(in + i * kBlock, out + i * kBlock, rk, prev);
+  for (; i < blocks; ++i) DecryptGroup<1>(in + i * kBlock, out + i * kBlock, rk, prev);
+  StoreWords(chain, prev);
+}
+
+namespace {
+
+struct SeedOps {
+  static void Encrypt(NC_SEED_CTX* ctx, const uint8_t* in, uint8_t* out, size_t units) {
+    CbcEncryptBlocks(in, out, units, ctx->rk, ctx->chain);
+  }
+  static void Decrypt(NC_SEED_CTX* ctx, const uint8_t* in, uint8_t* out, size_t units) {
+    CbcDecryptBlocks(in, out, units, ctx->rk, ctx->chain);
+  }
+};
+
+inline bool CbcArgsOk(const uint8_t* in, uint8_t* out, const uint32_t* rk, int32_t len, const uint8_t* iv) {
+  return len >= 0 && rk != nullptr && iv != nullptr && (len == 0 || (in != nullptr && out != nullptr));
+}
+
+template <bool kDecrypt>
+int OneShotCbc(const uint8_t* in, uint8_t* out, const uint32_t* rk, int32_t len, const uint8_t* iv) {
+  if (!CbcArgsOk(in, out, rk, len, iv)) return -1;
+  uint8_t chain[kBlock];
+  std::memcpy(chain, iv, kBlock);
+  const size_t n = static_cast<size_t>(len);
+  const size_t whole = n / kBlock;
+  if (kDecrypt) {
+    CbcDecryptBlocks(in, out, whole, rk, chain);
+  } else {
+    CbcEncryptBlocks(in, out, whole, rk, chain);
+  }
+  if (const size_t tail = n % kBlock; tail != 0) {
+    uint8_t last[kBlock] = {};
+    std::memcpy(last, in + whole * kBlock, tail);
+    if (kDecrypt) {
+      CbcDecryptBlocks(last, out + whole * kBlock, 1, rk, chain);
+    } else {
+      CbcEncryptBlocks(last, out + whole * kBlock, 1, rk, chain);
+    }
+    SecureWipe(last, sizeof(last));
+  }
+  return static_cast<int>((n + kBlock - 1) / kBlock * kBlock);
+}
+
+}  // namespace
+}  // namespace qor::seed
+
+namespace us = qor::unit_stream;
+using qor::seed::SeedOps;
+
+extern "C" {
+
+QOR_API void NC_E_SEED_KeyScheduleEx(NC_SEED_CTX* ctx, const uint8_t key[16]) {
+  if (ctx == nullptr || key == nullptr) return;
+  qor::seed::KeySchedule(key, ctx->rk);
+}
+
+QOR_API void NC_E_SEED_KeySchedule(const uint8_t key[16], uint32_t rk[NC_SEED_ROUND_KEY_WORDS]) {
+  if (key == nullptr || rk == nullptr) return;
+  qor::seed::KeySchedule(key, rk);
+}
+
+QOR_API int NC_SEED_SetAlgInfo(int32_t mode, int32_t padding, const uint8_t* iv, NC_SEED_CTX* ctx) {
+  return us::SetAlgInfo(mode, padding, iv, ctx, /*null_iv_zeroes=*/true);
+}
+
+QOR_API int NC_SEED_EncInit(NC_SEED_CTX* ctx) { return us::Init(ctx); }
+
+QOR_API int NC_SEED_DecInit(NC_SEED_CTX* ctx) { return us::Init(ctx); }
+
+QOR_API int NC_SEED_CBC_EncUpdate(NC_SEED_CTX* ctx, const uint8_t* in, int32_t inLen, uint8_t* out,
+                                  int32_t* outLen) {
+  return us::EncUpdate<SeedOps>(ctx, in, inLen, out, outLen);
+}
+
+QOR_API int NC_SEED_CBC_EncFinal(NC_SEED_CTX* ctx, uint8_t* out, int32_t* outLen) {
+  return us::EncFinal<SeedOps>(ctx, out, outLen);
+}
+
+QOR_API int NC_SEED_CBC_DecUpdate(NC_SEED_CTX* ctx, const uint8_t* in, int32_t inLen, uint8_t* out,
+                                  int32_t* outLen) {
+  return us::DecUpdate<SeedOps>(ctx, in, inLen, out, outLen);
+}
+
+QOR_API int NC_SEED_CBC_DecFinal(NC_SEED_CTX* ctx, uint8_t* out, int32_t* outLen) {
+  return us::DecFinal<SeedOps>(ctx, out, outLen);
+}
+
+QOR_API int NC_E_SEED_CBC_Encrypt(const uint8_t* in, uint8_t* out, const uint32_t* rk, int32_t len,
+                                  const uint8_t* iv) {
+  return qor::seed::OneShotCbc<false>(in, out, rk, len, iv);
+}
+
+QOR_API int NC_E_SEED_CBC_Decrypt(const uint8_t* in, uint8_t* out, const uint32_t* rk, int32_t len,
+                                  const uint8_t* iv) {
+  return qor::seed::OneShotCbc<true>(in, out, rk, len, iv);
+}
+
+QOR_API void NC_E_SEED_Encrypt(const uint8_t in[16], uint8_t out[16], const uint32_t* rk) {
+  if (in == nullptr || out == nullptr || rk == nullptr) return;
+  qor::seed::Blocks<1> b;
+  b.Load(in);
+  qor::seed::Crypt<false, 1>(b, rk);
+  b.StoreSwapped(out);
+}
+
+QOR_API void NC_E_SEED_Decrypt(const uint8_t in[16], uint8_t out[16], const uint32_t* rk) {
+  if (in == nullptr || out == nullptr || rk == nullptr) return;
+  qor::seed::Blocks<1> b;
+  b.Load(in);
+  qor::seed::Crypt<true, 1>(b, rk);
+  b.StoreSwapped(out);
+}
+
+}  // extern "C"
