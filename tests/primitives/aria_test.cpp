@@ -1,0 +1,451 @@
+// ARIA: published vectors, differential checks against OpenSSL and Crypto++,
+// the streaming contract and the counter step. Every cipher test runs once
+// with the automatically chosen kernels and once forced onto the portable ones.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <crypto++/aria.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "primitives/aria/aria_internal.h"
+#include "qor/nc_aria.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes FromHex(const std::string& hex) {
+  Bytes out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+int RoundsFor(size_t keyLen) { return keyLen == 16 ? 12 : keyLen == 24 ? 14 : 16; }
+
+const EVP_CIPHER* OsslCipher(size_t keyLen, const char* mode) {
+  const std::string name = "aria-" + std::to_string(keyLen * 8) + "-" + mode;
+  return EVP_get_cipherbyname(name.c_str());
+}
+
+// OpenSSL one-shot; |pad| enables its PKCS#7 padding (the same rule as padding code 2).
+Bytes Ossl(bool enc, const Bytes& key, const Bytes& iv, const Bytes& in, const char* mode, bool pad) {
+  EVP_CIPHER_CTX* c = EVP_CIPHER_CTX_new();
+  EXPECT_EQ(1, EVP_CipherInit_ex(c, OsslCipher(key.size(), mode), nullptr, key.data(),
+                                 iv.empty() ? nullptr : iv.data(), enc ? 1 : 0));
+  EVP_CIPHER_CTX_set_padding(c, pad ? 1 : 0);
+  Bytes out(in.size() + 32);
+  int n1 = 0, n2 = 0;
+  EXPECT_EQ(1, EVP_CipherUpdate(c, out.data(), &n1, in.data(), static_cast<int>(in.size())));
+  EXPECT_EQ(1, EVP_CipherFinal_ex(c, out.data() + n1, &n2));
+  EVP_CIPHER_CTX_free(c);
+  out.resize(static_cast<size_t>(n1 + n2));
+  return out;
+}
+
+struct Keys {
+  NC_ARIA_CTX enc{}, dec{};
+  int rounds = 0;
+  explicit Keys(const Bytes& key) {
+    rounds = RoundsFor(key.size());
+    EXPECT_EQ(0, NC_ARIA_EncKeyGen(key.data(), &enc, rounds));
+    EXPECT_EQ(0, NC_ARIA_DecKeyGen(key.data(), &dec, rounds));
+  }
+};
+
+class AriaTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { qor::aria::ForcePortable(GetParam()); }
+  void TearDown() override { qor::aria::ForcePortable(false); }
+  std::mt19937 rng_{12345};
+  Bytes Random(size_t n) {
+    Bytes b(n);
+    for (auto& x : b) x = static_cast<uint8_t>(rng_());
+    return b;
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Kernels, AriaTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Portable" : "Auto"; });
+
+TEST(AriaSBoxes, MatchPublishedValuesAndInvert) {
+  const auto& s = qor::aria::kSBox;
+  EXPECT_EQ(0x63, s.s1[0x00]);
+  EXPECT_EQ(0x7c, s.s1[0x01]);
+  EXPECT_EQ(0x16, s.s1[0xff]);
+  EXPECT_EQ(0xe2, s.s2[0x00]);
+  EXPECT_EQ(0x4e, s.s2[0x01]);
+  EXPECT_EQ(0xd1, s.s2[0x0f]);
+  for (int x = 0; x < 256; ++x) {
+    EXPECT_EQ(x, s.s1inv[s.s1[x]]);
+    EXPECT_EQ(x, s.s2inv[s.s2[x]]);
+  }
+}
+
+TEST_P(AriaTest, PublishedVectors) {
+  struct Case {
+    const char* key;
+    const char* cipher;
+  } cases[] = {
+      {"000102030405060708090a0b0c0d0e0f", "d718fbd6ab644c739da95f3be6451778"},
+      {"000102030405060708090a0b0c0d0e0f1011121314151617", "26449c1805dbe7aa25a468ce263a9e79"},
+      {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f",
+       "f92bd7c79fb72e2f2b8f80c1972d24fc"},
+  };
+  const Bytes plain = FromHex("00112233445566778899aabbccddeeff");
+  for (const auto& c : cases) {
+    Keys k(FromHex(c.key));
+    uint8_t out[16], back[16];
+    NC_E_ARIA_Encrypt(plain.data(), out, k.enc.roundKey, k.rounds);
+    EXPECT_EQ(FromHex(c.cipher), Bytes(out, out + 16)) << c.key;
+    NC_E_ARIA_Decrypt(out, back, k.dec.roundKey, k.rounds);
+    EXPECT_EQ(plain, Bytes(back, back + 16)) << c.key;
+    NC_Crypt(plain.data(), out, k.enc.roundKey, k.rounds);
+    EXPECT_EQ(FromHex(c.cipher), Bytes(out, out + 16)) << c.key;
+  }
+}
+
+TEST_P(AriaTest, BlockMatchesCryptoPP) {
+  for (size_t keyLen : {16u, 24u, 32u}) {
+    for (int trial = 0; trial < 50; ++trial) {
+      const Bytes key = Random(keyLen), block = Random(16);
+      CryptoPP::ARIA::Encryption e(key.data(), key.size());
+      uint8_t want[16], got[16];
+      e.ProcessBlock(block.data(), want);
+      Keys k(key);
+      NC_E_ARIA_Encrypt(block.data(), got, k.enc.roundKey, k.rounds);
+      ASSERT_EQ(Bytes(want, want + 16), Bytes(got, got + 16));
+    }
+  }
+}
+
+TEST_P(AriaTest, OneShotCbcMatchesOpenSslOnEveryLengthNearBlockEdges) {
+  for (size_t keyLen : {16u, 24u, 32u}) {
+    for (size_t len = 0; len <= 16 * 40 + 1; ++len) {
+      if (len > 70 && len % 16 > 1 && len % 16 < 15 && len % 7 != 0) continue;
+      const Bytes key = Random(keyLen), iv = Random(16), plain = Random(len);
+      Keys k(key);
+      Bytes padded = plain;
+      padded.resize((len + 15) / 16 * 16, 0);  // the one-shot zero-fills the tail
+      const Bytes want = Ossl(true, key, iv, padded, "cbc", false);
+      Bytes got(padded.size() + 16, 0xAA);
+      const Bytes ivCopy = iv;
+      ASSERT_EQ(static_cast<int>(padded.size()),
+                NC_E_ARIA_CBC_Encrypt(plain.data(), got.data(), k.enc.roundKey, static_cast<int>(len),
+                                      iv.data(), k.rounds));
+      EXPECT_EQ(ivCopy, iv);
+      EXPECT_EQ(0xAA, got[padded.size()]) << "wrote past the rounded length";
+      got.resize(padded.size());
+      ASSERT_EQ(want, got) << keyLen << " " << len;
+      Bytes back(padded.size());
+      ASSERT_EQ(static_cast<int>(padded.size()),
+                NC_E_ARIA_CBC_Decrypt(want.data(), back.data(), k.dec.roundKey,
+                                      static_cast<int>(want.size()), iv.data(), k.rounds));
+      ASSERT_EQ(padded, back);
+    }
+  }
+}
+
+TEST_P(AriaTest, OneShotCbcWorksInPlace) {
+  const Bytes key = Random(32), iv = Random(16), plain = Random(16 * 77);
+  Keys k(key);
+  Bytes buf = plain;
+  NC_E_ARIA_CBC_Encrypt(buf.data(), buf.data(), k.enc.roundKey, static_cast<int>(buf.size()), iv.data(), k.rounds);
+  EXPECT_EQ(Ossl(true, key, iv, plain, "cbc", false), buf);
+  NC_E_ARIA_CBC_Decrypt(buf.data(), buf.data(), k.dec.roundKey, static_cast<int>(buf.size()), iv.data(), k.rounds);
+  EXPECT_EQ(plain, buf);
+}
+
+TEST_P(AriaTest, FiveBytesGiveOneBlock) {
+  const Bytes key = Random(16), iv = Random(16);
+  Keys k(key);
+  const uint8_t five[5] = {1, 2, 3, 4, 5};
+  uint8_t out[32];
+  EXPECT_EQ(16, NC_E_ARIA_CBC_Encrypt(five, out, k.enc.roundKey, 5, iv.data(), k.rounds));
+  uint8_t back[16];
+  EXPECT_EQ(16, NC_E_ARIA_CBC_Decrypt(out, back, k.dec.roundKey, 16, iv.data(), k.rounds));
+  const uint8_t want[16] = {1, 2, 3, 4, 5};
+  EXPECT_EQ(0, std::memcmp(want, back, 16));
+}
+
+TEST_P(AriaTest, EcbMatchesOpenSslWithEitherSchedule) {
+  for (size_t keyLen : {16u, 24u, 32u}) {
+    const Bytes key = Random(keyLen), plain = Random(16 * 45);
+    Keys k(key);
+    Bytes got(plain.size());
+    EXPECT_EQ(static_cast<int>(plain.size()),
+              NC_E_ARIA_ECB_Crypt(plain.data(), got.data(), k.enc.roundKey, static_cast<int>(plain.size()), nullptr, k.rounds));
+    EXPECT_EQ(Ossl(true, key, {}, plain, "ecb", false), got);
+    NC_E_ARIA_ECB_Crypt(got.data(), got.data(), k.dec.roundKey, static_cast<int>(got.size()), nullptr, k.rounds);
+    EXPECT_EQ(plain, got);
+  }
+}
+
+TEST_P(AriaTest, CtrMatchesOpenSslAndLeavesCounterAlone) {
+  for (size_t keyLen : {16u, 24u, 32u}) {
+    for (size_t len : {0u, 1u, 15u, 16u, 17u, 100u, 511u, 512u, 513u, 4096u + 5}) {
+      const Bytes key = Random(keyLen), plain = Random(len);
+      Bytes ctr = Random(16);
+      ctr[8] = 0x10;  // far from the point where the low half would carry into byte 7
+      const Bytes ctrCopy = ctr;
+      Keys k(key);
+      Bytes got(len);
+      EXPECT_EQ(static_cast<int>(len), NC_E_ARIA_CTR_Crypt(plain.data(), got.data(), k.enc.roundKey,
+                                                           static_cast<int>(len), ctr.data(), k.rounds));
+      EXPECT_EQ(ctrCopy, ctr);
+      EXPECT_EQ(Ossl(true, key, ctr, plain, "ctr", false), got) << keyLen << " " << len;
+      Bytes back(len);
+      NC_E_ARIA_CTR_Crypt(got.data(), back.data(), k.enc.roundKey, static_cast<int>(len), ctr.data(), k.rounds);
+      EXPECT_EQ(plain, back);
+    }
+  }
+}
+
+TEST_P(AriaTest, CtrLowHalfWrapsWithoutTouchingTheHighHalf) {
+  const Bytes key = Random(16);
+  Keys k(key);
+  Bytes ctr(16, 0xFF);
+  ctr[0] = 0x12;
+  const Bytes zeros(48, 0);
+  Bytes ks(48);
+  NC_E_ARIA_CTR_Crypt(zeros.data(), ks.data(), k.enc.roundKey, 48, ctr.data(), k.rounds);
+  // Expected keystream: E(ctr), E(high half || 0), E(high half || 1).
+  Bytes blocks(48);
+  std::memcpy(blocks.data(), ctr.data(), 16);
+  std::memcpy(blocks.data() + 16, ctr.data(), 8);
+  std::memset(blocks.data() + 24, 0, 8);
+  std::memcpy(blocks.data() + 32, blocks.data() + 16, 16);
+  blocks[47] = 1;
+  EXPECT_EQ(Ossl(true, key, {}, blocks, "ecb", false), ks);
+}
+
+TEST(AriaCounter, IncreaseCarriesWithinTheLowHalfOnly) {
+  struct Case {
+    const char* before;
+    const char* after;
+  } cases[] = {
+      {"00000000000000000000000000000000", "00000000000000000000000000000001"},
+      {"000000000000000000000000000000fe", "000000000000000000000000000000ff"},
+      {"000000000000000000000000000000ff", "00000000000000000000000000000100"},
+      {"0102030405060708090a0b0c0dffffff", "0102030405060708090a0b0c0e000000"},
+      {"0102030405060708ffffffffffffffff", "01020304050607080000000000000000"},
+      {"ffffffffffffffffffffffffffffffff", "ffffffffffffffff0000000000000000"},
+      {"00000000000000007fffffffffffffff", "00000000000000008000000000000000"},
+  };
+  for (const auto& c : cases) {
+    Bytes ctr = FromHex(c.before);
+    CTR_INCREASE(ctr.data());
+    EXPECT_EQ(FromHex(c.after), ctr) << c.before;
+  }
+}
+
+// Streaming helper: feeds |in| in pieces cut at the given points.
+Bytes Stream(NC_ARIA_CTX* ctx, bool enc, const Bytes& in, const std::vector<size_t>& cuts, int* finalRc,
+             int* finalLen) {
+  Bytes out(in.size() + 32);
+  size_t pos = 0, written = 0;
+  std::vector<size_t> bounds = cuts;
+  bounds.push_back(in.size());
+  for (size_t end : bounds) {
+    // A fresh copy so the input never shares the output buffer.
+    Bytes piece(in.begin() + static_cast<long>(pos), in.begin() + static_cast<long>(end));
+    int n = -1;
+    const int rc = enc ? NC_ARIA_CBC_EncUpdate(ctx, piece.data(), static_cast<int>(piece.size()), out.data() + written, &n)
+                       : NC_ARIA_CBC_DecUpdate(ctx, piece.data(), static_cast<int>(piece.size()), out.data() + written, &n);
+    EXPECT_EQ(0, rc);
+    written += static_cast<size_t>(n);
+    pos = end;
+  }
+  int n = 0;
+  *finalRc = enc ? NC_ARIA_CBC_EncFinal(ctx, out.data() + written, &n) : NC_ARIA_CBC_DecFinal(ctx, out.data() + written, &n);
+  *finalLen = n;
+  if (*finalRc == 0 && n > 0) written += static_cast<size_t>(n);
+  out.resize(written);
+  return out;
+}
+
+TEST_P(AriaTest, StreamingOverRandomSplitsMatchesOpenSsl) {
+  for (size_t keyLen : {16u, 24u, 32u}) {
+    for (int trial = 0; trial < 60; ++trial) {
+      const size_t len = trial < 40 ? static_cast<size_t>(trial) : rng_() % 700;
+      const Bytes key = Random(keyLen), iv = Random(16), plain = Random(len);
+      std::vector<size_t> cuts;
+      for (size_t i = 0, n = rng_() % 6; i < n && len > 0; ++i) cuts.push_back(rng_() % (len + 1));
+      std::sort(cuts.begin(), cuts.end());
+      Keys k(key);
+      ASSERT_EQ(0, NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_BLOCK, iv.data(), &k.enc));
+      ASSERT_EQ(0, NC_ARIA_EncInit(&k.enc));
+      int rc = -1, n = 0;
+      const Bytes cipher = Stream(&k.enc, true, plain, cuts, &rc, &n);
+      ASSERT_EQ(0, rc);
+      EXPECT_EQ(16, n);
+      const Bytes want = Ossl(true, key, iv, plain, "cbc", true);
+      ASSERT_EQ(want, cipher) << keyLen << " " << len;
+      ASSERT_EQ(0, NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_BLOCK, iv.data(), &k.dec));
+      ASSERT_EQ(0, NC_ARIA_DecInit(&k.dec));
+      std::vector<size_t> dcuts;
+      for (size_t i = 0, m = rng_() % 6; i < m; ++i) dcuts.push_back(rng_() % (want.size() + 1));
+      std::sort(dcuts.begin(), dcuts.end());
+      const Bytes back = Stream(&k.dec, false, want, dcuts, &rc, &n);
+      ASSERT_EQ(0, rc);
+      EXPECT_EQ(static_cast<int>(len % 16), n);
+      ASSERT_EQ(plain, back);
+    }
+  }
+}
+
+TEST_P(AriaTest, StreamingWithoutPaddingAndNullIv) {
+  const Bytes key = Random(16), plain = Random(64);
+  Keys k(key);
+  NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_NONE, Random(16).data(), &k.enc);
+  NC_ARIA_SetAlgInfo(1, NC_ARIA_PADDING_NONE, nullptr, &k.enc);  // null IV: all zero
+  NC_ARIA_EncInit(&k.enc);
+  int rc = -1, n = -1;
+  const Bytes cipher = Stream(&k.enc, true, plain, {5, 37}, &rc, &n);
+  EXPECT_EQ(0, rc);
+  EXPECT_EQ(0, n);
+  EXPECT_EQ(Ossl(true, key, Bytes(16, 0), plain, "cbc", false), cipher);
+  NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_NONE, nullptr, &k.dec);
+  NC_ARIA_DecInit(&k.dec);
+  const Bytes back = Stream(&k.dec, false, cipher, {16}, &rc, &n);
+  EXPECT_EQ(0, rc);
+  EXPECT_EQ(16, n);
+  EXPECT_EQ(plain, back);
+}
+
+TEST_P(AriaTest, PaddingEdgeCases) {
+  const Bytes key = Random(32), iv = Random(16);
+  Keys k(key);
+  struct Case {
+    size_t len;
+    size_t cipherLen;
+  } cases[] = {{0, 16}, {1, 16}, {15, 16}, {16, 32}, {31, 32}, {32, 48}};
+  for (const auto& c : cases) {
+    const Bytes plain = Random(c.len);
+    NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_BLOCK, iv.data(), &k.enc);
+    NC_ARIA_EncInit(&k.enc);
+    int rc = -1, n = 0;
+    const Bytes cipher = Stream(&k.enc, true, plain, {}, &rc, &n);
+    EXPECT_EQ(c.cipherLen, cipher.size()) << c.len;
+    if (c.len == 0) {
+      // One unit of sixteen 0x10 bytes.
+      Bytes unit(16);
+      NC_E_ARIA_CBC_Decrypt(cipher.data(), unit.data(), k.dec.roundKey, 16, iv.data(), k.rounds);
+      EXPECT_EQ(Bytes(16, 0x10), unit);
+    }
+    NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_BLOCK, iv.data(), &k.dec);
+    NC_ARIA_DecInit(&k.dec);
+    EXPECT_EQ(plain, Stream(&k.dec, false, cipher, {}, &rc, &n)) << c.len;
+    EXPECT_EQ(static_cast<int>(c.len % 16), n);
+  }
+}
+
+TEST_P(AriaTest, BadPaddingIsReportedThroughTheOutputLength) {
+  const Bytes key = Random(16), iv = Random(16);
+  Keys k(key);
+  struct Case {
+    const char* name;
+    Bytes last;  // the plain unit that the decryptor will see
+  } cases[] = {
+      {"zero", Bytes(16, 0)},
+      {"seventeen", Bytes(16, 17)},
+      {"inconsistent", [] { Bytes b(16, 4); b[13] = 3; return b; }()},
+      {"0xff", Bytes(16, 0xFF)},
+  };
+  for (const auto& c : cases) {
+    uint8_t cipher[16];
+    NC_E_ARIA_CBC_Encrypt(c.last.data(), cipher, k.enc.roundKey, 16, iv.data(), k.rounds);
+    NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_BLOCK, iv.data(), &k.dec);
+    NC_ARIA_DecInit(&k.dec);
+    int n = 0;
+    uint8_t out[32];
+    EXPECT_EQ(0, NC_ARIA_CBC_DecUpdate(&k.dec, cipher, 16, out, &n));
+    EXPECT_EQ(0, n);
+    EXPECT_EQ(0, NC_ARIA_CBC_DecFinal(&k.dec, out, &n)) << c.name;
+    EXPECT_EQ(NC_ARIA_ERR_BAD_PADDING, n) << c.name;
+  }
+  // Sixteen 16s is the largest valid pad: nothing remains.
+  uint8_t cipher[16], out[16];
+  const Bytes full(16, 16);
+  NC_E_ARIA_CBC_Encrypt(full.data(), cipher, k.enc.roundKey, 16, iv.data(), k.rounds);
+  NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_BLOCK, iv.data(), &k.dec);
+  NC_ARIA_DecInit(&k.dec);
+  int n = -1;
+  NC_ARIA_CBC_DecUpdate(&k.dec, cipher, 16, out, &n);
+  EXPECT_EQ(0, NC_ARIA_CBC_DecFinal(&k.dec, out, &n));
+  EXPECT_EQ(0, n);
+}
+
+TEST_P(AriaTest, StreamingErrorCodes) {
+  const Bytes key = Random(16), iv = Random(16);
+  Keys k(key);
+  uint8_t buf[64] = {};
+  int n = 0;
+  // Same buffer for input and output.
+  NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_BLOCK, iv.data(), &k.enc);
+  NC_ARIA_EncInit(&k.enc);
+  EXPECT_EQ(NC_ARIA_ERR_SAME_BUFFER_OR_PADDING, NC_ARIA_CBC_EncUpdate(&k.enc, buf, 32, buf, &n));
+  NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_BLOCK, iv.data(), &k.dec);
+  NC_ARIA_DecInit(&k.dec);
+  EXPECT_EQ(NC_ARIA_ERR_SAME_BUFFER_OR_PADDING, NC_ARIA_CBC_DecUpdate(&k.dec, buf, 32, buf, &n));
+  // Unknown padding code at EncFinal.
+  NC_ARIA_SetAlgInfo(0, 7, iv.data(), &k.enc);
+  NC_ARIA_EncInit(&k.enc);
+  EXPECT_EQ(NC_ARIA_ERR_SAME_BUFFER_OR_PADDING, NC_ARIA_CBC_EncFinal(&k.enc, buf, &n));
+  // Bytes left over without padding.
+  NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_NONE, iv.data(), &k.enc);
+  NC_ARIA_EncInit(&k.enc);
+  uint8_t in[5] = {1, 2, 3, 4, 5};
+  EXPECT_EQ(0, NC_ARIA_CBC_EncUpdate(&k.enc, in, 5, buf, &n));
+  EXPECT_EQ(0, n);
+  EXPECT_EQ(NC_ARIA_ERR_PARTIAL_WITHOUT_PADDING, NC_ARIA_CBC_EncFinal(&k.enc, buf, &n));
+  // Incomplete unit at DecFinal.
+  NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_BLOCK, iv.data(), &k.dec);
+  NC_ARIA_DecInit(&k.dec);
+  uint8_t piece[20] = {};
+  EXPECT_EQ(0, NC_ARIA_CBC_DecUpdate(&k.dec, piece, 20, buf, &n));
+  EXPECT_EQ(16, n);
+  EXPECT_EQ(NC_ARIA_ERR_INCOMPLETE_UNIT, NC_ARIA_CBC_DecFinal(&k.dec, buf, &n));
+  // Unknown padding code at DecFinal: returns 0, length -4081.
+  NC_ARIA_SetAlgInfo(0, 9, iv.data(), &k.dec);
+  NC_ARIA_DecInit(&k.dec);
+  EXPECT_EQ(0, NC_ARIA_CBC_DecUpdate(&k.dec, piece, 16, buf, &n));
+  EXPECT_EQ(0, NC_ARIA_CBC_DecFinal(&k.dec, buf, &n));
+  EXPECT_EQ(NC_ARIA_ERR_UNKNOWN_PADDING, n);
+  // Nothing buffered: length 0.
+  NC_ARIA_DecInit(&k.dec);
+  n = -1;
+  EXPECT_EQ(0, NC_ARIA_CBC_DecFinal(&k.dec, buf, &n));
+  EXPECT_EQ(0, n);
+}
+
+TEST(AriaKeyGen, UnknownRoundCountLeavesTheScheduleUntouched) {
+  NC_ARIA_CTX ctx;
+  std::memset(&ctx, 0x5A, sizeof ctx);
+  const NC_ARIA_CTX before = ctx;
+  const Bytes key(32, 1);
+  for (int rounds : {0, 10, 13, 15, 18}) {
+    EXPECT_EQ(-1, NC_ARIA_EncKeyGen(key.data(), &ctx, rounds));
+    EXPECT_EQ(-1, NC_ARIA_DecKeyGen(key.data(), &ctx, rounds));
+    EXPECT_EQ(0, std::memcmp(&before, &ctx, sizeof ctx));
+  }
+}
+
+TEST(AriaKernels, AutomaticChoiceIsReported) {
+  qor::aria::ForcePortable(false);
+  const char* name = qor::aria::ActiveKernels().name;
+  if (qor::aria::GfniKernels() != nullptr) {
+    EXPECT_STREQ(qor::aria::GfniKernels()->name, name);
+  } else {
+    EXPECT_STREQ("generic", name);
+  }
+  qor::aria::ForcePortable(true);
+  EXPECT_STREQ("generic", qor::aria::ActiveKernels().name);
+  qor::aria::ForcePortable(false);
+}
+
+}  // namespace
