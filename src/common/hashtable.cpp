@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/hashtable_internal.h"
 #include "qor/hashtable.h"
 
 namespace {
@@ -24,6 +25,7 @@ constexpr uint64_t kMaxMinimumSize = uint64_t{1} << 30;
 constexpr size_t kLowerBufferSize = 2048;
 
 std::atomic<int> gIgnoreCaseKey{0};
+std::atomic<bool> gForceInPlaceGrowth{false};
 
 // ceil(length * 0.65) in integers: exact for every length in the list.
 constexpr uint64_t LoadLimit(uint64_t length) { return (length * 65 + 99) / 100; }
@@ -83,21 +85,42 @@ HashEntry* FindEntry(Hashtable* h, const HashKey* key, HashEntry** parentOut, ui
   return nullptr;
 }
 
-// Moves to the next prime when possible. On allocation failure the table
-// keeps its size.
+// Moves every entry of buckets [0, oldLength) of |from| to the front of its
+// bucket in |to| (which may be the same array). Each chain is reversed first
+// so that entries of one key keep their newest-first order: pushing a chain's
+// entries to the front one by one would otherwise turn it around.
+void Rehash(HashEntry** from, uint64_t oldLength, HashEntry** to, uint64_t newLength) {
+  for (uint64_t i = 0; i < oldLength; ++i) {
+    HashEntry* reversed = nullptr;
+    HashEntry* e = from[i];
+    from[i] = nullptr;
+    while (e != nullptr) {
+      HashEntry* next = e->next;
+      e->next = reversed;
+      reversed = e;
+      e = next;
+    }
+    while (reversed != nullptr) {
+      HashEntry* next = reversed->next;
+      const uint64_t b = reversed->hash % newLength;
+      reversed->next = to[b];
+      to[b] = reversed;
+      reversed = next;
+    }
+  }
+}
+
+// Moves to the next prime when possible, rehashing from the stored hashes. If
+// no new array can be had the old one is enlarged in place; if that fails too
+// the table keeps its size.
 void Grow(Hashtable* h) {
   const uint64_t newIndex = h->primeindex + 1;
   const uint64_t newLength = kPrimes[newIndex];
-  auto* fresh = static_cast<HashEntry**>(std::calloc(newLength, sizeof(HashEntry*)));
+  auto* fresh = gForceInPlaceGrowth.load(std::memory_order_relaxed)
+                    ? nullptr
+                    : static_cast<HashEntry**>(std::calloc(newLength, sizeof(HashEntry*)));
   if (fresh != nullptr) {
-    for (uint64_t i = 0; i < h->tablelength; ++i) {
-      while (HashEntry* e = h->table[i]) {
-        h->table[i] = e->next;
-        const uint64_t to = e->hash % newLength;
-        e->next = fresh[to];
-        fresh[to] = e;
-      }
-    }
+    Rehash(h->table, h->tablelength, fresh, newLength);
     std::free(h->table);
     h->table = fresh;
   } else {
@@ -105,19 +128,7 @@ void Grow(Hashtable* h) {
     if (bigger == nullptr) return;
     h->table = bigger;
     std::memset(bigger + h->tablelength, 0, (newLength - h->tablelength) * sizeof(HashEntry*));
-    for (uint64_t i = 0; i < h->tablelength; ++i) {
-      HashEntry** link = &bigger[i];
-      while (HashEntry* e = *link) {
-        const uint64_t to = e->hash % newLength;
-        if (to == i) {
-          link = &e->next;
-          continue;
-        }
-        *link = e->next;
-        e->next = bigger[to];
-        bigger[to] = e;
-      }
-    }
+    Rehash(bigger, h->tablelength, bigger, newLength);
   }
   h->primeindex = newIndex;
   h->tablelength = newLength;
@@ -125,6 +136,10 @@ void Grow(Hashtable* h) {
 }
 
 }  // namespace
+
+namespace qor {
+void HashtableForceInPlaceGrowth(bool on) { gForceInPlaceGrowth.store(on, std::memory_order_relaxed); }
+}  // namespace qor
 
 extern "C" {
 
