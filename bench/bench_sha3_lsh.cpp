@@ -1,0 +1,127 @@
+// SHA-3 against OpenSSL and Crypto++, LSH-512 against Crypto++, on short
+// (64-byte) and long (1 MiB) messages. The "_portable" cases pin our portable
+// bodies to show what the SIMD / BMI2 paths add.
+#include <crypto++/lsh.h>
+#include <crypto++/sha3.h>
+#include <openssl/evp.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "primitives/lsh/lsh512_core.h"
+#include "primitives/sha3/keccak.h"
+#include "qor/lsh.h"
+#include "qor/sha3.h"
+#include "ratio_reporter.h"
+
+namespace {
+
+const std::vector<uint8_t>& Input(size_t n) {
+  static std::vector<uint8_t> data = [] {
+    std::vector<uint8_t> d(1 << 20);
+    for (size_t i = 0; i < d.size(); ++i) d[i] = static_cast<uint8_t>(i * 131 + 7);
+    return d;
+  }();
+  (void)n;
+  return data;
+}
+
+struct Size {
+  const char* label;
+  size_t bytes;
+};
+const Size kSizes[] = {{"64", 64}, {"1MiB", 1 << 20}};
+
+void Run(benchmark::State& state, size_t n, const std::function<void(const uint8_t*, size_t)>& fn) {
+  const uint8_t* in = Input(n).data();
+  for (auto _ : state) {
+    fn(in, n);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(n));
+}
+
+void Register(const std::string& name, size_t n,
+              std::function<void(const uint8_t*, size_t)> fn, std::function<void()> setup = {},
+              std::function<void()> teardown = {}) {
+  benchmark::RegisterBenchmark(name.c_str(), [n, fn, setup, teardown](benchmark::State& state) {
+    if (setup) setup();
+    Run(state, n, fn);
+    if (teardown) teardown();
+  });
+}
+
+template <class CryptoppHash>
+void RegisterSha3(const char* label, int bits, const char* opensslName) {
+  for (const Size& s : kSizes) {
+    const std::string base = std::string(label) + "/" + s.label;
+    const size_t outLen = static_cast<size_t>(bits) / 8;
+    Register(base + "/ours", s.bytes, [bits, outLen](const uint8_t* in, size_t n) {
+      uint8_t out[64];
+      sha3_hash(out, outLen, in, n, bits, 0);
+      benchmark::DoNotOptimize(out);
+    });
+    Register(base + "/openssl", s.bytes, [opensslName](const uint8_t* in, size_t n) {
+      static EVP_MD* md = EVP_MD_fetch(nullptr, opensslName, nullptr);
+      static thread_local EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+      uint8_t out[64];
+      unsigned int len = 0;
+      EVP_DigestInit_ex2(ctx, md, nullptr);
+      EVP_DigestUpdate(ctx, in, n);
+      EVP_DigestFinal_ex(ctx, out, &len);
+      benchmark::DoNotOptimize(out);
+    });
+    Register(base + "/cryptopp", s.bytes, [](const uint8_t* in, size_t n) {
+      static thread_local CryptoppHash h;
+      uint8_t out[64];
+      h.CalculateDigest(out, in, n);
+      benchmark::DoNotOptimize(out);
+    });
+    Register(std::string(label) + "_portable/" + s.label + "/ours", s.bytes,
+             [bits, outLen](const uint8_t* in, size_t n) {
+               uint8_t out[64];
+               sha3_hash(out, outLen, in, n, bits, 0);
+               benchmark::DoNotOptimize(out);
+             },
+             [] { qor::sha3::ForceKeccakImpl(qor::sha3::KeccakImpl::kPortable); },
+             [] { qor::sha3::ResetKeccakImpl(); });
+  }
+}
+
+template <class CryptoppHash>
+void RegisterLsh(const char* label, uint32_t algType) {
+  for (const Size& s : kSizes) {
+    const std::string base = std::string(label) + "/" + s.label;
+    auto ours = [algType](const uint8_t* in, size_t n) {
+      uint8_t out[64];
+      lsh512_digest(algType, in, 8 * n, out);
+      benchmark::DoNotOptimize(out);
+    };
+    Register(base + "/ours", s.bytes, ours);
+    Register(base + "/cryptopp", s.bytes, [](const uint8_t* in, size_t n) {
+      static thread_local CryptoppHash h;
+      uint8_t out[64];
+      h.CalculateDigest(out, in, n);
+      benchmark::DoNotOptimize(out);
+    });
+    const std::pair<const char*, qor::lsh::LshImpl> pinned[] = {
+        {"_portable", qor::lsh::LshImpl::kPortable}, {"_avx2", qor::lsh::LshImpl::kAvx2}};
+    for (const auto& [suffix, impl] : pinned) {
+      Register(std::string(label) + suffix + "/" + s.label + "/ours", s.bytes, ours,
+               [impl = impl] { qor::lsh::ForceLshImpl(impl); }, [] { qor::lsh::ResetLshImpl(); });
+    }
+  }
+}
+
+const bool kRegistered = [] {
+  RegisterSha3<CryptoPP::SHA3_256>("sha3_256", 256, "SHA3-256");
+  RegisterSha3<CryptoPP::SHA3_512>("sha3_512", 512, "SHA3-512");
+  RegisterLsh<CryptoPP::LSH512>("lsh512_512", LSH512_512);
+  RegisterLsh<CryptoPP::LSH512_256>("lsh512_256", LSH512_256);
+  return true;
+}();
+
+}  // namespace
+
+QOR_BENCH_MAIN()
