@@ -23,12 +23,12 @@ const char* ErrorText(int error, char* buffer, size_t size) {
 }
 
 File OpenForLines(const char* path) {
-  File file(path != nullptr ? std::fopen(path, "r") : nullptr, &std::fclose);
-  if (!file) {
-    QOR_LOG(2, "file open failed [file:%s, len:%d]\n", path != nullptr ? path : "NULL",
-            path != nullptr ? static_cast<int>(std::strlen(path)) : 0);
-  }
-  return file;
+  return File(path != nullptr ? std::fopen(path, "r") : nullptr, &std::fclose);
+}
+
+const char* ShownPath(const char* path) { return path != nullptr ? path : "NULL"; }
+int ShownLength(const char* path) {
+  return path != nullptr ? static_cast<int>(std::strlen(path)) : 0;
 }
 
 }  // namespace
@@ -58,7 +58,10 @@ QOR_API int FileStreamReader_ReadLineEx(const char* path, FileStreamLineCallback
     return -1;
   }
   File file = OpenForLines(path);
-  if (!file) return -1;
+  if (!file) {
+    QOR_LOG(2, "file open failed [file:%s, len:%d]\n", ShownPath(path), ShownLength(path));
+    return -1;
+  }
   char line[kLineCapacity];
   while (std::fgets(line, sizeof(line), file.get()) != nullptr) {
     if (char* cr = std::strstr(line, "\r\n"); cr != nullptr) {
@@ -77,7 +80,10 @@ QOR_API int FileStreamReader_ReadLine(const char* path, FileStreamLineCallback c
     return -1;
   }
   File file = OpenForLines(path);
-  if (!file) return -1;
+  if (!file) {
+    QOR_LOG(2, "file open failed [file:%s, len:%d]\n", ShownPath(path), ShownLength(path));
+    return -1;
+  }
   char line[kLineCapacity];
   while (std::fgets(line, sizeof(line), file.get()) != nullptr) callback(context, line);
   return 0;
@@ -93,8 +99,7 @@ QOR_API int FileStreamReader_Read(const char* path, const char* mode, unsigned c
             &std::fclose);
   struct stat st {};
   if (!file || fstat(fileno(file.get()), &st) != 0) {
-    QOR_LOG(2, "file Open Failed [file:%s, len:%d]\n", path != nullptr ? path : "NULL",
-            path != nullptr ? static_cast<int>(std::strlen(path)) : 0);
+    QOR_LOG(2, "file Open Failed [file:%s, len:%d]\n", ShownPath(path), ShownLength(path));
     return -1;
   }
   const size_t size = static_cast<size_t>(st.st_size);
