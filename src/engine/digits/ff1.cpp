@@ -8,6 +8,7 @@
 // the operation, so concurrent operations on one shared context never touch
 // common memory other than the read-only context itself.
 #include <array>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -40,19 +41,48 @@ inline void Encipher(const DigitContext& ctx, const unsigned char in[16], unsign
   rijndaelEncrypt(ctx.roundKeys, ctx.aesRounds, in, out);
 }
 
-inline uint64_t LoadBe64(const unsigned char* p) {
-  uint64_t v = 0;
-  for (int k = 0; k < 8; ++k) v = (v << 8) | p[k];
+// s mod 10^m with a constant divisor per case, which the compiler turns into
+// a multiplication instead of a 64-bit division.
+inline uint64_t ReduceMod10(uint64_t s, int m) {
+  switch (m) {
+    case 1: return s % 10ULL;
+    case 2: return s % 100ULL;
+    case 3: return s % 1000ULL;
+    case 4: return s % 10000ULL;
+    case 5: return s % 100000ULL;
+    case 6: return s % 1000000ULL;
+    case 7: return s % 10000000ULL;
+    default: return s % 100000000ULL;
+  }
+}
+
+inline uint64_t SwapToBig(uint64_t v) {
+  if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(v);
   return v;
+}
+
+// Big-endian 64-bit load and store, as one memory access each.
+inline uint64_t LoadBe64(const unsigned char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return SwapToBig(v);
+}
+
+inline void StoreBe64(unsigned char* p, uint64_t v) {
+  v = SwapToBig(v);
+  std::memcpy(p, &v, 8);
 }
 
 // Geometry and the keyed blocks of one segment.
 struct Segment {
-  int n = 0;     // digits in the segment
-  int u = 0;     // digits of the left half
-  int v = 0;     // digits of the right half
-  int b = 0;     // bytes of NUM(B) in Q
-  Block base{};  // CIPH(P) XOR (tweak || zero padding): the PRF input before i and NUM(B)
+  int n = 0;  // digits in the segment
+  int u = 0;  // digits of the left half
+  int v = 0;  // digits of the right half
+  int b = 0;  // bytes of NUM(B) in Q
+  // CIPH(P) XOR (tweak || zero padding) as two big-endian words: the PRF
+  // input of every round before the round byte and NUM(B) are added.
+  uint64_t baseHigh = 0;
+  uint64_t baseLow = 0;
 };
 
 // Computes CIPH(P) for an |n|-digit segment and folds the tweak into it; the
@@ -70,19 +100,23 @@ void PrepareSegment(const DigitContext& ctx, int n, Segment& seg) {
                                static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n),
                                static_cast<unsigned char>(t >> 24), static_cast<unsigned char>(t >> 16),
                                static_cast<unsigned char>(t >> 8), static_cast<unsigned char>(t)};
-  Encipher(ctx, p, seg.base.data());
-  for (uint32_t k = 0; k < t; ++k) seg.base[k] ^= ctx.tweak[k];
+  Block base;
+  Encipher(ctx, p, base.data());
+  for (uint32_t k = 0; k < t; ++k) base[k] ^= ctx.tweak[k];
+  seg.baseHigh = LoadBe64(base.data());
+  seg.baseLow = LoadBe64(base.data() + 8);
 }
 
 // y = NUM(first 8 bytes of CIPH(CIPH(P) XOR Q)) mod 10^m, Q = tweak || 0.. || i || [NUM(B)]^b.
-// With b <= 4 the length d of S is 8, so S is one 64-bit number.
+// With b <= 4 the length d of S is 8, so S is one 64-bit number; the round
+// byte and NUM(B) both land in the last word of Q.
 inline uint64_t RoundValue(const DigitContext& ctx, const Segment& seg, int i, uint64_t numB, int m) {
-  Block x = seg.base;
-  x[15 - seg.b] ^= static_cast<unsigned char>(i);
-  for (int k = 0; k < seg.b; ++k) x[15 - k] ^= static_cast<unsigned char>(numB >> (8 * k));
+  Block x;
+  StoreBe64(x.data(), seg.baseHigh);
+  StoreBe64(x.data() + 8, seg.baseLow ^ ((static_cast<uint64_t>(i & 0xFF) << (8 * seg.b)) | numB));
   Block r;
   Encipher(ctx, x.data(), r.data());
-  return LoadBe64(r.data()) % kPow10[m];
+  return ReduceMod10(LoadBe64(r.data()), m);
 }
 
 inline uint64_t ParseDigits(const char* p, int count) {
