@@ -117,8 +117,8 @@ void RegisterLsh(const char* label, uint32_t algType) {
 const bool kRegistered = [] {
   RegisterSha3<CryptoPP::SHA3_256>("sha3_256", 256, "SHA3-256");
   RegisterSha3<CryptoPP::SHA3_512>("sha3_512", 512, "SHA3-512");
-  RegisterLsh<CryptoPP::LSH512>("lsh512_512", LSH512_512);
-  RegisterLsh<CryptoPP::LSH512_256>("lsh512_256", LSH512_256);
+  RegisterLsh<CryptoPP::LSH512>("lsh512_512", LSH512_TYPE_512);
+  RegisterLsh<CryptoPP::LSH512_256>("lsh512_256", LSH512_TYPE_256);
   return true;
 }();
 

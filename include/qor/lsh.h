@@ -2,8 +2,8 @@
  *
  * The algorithm type names the digest: 0x10000 in bits 16..19 and the digest
  * length in bytes (1..64) in the low 16 bits; every other bit is zero.
- * LSH512_224 .. LSH512_512 start from the standard's fixed initial values;
- * any other length derives its initial value the standard's way (the
+ * LSH512_TYPE_224 .. LSH512_TYPE_512 start from the standard's fixed initial
+ * values; any other length derives its initial value the standard's way (the
  * compression of an all-zero block from a chaining value holding 64 and the
  * digest length in bits), so it is not a truncation of LSH-512-512.
  *
@@ -28,10 +28,10 @@
 
 QOR_BEGIN_DECLS
 
-#define LSH512_224 0x1001Cu
-#define LSH512_256 0x10020u
-#define LSH512_384 0x10030u
-#define LSH512_512 0x10040u
+#define LSH512_TYPE_224 0x1001Cu
+#define LSH512_TYPE_256 0x10020u
+#define LSH512_TYPE_384 0x10030u
+#define LSH512_TYPE_512 0x10040u
 
 #define LSH512_BLOCK_BYTES 256
 #define LSH512_MAX_DIGEST_BYTES 64

@@ -71,7 +71,7 @@ Bytes OurStreamed(uint32_t algType, const Bytes& in, std::mt19937_64& rng) {
   return out;
 }
 
-const uint32_t kNamedTypes[] = {LSH512_224, LSH512_256, LSH512_384, LSH512_512};
+const uint32_t kNamedTypes[] = {LSH512_TYPE_224, LSH512_TYPE_256, LSH512_TYPE_384, LSH512_TYPE_512};
 
 // Every test runs on each compression body this CPU has.
 class LshTest : public ::testing::TestWithParam<LshImpl> {
@@ -90,11 +90,11 @@ TEST_P(LshTest, PublishedAndReferenceValues) {
   };
   const Case cases[] = {
       // "abc": the standard's published examples.
-      {LSH512_224, "abc", "d1683234513ec5698394571ead128a8cd5373e97661ba20dcf89e489"},
-      {LSH512_256, "abc", "cd892310532602332b613f1ec11a6962fca61ea09ecffcd4bcf75858d802edec"},
-      {LSH512_384, "abc",
+      {LSH512_TYPE_224, "abc", "d1683234513ec5698394571ead128a8cd5373e97661ba20dcf89e489"},
+      {LSH512_TYPE_256, "abc", "cd892310532602332b613f1ec11a6962fca61ea09ecffcd4bcf75858d802edec"},
+      {LSH512_TYPE_384, "abc",
        "5f344efaa0e43ccd2e5e194d6039794b4fb431f10fb4b65fd45e9da4ecde0f27b66e8dbdfa47252e0d0b741bfd91f9fe"},
-      {LSH512_512, "abc",
+      {LSH512_TYPE_512, "abc",
        "a3d93cfe60dc1aacdd3bd4bef0a6985381a396c7d49d9fd177795697c3535208b5c57224bef21084d42083e95a4bd8eb"
        "33e869812b65031c428819a1e7ce596d"},
   };
@@ -142,7 +142,7 @@ TEST_P(LshTest, OtherLengthsUseTheirOwnInitialValue) {
   for (const uint32_t type : {0x10001u, 0x10011u, 0x1001Bu, 0x10021u, 0x1003Fu}) {
     SCOPED_TRACE(type);
     const Bytes ours = OurDigest(type, in);
-    const Bytes full = OurDigest(LSH512_512, in);
+    const Bytes full = OurDigest(LSH512_TYPE_512, in);
     EXPECT_NE(Bytes(full.begin(), full.begin() + static_cast<long>(ours.size())), ours)
         << "a derived length must not be a truncation of LSH-512-512";
     EXPECT_EQ(CryptoppDigest(type, in), ours);
@@ -193,7 +193,7 @@ TEST(LshCompress, BodiesAgreeOnRandomInput) {
 }
 
 TEST(LshErrors, InitRejectsNullStateAndBadTypes) {
-  EXPECT_EQ(9217, lsh512_init(nullptr, LSH512_512));
+  EXPECT_EQ(9217, lsh512_init(nullptr, LSH512_TYPE_512));
   const uint32_t bad[] = {
       0x10000,     // length 0
       0x10041,     // 65 bytes
@@ -228,7 +228,7 @@ TEST(LshErrors, UpdateAndFinalRefusals) {
   const uint8_t in[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   uint8_t out[64];
   LSH512_CTX ctx;
-  ASSERT_EQ(0, lsh512_init(&ctx, LSH512_256));
+  ASSERT_EQ(0, lsh512_init(&ctx, LSH512_TYPE_256));
   EXPECT_EQ(9217, lsh512_update(nullptr, in, 64));
   EXPECT_EQ(9217, lsh512_update(&ctx, nullptr, 8));
   EXPECT_EQ(0, lsh512_update(&ctx, nullptr, 0));
@@ -236,7 +236,7 @@ TEST(LshErrors, UpdateAndFinalRefusals) {
   EXPECT_EQ(9217, lsh512_final(&ctx, nullptr));
   ASSERT_EQ(0, lsh512_update(&ctx, in, 64));  // still usable after the refusals
   ASSERT_EQ(0, lsh512_final(&ctx, out));
-  EXPECT_EQ(OurDigest(LSH512_256, Bytes(in, in + 8)), Bytes(out, out + 32));
+  EXPECT_EQ(OurDigest(LSH512_TYPE_256, Bytes(in, in + 8)), Bytes(out, out + 32));
 
   // final wipes the context; a finished context is refused.
   for (size_t i = 0; i < sizeof ctx; ++i) {
@@ -245,8 +245,8 @@ TEST(LshErrors, UpdateAndFinalRefusals) {
   EXPECT_EQ(9220, lsh512_update(&ctx, in, 8));
   EXPECT_EQ(9220, lsh512_final(&ctx, out));
 
-  EXPECT_EQ(9217, lsh512_digest(LSH512_512, in, 8, nullptr));
-  EXPECT_EQ(9217, lsh512_digest(LSH512_512, nullptr, 8, out));
+  EXPECT_EQ(9217, lsh512_digest(LSH512_TYPE_512, in, 8, nullptr));
+  EXPECT_EQ(9217, lsh512_digest(LSH512_TYPE_512, nullptr, 8, out));
 }
 
 // A length that is not a multiple of 8 takes the top bits of the last byte,
@@ -260,23 +260,23 @@ TEST(LshBits, PartialFinalByte) {
       const size_t bitLen = 8 * wholeBytes + bits;
       uint8_t a[64];
       uint8_t b[64];
-      ASSERT_EQ(0, lsh512_digest(LSH512_512, msg.data(), bitLen, a));
+      ASSERT_EQ(0, lsh512_digest(LSH512_TYPE_512, msg.data(), bitLen, a));
 
       // Bits beyond the length do not count.
       Bytes other = msg;
       other.back() ^= static_cast<uint8_t>(0xFFu >> bits);
-      ASSERT_EQ(0, lsh512_digest(LSH512_512, other.data(), bitLen, b));
+      ASSERT_EQ(0, lsh512_digest(LSH512_TYPE_512, other.data(), bitLen, b));
       EXPECT_TRUE(std::equal(a, a + 64, b));
 
       // The last counted bit does.
       other = msg;
       other.back() ^= static_cast<uint8_t>(0x100u >> bits);
-      ASSERT_EQ(0, lsh512_digest(LSH512_512, other.data(), bitLen, b));
+      ASSERT_EQ(0, lsh512_digest(LSH512_TYPE_512, other.data(), bitLen, b));
       EXPECT_FALSE(std::equal(a, a + 64, b));
 
       // Whole bytes first, then the partial byte on its own.
       LSH512_CTX ctx;
-      ASSERT_EQ(0, lsh512_init(&ctx, LSH512_512));
+      ASSERT_EQ(0, lsh512_init(&ctx, LSH512_TYPE_512));
       ASSERT_EQ(0, lsh512_update(&ctx, msg.data(), 8 * wholeBytes));
       ASSERT_EQ(0, lsh512_update(&ctx, msg.data() + wholeBytes, bits));
       EXPECT_EQ(9219, lsh512_update(&ctx, msg.data(), 8));  // nothing may follow
@@ -288,7 +288,7 @@ TEST(LshBits, PartialFinalByte) {
       // partial byte with a 1 bit right after its bits, then zeros.
       uint64_t cv[16];
       LSH512_CTX fresh;
-      ASSERT_EQ(0, lsh512_init(&fresh, LSH512_512));
+      ASSERT_EQ(0, lsh512_init(&fresh, LSH512_TYPE_512));
       std::copy(fresh.cv, fresh.cv + 16, cv);
       const size_t full = wholeBytes / 256;
       qor::lsh::CompressPortable(cv, msg.data(), full);
@@ -310,7 +310,7 @@ TEST(LshBits, PartialFinalByte) {
 TEST(LshThreads, ConcurrentDigestsDoNotInterfere) {
   std::mt19937_64 rng(12);
   const Bytes in = RandomBytes(rng, 3000);
-  const Bytes expected = CryptoppDigest(LSH512_512, in);
+  const Bytes expected = CryptoppDigest(LSH512_TYPE_512, in);
   std::vector<int> failures(4, 0);
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
@@ -318,7 +318,7 @@ TEST(LshThreads, ConcurrentDigestsDoNotInterfere) {
       for (int round = 0; round < 50; ++round) {
         LSH512_CTX ctx;
         uint8_t out[64];
-        lsh512_init(&ctx, LSH512_512);
+        lsh512_init(&ctx, LSH512_TYPE_512);
         const size_t step = 97 + static_cast<size_t>(t) * 61;
         for (size_t pos = 0; pos < in.size(); pos += step) {
           lsh512_update(&ctx, in.data() + pos, 8 * std::min(step, in.size() - pos));

@@ -66,10 +66,10 @@ const ChainValue& DerivedIv(std::uint32_t digestBytes) {
 
 const ChainValue& InitialValue(std::uint32_t algType) {
   switch (algType) {
-    case LSH512_224: return kIv224;
-    case LSH512_256: return kIv256;
-    case LSH512_384: return kIv384;
-    case LSH512_512: return kIv512;
+    case LSH512_TYPE_224: return kIv224;
+    case LSH512_TYPE_256: return kIv256;
+    case LSH512_TYPE_384: return kIv384;
+    case LSH512_TYPE_512: return kIv512;
     default: return DerivedIv(algType & 0xFFFFu);
   }
 }
