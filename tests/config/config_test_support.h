@@ -1,0 +1,128 @@
+// Runs a configuration build in a forked child with its own environment and
+// brings the outcome back through a pipe, so no test leaks environment or
+// global state into another.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "config/config_internal.h"
+#include "qor/config.h"
+
+namespace qortest {
+
+inline constexpr const char* kConfigVariables[] = {
+    "QOR_BYPASS",     "QOR_HOME",        "QOR_FIRST_AGENT_IP", "QOR_SECOND_AGENT_IP",
+    "QOR_FIRST_PORT", "QOR_SECOND_PORT", "QOR_LOG_LEVEL",      "QOR_CRYPTO_MODE",
+    "QOR_BMT",        "QOR_USE_LOG",     "QOR_COMPATIBILITY"};
+
+// Variables to set in the child; std::nullopt unsets one (all QOR_ variables
+// start unset).
+using Environment = std::map<std::string, std::optional<std::string>>;
+
+struct Outcome {
+  bool isNull = true;
+  QORApiData data{};
+  int32_t created = 0;
+  bool apiObjectIsResult = false;
+  int headCode = -1;       // the caller's first record
+  int code = -1;           // the caller's last record
+  char message[QOR_ERROR_MESSAGE_SIZE] = {};
+  bool childFailed = true;
+};
+
+inline void ApplyEnvironment(const Environment& environment) {
+  for (const char* name : kConfigVariables) unsetenv(name);
+  for (const auto& [name, value] : environment) {
+    if (value) {
+      setenv(name.c_str(), value->c_str(), 1);
+    } else {
+      unsetenv(name.c_str());
+    }
+  }
+}
+
+// Runs |body| in a child process and returns what it produced.
+inline Outcome InChild(const std::function<Outcome()>& body) {
+  int fds[2];
+  if (pipe(fds) != 0) return Outcome{};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    Outcome outcome = body();
+    outcome.childFailed = false;
+    const char* at = reinterpret_cast<const char*>(&outcome);
+    size_t left = sizeof(outcome);
+    while (left > 0) {
+      const ssize_t n = write(fds[1], at, left);
+      if (n <= 0) _exit(2);
+      at += n;
+      left -= static_cast<size_t>(n);
+    }
+    _exit(0);
+  }
+  close(fds[1]);
+  Outcome outcome;
+  char* at = reinterpret_cast<char*>(&outcome);
+  size_t got = 0;
+  while (got < sizeof(outcome)) {
+    const ssize_t n = read(fds[0], at + got, sizeof(outcome) - got);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (got != sizeof(outcome) || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    Outcome failed;
+    failed.childFailed = true;
+    return failed;
+  }
+  return outcome;
+}
+
+// Records what a returned object holds and releases it.
+inline void Capture(QORApiConf* object, Outcome& outcome) {
+  outcome.isNull = object == nullptr;
+  outcome.apiObjectIsResult = apiObject == object;
+  if (object != nullptr) {
+    outcome.data = *object->data;
+    outcome.created = object->created;
+    API_Destroy(object);
+  }
+}
+
+// QORGet_Info(mode) in a child with |environment|; |moduleDir| replaces the
+// library-directory lookup ("" makes it fail, std::nullopt keeps the real one).
+inline Outcome BuildInChild(int mode, const Environment& environment,
+                            std::optional<std::string> moduleDir) {
+  return InChild([&] {
+    ApplyEnvironment(environment);
+    qor::config::SetModuleDirOverrideForTesting(moduleDir);
+    // A two-record caller chain holding stale errors.
+    ErrorInfo tail{};
+    tail.code = 55;
+    std::strcpy(tail.message, "stale tail");
+    ErrorInfo head{};
+    head.code = 44;
+    std::strcpy(head.message, "stale head");
+    head.next = &tail;
+    Outcome outcome;
+    Capture(QORGet_Info(&head, mode), outcome);
+    outcome.headCode = head.code;
+    outcome.code = tail.code;
+    std::memcpy(outcome.message, tail.message, sizeof(outcome.message));
+    return outcome;
+  });
+}
+
+}  // namespace qortest
