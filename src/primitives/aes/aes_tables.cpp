@@ -5,7 +5,7 @@
 namespace qor::aes {
 namespace {
 
-constexpr uint32_t RotateRight(uint32_t w, int bits) { return (w >> bits) | (w << (32 - bits)); }
+constexpr uint32_t RotateRight(uint32_t w, int bits) { return bits == 0 ? w : (w >> bits) | (w << (32 - bits)); }
 
 constexpr uint8_t RotateLeft8(uint8_t b, int bits) {
   return static_cast<uint8_t>((b << bits) | (b >> (8 - bits)));
