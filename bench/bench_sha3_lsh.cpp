@@ -78,14 +78,18 @@ void RegisterSha3(const char* label, int bits, const char* opensslName) {
       h.CalculateDigest(out, in, n);
       benchmark::DoNotOptimize(out);
     });
-    Register(std::string(label) + "_portable/" + s.label + "/ours", s.bytes,
-             [bits, outLen](const uint8_t* in, size_t n) {
-               uint8_t out[64];
-               sha3_hash(out, outLen, in, n, bits, 0);
-               benchmark::DoNotOptimize(out);
-             },
-             [] { qor::sha3::ForceKeccakImpl(qor::sha3::KeccakImpl::kPortable); },
-             [] { qor::sha3::ResetKeccakImpl(); });
+    const std::pair<const char*, qor::sha3::KeccakImpl> pinned[] = {
+        {"_portable", qor::sha3::KeccakImpl::kPortable}, {"_bmi2", qor::sha3::KeccakImpl::kBmi2}};
+    for (const auto& [suffix, impl] : pinned) {
+      Register(std::string(label) + suffix + "/" + s.label + "/ours", s.bytes,
+               [bits, outLen](const uint8_t* in, size_t n) {
+                 uint8_t out[64];
+                 sha3_hash(out, outLen, in, n, bits, 0);
+                 benchmark::DoNotOptimize(out);
+               },
+               [impl = impl] { qor::sha3::ForceKeccakImpl(impl); },
+               [] { qor::sha3::ResetKeccakImpl(); });
+    }
   }
 }
 

@@ -83,7 +83,7 @@ Bytes OurStreamed(const Variant& v, const Bytes& in, size_t outLen, std::mt19937
 
 size_t DigestLen(const Variant& v) { return v.shake ? 32 : static_cast<size_t>(v.bits) / 8; }
 
-// Every test runs on the portable Keccak body and on the BMI2 one.
+// Every test runs on each Keccak body this CPU has.
 class Sha3Test : public ::testing::TestWithParam<KeccakImpl> {
  protected:
   void SetUp() override {
@@ -191,7 +191,8 @@ TEST_P(Sha3Test, ShakeSqueezesAnyLength) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bodies, Sha3Test,
-                         ::testing::Values(KeccakImpl::kPortable, KeccakImpl::kBmi2),
+                         ::testing::Values(KeccakImpl::kPortable, KeccakImpl::kBmi2,
+                                           KeccakImpl::kAvx512),
                          [](const auto& param_info) {
                            return std::string(qor::sha3::KeccakImplName(param_info.param));
                          });
@@ -274,15 +275,23 @@ TEST(Sha3Init, SetsRateCapacityAndSuffix) {
 }
 
 TEST(Keccak, BodiesAgreeOnRandomStates) {
-  if (!qor::sha3::CpuHasBmi2()) GTEST_SKIP() << "no BMI2";
   std::mt19937_64 rng(2024);
   for (int n = 0; n < 200; ++n) {
-    uint64_t a[25];
-    uint64_t b[25];
-    for (int i = 0; i < 25; ++i) a[i] = b[i] = rng();
-    qor::sha3::KeccakF1600Portable(a);
-    qor::sha3::KeccakF1600Bmi2(b);
-    ASSERT_TRUE(std::equal(a, a + 25, b));
+    uint64_t reference[25];
+    for (auto& lane : reference) lane = rng();
+    uint64_t bmi2[25];
+    uint64_t avx512[25];
+    std::copy(reference, reference + 25, bmi2);
+    std::copy(reference, reference + 25, avx512);
+    qor::sha3::KeccakF1600Portable(reference);
+    if (qor::sha3::CpuHasBmi2()) {
+      qor::sha3::KeccakF1600Bmi2(bmi2);
+      ASSERT_TRUE(std::equal(reference, reference + 25, bmi2));
+    }
+    if (qor::sha3::CpuHasAvx512Vl()) {
+      qor::sha3::KeccakF1600Avx512(avx512);
+      ASSERT_TRUE(std::equal(reference, reference + 25, avx512));
+    }
   }
 }
 

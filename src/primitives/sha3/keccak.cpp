@@ -1,8 +1,16 @@
 #include "primitives/sha3/keccak.h"
 
 #include <atomic>
+#include <bit>
+#include <cstdint>
 
-#include "primitives/sha3/keccak_rounds.h"
+#include "primitives/sha3/keccak_rounds.h"  // before the body is included into a namespace
+
+namespace {
+#define QOR_KECCAK_TARGET "default"
+#include "primitives/sha3/scalar_lane.h"
+#include "primitives/sha3/keccak_body.h"
+}  // namespace
 
 namespace qor::sha3 {
 
@@ -12,16 +20,36 @@ namespace {
 // (tests may pin another one).
 std::atomic<PermuteFn> g_permute{nullptr};
 
-PermuteFn BestPermute() { return CpuHasBmi2() ? &KeccakF1600Bmi2 : &KeccakF1600Portable; }
+PermuteFn BestPermute() {
+  if (CpuHasAvx512Vl()) return &KeccakF1600Avx512;
+  if (CpuHasBmi2()) return &KeccakF1600Bmi2;
+  return &KeccakF1600Portable;
+}
+
+PermuteFn BodyOf(KeccakImpl impl) {
+  switch (impl) {
+    case KeccakImpl::kAvx512: return &KeccakF1600Avx512;
+    case KeccakImpl::kBmi2: return &KeccakF1600Bmi2;
+    default: return &KeccakF1600Portable;
+  }
+}
 
 }  // namespace
 
-void KeccakF1600Portable(std::uint64_t state[25]) { detail::KeccakPermute(state); }
+void KeccakF1600Portable(std::uint64_t state[25]) { Permute(state); }
 
 bool CpuHasBmi2() {
   static const bool has = [] {
     __builtin_cpu_init();
     return __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+  }();
+  return has;
+}
+
+bool CpuHasAvx512Vl() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
   }();
   return has;
 }
@@ -39,17 +67,24 @@ PermuteFn ActivePermute() {
 void KeccakF1600(std::uint64_t state[25]) { ActivePermute()(state); }
 
 KeccakImpl ActiveKeccakImpl() {
-  return ActivePermute() == &KeccakF1600Bmi2 ? KeccakImpl::kBmi2 : KeccakImpl::kPortable;
+  const PermuteFn fn = ActivePermute();
+  if (fn == &KeccakF1600Avx512) return KeccakImpl::kAvx512;
+  if (fn == &KeccakF1600Bmi2) return KeccakImpl::kBmi2;
+  return KeccakImpl::kPortable;
 }
 
 const char* KeccakImplName(KeccakImpl impl) {
-  return impl == KeccakImpl::kBmi2 ? "bmi2" : "portable";
+  switch (impl) {
+    case KeccakImpl::kAvx512: return "avx512vl";
+    case KeccakImpl::kBmi2: return "bmi2";
+    default: return "portable";
+  }
 }
 
 bool ForceKeccakImpl(KeccakImpl impl) {
   if (impl == KeccakImpl::kBmi2 && !CpuHasBmi2()) return false;
-  g_permute.store(impl == KeccakImpl::kBmi2 ? &KeccakF1600Bmi2 : &KeccakF1600Portable,
-                  std::memory_order_release);
+  if (impl == KeccakImpl::kAvx512 && !CpuHasAvx512Vl()) return false;
+  g_permute.store(BodyOf(impl), std::memory_order_release);
   return true;
 }
 

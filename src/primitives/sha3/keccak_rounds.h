@@ -1,6 +1,5 @@
-// The Keccak-f[1600] round body, written once and compiled into each
-// instruction-set variant (it is always inlined into the caller, which carries
-// the target attribute).
+// Keccak-f[1600] constants: round constants and the combined rho/pi lane map,
+// computed at compile time from their defining rules.
 #ifndef QOR_PRIMITIVES_SHA3_KECCAK_ROUNDS_H
 #define QOR_PRIMITIVES_SHA3_KECCAK_ROUNDS_H
 
@@ -58,44 +57,6 @@ static_assert(kKeccak.rc[0] == 0x0000000000000001ULL);
 static_assert(kKeccak.rc[1] == 0x0000000000008082ULL);
 static_assert(kKeccak.rc[23] == 0x8000000080008008ULL);
 static_assert(kKeccak.rot[1] == 44 && kKeccak.src[1] == 6);
-
-// One round from |a| into |e|.
-[[gnu::always_inline]] inline void KeccakRound(const std::uint64_t* a, std::uint64_t* e,
-                                               std::uint64_t rc) {
-  std::uint64_t c[5];
-  std::uint64_t d[5];
-#pragma GCC unroll 5
-  for (int x = 0; x < 5; ++x) c[x] = a[x] ^ a[x + 5] ^ a[x + 10] ^ a[x + 15] ^ a[x + 20];
-#pragma GCC unroll 5
-  for (int x = 0; x < 5; ++x) d[x] = c[(x + 4) % 5] ^ std::rotl(c[(x + 1) % 5], 1);
-#pragma GCC unroll 5
-  for (int oy = 0; oy < 5; ++oy) {
-    std::uint64_t b[5];
-#pragma GCC unroll 5
-    for (int ox = 0; ox < 5; ++ox) {
-      const int s = kKeccak.src[ox + 5 * oy];
-      b[ox] = std::rotl(a[s] ^ d[s % 5], kKeccak.rot[ox + 5 * oy]);
-    }
-#pragma GCC unroll 5
-    for (int ox = 0; ox < 5; ++ox) {
-      e[ox + 5 * oy] = b[ox] ^ (~b[(ox + 1) % 5] & b[(ox + 2) % 5]);
-    }
-  }
-  e[0] ^= rc;
-}
-
-[[gnu::always_inline]] inline void KeccakPermute(std::uint64_t state[25]) {
-  std::uint64_t a[25];
-  std::uint64_t e[25];
-#pragma GCC unroll 25
-  for (int i = 0; i < 25; ++i) a[i] = state[i];
-  for (int r = 0; r < 24; r += 2) {
-    KeccakRound(a, e, kKeccak.rc[r]);
-    KeccakRound(e, a, kKeccak.rc[r + 1]);
-  }
-#pragma GCC unroll 25
-  for (int i = 0; i < 25; ++i) state[i] = a[i];
-}
 
 }  // namespace qor::sha3::detail
 
