@@ -1,6 +1,7 @@
 // Checks, module path, host lookups and clock helpers.
 #include "qor/qoutil.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -188,10 +189,32 @@ TEST(QOUtilModule, PathOfTheTestProgram) {
 }
 
 TEST(QOUtilModule, PathOfASharedLibrary) {
-  char path[PATH_MAX];
-  ASSERT_EQ(QOUtil_GetModulePath(reinterpret_cast<const void*>(&strlen), path, sizeof(path)), 0);
+  void* libm = dlopen("libm.so.6", RTLD_NOW);
+  ASSERT_NE(libm, nullptr);
+  void* cosine = dlsym(libm, "cos");
+  ASSERT_NE(cosine, nullptr);
+  char path[PATH_MAX], name[256];
+  ASSERT_EQ(QOUtil_GetModulePath(cosine, path, sizeof(path)), 0);
   EXPECT_EQ(path[0], '/');
-  EXPECT_NE(std::string(path).find("libc"), std::string::npos) << path;
+  ASSERT_EQ(QOUtil_GetModuleFileNameOnly(cosine, name, sizeof(name)), 0);
+  EXPECT_STREQ(name, "libm.so.6");
+  dlclose(libm);
+}
+
+TEST(QOUtilModule, PathOfThisLibraryWhenLoadedShared) {
+  // Inside the shared library the lookup names the library, not the program.
+  void* library = dlopen(QOR_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) GTEST_SKIP() << dlerror();
+  using Lookup = int (*)(const void*, char*, int);
+  auto lookup = reinterpret_cast<Lookup>(dlsym(library, "QOUtil_GetModulePath"));
+  ASSERT_NE(lookup, nullptr);
+  char path[PATH_MAX], expected[PATH_MAX];
+  ASSERT_EQ(lookup(nullptr, path, sizeof(path)), 0);
+  ASSERT_NE(realpath(QOR_SHARED_LIBRARY, expected), nullptr);
+  char resolved[PATH_MAX];
+  ASSERT_NE(realpath(path, resolved), nullptr);
+  EXPECT_STREQ(resolved, expected);
+  dlclose(library);
 }
 
 TEST(QOUtilModule, RefusesWhatDoesNotFit) {
