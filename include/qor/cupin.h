@@ -59,9 +59,10 @@ QOR_API extern const char RMapLargeSmall[18][52];
 /* Default tweak: 10 ASCII digits (zero-terminated). */
 QOR_API extern const char _internal_tweak[11];
 
-/* New context for |key| (|keyLen| must be 16) and |tweak| (at most 10 bytes;
- * NULL selects _internal_tweak with length 10). |rounds| below 4 become 10.
- * Returns NULL when refused; release with removeRadix10. */
+/* New context for |key| (|keyLen| must be 16) and |tweak| (0..10 bytes; NULL
+ * selects _internal_tweak with length 10, a non-NULL tweak of length 0 is the
+ * empty tweak). |rounds| below 4 become 10. Returns NULL when refused;
+ * release with removeRadix10. */
 QOR_API DigitContext *initRadix10(int rounds, const unsigned char *key, int keyLen,
                                   const unsigned char *tweak, int tweakLen);
 /* Wipes and frees *|ctx| and sets it to NULL (NULL or *NULL is a no-op). */
