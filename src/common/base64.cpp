@@ -50,6 +50,22 @@ constexpr Tables kTables = MakeTables();
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "pair table assumes little-endian stores");
 
+// One group of four characters, including "=" padding: 1 to 3 bytes, or 0
+// for an invalid group.
+inline int DecodeAtom(const unsigned char* in, unsigned char* out) {
+  const uint8_t c1 = kTables.value[in[0]];
+  const uint8_t c2 = kTables.value[in[1]];
+  const uint8_t c3 = kTables.value[in[2]];
+  const uint8_t c4 = kTables.value[in[3]];
+  if (((c1 | c2 | c3 | c4) & kInvalid) || c1 == kPad || c2 == kPad) return 0;
+  out[0] = static_cast<unsigned char>((c1 << 2) | (c2 >> 4));
+  if (c3 == kPad) return c4 == kPad ? 1 : 0;
+  out[1] = static_cast<unsigned char>((c2 << 4) | (c3 >> 2));
+  if (c4 == kPad) return 2;
+  out[2] = static_cast<unsigned char>((c3 << 6) | c4);
+  return 3;
+}
+
 // Encodes |len| bytes (whole groups, last one padded); writes no terminator.
 // Returns the number of characters written.
 size_t EncodeCore(const unsigned char* in, size_t len, char* out) {
@@ -75,21 +91,33 @@ size_t EncodeCore(const unsigned char* in, size_t len, char* out) {
 int64_t DecodeGroups(const char* text, size_t groups, unsigned char* out, size_t outLimit) {
   const auto* s = reinterpret_cast<const unsigned char*>(text);
   size_t n = 0;
-  for (size_t g = 0; g < groups; ++g, s += 4) {
-    const uint32_t v = kTables.d0[s[0]] | kTables.d1[s[1]] | kTables.d2[s[2]] | kTables.d3[s[3]];
+  size_t g = 0;
+  // Groups that fit even at 3 bytes each, plus the spare byte of a 4-byte
+  // store, need no bounds check.
+  const size_t roomy = outLimit == 0 ? 0 : (outLimit - 1) / 3;
+  const size_t unchecked = groups < roomy ? groups : roomy;
+  for (; g < unchecked; ++g, s += 4) {
+    uint32_t w;
+    std::memcpy(&w, s, 4);
+    const uint32_t v = kTables.d0[w & 0xFF] | kTables.d1[(w >> 8) & 0xFF] | kTables.d2[(w >> 16) & 0xFF] |
+                       kTables.d3[w >> 24];
     if (v & kBadGroup) {
-      unsigned char tmp[3];
-      const int got = QOR_base64_decode_atom(reinterpret_cast<const char*>(s), tmp);
-      if (got == 0 || static_cast<size_t>(got) > outLimit - n) return -1;
-      std::memcpy(out + n, tmp, static_cast<size_t>(got));
+      const int got = DecodeAtom(s, out + n);
+      if (got == 0) return -1;
       n += static_cast<size_t>(got);
       continue;
     }
-    if (outLimit - n < 3) return -1;
-    out[n] = static_cast<unsigned char>(v >> 16);
-    out[n + 1] = static_cast<unsigned char>(v >> 8);
-    out[n + 2] = static_cast<unsigned char>(v);
+    // Big-endian bytes of v << 8: the three decoded bytes, then one spare.
+    const uint32_t be = __builtin_bswap32(v << 8);
+    std::memcpy(out + n, &be, 4);
     n += 3;
+  }
+  for (; g < groups; ++g, s += 4) {
+    unsigned char tmp[3];
+    const int got = DecodeAtom(s, tmp);
+    if (got == 0 || static_cast<size_t>(got) > outLimit - n) return -1;
+    std::memcpy(out + n, tmp, static_cast<size_t>(got));
+    n += static_cast<size_t>(got);
   }
   return static_cast<int64_t>(n);
 }
@@ -111,20 +139,7 @@ void QOR_base64_encode_atom(const unsigned char* in, int n, char* out) {
 
 int QOR_base64_decode_atom(const char* in, unsigned char* out) {
   if (in == nullptr || out == nullptr) return 0;
-  const uint8_t c1 = kTables.value[static_cast<unsigned char>(in[0])];
-  const uint8_t c2 = kTables.value[static_cast<unsigned char>(in[1])];
-  const uint8_t c3 = kTables.value[static_cast<unsigned char>(in[2])];
-  const uint8_t c4 = kTables.value[static_cast<unsigned char>(in[3])];
-  if (((c1 | c2 | c3 | c4) & kInvalid) || c1 == kPad || c2 == kPad) return 0;
-  out[0] = static_cast<unsigned char>((c1 << 2) | (c2 >> 4));
-  if (c3 == kPad) {
-    if (c4 != kPad) return 0;
-    return 1;
-  }
-  out[1] = static_cast<unsigned char>((c2 << 4) | (c3 >> 2));
-  if (c4 == kPad) return 2;
-  out[2] = static_cast<unsigned char>((c3 << 6) | c4);
-  return 3;
+  return DecodeAtom(reinterpret_cast<const unsigned char*>(in), out);
 }
 
 int QOR_Base64Encode(const unsigned char* in, int length, char** text, int prefixFlag) {

@@ -1,0 +1,127 @@
+// Base64 encode and decode into caller buffers, ours against OpenSSL's
+// EVP_EncodeBlock / EVP_DecodeBlock and Crypto++, at 16 B, 64 B, 1 KiB, 64 KiB.
+#include <crypto++/base64.h>
+#include <crypto++/filters.h>
+#include <openssl/evp.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "qor/base64.h"
+#include "ratio_reporter.h"
+
+namespace {
+
+constexpr size_t kSizes[] = {16, 64, 1024, 65536};
+
+std::vector<unsigned char> Input(size_t len) {
+  std::vector<unsigned char> in(len);
+  for (size_t i = 0; i < len; ++i) in[i] = static_cast<unsigned char>(i * 131 + 7);
+  return in;
+}
+
+std::string Text(size_t len) {
+  const auto in = Input(len);
+  std::string t(4 * ((len + 2) / 3) + 1, '\0');
+  t.resize(static_cast<size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(t.data()), in.data(),
+                                               static_cast<int>(len))));
+  return t;
+}
+
+void SetBytes(benchmark::State& state, size_t len) {
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(len));
+}
+
+void EncodeOurs(benchmark::State& state, size_t len) {
+  const auto in = Input(len);
+  std::vector<char> out(4 * ((len + 2) / 3) + 1);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(QOR_Base64Encode_Buffer(in.data(), static_cast<int>(len), out.data()));
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, len);
+}
+
+void EncodeOpenSsl(benchmark::State& state, size_t len) {
+  const auto in = Input(len);
+  std::vector<unsigned char> out(4 * ((len + 2) / 3) + 1);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(EVP_EncodeBlock(out.data(), in.data(), static_cast<int>(len)));
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, len);
+}
+
+void EncodeCryptopp(benchmark::State& state, size_t len) {
+  const auto in = Input(len);
+  std::string out;
+  for (auto _ : state) {
+    out.clear();
+    CryptoPP::StringSource(in.data(), in.size(), true,
+                           new CryptoPP::Base64Encoder(new CryptoPP::StringSink(out), false));
+    benchmark::DoNotOptimize(out.data());
+  }
+  SetBytes(state, len);
+}
+
+void DecodeOurs(benchmark::State& state, size_t len) {
+  const std::string text = Text(len);
+  std::vector<unsigned char> out(len + 1);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(QOR_Base64Decode_Buffer(text.data(), static_cast<int>(text.size()), out.data(),
+                                                     static_cast<int>(out.size())));
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, len);
+}
+
+void DecodeOursAlloc(benchmark::State& state, size_t len) {
+  const std::string text = Text(len);
+  for (auto _ : state) {
+    unsigned char* out = nullptr;
+    benchmark::DoNotOptimize(QOR_Base64Decode(text.data(), static_cast<int>(text.size()), &out, 1));
+    free(out);
+  }
+  SetBytes(state, len);
+}
+
+void DecodeOpenSsl(benchmark::State& state, size_t len) {
+  const std::string text = Text(len);
+  std::vector<unsigned char> out(len + 3);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                                             static_cast<int>(text.size())));
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, len);
+}
+
+void DecodeCryptopp(benchmark::State& state, size_t len) {
+  const std::string text = Text(len);
+  std::string out;
+  for (auto _ : state) {
+    out.clear();
+    CryptoPP::StringSource(text, true, new CryptoPP::Base64Decoder(new CryptoPP::StringSink(out)));
+    benchmark::DoNotOptimize(out.data());
+  }
+  SetBytes(state, len);
+}
+
+const bool kRegistered = [] {
+  for (size_t len : kSizes) {
+    const std::string n = std::to_string(len);
+    benchmark::RegisterBenchmark(("encode/" + n + "/ours").c_str(), EncodeOurs, len);
+    benchmark::RegisterBenchmark(("encode/" + n + "/openssl").c_str(), EncodeOpenSsl, len);
+    benchmark::RegisterBenchmark(("encode/" + n + "/cryptopp").c_str(), EncodeCryptopp, len);
+    benchmark::RegisterBenchmark(("decode/" + n + "/ours").c_str(), DecodeOurs, len);
+    benchmark::RegisterBenchmark(("decode/" + n + "/openssl").c_str(), DecodeOpenSsl, len);
+    benchmark::RegisterBenchmark(("decode/" + n + "/cryptopp").c_str(), DecodeCryptopp, len);
+    benchmark::RegisterBenchmark(("decode_alloc/" + n + "/ours").c_str(), DecodeOursAlloc, len);
+  }
+  return true;
+}();
+
+}  // namespace
+
+QOR_BENCH_MAIN()
