@@ -11,10 +11,12 @@
 
 namespace qor::primitives {
 
-// Overwrites key material and plaintext copies; volatile keeps the stores.
+// Overwrites key material and plaintext copies; the empty asm that reads the
+// memory keeps the compiler from dropping the stores as dead.
 inline void WipeBytes(void* p, size_t n) {
-  volatile uint8_t* v = static_cast<volatile uint8_t*>(p);
-  while (n--) *v++ = 0;
+  if (n == 0) return;
+  std::memset(p, 0, n);
+  __asm__ __volatile__("" : : "r"(p) : "memory");
 }
 
 namespace stream16 {

@@ -198,8 +198,10 @@ void CbcDecrypt(const Kernels& k, const uint8_t* in, uint8_t* out, size_t blocks
   constexpr size_t kChunk = 32;
   uint8_t cipher[kChunk * 16];
   uint8_t plain[kChunk * 16];
+  size_t used = 0;
   while (blocks > 0) {
     const size_t n = blocks < kChunk ? blocks : kChunk;
+    used = n > used ? n : used;
     std::memcpy(cipher, in, n * 16);
     k.ecb(cipher, plain, n, rk, rounds);
     for (size_t i = 0; i < 16; ++i) out[i] = static_cast<uint8_t>(plain[i] ^ chain[i]);
@@ -209,7 +211,7 @@ void CbcDecrypt(const Kernels& k, const uint8_t* in, uint8_t* out, size_t blocks
     out += n * 16;
     blocks -= n;
   }
-  WipeBytes(plain, sizeof plain);
+  WipeBytes(plain, used * 16);
 }
 
 }  // namespace

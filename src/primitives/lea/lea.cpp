@@ -98,8 +98,10 @@ void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const LEA_
   constexpr size_t kChunk = 32;
   alignas(64) uint8_t cipher[kChunk * 16];
   alignas(64) uint8_t plain[kChunk * 16];
+  size_t used = 0;
   while (blocks > 0) {
     const size_t n = blocks < kChunk ? blocks : kChunk;
+    used = n > used ? n : used;
     std::memcpy(cipher, in, n * 16);
     k.ecbDec(cipher, plain, n, key);
     for (size_t i = 0; i < 16; ++i) out[i] = static_cast<uint8_t>(plain[i] ^ chain[i]);
@@ -109,7 +111,7 @@ void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const LEA_
     out += n * 16;
     blocks -= n;
   }
-  WipeBytes(plain, sizeof plain);
+  WipeBytes(plain, used * 16);
 }
 
 bool ExpandKey(LEA_KEY* key, const uint8_t* mk, uint32_t len) {
