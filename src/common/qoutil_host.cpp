@@ -15,25 +15,26 @@ namespace {
 
 constexpr char kLogUnit[] = "source/Common/QOUtil";
 
-// First IPv4 address of |name| as dotted text; 0 or -1 (the resolver's code in
-// |lookupError| when the lookup itself failed).
-int FirstIPv4(const char* name, char* out, size_t size, int* lookupError) {
+// First IPv4 address of |name| as dotted text: 0, -1 when the lookup failed,
+// -2 when the text does not fit |size| bytes.
+int FirstIPv4(const char* name, char* out, size_t size) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  const int rc = getaddrinfo(name, nullptr, &hints, &found);
-  if (lookupError != nullptr) *lookupError = rc;
-  if (rc != 0 || found == nullptr) return -1;
+  if (getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) return -1;
   int result = -1;
   for (const addrinfo* it = found; it != nullptr; it = it->ai_next) {
     if (it->ai_family != AF_INET || it->ai_addr == nullptr) continue;
     const auto* address = reinterpret_cast<const sockaddr_in*>(it->ai_addr);
     char text[INET_ADDRSTRLEN];
     if (inet_ntop(AF_INET, &address->sin_addr, text, sizeof(text)) == nullptr) break;
-    if (std::strlen(text) < size) {
-      std::memcpy(out, text, std::strlen(text) + 1);
+    const size_t n = std::strlen(text);
+    if (n < size) {
+      std::memcpy(out, text, n + 1);
       result = 0;
+    } else {
+      result = -2;
     }
     break;
   }
@@ -63,12 +64,9 @@ QOR_API int QOUtil_getCurLocalIP_unix(char* out, int size) {
     QOR_LOG(2, "uname failed\n");
     return -1;
   }
-  int lookupError = 0;
-  if (FirstIPv4(name.nodename, out, static_cast<size_t>(size), &lookupError) != 0) {
-    QOR_LOG(2, "getaddrinfo failed [hostname : %s ]\n", name.nodename);
-    return -1;
-  }
-  return 0;
+  const int rc = FirstIPv4(name.nodename, out, static_cast<size_t>(size));
+  if (rc == -1) QOR_LOG(2, "getaddrinfo failed [hostname : %s ]\n", name.nodename);
+  return rc == 0 ? 0 : -1;
 }
 
 QOR_API int GetIP(char* out, int size) { return QOUtil_getCurLocalIP_unix(out, size); }
@@ -79,7 +77,7 @@ QOR_API int QOUtil_GetIPAddressByHostname(const char* name, char* out) {
     return -1;
   }
   if (name == nullptr) return -1;
-  return FirstIPv4(name, out, 20, nullptr);
+  return FirstIPv4(name, out, 20) == 0 ? 0 : -1;
 }
 
 QOR_API int QOUtil_getHostIP(char* out, int size) {

@@ -10,7 +10,6 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
-#include <regex>
 #include <string>
 
 #include "common/qoutil_test_support.h"
@@ -158,10 +157,23 @@ TEST(QOUtilSystem, TestLogAppendsStampedLines) {
   const std::string path = dir / "test.log";
   EXPECT_EQ(QOUtil_TestLog(path.c_str(), "first"), 0);
   EXPECT_EQ(QOUtil_TestLog(path.c_str(), nullptr), 0);
-  const std::regex layout(
-      "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} >>> first\n"
-      "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} >>> null data\n");
-  EXPECT_TRUE(std::regex_match(qortest::ReadFile(path), layout)) << qortest::ReadFile(path);
+  // "YYYY-MM-DD hh:mm:ss >>> text" per line.
+  auto stamped = [](const std::string& line, const std::string& text) {
+    const std::string shape = "dddd-dd-dd dd:dd:dd >>> ";
+    if (line.size() != shape.size() + text.size()) return false;
+    for (size_t i = 0; i < shape.size(); ++i) {
+      const bool digit = line[i] >= '0' && line[i] <= '9';
+      if (shape[i] == 'd' ? !digit : line[i] != shape[i]) return false;
+    }
+    return line.compare(shape.size(), std::string::npos, text) == 0;
+  };
+  const std::string content = qortest::ReadFile(path);
+  const size_t firstEnd = content.find('\n');
+  ASSERT_NE(firstEnd, std::string::npos) << content;
+  EXPECT_TRUE(stamped(content.substr(0, firstEnd), "first")) << content;
+  ASSERT_EQ(content.back(), '\n');
+  EXPECT_TRUE(stamped(content.substr(firstEnd + 1, content.size() - firstEnd - 2), "null data"))
+      << content;
   EXPECT_EQ(QOUtil_TestLog((dir / "no/such/dir").c_str(), "x"), -1);
 }
 
