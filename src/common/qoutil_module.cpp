@@ -10,12 +10,9 @@
 #include <cstring>
 #include <string>
 
-#include "log/log.h"
 #include "qor/qoutil.h"
 
 namespace {
-
-constexpr char kLogUnit[] = "source/Common/QOUtil";
 
 // dladdr names the main program by its argv[0], which may be relative or bare;
 // the kernel knows its real path.
