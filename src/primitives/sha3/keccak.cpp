@@ -7,7 +7,7 @@
 #include "primitives/sha3/keccak_rounds.h"  // before the body is included into a namespace
 
 namespace {
-#define QOR_KECCAK_TARGET "default"
+#define QOR_KECCAK_ATTR
 #include "primitives/sha3/scalar_lane.h"
 #include "primitives/sha3/keccak_body.h"
 }  // namespace

@@ -11,7 +11,7 @@
 #include "primitives/sha3/keccak_rounds.h"  // before the body is included into a namespace
 
 namespace {
-#define QOR_KECCAK_TARGET "avx512f,avx512vl"
+#define QOR_KECCAK_ATTR __attribute__((target("avx512f,avx512vl")))
 using Lane = __m128i;
 #define LXOR(a, b) _mm_xor_si128((a), (b))
 #define LXOR3(a, b, c) _mm_ternarylogic_epi64((a), (b), (c), 0x96)

@@ -8,7 +8,7 @@
 #include "primitives/sha3/keccak_rounds.h"  // before the body is included into a namespace
 
 namespace {
-#define QOR_KECCAK_TARGET "bmi,bmi2"
+#define QOR_KECCAK_ATTR __attribute__((target("bmi,bmi2")))
 #include "primitives/sha3/scalar_lane.h"
 #include "primitives/sha3/keccak_body.h"
 }  // namespace

@@ -1,7 +1,7 @@
 // The Keccak-f[1600] permutation written once over an abstract 64-bit lane,
 // compiled into each instruction-set variant. Include it inside an anonymous
 // namespace after defining:
-//   QOR_KECCAK_TARGET   target attribute string ("default" for none)
+//   QOR_KECCAK_ATTR     the target attribute of the variant (empty for none)
 //   Lane                the lane type
 //   LXOR(a, b)          a ^ b
 //   LXOR3(a, b, c)      a ^ b ^ c
@@ -12,7 +12,7 @@
 
 #include "primitives/sha3/keccak_rounds.h"
 
-#define QOR_KECCAK_FN [[gnu::always_inline]] inline __attribute__((target(QOR_KECCAK_TARGET)))
+#define QOR_KECCAK_FN [[gnu::always_inline]] inline QOR_KECCAK_ATTR
 
 // B value of output lane (X, Y): the source lane, mixed with its column's D,
 // rotated by its rho offset.
