@@ -56,7 +56,8 @@ void* SearchOp(Hashtable* h, int32_t keyLength, const char* key) { return Hashta
 
 void ReleaseKey(HashKey* key) {
   if (key == nullptr) return;
-  if (key->length != 0) std::free(key->data);
+  // An empty key still owns its one-byte terminated copy.
+  std::free(key->data);
   std::free(key);
 }
 

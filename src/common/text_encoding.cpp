@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cwchar>
 #include <memory>
+#include <string>
 
 #include "qor/qostring.h"
 
@@ -131,8 +132,11 @@ int UTF8toUCS2(const char* bytes, int length, uint16_t* out) {
 wchar_t* m2w(const char* text, int length, const char* defaultLocale, char* savedLocale) {
   if (text == nullptr || length < 0) return nullptr;
   const char* current = std::setlocale(LC_ALL, "");
-  if (current != nullptr && savedLocale != nullptr && std::strlen(current) < kSavedLocaleSize) {
-    std::strcpy(savedLocale, current);
+  // Kept whole here even when it does not fit the caller's 20 bytes, so a
+  // failed conversion can always put the locale back.
+  const std::string environmentLocale = current != nullptr ? current : "C";
+  if (savedLocale != nullptr && environmentLocale.size() < kSavedLocaleSize) {
+    std::memcpy(savedLocale, environmentLocale.c_str(), environmentLocale.size() + 1);
   }
   const char* chosen = std::getenv("ULVEX_LOCALE");
   if (chosen != nullptr) {
@@ -152,7 +156,7 @@ wchar_t* m2w(const char* text, int length, const char* defaultLocale, char* save
   const char* src = copy.get();
   const size_t count = std::mbsrtowcs(nullptr, &src, 0, &state);
   if (count == static_cast<size_t>(-1)) {
-    if (savedLocale != nullptr && savedLocale[0] != '\0') std::setlocale(LC_ALL, savedLocale);
+    std::setlocale(LC_ALL, environmentLocale.c_str());
     return nullptr;
   }
   const size_t cap = (count > len ? count : len) + 1;
