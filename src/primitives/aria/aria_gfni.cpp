@@ -140,6 +140,50 @@ QOR_ARIA_TARGET inline void Rounds(__m512i (&s)[N], const uint8_t* rk, int round
   for (int n = 0; n < N; ++n) s[n] = _mm512_xor_si512(Substitute<false>(s[n]), key);
 }
 
+// Single-block variants on 128-bit registers for the serial CBC chain.
+struct Shuffles128 {
+  __m128i s[7];
+};
+
+template <bool kOdd>
+QOR_ARIA_TARGET inline __m128i Substitute128(__m128i t) {
+  constexpr __mmask16 kS1 = static_cast<__mmask16>(kOdd ? kPos0 : kPos2);
+  constexpr __mmask16 kS2 = static_cast<__mmask16>(kOdd ? kPos1 : kPos3);
+  constexpr __mmask16 kS1Inv = static_cast<__mmask16>(kOdd ? kPos2 : kPos0);
+  constexpr __mmask16 kS2Inv = static_cast<__mmask16>(kOdd ? kPos3 : kPos1);
+  const __m128i pre1 = _mm_maskz_gf2p8affine_epi64_epi8(kS1Inv, t, _mm_set1_epi64x(static_cast<long long>(kN1)), kD1);
+  const __m128i pre2 = _mm_maskz_gf2p8affine_epi64_epi8(kS2Inv, t, _mm_set1_epi64x(static_cast<long long>(kN2)), kD2);
+  const __m128i g = _mm_ternarylogic_epi64(_mm_maskz_mov_epi8(kS1 | kS2, t), pre1, pre2, 0xFE);
+  const __m128i f1 = _mm_maskz_gf2p8affineinv_epi64_epi8(kS1, g, _mm_set1_epi64x(static_cast<long long>(kA1)), 0x63);
+  const __m128i f2 = _mm_maskz_gf2p8affineinv_epi64_epi8(kS2, g, _mm_set1_epi64x(static_cast<long long>(kA2)), 0xE2);
+  const __m128i fi = _mm_maskz_gf2p8affineinv_epi64_epi8(kS1Inv | kS2Inv, g,
+                                                         _mm_set1_epi64x(static_cast<long long>(kIdentity)), 0);
+  return _mm_ternarylogic_epi64(f1, f2, fi, 0xFE);
+}
+
+QOR_ARIA_TARGET inline __m128i DiffuseAddKey128(__m128i u, const Shuffles128& sh, __m128i key) {
+  const __m128i a = _mm_ternarylogic_epi64(_mm_shuffle_epi8(u, sh.s[0]), _mm_shuffle_epi8(u, sh.s[1]),
+                                           _mm_shuffle_epi8(u, sh.s[2]), 0x96);
+  const __m128i b = _mm_ternarylogic_epi64(_mm_shuffle_epi8(u, sh.s[3]), _mm_shuffle_epi8(u, sh.s[4]),
+                                           _mm_shuffle_epi8(u, sh.s[5]), 0x96);
+  const __m128i c = _mm_xor_si128(_mm_shuffle_epi8(u, sh.s[6]), key);
+  return _mm_ternarylogic_epi64(a, b, c, 0x96);
+}
+
+QOR_ARIA_TARGET inline __m128i LoadKey128(const uint8_t* rk) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(rk));
+}
+
+QOR_ARIA_TARGET inline __m128i Block128(__m128i s, const uint8_t* rk, int rounds, const Shuffles128& sh) {
+  s = _mm_xor_si128(s, LoadKey128(rk));
+  for (int i = 0; i + 1 < rounds; i += 2) {
+    s = DiffuseAddKey128(Substitute128<true>(s), sh, LoadKey128(rk + 16 * (i + 1)));
+    if (i + 2 == rounds) break;
+    s = DiffuseAddKey128(Substitute128<false>(s), sh, LoadKey128(rk + 16 * (i + 2)));
+  }
+  return _mm_xor_si128(Substitute128<false>(s), LoadKey128(rk + 16 * rounds));
+}
+
 QOR_ARIA_TARGET void EcbGfni(const uint8_t* in, uint8_t* out, size_t blocks, const uint8_t* rk, int rounds) {
   const Shuffles sh = LoadShuffles();
   for (; blocks >= 16; blocks -= 16, in += 256, out += 256) {
@@ -154,30 +198,28 @@ QOR_ARIA_TARGET void EcbGfni(const uint8_t* in, uint8_t* out, size_t blocks, con
     Rounds<2>(s, rk, rounds, sh);
     for (int n = 0; n < 2; ++n) _mm512_storeu_si512(out + 64 * n, s[n]);
   }
-  while (blocks > 0) {
-    const size_t n = blocks < 4 ? blocks : 4;
-    const __mmask64 mask = n == 4 ? ~__mmask64{0} : (__mmask64{1} << (16 * n)) - 1;
-    __m512i s[1] = {_mm512_maskz_loadu_epi8(mask, in)};
-    Rounds<1>(s, rk, rounds, sh);
-    _mm512_mask_storeu_epi8(out, mask, s[0]);
-    blocks -= n;
-    in += 16 * n;
-    out += 16 * n;
+  // The last few blocks go one per 128-bit register: shorter latency than a
+  // part-filled 512-bit one, and their chains are independent.
+  const DiffusionIndex& t = Index();
+  Shuffles128 sh128;
+  for (int m = 0; m < 7; ++m) sh128.s[m] = _mm_load_si128(reinterpret_cast<const __m128i*>(t.idx[m]));
+  for (; blocks > 0; --blocks, in += 16, out += 16) {
+    const __m128i s = Block128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), rk, rounds, sh128);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), s);
   }
 }
 
 QOR_ARIA_TARGET void CbcEncGfni(const uint8_t* in, uint8_t* out, size_t blocks, const uint8_t* rk, int rounds,
                                 uint8_t chain[16]) {
-  const Shuffles sh = LoadShuffles();
-  constexpr __mmask64 kLane0 = 0xFFFF;
-  __m512i c = _mm512_maskz_loadu_epi8(kLane0, chain);
+  const DiffusionIndex& t = Index();
+  Shuffles128 sh;
+  for (int m = 0; m < 7; ++m) sh.s[m] = _mm_load_si128(reinterpret_cast<const __m128i*>(t.idx[m]));
+  __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chain));
   for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
-    __m512i s[1] = {_mm512_xor_si512(c, _mm512_maskz_loadu_epi8(kLane0, in))};
-    Rounds<1>(s, rk, rounds, sh);
-    c = s[0];
-    _mm512_mask_storeu_epi8(out, kLane0, c);
+    c = Block128(_mm_xor_si128(c, _mm_loadu_si128(reinterpret_cast<const __m128i*>(in))), rk, rounds, sh);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), c);
   }
-  _mm512_mask_storeu_epi8(chain, kLane0, c);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(chain), c);
 }
 
 constexpr Kernels kGfni = {EcbGfni, CbcEncGfni, "gfni-avx512"};
