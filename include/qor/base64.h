@@ -27,7 +27,8 @@ QOR_API int QOR_Base64Decode(const char *text, int length, unsigned char **bytes
 QOR_API int QOR_Base64Decode_Buffer(const char *text, int length, unsigned char *out, int outSize);
 /* Tolerant pair: new zero-terminated buffers (caller frees); -1 no memory.
  * Encoding no input gives "AAAA", decoding no input three zero bytes; the
- * decoder skips characters outside the alphabet and stops at "=". */
+ * decoder stops at "=" and never fails: characters outside the alphabet take
+ * a position without changing its bits. */
 QOR_API int QOR_Base64Encod(const unsigned char *in, int length, char **text);
 QOR_API int QOR_Base64Decod(const char *text, int length, unsigned char **bytes);
 
