@@ -242,8 +242,8 @@ TEST(ShaDispatch, FastPathIsChosenWhenTheCpuHasIt) {
   if (qor::sha::CpuHasShaNi()) {
     EXPECT_STREQ(qor::sha::Sha256Implementation(), "sha-ni");
   }
-  if (qor::sha::CpuHasBmi2()) {
-    EXPECT_STREQ(qor::sha::Sha512Implementation(), "bmi2");
+  if (qor::sha::CpuHasAvx2Bmi2()) {
+    EXPECT_STREQ(qor::sha::Sha512Implementation(), "avx2");
   }
   qor::sha::ForcePortable(true);
   EXPECT_STREQ(qor::sha::Sha256Implementation(), "portable");
@@ -275,8 +275,8 @@ TEST(ShaDispatch, FastAndPortableBlockFunctionsAgreeOnLongRuns) {
       EXPECT_TRUE(std::equal(a1, a1 + 5, b1)) << blocks;
       EXPECT_TRUE(std::equal(a2, a2 + 8, b2)) << blocks;
     }
-    if (qor::sha::CpuHasBmi2()) {
-      qor::sha::Sha512BlocksBmi2(b5, data.data(), blocks);
+    if (qor::sha::CpuHasAvx2Bmi2()) {
+      qor::sha::Sha512BlocksAvx2(b5, data.data(), blocks);
       EXPECT_TRUE(std::equal(a5, a5 + 8, b5)) << blocks;
     }
   }

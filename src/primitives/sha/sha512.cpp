@@ -1,6 +1,8 @@
 // SHA-512 and SHA-384 (FIPS 180-4): round constants, portable compression
 // and the NC_E_SHA512 / NC_E_SHA384 families.
-#include "primitives/sha/sha512_rounds.h"
+#include <bit>
+
+#include "primitives/sha/sha_internal.h"
 #include "qor/nc_sha.h"
 
 namespace qor::sha {
@@ -28,7 +30,42 @@ const uint64_t kSha512K[80] = {
     0x4cc5d4becb3e42b6ull, 0x597f299cfc657e2aull, 0x5fcb6fab3ad6faecull, 0x6c44198c4a475817ull};
 
 void Sha512BlocksPortable(uint64_t state[8], const uint8_t* data, size_t blocks) {
-  Sha512Rounds(state, data, blocks);
+  for (; blocks != 0; --blocks, data += 128) {
+    uint64_t w[16];
+    for (int i = 0; i < 16; ++i) w[i] = LoadBe64(data + 8 * i);
+    uint64_t v[8];
+    for (int i = 0; i < 8; ++i) v[i] = state[i];
+
+    // Round t keeps a..h at v[(i - t) & 7], so no values are moved between
+    // rounds; full unrolling turns every index into a fixed register.
+#pragma GCC unroll 80
+    for (int t = 0; t < 80; ++t) {
+      uint64_t wt;
+      if (t < 16) {
+        wt = w[t];
+      } else {
+        const uint64_t w15 = w[(t + 1) & 15], w2 = w[(t + 14) & 15];
+        const uint64_t s0 = std::rotr(w15, 1) ^ std::rotr(w15, 8) ^ (w15 >> 7);
+        const uint64_t s1 = std::rotr(w2, 19) ^ std::rotr(w2, 61) ^ (w2 >> 6);
+        wt = w[t & 15] += s0 + w[(t + 9) & 15] + s1;
+      }
+      uint64_t& a = v[(0 - t) & 7];
+      uint64_t& b = v[(1 - t) & 7];
+      uint64_t& c = v[(2 - t) & 7];
+      uint64_t& d = v[(3 - t) & 7];
+      uint64_t& e = v[(4 - t) & 7];
+      uint64_t& f = v[(5 - t) & 7];
+      uint64_t& g = v[(6 - t) & 7];
+      uint64_t& h = v[(7 - t) & 7];
+      const uint64_t t1 = h + (std::rotr(e, 14) ^ std::rotr(e, 18) ^ std::rotr(e, 41)) +
+                          (g ^ (e & (f ^ g))) + kSha512K[t] + wt;
+      const uint64_t t2 = (std::rotr(a, 28) ^ std::rotr(a, 34) ^ std::rotr(a, 39)) +
+                          ((a & b) | (c & (a | b)));
+      d += t1;
+      h = t1 + t2;  // becomes the next round's a
+    }
+    for (int i = 0; i < 8; ++i) state[i] += v[i];
+  }
 }
 
 }  // namespace qor::sha

@@ -14,8 +14,8 @@ bool UseShaNi() {
   return has && !g_forcePortable.load(std::memory_order_relaxed);
 }
 
-bool UseBmi2() {
-  static const bool has = CpuHasBmi2();
+bool UseAvx2() {
+  static const bool has = CpuHasAvx2Bmi2();
   return has && !g_forcePortable.load(std::memory_order_relaxed);
 }
 
@@ -27,15 +27,15 @@ bool CpuHasShaNi() {
          __builtin_cpu_supports("ssse3");
 }
 
-bool CpuHasBmi2() {
+bool CpuHasAvx2Bmi2() {
   __builtin_cpu_init();
-  return __builtin_cpu_supports("bmi2");
+  return __builtin_cpu_supports("avx2");
 }
 
 void ForcePortable(bool on) { g_forcePortable.store(on, std::memory_order_relaxed); }
 
 const char* Sha256Implementation() { return UseShaNi() ? "sha-ni" : "portable"; }
-const char* Sha512Implementation() { return UseBmi2() ? "bmi2" : "portable"; }
+const char* Sha512Implementation() { return UseAvx2() ? "avx2" : "portable"; }
 
 void Sha1Blocks(uint32_t state[5], const uint8_t* data, size_t blocks) {
   if (UseShaNi()) {
@@ -54,8 +54,8 @@ void Sha256Blocks(uint32_t state[8], const uint8_t* data, size_t blocks) {
 }
 
 void Sha512Blocks(uint64_t state[8], const uint8_t* data, size_t blocks) {
-  if (UseBmi2()) {
-    Sha512BlocksBmi2(state, data, blocks);
+  if (UseAvx2()) {
+    Sha512BlocksAvx2(state, data, blocks);
   } else {
     Sha512BlocksPortable(state, data, blocks);
   }

@@ -23,17 +23,17 @@ void Sha256BlocksPortable(uint32_t state[8], const uint8_t* data, size_t blocks)
 void Sha512BlocksPortable(uint64_t state[8], const uint8_t* data, size_t blocks);
 void Sha1BlocksShaNi(uint32_t state[5], const uint8_t* data, size_t blocks);
 void Sha256BlocksShaNi(uint32_t state[8], const uint8_t* data, size_t blocks);
-void Sha512BlocksBmi2(uint64_t state[8], const uint8_t* data, size_t blocks);
+void Sha512BlocksAvx2(uint64_t state[8], const uint8_t* data, size_t blocks);
 
 // True when the CPU has the SHA extensions (SHA-1/SHA-256 instructions),
-// respectively BMI2 (used by the SHA-512 variant).
+// respectively AVX2 with BMI2 (used by the SHA-512 variant).
 bool CpuHasShaNi();
-bool CpuHasBmi2();
+bool CpuHasAvx2Bmi2();
 
 // Test switch: while on, the dispatchers use the portable code only.
 void ForcePortable(bool on);
 // Names the variant the dispatchers currently use: "sha-ni" or "portable"
-// for SHA-1/SHA-256, "bmi2" or "portable" for SHA-512.
+// for SHA-1/SHA-256, "avx2" or "portable" for SHA-512.
 const char* Sha256Implementation();
 const char* Sha512Implementation();
 
