@@ -20,8 +20,8 @@ PermuteFn ActivePermute();
 KeccakImpl ActiveKeccakImpl();
 const char* KeccakImplName(KeccakImpl impl);
 
-// Tests and benchmarks only: pins one body (returns false when the CPU lacks
-// it) or, with |reset|, returns to the automatic choice.
+// Tests and benchmarks only: ForceKeccakImpl pins one body (false when the CPU
+// lacks it); ResetKeccakImpl returns to the automatic choice.
 bool ForceKeccakImpl(KeccakImpl impl);
 void ResetKeccakImpl();
 

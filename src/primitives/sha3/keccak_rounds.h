@@ -3,7 +3,6 @@
 #ifndef QOR_PRIMITIVES_SHA3_KECCAK_ROUNDS_H
 #define QOR_PRIMITIVES_SHA3_KECCAK_ROUNDS_H
 
-#include <bit>
 #include <cstdint>
 
 namespace qor::sha3::detail {
