@@ -38,14 +38,30 @@ const EVP_CIPHER* Ecb(size_t keyLen) {
   return keyLen == 16 ? EVP_aes_128_ecb() : keyLen == 24 ? EVP_aes_192_ecb() : EVP_aes_256_ecb();
 }
 
-// Runs every test once on the hardware path (when present) and once on the tables.
-class RijndaelTest : public ::testing::TestWithParam<bool> {
+enum class Path { kVaes, kAesNi, kTables };
+
+const qor::aes::Impl* ImplFor(Path p) {
+  switch (p) {
+    case Path::kVaes: return qor::aes::VaesImpl();
+    case Path::kAesNi: return qor::aes::AesNiImpl();
+    case Path::kTables: break;
+  }
+  return &qor::aes::PortableImpl();
+}
+
+std::string PathName(const ::testing::TestParamInfo<Path>& p) {
+  return p.param == Path::kVaes ? "Vaes" : p.param == Path::kAesNi ? "AesNi" : "Tables";
+}
+
+// Runs every test on each implementation this processor can run.
+class RijndaelTest : public ::testing::TestWithParam<Path> {
  protected:
   void SetUp() override {
-    if (!GetParam() && qor::aes::HardwareImpl() == nullptr) GTEST_SKIP() << "no AES instructions";
-    qor::aes::ForcePortable(GetParam());
+    const qor::aes::Impl* impl = ImplFor(GetParam());
+    if (impl == nullptr) GTEST_SKIP() << "not supported by this processor";
+    qor::aes::ForceImpl(impl);
   }
-  void TearDown() override { qor::aes::ForcePortable(false); }
+  void TearDown() override { qor::aes::ForceImpl(nullptr); }
 };
 
 TEST_P(RijndaelTest, StandardVectors) {
@@ -142,8 +158,6 @@ TEST_P(RijndaelTest, Cbc128MatchesOpenSsl) {
   EXPECT_EQ(-1, aes_128_cbc_encrypt(nullptr, iv, buf, buf, 16));
 }
 
-std::string PathName(const ::testing::TestParamInfo<bool>& p) { return p.param ? "Tables" : "Hardware"; }
-
-INSTANTIATE_TEST_SUITE_P(Paths, RijndaelTest, ::testing::Values(false, true), PathName);
+INSTANTIATE_TEST_SUITE_P(Paths, RijndaelTest, ::testing::Values(Path::kVaes, Path::kAesNi, Path::kTables), PathName);
 
 }  // namespace

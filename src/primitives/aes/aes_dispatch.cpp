@@ -6,18 +6,22 @@
 namespace qor::aes {
 namespace {
 
-constinit std::atomic<bool> g_forcePortable{false};
+constinit std::atomic<const Impl*> g_forced{nullptr};
 
 }  // namespace
 
 const Impl& Active() {
   static const Impl* const chosen = [] {
-    const Impl* hw = HardwareImpl();
-    return hw != nullptr ? hw : &PortableImpl();
+    if (const Impl* wide = VaesImpl()) return wide;
+    if (const Impl* ni = AesNiImpl()) return ni;
+    return &PortableImpl();
   }();
-  return g_forcePortable.load(std::memory_order_relaxed) ? PortableImpl() : *chosen;
+  const Impl* forced = g_forced.load(std::memory_order_relaxed);
+  return forced != nullptr ? *forced : *chosen;
 }
 
-void ForcePortable(bool force) { g_forcePortable.store(force, std::memory_order_relaxed); }
+void ForceImpl(const Impl* impl) { g_forced.store(impl, std::memory_order_relaxed); }
+
+void ForcePortable(bool force) { ForceImpl(force ? &PortableImpl() : nullptr); }
 
 }  // namespace qor::aes

@@ -26,8 +26,8 @@ void PortableDecryptBlock(const uint32_t* rk, int rounds, const uint8_t in[16], 
 
 // Bulk routines over whole 16-byte blocks. Encryption-direction routines take
 // an encryption schedule, Decrypt ones the inverse schedule. |iv| is the
-// chaining value and receives the value that continues the stream. |in| and
-// |out| may be the same buffer, but must not overlap otherwise.
+// chaining value and receives the value that continues the stream. |out| may
+// equal |in| or start before it (overlapping), never after it.
 struct Impl {
   const char* name;
   void (*encryptBlock)(const uint32_t* rk, int rounds, const uint8_t in[16], uint8_t out[16]);
@@ -48,12 +48,17 @@ struct Impl {
 };
 
 const Impl& PortableImpl();
-// Null when the processor or compiler has no AES instructions.
-const Impl* HardwareImpl();
+// 128-bit AES instructions; null when the processor lacks them.
+const Impl* AesNiImpl();
+// As AesNiImpl, with 256-bit AES instructions for independent blocks; null
+// when the processor lacks them.
+const Impl* VaesImpl();
 
-// The implementation in use: the hardware one when available, unless the
-// portable path is forced (tests use this to cover both on one machine).
+// The implementation in use: the widest one the processor supports, chosen
+// once, unless one is forced (tests use this to cover every path here).
 const Impl& Active();
+// Forces |impl| for the whole process; null returns to the automatic choice.
+void ForceImpl(const Impl* impl);
 void ForcePortable(bool force);
 
 }  // namespace qor::aes

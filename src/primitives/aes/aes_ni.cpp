@@ -121,12 +121,14 @@ QOR_AESNI void CbcDecryptT(const uint32_t* rk, uint8_t* iv, const uint8_t* in, u
     for (int j = 0; j < 8; ++j) x[j] = Load(in + 16 * j);
     Crypt8<Nr, true>(ks, x);
     // The previous ciphertext blocks are read again from the input rather than
-    // kept in registers; storing from the last block backwards keeps that
-    // correct when the output overwrites the input.
+    // kept in registers. Every read of the group comes before its first
+    // store, so an output at or before the input is safe.
     const __m128i last = Load(in + 112);
+    x[0] = _mm_xor_si128(x[0], prev);
 #pragma GCC unroll 16
-    for (int j = 7; j > 0; --j) Store(out + 16 * j, _mm_xor_si128(x[j], Load(in + 16 * (j - 1))));
-    Store(out, _mm_xor_si128(x[0], prev));
+    for (int j = 1; j < 8; ++j) x[j] = _mm_xor_si128(x[j], Load(in + 16 * (j - 1)));
+#pragma GCC unroll 16
+    for (int j = 0; j < 8; ++j) Store(out + 16 * j, x[j]);
     prev = last;
   }
   for (; blocks > 0; --blocks, in += 16, out += 16) {
@@ -183,6 +185,98 @@ QOR_AESNI void CfbDecryptT(const uint32_t* rk, uint8_t* iv, const uint8_t* in, u
   Store(iv, prev);
 }
 
+// 256-bit AES instructions: two blocks per register, sixteen blocks per
+// group, for the modes whose blocks are independent. Leftover blocks go
+// through the 128-bit code above.
+#define QOR_VAES __attribute__((target("aes,vaes,avx2,sse4.1,ssse3")))
+
+template <int Nr>
+struct WideKeys {
+  __m256i k[Nr + 1];
+  QOR_VAES explicit WideKeys(const Keys<Nr>& ks) {
+#pragma GCC unroll 16
+    for (int i = 0; i <= Nr; ++i) k[i] = _mm256_broadcastsi128_si256(ks.k[i]);
+  }
+};
+
+QOR_VAES inline __m256i Load2(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+QOR_VAES inline void Store2(uint8_t* p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+
+template <int Nr, bool Decrypt>
+QOR_VAES inline void Crypt16(const WideKeys<Nr>& ks, __m256i* x) {
+#pragma GCC unroll 16
+  for (int j = 0; j < 8; ++j) x[j] = _mm256_xor_si256(x[j], ks.k[0]);
+#pragma GCC unroll 16
+  for (int r = 1; r < Nr; ++r) {
+    const __m256i k = ks.k[r];
+#pragma GCC unroll 16
+    for (int j = 0; j < 8; ++j) x[j] = Decrypt ? _mm256_aesdec_epi128(x[j], k) : _mm256_aesenc_epi128(x[j], k);
+  }
+  const __m256i k = ks.k[Nr];
+#pragma GCC unroll 16
+  for (int j = 0; j < 8; ++j) x[j] = Decrypt ? _mm256_aesdeclast_epi128(x[j], k) : _mm256_aesenclast_epi128(x[j], k);
+}
+
+template <int Nr, bool Decrypt>
+QOR_VAES void WideEcbT(const uint32_t* rk, const uint8_t* in, uint8_t* out, size_t blocks) {
+  const Keys<Nr> narrow(rk);
+  const WideKeys<Nr> ks(narrow);
+  for (; blocks >= 16; blocks -= 16, in += 256, out += 256) {
+    __m256i x[8];
+#pragma GCC unroll 16
+    for (int j = 0; j < 8; ++j) x[j] = Load2(in + 32 * j);
+    Crypt16<Nr, Decrypt>(ks, x);
+#pragma GCC unroll 16
+    for (int j = 0; j < 8; ++j) Store2(out + 32 * j, x[j]);
+  }
+  EcbT<Nr, Decrypt>(rk, in, out, blocks);
+}
+
+template <int Nr>
+QOR_VAES void WideCbcDecryptT(const uint32_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
+  const Keys<Nr> narrow(rk);
+  const WideKeys<Nr> ks(narrow);
+  __m128i prev = Load(iv);
+  for (; blocks >= 16; blocks -= 16, in += 256, out += 256) {
+    __m256i x[8];
+#pragma GCC unroll 16
+    for (int j = 0; j < 8; ++j) x[j] = Load2(in + 32 * j);
+    Crypt16<Nr, true>(ks, x);
+    // All reads of the group precede its stores (see the 128-bit version).
+    const __m128i last = Load(in + 240);
+    x[0] = _mm256_xor_si256(x[0], _mm256_inserti128_si256(_mm256_castsi128_si256(prev), Load(in), 1));
+#pragma GCC unroll 16
+    for (int j = 1; j < 8; ++j) x[j] = _mm256_xor_si256(x[j], Load2(in + 32 * j - 16));
+#pragma GCC unroll 16
+    for (int j = 0; j < 8; ++j) Store2(out + 32 * j, x[j]);
+    prev = last;
+  }
+  Store(iv, prev);
+  CbcDecryptT<Nr>(rk, iv, in, out, blocks);
+}
+
+template <int Nr>
+QOR_VAES void WideCfbDecryptT(const uint32_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
+  const Keys<Nr> narrow(rk);
+  const WideKeys<Nr> ks(narrow);
+  __m128i prev = Load(iv);
+  for (; blocks >= 16; blocks -= 16, in += 256, out += 256) {
+    __m256i x[8];
+    x[0] = _mm256_inserti128_si256(_mm256_castsi128_si256(prev), Load(in), 1);
+#pragma GCC unroll 16
+    for (int j = 1; j < 8; ++j) x[j] = Load2(in + 32 * j - 16);
+    Crypt16<Nr, false>(ks, x);
+    const __m128i last = Load(in + 240);
+#pragma GCC unroll 16
+    for (int j = 0; j < 8; ++j) x[j] = _mm256_xor_si256(x[j], Load2(in + 32 * j));
+#pragma GCC unroll 16
+    for (int j = 0; j < 8; ++j) Store2(out + 32 * j, x[j]);
+    prev = last;
+  }
+  Store(iv, prev);
+  CfbDecryptT<Nr>(rk, iv, in, out, blocks);
+}
+
 // Round counts other than 10 and 12 can only be 14: schedules are validated
 // before they reach this file.
 #define QOR_BY_ROUNDS(fn, ...)          \
@@ -230,6 +324,28 @@ void NiCfbDecrypt(const uint32_t* rk, int rounds, uint8_t iv[16], const uint8_t*
   QOR_BY_ROUNDS(CfbDecryptT, rk, iv, in, out, blocks)
 }
 
+template <int Nr>
+void WideEcbEncryptT(const uint32_t* rk, const uint8_t* in, uint8_t* out, size_t blocks) {
+  WideEcbT<Nr, false>(rk, in, out, blocks);
+}
+template <int Nr>
+void WideEcbDecryptT(const uint32_t* rk, const uint8_t* in, uint8_t* out, size_t blocks) {
+  WideEcbT<Nr, true>(rk, in, out, blocks);
+}
+
+void WideEcbEncrypt(const uint32_t* rk, int rounds, const uint8_t* in, uint8_t* out, size_t blocks) {
+  QOR_BY_ROUNDS(WideEcbEncryptT, rk, in, out, blocks)
+}
+void WideEcbDecrypt(const uint32_t* rk, int rounds, const uint8_t* in, uint8_t* out, size_t blocks) {
+  QOR_BY_ROUNDS(WideEcbDecryptT, rk, in, out, blocks)
+}
+void WideCbcDecrypt(const uint32_t* rk, int rounds, uint8_t iv[16], const uint8_t* in, uint8_t* out, size_t blocks) {
+  QOR_BY_ROUNDS(WideCbcDecryptT, rk, iv, in, out, blocks)
+}
+void WideCfbDecrypt(const uint32_t* rk, int rounds, uint8_t iv[16], const uint8_t* in, uint8_t* out, size_t blocks) {
+  QOR_BY_ROUNDS(WideCfbDecryptT, rk, iv, in, out, blocks)
+}
+
 #undef QOR_BY_ROUNDS
 
 constexpr Impl kAesNi = {
@@ -237,13 +353,28 @@ constexpr Impl kAesNi = {
     NiCbcEncrypt, NiCbcDecrypt,   NiOfb,          NiCfbEncrypt, NiCfbDecrypt,
 };
 
+// Chained modes gain nothing from wider registers and keep the 128-bit code.
+constexpr Impl kVaes = {
+    "vaes",       NiEncryptBlock, NiDecryptBlock, WideEcbEncrypt, WideEcbDecrypt,
+    NiCbcEncrypt, WideCbcDecrypt, NiOfb,          NiCfbEncrypt,   WideCfbDecrypt,
+};
+
+bool Supports(const char* what) {
+  __builtin_cpu_init();
+  if (what[0] == 'v') return __builtin_cpu_supports("vaes") && __builtin_cpu_supports("avx2");
+  return __builtin_cpu_supports("aes") && __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1");
+}
+
 }  // namespace
 
-const Impl* HardwareImpl() {
-  __builtin_cpu_init();
-  const bool usable = __builtin_cpu_supports("aes") && __builtin_cpu_supports("ssse3") &&
-                      __builtin_cpu_supports("sse4.1");
+const Impl* AesNiImpl() {
+  static const bool usable = Supports("aes");
   return usable ? &kAesNi : nullptr;
+}
+
+const Impl* VaesImpl() {
+  static const bool usable = Supports("aes") && Supports("vaes");
+  return usable ? &kVaes : nullptr;
 }
 
 }  // namespace qor::aes
@@ -251,7 +382,8 @@ const Impl* HardwareImpl() {
 #else
 
 namespace qor::aes {
-const Impl* HardwareImpl() { return nullptr; }
+const Impl* AesNiImpl() { return nullptr; }
+const Impl* VaesImpl() { return nullptr; }
 }  // namespace qor::aes
 
 #endif
