@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "primitives/des/des_bitslice.h"
 #include "qor/nc_des.h"
 
 namespace {
@@ -420,6 +421,62 @@ TEST(Des3Stream, PaddingAndErrorCodes) {
   EXPECT_EQ(NC_DES3_CBC_DecFinal(&ctx, out, &out_len), 0);
   EXPECT_EQ(out_len, 0);
 }
+
+// Long decryptions run through the bitsliced engine when the processor allows;
+// both it and the table path must agree with the oracle at every batch edge.
+class DesDecryptPaths : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    qor::des::ForcePortableDes(GetParam());
+    if (!GetParam() && !qor::des::BitsliceEnabled()) GTEST_SKIP() << "no AVX-512 on this machine";
+  }
+  void TearDown() override { qor::des::ForcePortableDes(false); }
+};
+
+TEST_P(DesDecryptPaths, OneShotAroundBatchEdges) {
+  std::mt19937 rng(5);
+  for (size_t blocks : {1u, 2u, 3u, 71u, 72u, 73u, 511u, 512u, 513u, 583u, 584u, 1100u}) {
+    for (size_t extra : {0u, 3u}) {
+      const size_t len = blocks * 8 + extra;
+      SCOPED_TRACE(len);
+      const Bytes key = RandomBytes(rng, 24);
+      const Bytes iv = RandomBytes(rng, 8);
+      const Bytes cipher = RandomBytes(rng, len);
+      const Bytes padded = ZeroFill(cipher);
+      const Schedules three = ThreeKey(key);
+      const Schedules two = TwoKey(Bytes(key.begin(), key.begin() + 16));
+      Bytes out(padded.size());
+      ASSERT_EQ(NC_E_DES3_3Key_CBC_Decrypt(cipher.data(), out.data(), &three.ks[0][0], int32_t(len), iv.data()),
+                int(padded.size()));
+      EXPECT_EQ(out, OracleCbc<CryptoPP::DES_EDE3>(false, key, iv.data(), padded));
+      Bytes inplace = padded;
+      NC_E_DES3_CBC_Decrypt(inplace.data(), inplace.data(), &two.ks[0][0], int32_t(padded.size()), iv.data());
+      EXPECT_EQ(inplace, OracleCbc<CryptoPP::DES_EDE2>(false, Bytes(key.begin(), key.begin() + 16), iv.data(), padded));
+    }
+  }
+}
+
+TEST_P(DesDecryptPaths, StreamingUnitsAroundBatchEdges) {
+  std::mt19937 rng(6);
+  for (size_t units : {35u, 36u, 37u, 256u, 257u, 292u, 700u}) {
+    SCOPED_TRACE(units);
+    const Bytes key = RandomBytes(rng, 24);
+    const Bytes iv = RandomBytes(rng, 16);
+    const Bytes plain = RandomBytes(rng, units * 16);
+    const Bytes cipher = ModelUnits(true, key, Bytes(iv.begin(), iv.begin() + 8), plain);
+    NC_DES3_CTX ctx{};
+    NC_E_DES3_3Key_ScheduleEx(&ctx, key.data());
+    NC_DES3_SetAlgInfo(0, 1, iv.data(), &ctx);
+    for (int trial = 0; trial < 3; ++trial) {
+      const StreamResult dec = RunStream(false, ctx, cipher, trial == 0 ? std::vector<size_t>{} : RandomSplits(rng, cipher.size()));
+      ASSERT_EQ(dec.rc, 0);
+      ASSERT_EQ(dec.out, plain);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, DesDecryptPaths, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& p) { return p.param ? "Portable" : "Bitsliced"; });
 
 TEST(DesKeyHelpers, ParityAndWeakKeys) {
   Bytes key = Hex("0023456789ABCDEF");

@@ -2,10 +2,12 @@
 // key helpers.
 #include "qor/nc_des.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
 #include "common/secure_wipe.h"
+#include "primitives/des/des_bitslice.h"
 #include "primitives/des/des_core.h"
 
 namespace qor::des {
@@ -87,12 +89,45 @@ inline void Cbc3DecryptGroup(const uint8_t* in, uint8_t* out, uint32_t& pl, uint
   for (int j = 0; j < N; ++j) StoreFp(out + kBlock * j, l[j], r[j]);
 }
 
+// CBC decryption of whole blocks through the bitsliced engine, a batch at a
+// time. |prev| is the IV on entry and the last ciphertext block on return.
+// Each batch is XORed back to front so that in == out works.
+// Returns the number of blocks done; a remainder too short to pay for a batch
+// is left to the table path.
+size_t Cbc3DecryptBitsliced(const uint8_t* in, uint8_t* out, size_t blocks, uint8_t prev[kBlock],
+                            const uint32_t* k1, const uint32_t* k2, const uint32_t* k3) {
+  alignas(64) uint8_t plain[kBitsliceBatch * kBlock];
+  size_t done = 0;
+  while (blocks - done >= kBitsliceMinBlocks) {
+    const size_t n = std::min(kBitsliceBatch, blocks - done);
+    const uint8_t* c = in + done * kBlock;
+    uint8_t* p = out + done * kBlock;
+    Des3DecryptBitsliced(c, plain, n, k1, k2, k3);
+    uint8_t last[kBlock];
+    std::memcpy(last, c + (n - 1) * kBlock, kBlock);
+    for (size_t j = n; j-- > 1;) {
+      for (size_t b = 0; b < kBlock; ++b) p[j * kBlock + b] = plain[j * kBlock + b] ^ c[(j - 1) * kBlock + b];
+    }
+    for (size_t b = 0; b < kBlock; ++b) p[b] = plain[b] ^ prev[b];
+    std::memcpy(prev, last, kBlock);
+    done += n;
+  }
+  SecureWipe(plain, sizeof(plain));
+  return done;
+}
+
 void Cbc3Decrypt(const uint8_t* in, uint8_t* out, size_t len, const uint8_t* iv, const uint32_t* k1,
                  const uint32_t* k2, const uint32_t* k3) {
-  uint32_t pl, pr;
-  LoadIp(iv, pl, pr);
+  uint8_t prev[kBlock];
+  std::memcpy(prev, iv, kBlock);
   size_t off = 0;
+  if (len / kBlock >= kBitsliceMinBlocks && BitsliceEnabled()) {
+    off = Cbc3DecryptBitsliced(in, out, len / kBlock, prev, k1, k2, k3) * kBlock;
+  }
+  uint32_t pl, pr;
+  LoadIp(prev, pl, pr);
   for (; off + 4 * kBlock <= len; off += 4 * kBlock) Cbc3DecryptGroup<4>(in + off, out + off, pl, pr, k1, k2, k3);
+  for (; off + 2 * kBlock <= len; off += 2 * kBlock) Cbc3DecryptGroup<2>(in + off, out + off, pl, pr, k1, k2, k3);
   for (; off + kBlock <= len; off += kBlock) Cbc3DecryptGroup<1>(in + off, out + off, pl, pr, k1, k2, k3);
   if (off < len) {
     uint8_t last[kBlock] = {};

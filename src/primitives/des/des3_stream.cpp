@@ -4,8 +4,12 @@
 // whose IV is the FIRST ciphertext block of the previous unit (bytes 0..7 of
 // the chaining field), not its last block. Applying that per unit makes the
 // output independent of how the input is split over Update calls.
+#include <algorithm>
 #include <cstring>
 
+#include "common/secure_wipe.h"
+
+#include "primitives/des/des_bitslice.h"
 #include "primitives/des/des_core.h"
 #include "primitives/des/unit_stream.h"
 #include "qor/nc_des.h"
@@ -71,8 +75,44 @@ struct Des3UnitOps {
     std::memcpy(ctx->chain, out + (units - 1) * kUnit, kUnit);
   }
 
+  // Long runs: the bitsliced engine decrypts a batch, then the unit chaining
+  // is applied (input and output never overlap here).
+  // Returns the units done; a short remainder is left to the table path.
+  static size_t DecryptBitsliced(NC_DES3_CTX* ctx, const uint8_t* in, uint8_t* out, size_t units) {
+    alignas(64) uint8_t plain[kBitsliceBatch * 8];
+    uint8_t first[8];
+    std::memcpy(first, ctx->chain, 8);
+    const size_t per_batch = kBitsliceBatch / 2;
+    size_t done = 0;
+    while (2 * (units - done) >= kBitsliceMinBlocks) {
+      const size_t n = std::min(per_batch, units - done);
+      const uint8_t* c = in + done * kUnit;
+      uint8_t* p = out + done * kUnit;
+      Des3DecryptBitsliced(c, plain, 2 * n, ctx->ks[0], ctx->ks[1], ctx->ks[2]);
+      for (size_t u = 0; u < n; ++u) {
+        const uint8_t* cu = c + u * kUnit;
+        for (int b = 0; b < 8; ++b) {
+          p[u * kUnit + b] = plain[u * kUnit + b] ^ first[b];
+          p[u * kUnit + 8 + b] = plain[u * kUnit + 8 + b] ^ cu[b];
+        }
+        std::memcpy(first, cu, 8);
+      }
+      done += n;
+    }
+    std::memcpy(ctx->chain, in + (done - 1) * kUnit, kUnit);
+    SecureWipe(plain, sizeof(plain));
+    return done;
+  }
+
   // Every block decrypts independently: two units at a time.
   static void Decrypt(NC_DES3_CTX* ctx, const uint8_t* in, uint8_t* out, size_t units) {
+    if (2 * units >= kBitsliceMinBlocks && BitsliceEnabled()) {
+      const size_t done = DecryptBitsliced(ctx, in, out, units);
+      if (done == units) return;
+      in += done * kUnit;
+      out += done * kUnit;
+      units -= done;
+    }
     const uint32_t* k1 = ctx->ks[0];
     const uint32_t* k2 = ctx->ks[1];
     const uint32_t* k3 = ctx->ks[2];
