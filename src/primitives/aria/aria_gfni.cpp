@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "primitives/aria/aria_internal.h"
+#include "qor/nc_aria.h"
 
 // GCC's 512-bit intrinsic headers trip its own uninitialised-value check.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -209,17 +210,101 @@ QOR_ARIA_TARGET void EcbGfni(const uint8_t* in, uint8_t* out, size_t blocks, con
   }
 }
 
+// The serial CBC chain keeps its block in a permuted byte order: even
+// positions in the low qword, odd ones in the high qword. Each qword then
+// holds one S-box family (S1 with S1^-1, S2 with S2^-1), so the input maps of
+// the inverse S-boxes become one merge-masked affine instruction with a
+// matrix per qword, and the forward S-boxes one more. Constants of all four
+// S-boxes are folded into per-call round keys.
+constexpr int Layout(int j) { return (j & 1) ? 8 + j / 2 : j / 2; }
+
+struct ChainTables {
+  alignas(16) uint8_t toLayout[16];
+  alignas(16) uint8_t fromLayout[16];
+  alignas(16) uint8_t shuffle[7][16];
+  // Per parity (index 1 = odd round): constants before the input maps and
+  // the diffused output constants, both in layout order.
+  alignas(16) uint8_t inConst[2][16];
+  alignas(16) uint8_t outConstDiffused[2][16];
+  alignas(16) uint8_t outConst[2][16];
+};
+
+const ChainTables& Chain() {
+  static const ChainTables tables = [] {
+    ChainTables c{};
+    const DiffusionIndex& d = Index();
+    for (int j = 0; j < 16; ++j) {
+      c.toLayout[Layout(j)] = static_cast<uint8_t>(j);
+      c.fromLayout[j] = static_cast<uint8_t>(Layout(j));
+      for (int m = 0; m < 7; ++m) c.shuffle[m][Layout(j)] = static_cast<uint8_t>(Layout(d.idx[m][j]));
+    }
+    for (int odd = 0; odd < 2; ++odd) {
+      uint8_t in[16], out[16], diffused[16];
+      for (int j = 0; j < 16; ++j) {
+        // Which S-box sits at j: 0 S1, 1 S2, 2 S1^-1, 3 S2^-1.
+        const int box = odd ? j % 4 : (j % 4 + 2) % 4;
+        in[j] = box == 2 ? 0x63 : box == 3 ? 0xE2 : 0;
+        out[j] = box == 0 ? 0x63 : box == 1 ? 0xE2 : 0;
+      }
+      Diffuse(out, diffused);
+      for (int j = 0; j < 16; ++j) {
+        c.inConst[odd][Layout(j)] = in[j];
+        c.outConstDiffused[odd][Layout(j)] = diffused[j];
+        c.outConst[odd][Layout(j)] = out[j];
+      }
+    }
+    return c;
+  }();
+  return tables;
+}
+
+// One S-box layer in layout order, constants excluded. Odd rounds have the
+// forward S-boxes at even layout bytes, even rounds at odd ones.
+template <bool kOdd>
+QOR_ARIA_TARGET inline __m128i ChainSubstitute(__m128i t) {
+  constexpr __mmask16 kInv = kOdd ? 0xAAAA : 0x5555;
+  const __m128i n = _mm_set_epi64x(static_cast<long long>(kN2), static_cast<long long>(kN1));
+  const __m128i a = _mm_set_epi64x(static_cast<long long>(kA2), static_cast<long long>(kA1));
+  const __m128i g = _mm_mask_gf2p8affine_epi64_epi8(t, kInv, t, n, 0);
+  const __m128i fwd = _mm_gf2p8affineinv_epi64_epi8(g, a, 0);
+  const __m128i inv = _mm_gf2p8affineinv_epi64_epi8(g, _mm_set1_epi64x(static_cast<long long>(kIdentity)), 0);
+  const __m128i fwdSel = _mm_set1_epi16(kOdd ? 0x00FF : static_cast<short>(0xFF00));
+  return _mm_ternarylogic_epi64(fwdSel, fwd, inv, 0xCA);  // fwdSel ? fwd : inv
+}
+
 QOR_ARIA_TARGET void CbcEncGfni(const uint8_t* in, uint8_t* out, size_t blocks, const uint8_t* rk, int rounds,
                                 uint8_t chain[16]) {
-  const DiffusionIndex& t = Index();
+  const ChainTables& c = Chain();
+  const auto load = [](const uint8_t* p) QOR_ARIA_TARGET { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); };
+  const __m128i toLayout = load(c.toLayout), fromLayout = load(c.fromLayout);
   Shuffles128 sh;
-  for (int m = 0; m < 7; ++m) sh.s[m] = _mm_load_si128(reinterpret_cast<const __m128i*>(t.idx[m]));
-  __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chain));
-  for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
-    c = Block128(_mm_xor_si128(c, _mm_loadu_si128(reinterpret_cast<const __m128i*>(in))), rk, rounds, sh);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), c);
+  for (int m = 0; m < 7; ++m) sh.s[m] = load(c.shuffle[m]);
+  // Key r also carries the diffused output constants of round r - 1 and the
+  // input constants of round r (odd rounds are r = 0, 2, ...).
+  __m128i keys[NC_ARIA_MAX_ROUNDS + 1];
+  for (int r = 0; r <= rounds; ++r) {
+    __m128i k = _mm_shuffle_epi8(LoadKey128(rk + 16 * r), toLayout);
+    const int odd = (r & 1) == 0;
+    if (r < rounds) k = _mm_xor_si128(k, load(c.inConst[odd]));
+    if (r > 0 && r < rounds) k = _mm_xor_si128(k, load(c.outConstDiffused[!odd]));
+    if (r == rounds) k = _mm_xor_si128(k, load(c.outConst[0]));
+    keys[r] = k;
   }
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(chain), c);
+  __m128i x = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(chain)), toLayout);
+  for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
+    const __m128i p = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), toLayout);
+    x = _mm_ternarylogic_epi64(x, p, keys[0], 0x96);
+    for (int r = 0; r + 1 < rounds; r += 2) {
+      x = DiffuseAddKey128(ChainSubstitute<true>(x), sh, keys[r + 1]);
+      if (r + 2 == rounds) break;
+      x = DiffuseAddKey128(ChainSubstitute<false>(x), sh, keys[r + 2]);
+    }
+    x = _mm_xor_si128(ChainSubstitute<false>(x), keys[rounds]);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(x, fromLayout));
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(chain), _mm_shuffle_epi8(x, fromLayout));
+  for (auto& k : keys) k = _mm_setzero_si128();
+  __asm__ __volatile__("" : : "r"(keys) : "memory");
 }
 
 constexpr Kernels kGfni = {EcbGfni, CbcEncGfni, "gfni-avx512"};
