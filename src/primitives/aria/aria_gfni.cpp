@@ -46,15 +46,7 @@ constexpr uint64_t kA1 = Qword(FromLinear([](uint8_t x) { return static_cast<uin
 constexpr uint64_t kA2 = Qword(FromLinear([](uint8_t x) { return static_cast<uint8_t>(kSBox.s2[Inv(x)] ^ 0xE2); }));
 constexpr uint64_t kN1 = Qword(FromLinear([](uint8_t y) { return Inv(kSBox.s1inv[y ^ 0x63]); }));
 constexpr uint64_t kN2 = Qword(FromLinear([](uint8_t y) { return Inv(kSBox.s2inv[y ^ 0xE2]); }));
-constexpr uint8_t kD1 = Inv(kSBox.s1inv[0]);
-constexpr uint8_t kD2 = Inv(kSBox.s2inv[0]);
 constexpr uint64_t kIdentity = 0x0102040810204080ULL;
-
-// Byte position classes (position mod 4) in every 128-bit lane.
-constexpr uint64_t kPos0 = 0x1111111111111111ULL;
-constexpr uint64_t kPos1 = 0x2222222222222222ULL;
-constexpr uint64_t kPos2 = 0x4444444444444444ULL;
-constexpr uint64_t kPos3 = 0x8888888888888888ULL;
 
 // For each output byte, the seven input bytes it XORs, read off the
 // portable diffusion layer so both kernels share one definition.
@@ -84,154 +76,28 @@ const DiffusionIndex& Index() {
 
 #define QOR_ARIA_TARGET __attribute__((target("avx512f,avx512bw,avx512vl,gfni")))
 
-struct Shuffles {
-  __m512i s[7];
-};
-
-QOR_ARIA_TARGET inline Shuffles LoadShuffles() {
-  const DiffusionIndex& t = Index();
-  Shuffles s;
-  for (int m = 0; m < 7; ++m) s.s[m] = _mm512_load_si512(t.idx[m]);
-  return s;
-}
-
-QOR_ARIA_TARGET inline __m512i BroadcastKey(const uint8_t* rk) {
-  return _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rk)));
-}
-
-// Substitution layer. Odd rounds: S1, S2, S1^-1, S2^-1 at positions 0..3 of
-// every word; even rounds the other way round.
-template <bool kOdd>
-QOR_ARIA_TARGET inline __m512i Substitute(__m512i t) {
-  constexpr uint64_t kS1 = kOdd ? kPos0 : kPos2, kS2 = kOdd ? kPos1 : kPos3;
-  constexpr uint64_t kS1Inv = kOdd ? kPos2 : kPos0, kS2Inv = kOdd ? kPos3 : kPos1;
-  const __m512i pre1 = _mm512_maskz_gf2p8affine_epi64_epi8(kS1Inv, t, _mm512_set1_epi64(static_cast<long long>(kN1)), kD1);
-  const __m512i pre2 = _mm512_maskz_gf2p8affine_epi64_epi8(kS2Inv, t, _mm512_set1_epi64(static_cast<long long>(kN2)), kD2);
-  const __m512i g = _mm512_ternarylogic_epi64(_mm512_maskz_mov_epi8(kS1 | kS2, t), pre1, pre2, 0xFE);
-  const __m512i f1 = _mm512_maskz_gf2p8affineinv_epi64_epi8(kS1, g, _mm512_set1_epi64(static_cast<long long>(kA1)), 0x63);
-  const __m512i f2 = _mm512_maskz_gf2p8affineinv_epi64_epi8(kS2, g, _mm512_set1_epi64(static_cast<long long>(kA2)), 0xE2);
-  const __m512i fi = _mm512_maskz_gf2p8affineinv_epi64_epi8(kS1Inv | kS2Inv, g,
-                                                            _mm512_set1_epi64(static_cast<long long>(kIdentity)), 0);
-  return _mm512_ternarylogic_epi64(f1, f2, fi, 0xFE);
-}
-
-// Diffusion followed by the next key: eight inputs XORed in three steps.
-QOR_ARIA_TARGET inline __m512i DiffuseAddKey(__m512i u, const Shuffles& sh, __m512i key) {
-  const __m512i a = _mm512_ternarylogic_epi64(_mm512_shuffle_epi8(u, sh.s[0]), _mm512_shuffle_epi8(u, sh.s[1]),
-                                              _mm512_shuffle_epi8(u, sh.s[2]), 0x96);
-  const __m512i b = _mm512_ternarylogic_epi64(_mm512_shuffle_epi8(u, sh.s[3]), _mm512_shuffle_epi8(u, sh.s[4]),
-                                              _mm512_shuffle_epi8(u, sh.s[5]), 0x96);
-  const __m512i c = _mm512_xor_si512(_mm512_shuffle_epi8(u, sh.s[6]), key);
-  return _mm512_ternarylogic_epi64(a, b, c, 0x96);
-}
-
-// N registers of four blocks each, interleaved for instruction-level parallelism.
-template <int N>
-QOR_ARIA_TARGET inline void Rounds(__m512i (&s)[N], const uint8_t* rk, int rounds, const Shuffles& sh) {
-  __m512i key = BroadcastKey(rk);
-  for (int n = 0; n < N; ++n) s[n] = _mm512_xor_si512(s[n], key);
-  for (int i = 0; i + 1 < rounds; i += 2) {
-    key = BroadcastKey(rk + 16 * (i + 1));
-    for (int n = 0; n < N; ++n) s[n] = DiffuseAddKey(Substitute<true>(s[n]), sh, key);
-    if (i + 2 == rounds) break;
-    key = BroadcastKey(rk + 16 * (i + 2));
-    for (int n = 0; n < N; ++n) s[n] = DiffuseAddKey(Substitute<false>(s[n]), sh, key);
-  }
-  key = BroadcastKey(rk + 16 * rounds);
-  for (int n = 0; n < N; ++n) s[n] = _mm512_xor_si512(Substitute<false>(s[n]), key);
-}
-
-// Single-block variants on 128-bit registers for the serial CBC chain.
-struct Shuffles128 {
-  __m128i s[7];
-};
-
-template <bool kOdd>
-QOR_ARIA_TARGET inline __m128i Substitute128(__m128i t) {
-  constexpr __mmask16 kS1 = static_cast<__mmask16>(kOdd ? kPos0 : kPos2);
-  constexpr __mmask16 kS2 = static_cast<__mmask16>(kOdd ? kPos1 : kPos3);
-  constexpr __mmask16 kS1Inv = static_cast<__mmask16>(kOdd ? kPos2 : kPos0);
-  constexpr __mmask16 kS2Inv = static_cast<__mmask16>(kOdd ? kPos3 : kPos1);
-  const __m128i pre1 = _mm_maskz_gf2p8affine_epi64_epi8(kS1Inv, t, _mm_set1_epi64x(static_cast<long long>(kN1)), kD1);
-  const __m128i pre2 = _mm_maskz_gf2p8affine_epi64_epi8(kS2Inv, t, _mm_set1_epi64x(static_cast<long long>(kN2)), kD2);
-  const __m128i g = _mm_ternarylogic_epi64(_mm_maskz_mov_epi8(kS1 | kS2, t), pre1, pre2, 0xFE);
-  const __m128i f1 = _mm_maskz_gf2p8affineinv_epi64_epi8(kS1, g, _mm_set1_epi64x(static_cast<long long>(kA1)), 0x63);
-  const __m128i f2 = _mm_maskz_gf2p8affineinv_epi64_epi8(kS2, g, _mm_set1_epi64x(static_cast<long long>(kA2)), 0xE2);
-  const __m128i fi = _mm_maskz_gf2p8affineinv_epi64_epi8(kS1Inv | kS2Inv, g,
-                                                         _mm_set1_epi64x(static_cast<long long>(kIdentity)), 0);
-  return _mm_ternarylogic_epi64(f1, f2, fi, 0xFE);
-}
-
-QOR_ARIA_TARGET inline __m128i DiffuseAddKey128(__m128i u, const Shuffles128& sh, __m128i key) {
-  const __m128i a = _mm_ternarylogic_epi64(_mm_shuffle_epi8(u, sh.s[0]), _mm_shuffle_epi8(u, sh.s[1]),
-                                           _mm_shuffle_epi8(u, sh.s[2]), 0x96);
-  const __m128i b = _mm_ternarylogic_epi64(_mm_shuffle_epi8(u, sh.s[3]), _mm_shuffle_epi8(u, sh.s[4]),
-                                           _mm_shuffle_epi8(u, sh.s[5]), 0x96);
-  const __m128i c = _mm_xor_si128(_mm_shuffle_epi8(u, sh.s[6]), key);
-  return _mm_ternarylogic_epi64(a, b, c, 0x96);
-}
-
-QOR_ARIA_TARGET inline __m128i LoadKey128(const uint8_t* rk) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(rk));
-}
-
-QOR_ARIA_TARGET inline __m128i Block128(__m128i s, const uint8_t* rk, int rounds, const Shuffles128& sh) {
-  s = _mm_xor_si128(s, LoadKey128(rk));
-  for (int i = 0; i + 1 < rounds; i += 2) {
-    s = DiffuseAddKey128(Substitute128<true>(s), sh, LoadKey128(rk + 16 * (i + 1)));
-    if (i + 2 == rounds) break;
-    s = DiffuseAddKey128(Substitute128<false>(s), sh, LoadKey128(rk + 16 * (i + 2)));
-  }
-  return _mm_xor_si128(Substitute128<false>(s), LoadKey128(rk + 16 * rounds));
-}
-
-QOR_ARIA_TARGET void EcbGfni(const uint8_t* in, uint8_t* out, size_t blocks, const uint8_t* rk, int rounds) {
-  const Shuffles sh = LoadShuffles();
-  for (; blocks >= 16; blocks -= 16, in += 256, out += 256) {
-    __m512i s[4];
-    for (int n = 0; n < 4; ++n) s[n] = _mm512_loadu_si512(in + 64 * n);
-    Rounds<4>(s, rk, rounds, sh);
-    for (int n = 0; n < 4; ++n) _mm512_storeu_si512(out + 64 * n, s[n]);
-  }
-  for (; blocks >= 8; blocks -= 8, in += 128, out += 128) {
-    __m512i s[2];
-    for (int n = 0; n < 2; ++n) s[n] = _mm512_loadu_si512(in + 64 * n);
-    Rounds<2>(s, rk, rounds, sh);
-    for (int n = 0; n < 2; ++n) _mm512_storeu_si512(out + 64 * n, s[n]);
-  }
-  // The last few blocks go one per 128-bit register: shorter latency than a
-  // part-filled 512-bit one, and their chains are independent.
-  const DiffusionIndex& t = Index();
-  Shuffles128 sh128;
-  for (int m = 0; m < 7; ++m) sh128.s[m] = _mm_load_si128(reinterpret_cast<const __m128i*>(t.idx[m]));
-  for (; blocks > 0; --blocks, in += 16, out += 16) {
-    const __m128i s = Block128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), rk, rounds, sh128);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), s);
-  }
-}
-
-// The serial CBC chain keeps its block in a permuted byte order: even
-// positions in the low qword, odd ones in the high qword. Each qword then
-// holds one S-box family (S1 with S1^-1, S2 with S2^-1), so the input maps of
-// the inverse S-boxes become one merge-masked affine instruction with a
-// matrix per qword, and the forward S-boxes one more. Constants of all four
-// S-boxes are folded into per-call round keys.
+// Blocks are processed in a permuted byte order: even positions in the low
+// qword, odd ones in the high qword of each 128-bit lane. A qword then holds
+// one S-box family (S1 with S1^-1, S2 with S2^-1), so the input maps of the
+// inverse S-boxes take one merge-masked affine instruction with a matrix per
+// qword, and the forward S-boxes one more. The S-box constants are folded
+// into per-call round keys.
 constexpr int Layout(int j) { return (j & 1) ? 8 + j / 2 : j / 2; }
 
-struct ChainTables {
+struct LayoutTables {
   alignas(16) uint8_t toLayout[16];
   alignas(16) uint8_t fromLayout[16];
   alignas(16) uint8_t shuffle[7][16];
-  // Per parity (index 1 = odd round): constants before the input maps and
-  // the diffused output constants, both in layout order.
+  // Per parity (index 1 = odd round), in layout order: constants before the
+  // input maps, output constants, and output constants after diffusion.
   alignas(16) uint8_t inConst[2][16];
-  alignas(16) uint8_t outConstDiffused[2][16];
   alignas(16) uint8_t outConst[2][16];
+  alignas(16) uint8_t outConstDiffused[2][16];
 };
 
-const ChainTables& Chain() {
-  static const ChainTables tables = [] {
-    ChainTables c{};
+const LayoutTables& Tables() {
+  static const LayoutTables tables = [] {
+    LayoutTables c{};
     const DiffusionIndex& d = Index();
     for (int j = 0; j < 16; ++j) {
       c.toLayout[Layout(j)] = static_cast<uint8_t>(j);
@@ -241,7 +107,7 @@ const ChainTables& Chain() {
     for (int odd = 0; odd < 2; ++odd) {
       uint8_t in[16], out[16], diffused[16];
       for (int j = 0; j < 16; ++j) {
-        // Which S-box sits at j: 0 S1, 1 S2, 2 S1^-1, 3 S2^-1.
+        // The S-box at j: 0 S1, 1 S2, 2 S1^-1, 3 S2^-1.
         const int box = odd ? j % 4 : (j % 4 + 2) % 4;
         in[j] = box == 2 ? 0x63 : box == 3 ? 0xE2 : 0;
         out[j] = box == 0 ? 0x63 : box == 1 ? 0xE2 : 0;
@@ -249,8 +115,8 @@ const ChainTables& Chain() {
       Diffuse(out, diffused);
       for (int j = 0; j < 16; ++j) {
         c.inConst[odd][Layout(j)] = in[j];
-        c.outConstDiffused[odd][Layout(j)] = diffused[j];
         c.outConst[odd][Layout(j)] = out[j];
+        c.outConstDiffused[odd][Layout(j)] = diffused[j];
       }
     }
     return c;
@@ -258,10 +124,54 @@ const ChainTables& Chain() {
   return tables;
 }
 
+QOR_ARIA_TARGET inline __m128i Load128(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// Round keys in layout order with the constants folded in: key r carries the
+// input constants of round r and the diffused output constants of round
+// r - 1 (odd rounds are r = 0, 2, ...; the last round is even and ends with
+// its plain output constants).
+struct Keys {
+  __m128i k[NC_ARIA_MAX_ROUNDS + 1];
+  int rounds;
+  QOR_ARIA_TARGET Keys(const uint8_t* rk, int r) : rounds(r) {
+    const LayoutTables& c = Tables();
+    const __m128i toLayout = Load128(c.toLayout);
+    for (int i = 0; i <= rounds; ++i) {
+      __m128i key = _mm_shuffle_epi8(Load128(rk + 16 * i), toLayout);
+      const int odd = (i & 1) == 0;
+      if (i < rounds) key = _mm_xor_si128(key, Load128(c.inConst[odd]));
+      if (i > 0 && i < rounds) key = _mm_xor_si128(key, Load128(c.outConstDiffused[!odd]));
+      if (i == rounds) key = _mm_xor_si128(key, Load128(c.outConst[0]));
+      k[i] = key;
+    }
+  }
+  QOR_ARIA_TARGET ~Keys() {
+    for (auto& key : k) key = _mm_setzero_si128();
+    __asm__ __volatile__("" : : "r"(k) : "memory");
+  }
+  Keys(const Keys&) = delete;
+  Keys& operator=(const Keys&) = delete;
+};
+
+// --- 128-bit registers: one block, for the serial CBC chain and short tails.
+
+struct Shuffles128 {
+  __m128i s[7];
+  __m128i toLayout, fromLayout;
+  QOR_ARIA_TARGET Shuffles128() {
+    const LayoutTables& c = Tables();
+    for (int m = 0; m < 7; ++m) s[m] = Load128(c.shuffle[m]);
+    toLayout = Load128(c.toLayout);
+    fromLayout = Load128(c.fromLayout);
+  }
+};
+
 // One S-box layer in layout order, constants excluded. Odd rounds have the
 // forward S-boxes at even layout bytes, even rounds at odd ones.
 template <bool kOdd>
-QOR_ARIA_TARGET inline __m128i ChainSubstitute(__m128i t) {
+QOR_ARIA_TARGET inline __m128i Substitute128(__m128i t) {
   constexpr __mmask16 kInv = kOdd ? 0xAAAA : 0x5555;
   const __m128i n = _mm_set_epi64x(static_cast<long long>(kN2), static_cast<long long>(kN1));
   const __m128i a = _mm_set_epi64x(static_cast<long long>(kA2), static_cast<long long>(kA1));
@@ -272,39 +182,118 @@ QOR_ARIA_TARGET inline __m128i ChainSubstitute(__m128i t) {
   return _mm_ternarylogic_epi64(fwdSel, fwd, inv, 0xCA);  // fwdSel ? fwd : inv
 }
 
+// Diffusion followed by the next key: eight inputs XORed in two levels.
+QOR_ARIA_TARGET inline __m128i DiffuseAddKey128(__m128i u, const Shuffles128& sh, __m128i key) {
+  const __m128i a = _mm_ternarylogic_epi64(_mm_shuffle_epi8(u, sh.s[0]), _mm_shuffle_epi8(u, sh.s[1]),
+                                           _mm_shuffle_epi8(u, sh.s[2]), 0x96);
+  const __m128i b = _mm_ternarylogic_epi64(_mm_shuffle_epi8(u, sh.s[3]), _mm_shuffle_epi8(u, sh.s[4]),
+                                           _mm_shuffle_epi8(u, sh.s[5]), 0x96);
+  const __m128i c = _mm_xor_si128(_mm_shuffle_epi8(u, sh.s[6]), key);
+  return _mm_ternarylogic_epi64(a, b, c, 0x96);
+}
+
+// Block in layout order, key 0 already added.
+QOR_ARIA_TARGET inline __m128i Rounds128(__m128i x, const Keys& keys, const Shuffles128& sh) {
+  for (int r = 0; r + 1 < keys.rounds; r += 2) {
+    x = DiffuseAddKey128(Substitute128<true>(x), sh, keys.k[r + 1]);
+    if (r + 2 == keys.rounds) break;
+    x = DiffuseAddKey128(Substitute128<false>(x), sh, keys.k[r + 2]);
+  }
+  return _mm_xor_si128(Substitute128<false>(x), keys.k[keys.rounds]);
+}
+
+// --- 512-bit registers: four blocks each, for independent blocks.
+
+struct Shuffles512 {
+  __m512i s[7];
+  __m512i toLayout, fromLayout;
+  __m512i k[NC_ARIA_MAX_ROUNDS + 1];
+  QOR_ARIA_TARGET explicit Shuffles512(const Keys& keys) {
+    const LayoutTables& c = Tables();
+    for (int m = 0; m < 7; ++m) s[m] = _mm512_broadcast_i32x4(Load128(c.shuffle[m]));
+    toLayout = _mm512_broadcast_i32x4(Load128(c.toLayout));
+    fromLayout = _mm512_broadcast_i32x4(Load128(c.fromLayout));
+    for (int i = 0; i <= keys.rounds; ++i) k[i] = _mm512_broadcast_i32x4(keys.k[i]);
+  }
+  QOR_ARIA_TARGET ~Shuffles512() {
+    for (auto& key : k) key = _mm512_setzero_si512();
+    __asm__ __volatile__("" : : "r"(k) : "memory");
+  }
+  Shuffles512(const Shuffles512&) = delete;
+  Shuffles512& operator=(const Shuffles512&) = delete;
+};
+
+template <bool kOdd>
+QOR_ARIA_TARGET inline __m512i Substitute512(__m512i t) {
+  constexpr __mmask64 kInv = kOdd ? 0xAAAAAAAAAAAAAAAAULL : 0x5555555555555555ULL;
+  const __m512i n = _mm512_set_epi64(static_cast<long long>(kN2), static_cast<long long>(kN1),
+                                     static_cast<long long>(kN2), static_cast<long long>(kN1),
+                                     static_cast<long long>(kN2), static_cast<long long>(kN1),
+                                     static_cast<long long>(kN2), static_cast<long long>(kN1));
+  const __m512i a = _mm512_set_epi64(static_cast<long long>(kA2), static_cast<long long>(kA1),
+                                     static_cast<long long>(kA2), static_cast<long long>(kA1),
+                                     static_cast<long long>(kA2), static_cast<long long>(kA1),
+                                     static_cast<long long>(kA2), static_cast<long long>(kA1));
+  const __m512i g = _mm512_mask_gf2p8affine_epi64_epi8(t, kInv, t, n, 0);
+  const __m512i fwd = _mm512_gf2p8affineinv_epi64_epi8(g, a, 0);
+  const __m512i inv = _mm512_gf2p8affineinv_epi64_epi8(g, _mm512_set1_epi64(static_cast<long long>(kIdentity)), 0);
+  const __m512i fwdSel = _mm512_set1_epi16(kOdd ? 0x00FF : static_cast<short>(0xFF00));
+  return _mm512_ternarylogic_epi64(fwdSel, fwd, inv, 0xCA);
+}
+
+QOR_ARIA_TARGET inline __m512i DiffuseAddKey512(__m512i u, const Shuffles512& sh, __m512i key) {
+  const __m512i a = _mm512_ternarylogic_epi64(_mm512_shuffle_epi8(u, sh.s[0]), _mm512_shuffle_epi8(u, sh.s[1]),
+                                              _mm512_shuffle_epi8(u, sh.s[2]), 0x96);
+  const __m512i b = _mm512_ternarylogic_epi64(_mm512_shuffle_epi8(u, sh.s[3]), _mm512_shuffle_epi8(u, sh.s[4]),
+                                              _mm512_shuffle_epi8(u, sh.s[5]), 0x96);
+  const __m512i c = _mm512_xor_si512(_mm512_shuffle_epi8(u, sh.s[6]), key);
+  return _mm512_ternarylogic_epi64(a, b, c, 0x96);
+}
+
+// N registers of four blocks each, interleaved for instruction-level parallelism.
+template <int N>
+QOR_ARIA_TARGET inline void Blocks512(const uint8_t* in, uint8_t* out, const Shuffles512& sh, int rounds) {
+  __m512i s[N];
+  for (int n = 0; n < N; ++n)
+    s[n] = _mm512_xor_si512(_mm512_shuffle_epi8(_mm512_loadu_si512(in + 64 * n), sh.toLayout), sh.k[0]);
+  for (int r = 0; r + 1 < rounds; r += 2) {
+    for (int n = 0; n < N; ++n) s[n] = DiffuseAddKey512(Substitute512<true>(s[n]), sh, sh.k[r + 1]);
+    if (r + 2 == rounds) break;
+    for (int n = 0; n < N; ++n) s[n] = DiffuseAddKey512(Substitute512<false>(s[n]), sh, sh.k[r + 2]);
+  }
+  for (int n = 0; n < N; ++n) {
+    const __m512i c = _mm512_xor_si512(Substitute512<false>(s[n]), sh.k[rounds]);
+    _mm512_storeu_si512(out + 64 * n, _mm512_shuffle_epi8(c, sh.fromLayout));
+  }
+}
+
+QOR_ARIA_TARGET void EcbGfni(const uint8_t* in, uint8_t* out, size_t blocks, const uint8_t* rk, int rounds) {
+  const Keys keys(rk, rounds);
+  if (blocks >= 8) {
+    const Shuffles512 sh(keys);
+    for (; blocks >= 16; blocks -= 16, in += 256, out += 256) Blocks512<4>(in, out, sh, rounds);
+    for (; blocks >= 8; blocks -= 8, in += 128, out += 128) Blocks512<2>(in, out, sh, rounds);
+  }
+  // The last few blocks go one per 128-bit register: their chains are
+  // independent and short.
+  const Shuffles128 sh;
+  for (; blocks > 0; --blocks, in += 16, out += 16) {
+    const __m128i x = _mm_xor_si128(_mm_shuffle_epi8(Load128(in), sh.toLayout), keys.k[0]);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(Rounds128(x, keys, sh), sh.fromLayout));
+  }
+}
+
 QOR_ARIA_TARGET void CbcEncGfni(const uint8_t* in, uint8_t* out, size_t blocks, const uint8_t* rk, int rounds,
                                 uint8_t chain[16]) {
-  const ChainTables& c = Chain();
-  const auto load = [](const uint8_t* p) QOR_ARIA_TARGET { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); };
-  const __m128i toLayout = load(c.toLayout), fromLayout = load(c.fromLayout);
-  Shuffles128 sh;
-  for (int m = 0; m < 7; ++m) sh.s[m] = load(c.shuffle[m]);
-  // Key r also carries the diffused output constants of round r - 1 and the
-  // input constants of round r (odd rounds are r = 0, 2, ...).
-  __m128i keys[NC_ARIA_MAX_ROUNDS + 1];
-  for (int r = 0; r <= rounds; ++r) {
-    __m128i k = _mm_shuffle_epi8(LoadKey128(rk + 16 * r), toLayout);
-    const int odd = (r & 1) == 0;
-    if (r < rounds) k = _mm_xor_si128(k, load(c.inConst[odd]));
-    if (r > 0 && r < rounds) k = _mm_xor_si128(k, load(c.outConstDiffused[!odd]));
-    if (r == rounds) k = _mm_xor_si128(k, load(c.outConst[0]));
-    keys[r] = k;
-  }
-  __m128i x = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(chain)), toLayout);
+  const Keys keys(rk, rounds);
+  const Shuffles128 sh;
+  __m128i x = _mm_shuffle_epi8(Load128(chain), sh.toLayout);
   for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
-    const __m128i p = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), toLayout);
-    x = _mm_ternarylogic_epi64(x, p, keys[0], 0x96);
-    for (int r = 0; r + 1 < rounds; r += 2) {
-      x = DiffuseAddKey128(ChainSubstitute<true>(x), sh, keys[r + 1]);
-      if (r + 2 == rounds) break;
-      x = DiffuseAddKey128(ChainSubstitute<false>(x), sh, keys[r + 2]);
-    }
-    x = _mm_xor_si128(ChainSubstitute<false>(x), keys[rounds]);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(x, fromLayout));
+    x = _mm_ternarylogic_epi64(x, _mm_shuffle_epi8(Load128(in), sh.toLayout), keys.k[0], 0x96);
+    x = Rounds128(x, keys, sh);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(x, sh.fromLayout));
   }
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(chain), _mm_shuffle_epi8(x, fromLayout));
-  for (auto& k : keys) k = _mm_setzero_si128();
-  __asm__ __volatile__("" : : "r"(keys) : "memory");
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(chain), _mm_shuffle_epi8(x, sh.fromLayout));
 }
 
 constexpr Kernels kGfni = {EcbGfni, CbcEncGfni, "gfni-avx512"};
