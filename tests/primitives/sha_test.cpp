@@ -282,6 +282,25 @@ TEST(ShaDispatch, FastAndPortableBlockFunctionsAgreeOnLongRuns) {
   }
 }
 
+// File digests stream NC_NewSha2 over 1 MiB pieces; the result must be the
+// SHA-256 of the whole file as NC_E_SHA256 computes it in one call.
+TEST(NewSha2, StreamedOverFilePiecesEqualsSha256OfTheWhole) {
+  std::mt19937 rng(2024);
+  Bytes file(3 * 1048576 + 5);
+  for (auto& b : file) b = static_cast<uint8_t>(rng());
+  NC_NEWSHA2_CTX ctx;
+  ASSERT_EQ(NC_NewSha2_Init(&ctx), 0);
+  for (size_t at = 0; at < file.size(); at += 1048576) {
+    ASSERT_EQ(NC_NewSha2_Update(&ctx, file.data() + at, std::min<size_t>(1048576, file.size() - at)),
+              0);
+  }
+  uint8_t streamed[32], whole[32];
+  int wholeLen = 0;
+  ASSERT_EQ(NC_NewSha2_Final(&ctx, streamed), 0);
+  ASSERT_EQ(NC_E_SHA256(whole, &wholeLen, file.data(), file.size()), 0);
+  EXPECT_EQ(Hex(Bytes(streamed, streamed + 32)), Hex(Bytes(whole, whole + 32)));
+}
+
 TEST(Sha256, ReportsThirtyTwoAsOutputLengthAlways) {
   uint8_t out[32];
   int outLen = -7;

@@ -71,7 +71,7 @@ inline void StoreBe64(uint8_t* p, uint64_t v) {
 }
 
 // Streaming over any of the public contexts: each has state[], bufferLen,
-// totalLen and buffer[kBlock]. |Blocks| is one of the *Blocks functions.
+// totalLen and buffer[kBlock]; |blocks| is one of the *Blocks functions.
 template <size_t kBlock, typename Ctx, typename Word>
 void Absorb(Ctx& ctx, const uint8_t* in, size_t len,
             void (*blocks)(Word*, const uint8_t*, size_t)) {
