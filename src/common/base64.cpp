@@ -66,21 +66,40 @@ inline int DecodeAtom(const unsigned char* in, unsigned char* out) {
   return 3;
 }
 
+// The last 1 or 2 bytes as one padded group.
+inline void EncodeAtom(const unsigned char* in, int n, char* out) {
+  const unsigned b0 = in[0];
+  const unsigned b1 = n > 1 ? in[1] : 0;
+  const unsigned b2 = n > 2 ? in[2] : 0;
+  out[0] = kAlphabet[b0 >> 2];
+  out[1] = kAlphabet[((b0 & 3) << 4) | (b1 >> 4)];
+  out[2] = n > 1 ? kAlphabet[((b1 & 15) << 2) | (b2 >> 6)] : '=';
+  out[3] = n > 2 ? kAlphabet[b2 & 63] : '=';
+}
+
+inline void EncodeGroup(uint32_t v, char* o) {
+  const uint32_t chars = kTables.pair[v >> 12] | (uint32_t{kTables.pair[v & 0xFFF]} << 16);
+  std::memcpy(o, &chars, 4);
+}
+
 // Encodes |len| bytes (whole groups, last one padded); writes no terminator.
 // Returns the number of characters written.
 size_t EncodeCore(const unsigned char* in, size_t len, char* out) {
   char* o = out;
   size_t i = 0;
-  for (; i + 3 <= len; i += 3) {
-    const uint32_t v = (uint32_t{in[i]} << 16) | (uint32_t{in[i + 1]} << 8) | in[i + 2];
-    const uint16_t hi = kTables.pair[v >> 12];
-    const uint16_t lo = kTables.pair[v & 0xFFF];
-    std::memcpy(o, &hi, 2);
-    std::memcpy(o + 2, &lo, 2);
-    o += 4;
+  // Two groups per step from one 8-byte load (6 bytes used).
+  for (; i + 8 <= len; i += 6, o += 8) {
+    uint64_t w;
+    std::memcpy(&w, in + i, 8);
+    w = __builtin_bswap64(w);
+    EncodeGroup(static_cast<uint32_t>(w >> 40), o);
+    EncodeGroup(static_cast<uint32_t>(w >> 16) & 0xFFFFFF, o + 4);
+  }
+  for (; i + 3 <= len; i += 3, o += 4) {
+    EncodeGroup((uint32_t{in[i]} << 16) | (uint32_t{in[i + 1]} << 8) | in[i + 2], o);
   }
   if (i < len) {
-    QOR_base64_encode_atom(in + i, static_cast<int>(len - i), o);
+    EncodeAtom(in + i, static_cast<int>(len - i), o);
     o += 4;
   }
   return static_cast<size_t>(o - out);
@@ -96,6 +115,22 @@ int64_t DecodeGroups(const char* text, size_t groups, unsigned char* out, size_t
   // store, need no bounds check.
   const size_t roomy = outLimit == 0 ? 0 : (outLimit - 1) / 3;
   const size_t unchecked = groups < roomy ? groups : roomy;
+  // Two groups per step while neither needs the per-character path.
+  for (; g + 2 <= unchecked; g += 2, s += 8, n += 6) {
+    uint64_t w;
+    std::memcpy(&w, s, 8);
+    const uint32_t a = kTables.d0[w & 0xFF] | kTables.d1[(w >> 8) & 0xFF] | kTables.d2[(w >> 16) & 0xFF] |
+                       kTables.d3[(w >> 24) & 0xFF];
+    const uint32_t b = kTables.d0[(w >> 32) & 0xFF] | kTables.d1[(w >> 40) & 0xFF] |
+                       kTables.d2[(w >> 48) & 0xFF] | kTables.d3[w >> 56];
+    if ((a | b) & kBadGroup) break;
+    // Big-endian bytes of v << 8: the three decoded bytes, then one spare
+    // that the next store (or the room left for it) takes.
+    const uint32_t first = __builtin_bswap32(a << 8);
+    const uint32_t second = __builtin_bswap32(b << 8);
+    std::memcpy(out + n, &first, 4);
+    std::memcpy(out + n + 3, &second, 4);
+  }
   for (; g < unchecked; ++g, s += 4) {
     uint32_t w;
     std::memcpy(&w, s, 4);
@@ -128,13 +163,7 @@ extern "C" {
 
 void QOR_base64_encode_atom(const unsigned char* in, int n, char* out) {
   if (in == nullptr || out == nullptr || n < 1) return;
-  const unsigned b0 = in[0];
-  const unsigned b1 = n > 1 ? in[1] : 0;
-  const unsigned b2 = n > 2 ? in[2] : 0;
-  out[0] = kAlphabet[b0 >> 2];
-  out[1] = kAlphabet[((b0 & 3) << 4) | (b1 >> 4)];
-  out[2] = n > 1 ? kAlphabet[((b1 & 15) << 2) | (b2 >> 6)] : '=';
-  out[3] = n > 2 ? kAlphabet[b2 & 63] : '=';
+  EncodeAtom(in, n > 3 ? 3 : n, out);
 }
 
 int QOR_base64_decode_atom(const char* in, unsigned char* out) {

@@ -114,6 +114,9 @@ TEST(Base64Strict, DecodeTable) {
       {"YWI=", 1, 2, B("ab")},
       {"YWJjZA==", 1, 4, B("abcd")},
       {"YQ==YWJj", 1, 4, B("aabc")},  // groups are decoded one by one
+      {"YWJjYQ==YWJjYWJj", 1, 10, B("abcaabcabc")},
+      {"YWJjYWJjYW!jYWJj", 1, -1, {}},
+      {"YWJjYWJjYWJjYWJ=", 1, 11, B("abcabcabcab")},
       {"YQ=a", 1, -1, {}},
       {"YWJ", 1, -1, {}},
       {"YWJjY", 1, -1, {}},
