@@ -29,7 +29,8 @@ bool CpuHasShaNi() {
 
 bool CpuHasAvx2Bmi2() {
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+         __builtin_cpu_supports("bmi2");
 }
 
 void ForcePortable(bool on) { g_forcePortable.store(on, std::memory_order_relaxed); }
