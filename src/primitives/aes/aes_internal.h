@@ -45,6 +45,8 @@ struct Impl {
                      size_t blocks);
   void (*cfbDecrypt)(const uint32_t* rk, int rounds, uint8_t iv[16], const uint8_t* in, uint8_t* out,
                      size_t blocks);
+  // Expands a 16-byte key into 44 words (the layout of ExpandEncryptKey).
+  void (*expandKey128)(const uint8_t* key, uint32_t* rk);
 };
 
 const Impl& PortableImpl();

@@ -185,6 +185,45 @@ QOR_AESNI void CfbDecryptT(const uint32_t* rk, uint8_t* iv, const uint8_t* in, u
   Store(iv, prev);
 }
 
+// One step of the 128-bit key expansion: the previous round key with its
+// words prefix-XORed, plus the rotated, substituted last word and constant.
+template <int Rcon>
+QOR_AESNI inline __m128i NextRoundKey(__m128i k) {
+  const __m128i assist = _mm_shuffle_epi32(_mm_aeskeygenassist_si128(k, Rcon), 0xFF);
+  k = _mm_xor_si128(k, _mm_slli_si128(k, 4));
+  k = _mm_xor_si128(k, _mm_slli_si128(k, 8));
+  return _mm_xor_si128(k, assist);
+}
+
+QOR_AESNI void NiExpandKey128(const uint8_t* key, uint32_t* rk) {
+  const __m128i swap = _mm_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3);
+  auto put = [&](int i, __m128i k) QOR_AESNI {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(rk + 4 * i), _mm_shuffle_epi8(k, swap));
+  };
+  __m128i k = Load(key);
+  put(0, k);
+  k = NextRoundKey<0x01>(k);
+  put(1, k);
+  k = NextRoundKey<0x02>(k);
+  put(2, k);
+  k = NextRoundKey<0x04>(k);
+  put(3, k);
+  k = NextRoundKey<0x08>(k);
+  put(4, k);
+  k = NextRoundKey<0x10>(k);
+  put(5, k);
+  k = NextRoundKey<0x20>(k);
+  put(6, k);
+  k = NextRoundKey<0x40>(k);
+  put(7, k);
+  k = NextRoundKey<0x80>(k);
+  put(8, k);
+  k = NextRoundKey<0x1B>(k);
+  put(9, k);
+  k = NextRoundKey<0x36>(k);
+  put(10, k);
+}
+
 // 256-bit AES instructions: two blocks per register, sixteen blocks per
 // group, for the modes whose blocks are independent. Leftover blocks go
 // through the 128-bit code above.
@@ -351,12 +390,14 @@ void WideCfbDecrypt(const uint32_t* rk, int rounds, uint8_t iv[16], const uint8_
 constexpr Impl kAesNi = {
     "aesni",      NiEncryptBlock, NiDecryptBlock, NiEcbEncrypt, NiEcbDecrypt,
     NiCbcEncrypt, NiCbcDecrypt,   NiOfb,          NiCfbEncrypt, NiCfbDecrypt,
+    NiExpandKey128,
 };
 
 // Chained modes gain nothing from wider registers and keep the 128-bit code.
 constexpr Impl kVaes = {
     "vaes",       NiEncryptBlock, NiDecryptBlock, WideEcbEncrypt, WideEcbDecrypt,
     NiCbcEncrypt, WideCbcDecrypt, NiOfb,          NiCfbEncrypt,   WideCfbDecrypt,
+    NiExpandKey128,
 };
 
 bool Supports(const char* what) {

@@ -93,15 +93,17 @@ void PortableCfbDecrypt(const uint32_t* rk, int rounds, uint8_t iv[16], const ui
   SecureWipe(keystream, sizeof keystream);
 }
 
+int ExpandWithTables(const uint8_t* key, size_t keyLength, uint32_t* rk);
+
+void PortableExpandKey128(const uint8_t* key, uint32_t* rk) { ExpandWithTables(key, 16, rk); }
+
 constexpr Impl kPortable = {
-    "generic",          PortableEncryptBlock, PortableDecryptBlock, PortableEcbEncrypt, PortableEcbDecrypt,
-    PortableCbcEncrypt, PortableCbcDecrypt,   PortableOfb,          PortableCfbEncrypt, PortableCfbDecrypt,
+    "generic",          PortableEncryptBlock, PortableDecryptBlock, PortableEcbEncrypt,   PortableEcbDecrypt,
+    PortableCbcEncrypt, PortableCbcDecrypt,   PortableOfb,          PortableCfbEncrypt,   PortableCfbDecrypt,
+    PortableExpandKey128,
 };
 
-}  // namespace
-
-int ExpandEncryptKey(const uint8_t* key, size_t keyLength, uint32_t* rk) {
-  if (keyLength != 16 && keyLength != 24 && keyLength != 32) return 0;
+int ExpandWithTables(const uint8_t* key, size_t keyLength, uint32_t* rk) {
   const Tables& t = GetTables();
   const int nk = static_cast<int>(keyLength / 4);
   const int rounds = nk + 6;
@@ -117,6 +119,18 @@ int ExpandEncryptKey(const uint8_t* key, size_t keyLength, uint32_t* rk) {
     rk[i] = rk[i - nk] ^ temp;
   }
   return rounds;
+}
+
+}  // namespace
+
+int ExpandEncryptKey(const uint8_t* key, size_t keyLength, uint32_t* rk) {
+  if (keyLength == 16) {
+    // 128-bit keys are the hot case (one schedule per format-preserving call).
+    Active().expandKey128(key, rk);
+    return 10;
+  }
+  if (keyLength != 24 && keyLength != 32) return 0;
+  return ExpandWithTables(key, keyLength, rk);
 }
 
 void MakeDecryptKey(const uint32_t* enc, int rounds, uint32_t* dec) {
