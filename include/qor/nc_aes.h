@@ -74,7 +74,8 @@ QOR_API int NC_AES_DecInit(NC_AES_CTX* ctx);
 /* Feeds |inLen| bytes; writes every whole 16-byte unit now available to |out|
  * (room for inLen + 16 bytes is always enough) and sets *outLen to the bytes
  * written (0 when no whole unit is available); 0..15 bytes stay buffered.
- * |in| may equal |out|. Returns 0, 4098 without a key, -1 for bad arguments. */
+ * |out| may be |in| or overlap it (the input is copied first when it must be).
+ * Returns 0, 4098 without a key, -1 for bad arguments. */
 QOR_API int NC_AES_EncUpdate(NC_AES_CTX* ctx, const unsigned char* in, int inLen, unsigned char* out,
                              int* outLen);
 /* Ends encryption. ECB/CBC: padding 1 writes nothing (4100 if bytes are
@@ -83,8 +84,9 @@ QOR_API int NC_AES_EncUpdate(NC_AES_CTX* ctx, const unsigned char* in, int inLen
  * |out| needs 16 bytes. */
 QOR_API int NC_AES_EncFinal(NC_AES_CTX* ctx, unsigned char* out, int* outLen);
 
-/* Like NC_AES_EncUpdate, but the last complete unit (1..16 bytes in all) is
- * always kept back for the Final call. |out| needs room for inLen + 16. */
+/* Like NC_AES_EncUpdate, but the final 1..16 bytes seen so far are always
+ * kept back (a whole last unit included) for the Final call to strip the
+ * padding. |out| needs room for inLen + 16. */
 QOR_API int NC_AES_DecUpdate(NC_AES_CTX* ctx, const unsigned char* in, int inLen, unsigned char* out,
                              int* outLen);
 /* Ends decryption by dispatching on the mode to one of the four below. |out|
