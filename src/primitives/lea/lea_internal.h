@@ -38,26 +38,42 @@ template <class W>
   }
 }
 
-// The inverse, last round key first.
+// One inverse round on the words (a, b, c) given d ^ k[0]. The XORs with
+// the key are regrouped so that each subtraction waits for only one XOR of
+// the previous one; returns the last difference for the next round's d ^ k[0].
 template <class W>
-[[gnu::always_inline]] inline void DecryptRounds(W& v0, W& v1, W& v2, W& v3, const uint32_t* rkBase, uint32_t rounds) {
+[[gnu::always_inline]] inline W DecryptRound(W& a, W& b, W& c, W dk0, const uint32_t* k) {
+  const W t0 = Ror(a, 9) - dk0;
+  a = t0 ^ k[1];
+  const W t1 = Rol(b, 5) - (t0 ^ (k[1] ^ k[2]));
+  b = t1 ^ k[3];
+  const W t2 = Rol(c, 3) - (t1 ^ (k[3] ^ k[4]));
+  c = t2 ^ k[5];
+  return t2;
+}
+
+// The inverse rounds, last round key first; the word roles rotate as in
+// EncryptRounds.
+template <class W>
+[[gnu::always_inline]] inline void DecryptRounds(W& v0, W& v1, W& v2, W& v3, const uint32_t* rkBase,
+                                                 uint32_t rounds) {
+  const uint32_t* k = rkBase + 6 * (rounds - 1);
+  W dk0 = v3 ^ k[0];
   for (uint32_t r = rounds; r > 0; r -= 4) {
-    const uint32_t* k = rkBase + 6 * (r - 1);
-    v0 = (Ror(v0, 9) - (v3 ^ k[0])) ^ k[1];
-    v1 = (Rol(v1, 5) - (v0 ^ k[2])) ^ k[3];
-    v2 = (Rol(v2, 3) - (v1 ^ k[4])) ^ k[5];
+    W t = DecryptRound(v0, v1, v2, dk0, k);
+    dk0 = t ^ (k[5] ^ k[-6]);
     k -= 6;
-    v3 = (Ror(v3, 9) - (v2 ^ k[0])) ^ k[1];
-    v0 = (Rol(v0, 5) - (v3 ^ k[2])) ^ k[3];
-    v1 = (Rol(v1, 3) - (v0 ^ k[4])) ^ k[5];
+    t = DecryptRound(v3, v0, v1, dk0, k);
+    dk0 = t ^ (k[5] ^ k[-6]);
     k -= 6;
-    v2 = (Ror(v2, 9) - (v1 ^ k[0])) ^ k[1];
-    v3 = (Rol(v3, 5) - (v2 ^ k[2])) ^ k[3];
-    v0 = (Rol(v0, 3) - (v3 ^ k[4])) ^ k[5];
+    t = DecryptRound(v2, v3, v0, dk0, k);
+    dk0 = t ^ (k[5] ^ k[-6]);
     k -= 6;
-    v1 = (Ror(v1, 9) - (v0 ^ k[0])) ^ k[1];
-    v2 = (Rol(v2, 5) - (v1 ^ k[2])) ^ k[3];
-    v3 = (Rol(v3, 3) - (v2 ^ k[4])) ^ k[5];
+    t = DecryptRound(v1, v2, v3, dk0, k);
+    if (r > 4) {
+      dk0 = t ^ (k[5] ^ k[-6]);
+      k -= 6;
+    }
   }
 }
 
