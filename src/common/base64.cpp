@@ -151,8 +151,7 @@ int64_t DecodeGroups(const char* text, size_t groups, unsigned char* out, size_t
     unsigned char tmp[3];
     const int got = DecodeAtom(s, tmp);
     if (got == 0 || static_cast<size_t>(got) > outLimit - n) return -1;
-    std::memcpy(out + n, tmp, static_cast<size_t>(got));
-    n += static_cast<size_t>(got);
+    for (int k = 0; k < got; ++k) out[n++] = tmp[k];
   }
   return static_cast<int64_t>(n);
 }
@@ -236,7 +235,11 @@ int QOR_Base64Decode_Buffer(const char* text, int length, unsigned char* out, in
     expected -= 1;
   }
   if (expected >= outSize) return 0;
-  std::memset(out + expected, 0, static_cast<size_t>(outSize - expected));
+  if (outSize - expected == 1) {
+    out[expected] = 0;  // the usual case: room for a terminator only
+  } else {
+    std::memset(out + expected, 0, static_cast<size_t>(outSize - expected));
+  }
   if (length % 4 != 0) return -1;
   const int64_t n = DecodeGroups(text, static_cast<size_t>(length) / 4, out, static_cast<size_t>(outSize));
   return n < 0 ? -1 : static_cast<int>(n);
