@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "primitives/seed/seed_vector.h"
 #include "qor/nc_seed.h"
 
 namespace {
@@ -281,5 +282,51 @@ TEST(SeedStream, ErrorCodes) {
   NC_SEED_SetAlgInfo(0, 5, iv.data(), &ctx);
   EXPECT_EQ(RunStream(false, ctx, cipher, {}).rc, -4081);
 }
+
+// CBC decryption runs on the vector path when the processor allows; both it
+// and the table path must agree with the oracle around every group edge.
+class SeedDecryptPaths : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    qor::seed::ForcePortableSeed(GetParam());
+    if (!GetParam() && !qor::seed::VectorEnabled()) GTEST_SKIP() << "no AVX-512 GFNI on this machine";
+  }
+  void TearDown() override { qor::seed::ForcePortableSeed(false); }
+};
+
+TEST_P(SeedDecryptPaths, OneShotAndStreamingAroundGroupEdges) {
+  std::mt19937 rng(13);
+  for (size_t blocks : {1u, 2u, 3u, 4u, 15u, 16u, 17u, 18u, 63u, 64u, 65u, 66u, 80u, 130u, 200u}) {
+    for (size_t extra : {0u, 7u}) {
+      const size_t len = blocks * 16 + extra;
+      SCOPED_TRACE(len);
+      const Bytes key = RandomBytes(rng, 16);
+      const Bytes iv = RandomBytes(rng, 16);
+      Bytes cipher = RandomBytes(rng, len);
+      Bytes padded = cipher;
+      padded.resize((len + 15) / 16 * 16, 0);
+      const Bytes expect = OracleCbc(false, key, iv, padded);
+      uint32_t rk[NC_SEED_ROUND_KEY_WORDS];
+      NC_E_SEED_KeySchedule(key.data(), rk);
+      Bytes out(padded.size());
+      ASSERT_EQ(NC_E_SEED_CBC_Decrypt(cipher.data(), out.data(), rk, int32_t(len), iv.data()), int(padded.size()));
+      EXPECT_EQ(out, expect);
+      Bytes inplace = padded;
+      NC_E_SEED_CBC_Decrypt(inplace.data(), inplace.data(), rk, int32_t(padded.size()), iv.data());
+      EXPECT_EQ(inplace, expect);
+      if (extra == 0) {
+        NC_SEED_CTX ctx{};
+        NC_E_SEED_KeyScheduleEx(&ctx, key.data());
+        NC_SEED_SetAlgInfo(0, 1, iv.data(), &ctx);
+        const StreamResult dec = RunStream(false, ctx, cipher, RandomSplits(rng, len));
+        ASSERT_EQ(dec.rc, 0);
+        EXPECT_EQ(dec.out, expect);
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, SeedDecryptPaths, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& p) { return p.param ? "Portable" : "Vector"; });
 
 }  // namespace

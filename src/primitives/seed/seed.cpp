@@ -8,19 +8,13 @@
 #include "common/secure_wipe.h"
 #include "primitives/des/unit_stream.h"
 #include "primitives/seed/seed_core.h"
+#include "primitives/seed/seed_vector.h"
 
 namespace qor::seed {
 namespace {
 
 constexpr size_t kBlock = 16;
 constexpr uint32_t kGoldenRatio = 0x9E3779B9u;  // KC0; KCi = KC0 rotated left by i
-
-inline void XorInto(Blocks<1>& b, const uint32_t c[4]) {
-  b.l0[0] ^= c[0];
-  b.l1[0] ^= c[1];
-  b.r0[0] ^= c[2];
-  b.r1[0] ^= c[3];
-}
 
 void LoadWords(const uint8_t* p, uint32_t w[4]) {
   for (int i = 0; i < 4; ++i) w[i] = detail::LoadBe32(p + 4 * i);
@@ -77,26 +71,42 @@ void KeySchedule(const uint8_t key[16], uint32_t rk[kRoundKeyWords]) {
 }
 
 void CbcEncryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint32_t* rk, uint8_t chain[16]) {
-  uint32_t c[4];
-  LoadWords(chain, c);
+  // Scalar chaining words keep the whole block in registers across blocks.
+  uint32_t c0 = detail::LoadBe32(chain), c1 = detail::LoadBe32(chain + 4);
+  uint32_t c2 = detail::LoadBe32(chain + 8), c3 = detail::LoadBe32(chain + 12);
   for (size_t i = 0; i < blocks; ++i) {
-    Blocks<1> b;
-    b.Load(in + i * kBlock);
-    XorInto(b, c);
-    Crypt<false, 1>(b, rk);
-    c[0] = b.r0[0];
-    c[1] = b.r1[0];
-    c[2] = b.l0[0];
-    c[3] = b.l1[0];
-    StoreWords(out + i * kBlock, c);
+    const uint8_t* p = in + i * kBlock;
+    uint32_t l0 = detail::LoadBe32(p) ^ c0, l1 = detail::LoadBe32(p + 4) ^ c1;
+    uint32_t r0 = detail::LoadBe32(p + 8) ^ c2, r1 = detail::LoadBe32(p + 12) ^ c3;
+#pragma GCC unroll 8
+    for (int r = 0; r < 16; r += 2) {
+      Round(l0, l1, r0, r1, rk[2 * r], rk[2 * r + 1]);
+      Round(r0, r1, l0, l1, rk[2 * r + 2], rk[2 * r + 3]);
+    }
+    c0 = r0;
+    c1 = r1;
+    c2 = l0;
+    c3 = l1;
+    uint8_t* q = out + i * kBlock;
+    detail::StoreBe32(q, c0);
+    detail::StoreBe32(q + 4, c1);
+    detail::StoreBe32(q + 8, c2);
+    detail::StoreBe32(q + 12, c3);
   }
-  StoreWords(chain, c);
+  detail::StoreBe32(chain, c0);
+  detail::StoreBe32(chain + 4, c1);
+  detail::StoreBe32(chain + 8, c2);
+  detail::StoreBe32(chain + 12, c3);
 }
 
 void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint32_t* rk, uint8_t chain[16]) {
+  size_t i = 0;
+  if (blocks > 1 && VectorEnabled()) {
+    i = CbcDecryptVector(in, out, blocks, rk, chain);
+    if (i == blocks) return;
+  }
   uint32_t prev[4];
   LoadWords(chain, prev);
-  size_t i = 0;
   for (; i + 4 <= blocks; i += 4) DecryptGroup<4>(in + i * kBlock, out + i * kBlock, rk, prev);
   for (; i < blocks; ++i) DecryptGroup<1>(in + i * kBlock, out + i * kBlock, rk, prev);
   StoreWords(chain, prev);

@@ -89,9 +89,12 @@ inline void StoreBe32(uint8_t* p, uint32_t v) {
 
 }  // namespace detail
 
-inline uint32_t G(uint32_t x) {
+#define QOR_SEED_INLINE inline __attribute__((always_inline))
+
+// Paired XORs keep the dependency chain after the four loads two deep.
+QOR_SEED_INLINE uint32_t G(uint32_t x) {
   const auto& g = detail::kG;
-  return g[0][x & 0xFF] ^ g[1][(x >> 8) & 0xFF] ^ g[2][(x >> 16) & 0xFF] ^ g[3][x >> 24];
+  return (g[0][x & 0xFF] ^ g[1][(x >> 8) & 0xFF]) ^ (g[2][(x >> 16) & 0xFF] ^ g[3][x >> 24]);
 }
 
 // A block as four big-endian words: (l0, l1) the left half, (r0, r1) the right.
@@ -119,7 +122,7 @@ struct Blocks {
 };
 
 // (x0, x1) ^= F(y0, y1) with round keys (k0, k1).
-inline void Round(uint32_t& x0, uint32_t& x1, uint32_t y0, uint32_t y1, uint32_t k0, uint32_t k1) {
+QOR_SEED_INLINE void Round(uint32_t& x0, uint32_t& x1, uint32_t y0, uint32_t y1, uint32_t k0, uint32_t k1) {
   const uint32_t a = y0 ^ k0;
   const uint32_t b = y1 ^ k1;
   const uint32_t t = G(a ^ b);
@@ -131,7 +134,8 @@ inline void Round(uint32_t& x0, uint32_t& x1, uint32_t y0, uint32_t y1, uint32_t
 
 // Sixteen rounds over N blocks; the caller stores the result swapped.
 template <bool kDecrypt, int N>
-inline void Crypt(Blocks<N>& b, const uint32_t* rk) {
+QOR_SEED_INLINE void Crypt(Blocks<N>& b, const uint32_t* rk) {
+#pragma GCC unroll 8
   for (int i = 0; i < 16; i += 2) {
     const int ra = kDecrypt ? 15 - i : i;
     const int rb = kDecrypt ? 14 - i : i + 1;
