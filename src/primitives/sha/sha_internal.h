@@ -75,6 +75,7 @@ inline void StoreBe64(uint8_t* p, uint64_t v) {
 template <size_t kBlock, typename Ctx, typename Word>
 void Absorb(Ctx& ctx, const uint8_t* in, size_t len,
             void (*blocks)(Word*, const uint8_t*, size_t)) {
+  if (len == 0) return;  // |in| may then be NULL, which memcpy must not see
   ctx.totalLen += len;
   if (ctx.bufferLen != 0) {
     const size_t room = kBlock - ctx.bufferLen;
