@@ -26,7 +26,7 @@ void Sha256BlocksShaNi(uint32_t state[8], const uint8_t* data, size_t blocks);
 void Sha512BlocksAvx2(uint64_t state[8], const uint8_t* data, size_t blocks);
 
 // True when the CPU has the SHA extensions (SHA-1/SHA-256 instructions),
-// respectively AVX2 with BMI2 (used by the SHA-512 variant).
+// respectively AVX2 with BMI1 and BMI2 (used by the SHA-512 variant).
 bool CpuHasShaNi();
 bool CpuHasAvx2Bmi2();
 
