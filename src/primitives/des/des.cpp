@@ -178,8 +178,8 @@ void KeySchedule(const uint8_t key[8], uint32_t ks[kScheduleWords]) {
       const uint32_t bit = static_cast<uint32_t>(cd >> (56 - kPc2[j])) & 1u;
       groups[j / 6] |= bit << (5 - j % 6);
     }
-    ks[2 * round] = groups[0] << 26 | groups[2] << 18 | groups[4] << 10 | groups[6] << 2;
-    ks[2 * round + 1] = groups[1] << 26 | groups[3] << 18 | groups[5] << 10 | groups[7] << 2;
+    ks[2 * round] = groups[0] << 24 | groups[2] << 16 | groups[4] << 8 | groups[6];
+    ks[2 * round + 1] = groups[1] << 24 | groups[3] << 16 | groups[5] << 8 | groups[7];
   }
 }
 

@@ -110,7 +110,7 @@ void ExpandMasks(const uint32_t* ks, uint32_t masks[16][48]) {
   for (int round = 0; round < 16; ++round) {
     for (int g = 0; g < 8; ++g) {
       const uint32_t word = ks[2 * round + (g & 1)];
-      const uint32_t group = (word >> (26 - 8 * (g / 2))) & 0x3F;
+      const uint32_t group = (word >> (24 - 8 * (g / 2))) & 0x3F;
       for (int b = 0; b < 6; ++b) masks[round][6 * g + b] = 0u - ((group >> (5 - b)) & 1u);
     }
   }

@@ -2,10 +2,11 @@
 //
 // A key schedule is 16 round keys of 8 bytes, held as 32 words: round i uses
 // words 2i and 2i+1, which carry the 6-bit subkey groups for the odd and the
-// even S-boxes at bit offsets 26, 18, 10 and 2. The block halves travel rotated
-// right by one bit between the initial and the final permutation, so that
-// every expansion group of a half sits in one byte and the rounds need no
-// expansion step at all.
+// even S-boxes at bit offsets 24, 16, 8 and 0. The block halves travel rotated
+// right by three bits between the initial and the final permutation, so that
+// every expansion group of a half sits in the low six bits of one byte: the
+// rounds need no expansion step, and each S-box index is a plain byte
+// (tables are repeated four times over the two unused top bits).
 #pragma once
 
 #include <array>
@@ -60,11 +61,13 @@ inline constexpr uint8_t kSBox[8][64] = {
 inline constexpr uint8_t kP[32] = {16, 7, 20, 21, 29, 12, 28, 17, 1,  15, 23, 26, 5,  18, 31, 10,
                                    2,  8, 24, 14, 32, 27, 3,  9,  19, 13, 30, 6,  22, 11, 4,  25};
 
-// S-box i and P fused, for a 6-bit input group, in the rotated domain.
-constexpr std::array<std::array<uint32_t, 64>, 8> MakeSpTables() {
-  std::array<std::array<uint32_t, 64>, 8> sp{};
+// S-box i and P fused, indexed by a byte whose low six bits are the input
+// group, in the rotated domain.
+constexpr std::array<std::array<uint32_t, 256>, 8> MakeSpTables() {
+  std::array<std::array<uint32_t, 256>, 8> sp{};
   for (int box = 0; box < 8; ++box) {
-    for (uint32_t x = 0; x < 64; ++x) {
+    for (uint32_t index = 0; index < 256; ++index) {
+      const uint32_t x = index & 0x3F;
       const uint32_t row = ((x >> 4) & 2) | (x & 1);
       const uint32_t col = (x >> 1) & 0xF;
       const uint32_t s = kSBox[box][row * 16 + col];
@@ -74,7 +77,7 @@ constexpr std::array<std::array<uint32_t, 64>, 8> MakeSpTables() {
         const uint32_t bit = (placed >> (32 - kP[j])) & 1;
         permuted |= bit << (31 - j);
       }
-      sp[box][x] = std::rotr(permuted, 1);
+      sp[box][index] = std::rotr(permuted, 3);
     }
   }
   return sp;
@@ -109,15 +112,15 @@ inline void InitialPermutation(uint32_t& l, uint32_t& r) {
   SwapMove(r, l, 2, 0x33333333u);
   SwapMove(r, l, 8, 0x00FF00FFu);
   SwapMove(l, r, 1, 0x55555555u);
-  l = std::rotr(l, 1);
-  r = std::rotr(r, 1);
+  l = std::rotr(l, 3);
+  r = std::rotr(r, 3);
 }
 
 // Inverse of InitialPermutation.
 inline void FinalPermutation(uint32_t& l, uint32_t& r) {
   using detail::SwapMove;
-  l = std::rotl(l, 1);
-  r = std::rotl(r, 1);
+  l = std::rotl(l, 3);
+  r = std::rotl(r, 3);
   SwapMove(l, r, 1, 0x55555555u);
   SwapMove(r, l, 8, 0x00FF00FFu);
   SwapMove(r, l, 2, 0x33333333u);
@@ -130,8 +133,15 @@ inline uint32_t F(uint32_t r, uint32_t k0, uint32_t k1) {
   const auto& sp = detail::kSp;
   const uint32_t u = r ^ k0;
   const uint32_t t = std::rotl(r, 4) ^ k1;
-  return sp[0][u >> 26] ^ sp[2][(u >> 18) & 0x3F] ^ sp[4][(u >> 10) & 0x3F] ^ sp[6][(u >> 2) & 0x3F] ^
-         sp[1][t >> 26] ^ sp[3][(t >> 18) & 0x3F] ^ sp[5][(t >> 10) & 0x3F] ^ sp[7][(t >> 2) & 0x3F];
+  // A balanced XOR tree: the eight loads complete together, and a linear
+  // chain adds four steps to the serial path of every round. The empty asm
+  // keeps the compiler from re-linearising the tree.
+  uint32_t a = sp[0][u >> 24] ^ sp[2][(u >> 16) & 0xFF];
+  uint32_t b = sp[4][(u >> 8) & 0xFF] ^ sp[6][u & 0xFF];
+  uint32_t c = sp[1][t >> 24] ^ sp[3][(t >> 16) & 0xFF];
+  uint32_t d = sp[5][(t >> 8) & 0xFF] ^ sp[7][t & 0xFF];
+  __asm__("" : "+r"(a), "+r"(b), "+r"(c), "+r"(d));
+  return (a ^ b) ^ (c ^ d);
 }
 
 // Sixteen rounds over N independent blocks; kDecrypt walks the schedule
