@@ -55,7 +55,7 @@ int Init(Ctx* ctx) {
 template <class Ctx, class Enc>
 int EncUpdate(Ctx* ctx, const uint8_t* in, int inLen, uint8_t* out, int* outLen, Enc&& enc) {
   if (ctx == nullptr || outLen == nullptr || inLen < 0 || (inLen > 0 && in == nullptr)) return -1;
-  if (in == out) return kSameBufferOrPadding;
+  if (in != nullptr && in == out) return kSameBufferOrPadding;
   *outLen = 0;
   if (ctx->bufLen < 0 || ctx->bufLen > static_cast<int32_t>(kBlock)) return -1;
   size_t have = static_cast<size_t>(ctx->bufLen);
@@ -114,7 +114,7 @@ int EncFinal(Ctx* ctx, uint8_t* out, int* outLen, Enc&& enc) {
 template <class Ctx, class Dec>
 int DecUpdate(Ctx* ctx, const uint8_t* in, int inLen, uint8_t* out, int* outLen, Dec&& dec) {
   if (ctx == nullptr || outLen == nullptr || inLen < 0 || (inLen > 0 && in == nullptr)) return -1;
-  if (in == out) return kSameBufferOrPadding;
+  if (in != nullptr && in == out) return kSameBufferOrPadding;
   *outLen = 0;
   if (ctx->bufLen < 0 || ctx->bufLen > static_cast<int32_t>(kBlock)) return -1;
   size_t have = static_cast<size_t>(ctx->bufLen);

@@ -95,6 +95,7 @@ void GcmFlush(LEA_GCM_CTX* ctx) {
 }
 
 void GcmAbsorb(LEA_GCM_CTX* ctx, const uint8_t* data, size_t len) {
+  if (len == 0) return;
   if (ctx->buf_len > 0) {
     const size_t take = std::min<size_t>(len, 16 - ctx->buf_len);
     std::memcpy(ctx->buf + ctx->buf_len, data, take);
