@@ -236,6 +236,12 @@ TEST(DesOneShot, RejectsBadArguments) {
   EXPECT_EQ(NC_E_DES3_CBC_Decrypt(buf, buf, &two.ks[0][0], 8, nullptr), -1);
   EXPECT_EQ(NC_E_DES3_3Key_CBC_Encrypt(buf, buf, nullptr, 8, iv), -1);
   EXPECT_EQ(NC_E_DES3_CBC_Encrypt(nullptr, nullptr, &two.ks[0][0], 0, iv), 0);
+  EXPECT_EQ(NC_E_DES3_CBC_Encrypt(buf, buf, &two.ks[0][0], INT32_MAX, iv), -1);
+  NC_DES3_CTX ctx{};
+  NC_DES3_EncInit(&ctx);
+  int32_t out_len = 5;
+  EXPECT_EQ(NC_DES3_CBC_EncUpdate(&ctx, buf, INT32_MAX, buf + 8, &out_len), -1);
+  EXPECT_EQ(out_len, 0);
 }
 
 // Reference for the streaming units: each 16-byte unit is CBC over two blocks

@@ -139,6 +139,8 @@ TEST(SeedOneShot, FiveBytesGiveOneBlockAndBadArgumentsFail) {
   EXPECT_EQ(NC_E_SEED_CBC_Encrypt(nullptr, out, rk, 5, iv), -1);
   EXPECT_EQ(NC_E_SEED_CBC_Decrypt(five, out, nullptr, 5, iv), -1);
   EXPECT_EQ(NC_E_SEED_CBC_Decrypt(five, out, rk, 5, nullptr), -1);
+  // A length whose rounded-up size would not fit the result is refused untouched.
+  EXPECT_EQ(NC_E_SEED_CBC_Encrypt(five, out, rk, INT32_MAX, iv), -1);
 }
 
 struct StreamResult {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "common/secure_wipe.h"
@@ -143,7 +144,8 @@ void SingleBlock(const uint8_t* in, uint8_t* out, const uint32_t* k1, const uint
 }
 
 inline bool CbcArgsOk(const uint8_t* in, uint8_t* out, const uint32_t* ks, int32_t len, const uint8_t* iv) {
-  return len >= 0 && ks != nullptr && iv != nullptr && (len == 0 || (in != nullptr && out != nullptr));
+  // The rounded-up length must still fit the int result.
+  return len >= 0 && len <= INT32_MAX - 15 && ks != nullptr && iv != nullptr && (len == 0 || (in != nullptr && out != nullptr));
 }
 
 inline int32_t RoundUp(int32_t len) { return static_cast<int32_t>((static_cast<int64_t>(len) + 7) / 8 * 8); }

@@ -47,7 +47,8 @@ int Init(Ctx* ctx) {
 template <class Ctx>
 int CheckUpdate(Ctx* ctx, const uint8_t* in, int32_t inLen, uint8_t* out, int32_t* outLen) {
   if (outLen != nullptr) *outLen = 0;
-  if (ctx == nullptr || outLen == nullptr || inLen < 0) return -1;
+  // The output length (up to inLen + 16) must fit the int32 result.
+  if (ctx == nullptr || outLen == nullptr || inLen < 0 || inLen > INT32_MAX - 32) return -1;
   if (in != nullptr && in == out) return kSameBuffer;
   if (inLen > 0 && (in == nullptr || out == nullptr)) return -1;
   if (ctx->buffered < 0 || ctx->buffered > kUnit) return -1;  // context never initialised

@@ -3,6 +3,7 @@
 #include "qor/nc_seed.h"
 
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "common/secure_wipe.h"
@@ -124,7 +125,8 @@ struct SeedOps {
 };
 
 inline bool CbcArgsOk(const uint8_t* in, uint8_t* out, const uint32_t* rk, int32_t len, const uint8_t* iv) {
-  return len >= 0 && rk != nullptr && iv != nullptr && (len == 0 || (in != nullptr && out != nullptr));
+  // The rounded-up length must still fit the int result.
+  return len >= 0 && len <= INT32_MAX - 15 && rk != nullptr && iv != nullptr && (len == 0 || (in != nullptr && out != nullptr));
 }
 
 template <bool kDecrypt>
