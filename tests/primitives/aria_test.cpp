@@ -10,6 +10,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "primitives/aria/aria_internal.h"
@@ -421,6 +422,47 @@ TEST_P(AriaTest, StreamingErrorCodes) {
   n = -1;
   EXPECT_EQ(0, NC_ARIA_CBC_DecFinal(&k.dec, buf, &n));
   EXPECT_EQ(0, n);
+}
+
+TEST(AriaStreaming, UnkeyedContextRefusesToRun) {
+  NC_ARIA_CTX ctx{};  // no key schedule, so no round count either
+  ASSERT_EQ(0, NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_BLOCK, nullptr, &ctx));
+  ASSERT_EQ(0, NC_ARIA_EncInit(&ctx));
+  uint8_t in[32] = {}, out[48];
+  int n = 0;
+  EXPECT_EQ(-1, NC_ARIA_CBC_EncUpdate(&ctx, in, 32, out, &n));
+  EXPECT_EQ(-1, NC_ARIA_CBC_EncFinal(&ctx, out, &n));
+  EXPECT_EQ(-1, NC_E_ARIA_CBC_Encrypt(in, out, ctx.roundKey, 32, in, 0));
+}
+
+// First use of the kernels and their tables from many threads at once.
+TEST(AriaThreads, ConcurrentCallersGetTheSameResults) {
+  constexpr int kThreads = 6;
+  std::vector<Bytes> keys, results(kThreads);
+  std::mt19937 rng(5);
+  for (int t = 0; t < kThreads; ++t) {
+    Bytes k(t % 2 ? 32 : 16);
+    for (auto& x : k) x = static_cast<uint8_t>(rng());
+    keys.push_back(k);
+  }
+  const Bytes iv(16, 9), plain(16 * 300, 0x3C);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      Keys k(keys[t]);
+      Bytes cipher(plain.size());
+      for (int round = 0; round < 20; ++round) {
+        NC_E_ARIA_CBC_Encrypt(plain.data(), cipher.data(), k.enc.roundKey, static_cast<int>(plain.size()), iv.data(), k.rounds);
+        Bytes back(plain.size());
+        NC_E_ARIA_CBC_Decrypt(cipher.data(), back.data(), k.dec.roundKey, static_cast<int>(back.size()), iv.data(), k.rounds);
+        if (back != plain) return;
+      }
+      results[static_cast<size_t>(t)] = cipher;
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < kThreads; ++t)
+    EXPECT_EQ(Ossl(true, keys[static_cast<size_t>(t)], iv, plain, "cbc", false), results[static_cast<size_t>(t)]) << t;
 }
 
 TEST(AriaKeyGen, UnknownRoundCountLeavesTheScheduleUntouched) {
