@@ -52,7 +52,9 @@ typedef struct HashtableItr {
   uint64_t index;
 } HashtableItr;
 
-/* Sets the process-wide ignore-case switch: 1 when |mode| is 1, else 0. */
+/* Sets the process-wide ignore-case switch: 1 when |mode| is 1, else 0. While
+ * it is on, keys are stored, searched and removed in lower case; set it before
+ * filling a table. */
 QOR_API void Hashtable_SetIgnoreCaseKeyName(int mode);
 /* The current ignore-case switch (0 or 1). */
 QOR_API int Hashtable_GetIgnoreCaseKeyName(void);

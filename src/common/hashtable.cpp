@@ -136,6 +136,38 @@ void Grow(Hashtable* h) {
   h->loadlimit = LoadLimit(newLength);
 }
 
+// With the ignore-case switch on, keys are stored and looked up in lower
+// case, so that names differing only in case find the same entry. The folded
+// copy lives on the stack when it fits, else on the heap (never cut).
+class FoldedKey {
+ public:
+  FoldedKey(const char* key, uint64_t len) : key_{len, const_cast<char*>(key)} {
+    if (gIgnoreCaseKey.load(std::memory_order_relaxed) != 1 || len == 0) return;
+    char* buf = local_;
+    if (len >= kLowerBufferSize) {
+      heap_.reset(new (std::nothrow) char[len + 1]);
+      if (!heap_) {
+        ok_ = false;
+        return;
+      }
+      buf = heap_.get();
+    }
+    for (uint64_t i = 0; i < len; ++i) {
+      buf[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(key[i])));
+    }
+    buf[len] = '\0';
+    key_.data = buf;
+  }
+  bool ok() const { return ok_; }
+  const HashKey& key() const { return key_; }
+
+ private:
+  HashKey key_;
+  bool ok_ = true;
+  char local_[kLowerBufferSize];
+  std::unique_ptr<char[]> heap_;
+};
+
 }  // namespace
 
 namespace qor {
@@ -174,6 +206,9 @@ int Hashtable_insert(Hashtable* h, int32_t keyLength, const char* key, void* dat
                      HashReleaseFn release) {
   if (h == nullptr || keyLength < 0 || (keyLength > 0 && key == nullptr)) return -1;
   const auto len = static_cast<uint64_t>(keyLength);
+  const FoldedKey folded(key, len);
+  if (!folded.ok()) return -1;
+  key = folded.key().data;
   auto* k = static_cast<HashKey*>(std::malloc(sizeof(HashKey)));
   char* bytes = static_cast<char*>(std::malloc(len + 1));
   auto* v = static_cast<HashValue*>(std::malloc(sizeof(HashValue)));
@@ -203,9 +238,9 @@ int Hashtable_insert(Hashtable* h, int32_t keyLength, const char* key, void* dat
 
 void* Hashtable_search(Hashtable* h, int32_t keyLength, const char* key) {
   if (h == nullptr || key == nullptr || keyLength < 0) return nullptr;
-  // The key is looked up as given, also with the ignore-case switch on.
-  const HashKey k{static_cast<uint64_t>(keyLength), const_cast<char*>(key)};
-  HashEntry* e = FindEntry(h, &k, nullptr, nullptr);
+  const FoldedKey folded(key, static_cast<uint64_t>(keyLength));
+  if (!folded.ok()) return nullptr;
+  HashEntry* e = FindEntry(h, &folded.key(), nullptr, nullptr);
   if (e == nullptr || e->value == nullptr) return nullptr;
   return e->value->data;
 }
@@ -214,26 +249,9 @@ uint64_t Hashtable_Count(Hashtable* h) { return CountOp(h); }
 
 int Hashtable_remove(Hashtable* h, int32_t keyLength, const char* key) {
   if (h == nullptr || key == nullptr || keyLength < 0) return 0;
-  const auto len = static_cast<uint64_t>(keyLength);
-  HashKey k{len, const_cast<char*>(key)};
-
-  // With the ignore-case switch on the key is lower-cased first: in a stack
-  // buffer when it fits, else in a heap copy of its full length (never cut).
-  char local[kLowerBufferSize];
-  std::unique_ptr<char[]> heap;
-  if (gIgnoreCaseKey.load(std::memory_order_relaxed) == 1 && len > 0) {
-    char* buf = local;
-    if (len >= kLowerBufferSize) {
-      heap.reset(new (std::nothrow) char[len + 1]);
-      if (!heap) return 0;
-      buf = heap.get();
-    }
-    for (uint64_t i = 0; i < len; ++i) {
-      buf[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(key[i])));
-    }
-    buf[len] = '\0';
-    k.data = buf;
-  }
+  const FoldedKey folded(key, static_cast<uint64_t>(keyLength));
+  if (!folded.ok()) return 0;
+  const HashKey& k = folded.key();
 
   HashEntry* parent = nullptr;
   uint64_t index = 0;

@@ -340,34 +340,35 @@ class HashtableIgnoreCase : public testing::Test {
   void TearDown() override { Hashtable_SetIgnoreCaseKeyName(0); }
 };
 
-TEST_F(HashtableIgnoreCase, RemoveLowersSearchDoesNot) {
+TEST_F(HashtableIgnoreCase, NamesDifferingOnlyInCaseFindTheSameEntry) {
   Hashtable_SetIgnoreCaseKeyName(2);
   EXPECT_EQ(Hashtable_GetIgnoreCaseKeyName(), 0);
   Hashtable_SetIgnoreCaseKeyName(1);
   EXPECT_EQ(Hashtable_GetIgnoreCaseKeyName(), 1);
 
   Table h(Hashtable_Create(16));
-  ASSERT_EQ(Insert(h.get(), "policy", "lower"), 0);
-  ASSERT_EQ(Insert(h.get(), "MIXED", "upper"), 0);
-  EXPECT_EQ(Find(h.get(), "POLICY"), nullptr);  // searched as given
-  EXPECT_STREQ(Find(h.get(), "MIXED"), "upper");
-  Remove(h.get(), "POLICY");  // lower-cased before removal
-  EXPECT_EQ(Find(h.get(), "policy"), nullptr);
-  Remove(h.get(), "MIXED");  // looks for "mixed": the stored key stays
-  EXPECT_STREQ(Find(h.get(), "MIXED"), "upper");
+  ASSERT_EQ(Insert(h.get(), "Policy.Col", "mixed"), 0);
+  EXPECT_STREQ(Find(h.get(), "POLICY.COL"), "mixed");
+  EXPECT_STREQ(Find(h.get(), "policy.col"), "mixed");
+  Remove(h.get(), "pOLICY.cOL");
+  EXPECT_EQ(Find(h.get(), "Policy.Col"), nullptr);
+  EXPECT_EQ(Hashtable_Count(h.get()), 0u);
 
-  // A key longer than the 2047-character buffer is lowered whole, not cut.
+  // A key longer than 2047 characters is folded whole, not cut.
   const std::string longLower(3000, 'k');
   const std::string longUpper(3000, 'K');
-  ASSERT_EQ(Insert(h.get(), longLower, "long"), 0);
+  ASSERT_EQ(Insert(h.get(), longUpper, "long"), 0);
   ASSERT_EQ(Insert(h.get(), longLower.substr(0, 2047), "cut"), 0);
-  Remove(h.get(), longUpper);
-  EXPECT_EQ(Find(h.get(), longLower), nullptr);
-  EXPECT_STREQ(Find(h.get(), longLower.substr(0, 2047)), "cut");
+  EXPECT_STREQ(Find(h.get(), longLower), "long");
+  Remove(h.get(), longLower);
+  EXPECT_EQ(Find(h.get(), longUpper), nullptr);
+  EXPECT_STREQ(Find(h.get(), longUpper.substr(0, 2047)), "cut");
 
+  // With the switch off, case matters again.
   Hashtable_SetIgnoreCaseKeyName(0);
-  Remove(h.get(), "MIXED");
-  EXPECT_EQ(Find(h.get(), "MIXED"), nullptr);
+  ASSERT_EQ(Insert(h.get(), "MIXED", "upper"), 0);
+  EXPECT_EQ(Find(h.get(), "mixed"), nullptr);
+  EXPECT_STREQ(Find(h.get(), "MIXED"), "upper");
 }
 
 TEST(Hashtable, AbsentArgumentsAndSelfTest) {
