@@ -25,19 +25,6 @@ constexpr uint8_t kShifts[16] = {1, 1, 2, 2, 2, 2, 2, 2, 1, 2, 2, 2, 2, 2, 2, 1}
 
 constexpr int kBlock = 8;
 
-// Loads an 8-byte block into the rotated, initially permuted domain.
-inline void LoadIp(const uint8_t* p, uint32_t& l, uint32_t& r) {
-  l = detail::LoadBe32(p);
-  r = detail::LoadBe32(p + 4);
-  InitialPermutation(l, r);
-}
-
-inline void StoreFp(uint8_t* p, uint32_t l, uint32_t r) {
-  FinalPermutation(l, r);
-  detail::StoreBe32(p, l);
-  detail::StoreBe32(p + 4, r);
-}
-
 // CBC encryption of whole and trailing partial blocks; chaining is done in
 // the permuted domain (the permutation is linear), so the previous block's
 // state feeds the next without a final/initial permutation in between.

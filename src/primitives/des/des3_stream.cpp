@@ -19,18 +19,6 @@ namespace {
 
 constexpr int kUnit = 16;
 
-inline void LoadIp(const uint8_t* p, uint32_t& l, uint32_t& r) {
-  l = detail::LoadBe32(p);
-  r = detail::LoadBe32(p + 4);
-  InitialPermutation(l, r);
-}
-
-inline void StoreFp(uint8_t* p, uint32_t l, uint32_t r) {
-  FinalPermutation(l, r);
-  detail::StoreBe32(p, l);
-  detail::StoreBe32(p + 4, r);
-}
-
 struct Des3UnitOps {
   // Work happens in the permuted domain. The second block of unit n and the
   // first block of unit n+1 both chain on the first block of unit n, so they

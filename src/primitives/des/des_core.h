@@ -128,6 +128,20 @@ inline void FinalPermutation(uint32_t& l, uint32_t& r) {
   SwapMove(l, r, 4, 0x0F0F0F0Fu);
 }
 
+// Loads an 8-byte block into the rotated, initially permuted domain.
+inline void LoadIp(const uint8_t* p, uint32_t& l, uint32_t& r) {
+  l = detail::LoadBe32(p);
+  r = detail::LoadBe32(p + 4);
+  InitialPermutation(l, r);
+}
+
+// Leaves the permuted domain and stores the 8-byte block.
+inline void StoreFp(uint8_t* p, uint32_t l, uint32_t r) {
+  FinalPermutation(l, r);
+  detail::StoreBe32(p, l);
+  detail::StoreBe32(p + 4, r);
+}
+
 // The round function of a rotated half with one round key pair.
 inline uint32_t F(uint32_t r, uint32_t k0, uint32_t k1) {
   const auto& sp = detail::kSp;
