@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "primitives/aria/aria_internal.h"
 #include "qor/nc_aria.h"
 #include "ratio_reporter.h"
 
@@ -20,7 +21,10 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   return v;
 }
 
-void Ours(benchmark::State& state, size_t keyLen, bool enc, size_t len) {
+// |kernels|: null for the automatic choice, else the kernels to force.
+void Ours(benchmark::State& state, size_t keyLen, bool enc, size_t len,
+          const qor::aria::Kernels* kernels = nullptr) {
+  qor::aria::ForceKernels(kernels);
   const auto key = Pattern(keyLen, 1), iv = Pattern(16, 2), in = Pattern(len, 3);
   std::vector<uint8_t> out(len);
   const int rounds = keyLen == 16 ? 12 : keyLen == 24 ? 14 : 16;
@@ -38,6 +42,7 @@ void Ours(benchmark::State& state, size_t keyLen, bool enc, size_t len) {
     }
     benchmark::DoNotOptimize(out.data());
   }
+  qor::aria::ForceKernels(nullptr);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * len));
 }
 
@@ -92,6 +97,18 @@ const bool kRegistered = [] {
           benchmark::RegisterBenchmark((c + "/cryptopp").c_str(), [=](benchmark::State& s) {
             CryptoPp<CryptoPP::CBC_Mode<CryptoPP::ARIA>::Decryption>(s, keyLen, len);
           });
+        }
+      }
+    }
+  }
+  // The fallback kernels of processors without GFNI, against the same peer.
+  if (const qor::aria::Kernels* aesni = qor::aria::AesniKernels()) {
+    for (size_t keyLen : {16u, 32u}) {
+      for (bool enc : {true, false}) {
+        for (size_t len : {size_t{4096}, size_t{1} << 20}) {
+          const std::string c = "aria" + std::to_string(keyLen * 8) + "_cbc_" + (enc ? "enc" : "dec") + "_aesni/" + SizeName(len);
+          benchmark::RegisterBenchmark((c + "/ours").c_str(), [=](benchmark::State& s) { Ours(s, keyLen, enc, len, aesni); });
+          benchmark::RegisterBenchmark((c + "/openssl").c_str(), [=](benchmark::State& s) { OpenSsl(s, keyLen, enc, len); });
         }
       }
     }

@@ -58,10 +58,25 @@ struct Keys {
   }
 };
 
-class AriaTest : public ::testing::TestWithParam<bool> {
+// Kernel sets under test: the automatic choice and each one forced.
+enum class KernelSet { kAuto, kPortable, kAesni, kGfni };
+
+const qor::aria::Kernels* Forced(KernelSet set) {
+  switch (set) {
+    case KernelSet::kPortable: return &qor::aria::PortableKernels();
+    case KernelSet::kAesni: return qor::aria::AesniKernels();
+    case KernelSet::kGfni: return qor::aria::GfniKernels();
+    default: return nullptr;
+  }
+}
+
+class AriaTest : public ::testing::TestWithParam<KernelSet> {
  protected:
-  void SetUp() override { qor::aria::ForcePortable(GetParam()); }
-  void TearDown() override { qor::aria::ForcePortable(false); }
+  void SetUp() override {
+    if (GetParam() != KernelSet::kAuto && Forced(GetParam()) == nullptr) GTEST_SKIP() << "not supported here";
+    qor::aria::ForceKernels(Forced(GetParam()));
+  }
+  void TearDown() override { qor::aria::ForceKernels(nullptr); }
   std::mt19937 rng_{12345};
   Bytes Random(size_t n) {
     Bytes b(n);
@@ -70,8 +85,18 @@ class AriaTest : public ::testing::TestWithParam<bool> {
   }
 };
 
-INSTANTIATE_TEST_SUITE_P(Kernels, AriaTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Portable" : "Auto"; });
+std::string KernelName(const ::testing::TestParamInfo<KernelSet>& info) {
+  switch (info.param) {
+    case KernelSet::kPortable: return "Portable";
+    case KernelSet::kAesni: return "Aesni";
+    case KernelSet::kGfni: return "Gfni";
+    default: return "Auto";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, AriaTest,
+                         ::testing::Values(KernelSet::kAuto, KernelSet::kPortable, KernelSet::kAesni, KernelSet::kGfni),
+                         KernelName);
 
 TEST(AriaSBoxes, MatchPublishedValuesAndInvert) {
   const auto& s = qor::aria::kSBox;
@@ -477,11 +502,13 @@ TEST(AriaKeyGen, UnknownRoundCountLeavesTheScheduleUntouched) {
   }
 }
 
-TEST(AriaKernels, AutomaticChoiceIsReported) {
+TEST(AriaKernels, AutomaticChoicePrefersGfniThenAesni) {
   qor::aria::ForcePortable(false);
   const char* name = qor::aria::ActiveKernels().name;
   if (qor::aria::GfniKernels() != nullptr) {
     EXPECT_STREQ(qor::aria::GfniKernels()->name, name);
+  } else if (qor::aria::AesniKernels() != nullptr) {
+    EXPECT_STREQ(qor::aria::AesniKernels()->name, name);
   } else {
     EXPECT_STREQ("generic", name);
   }

@@ -99,7 +99,7 @@ void CbcEncPortable(const uint8_t* in, uint8_t* out, size_t blocks, const uint8_
 
 constexpr Kernels kPortable = {EcbPortable, CbcEncPortable, "generic"};
 
-std::atomic<bool> g_forcePortable{false};
+std::atomic<const Kernels*> g_forced{nullptr};
 
 // 128-bit values as big-endian (hi, lo) pairs for the key schedule rotations.
 struct U128 {
@@ -179,13 +179,17 @@ const Kernels& PortableKernels() { return kPortable; }
 
 const Kernels& ActiveKernels() {
   static const Kernels* const chosen = [] {
-    const Kernels* fast = GfniKernels();
-    return fast != nullptr ? fast : &kPortable;
+    if (const Kernels* k = GfniKernels()) return k;
+    if (const Kernels* k = AesniKernels()) return k;
+    return &kPortable;
   }();
-  return g_forcePortable.load(std::memory_order_relaxed) ? kPortable : *chosen;
+  const Kernels* forced = g_forced.load(std::memory_order_relaxed);
+  return forced != nullptr ? *forced : *chosen;
 }
 
-void ForcePortable(bool force) { g_forcePortable.store(force, std::memory_order_relaxed); }
+void ForceKernels(const Kernels* kernels) { g_forced.store(kernels, std::memory_order_relaxed); }
+
+void ForcePortable(bool force) { ForceKernels(force ? &kPortable : nullptr); }
 
 namespace {
 

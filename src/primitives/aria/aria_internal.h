@@ -92,8 +92,12 @@ struct Kernels {
 const Kernels& PortableKernels();
 // Null when the processor lacks the instructions.
 const Kernels* GfniKernels();
-// The kernels in use: chosen once per process unless forced by tests.
+const Kernels* AesniKernels();
+// The kernels in use: chosen once per process (GFNI, then AES-NI, then
+// portable) unless forced by tests.
 const Kernels& ActiveKernels();
+// Tests: forces the given kernels; null restores the automatic choice.
+void ForceKernels(const Kernels* kernels);
 // Tests: true forces the portable kernels, false restores the automatic choice.
 void ForcePortable(bool force);
 
