@@ -93,6 +93,28 @@ void CbcEncryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const LEA_
 
 void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const LEA_KEY* key,
                       uint8_t chain[16]) {
+  if (blocks < 8) {
+    // Too few blocks for the vector kernels: scalar rounds, block by block.
+    uint32_t p0 = LoadLE(chain), p1 = LoadLE(chain + 4), p2 = LoadLE(chain + 8), p3 = LoadLE(chain + 12);
+    for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
+      const uint32_t c0 = LoadLE(in), c1 = LoadLE(in + 4), c2 = LoadLE(in + 8), c3 = LoadLE(in + 12);
+      uint32_t x0 = c0, x1 = c1, x2 = c2, x3 = c3;
+      DecryptRounds(x0, x1, x2, x3, key->rk, key->round);
+      StoreLE(out, x0 ^ p0);
+      StoreLE(out + 4, x1 ^ p1);
+      StoreLE(out + 8, x2 ^ p2);
+      StoreLE(out + 12, x3 ^ p3);
+      p0 = c0;
+      p1 = c1;
+      p2 = c2;
+      p3 = c3;
+    }
+    StoreLE(chain, p0);
+    StoreLE(chain + 4, p1);
+    StoreLE(chain + 8, p2);
+    StoreLE(chain + 12, p3);
+    return;
+  }
   const Kernels& k = ActiveKernels();
   // Chunks: the ciphertext is copied first so the call also works in place.
   constexpr size_t kChunk = 32;
