@@ -14,6 +14,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "primitives/lea/lea_internal.h"
@@ -171,6 +172,20 @@ TEST_P(LeaTest, StreamModesMatchCryptoPPOnEveryLengthNearBlockEdges) {
       ASSERT_EQ(plain, back);
     }
   }
+}
+
+TEST_P(LeaTest, CtrCounterWrapsAcrossAllSixteenBytes) {
+  const Bytes k = Random(16), plain = Random(16 * 20 + 7);
+  const LEA_KEY key = Key(k);
+  Bytes ctr(16, 0xFF);
+  ctr[15] = 0xF0;  // wraps to zero after sixteen blocks
+  const Bytes start = ctr;
+  Bytes got(plain.size());
+  lea_ctr_enc(got.data(), plain.data(), static_cast<uint32_t>(plain.size()), ctr.data(), &key);
+  EXPECT_EQ(Oracle(CryptoPP::CTR_Mode<LEA>::Encryption(k.data(), k.size(), start.data()), plain), got);
+  Bytes next(16, 0);
+  next[15] = 5;  // 21 blocks used: 0x...F0 + 21 = 0x...105, wrapped
+  EXPECT_EQ(next, ctr);
 }
 
 TEST_P(LeaTest, CfbDecryptsInPlace) {
@@ -429,6 +444,40 @@ TEST_P(LeaTest, StreamingEdgeCasesAndErrors) {
     return out;
   }();
   EXPECT_EQ(zeroIvWant, Stream(&ctx, true, plain, {9}, &rc, &n));
+}
+
+// Kernel choice and key use from many threads at once.
+TEST(LeaThreads, ConcurrentCallersGetTheSameResults) {
+  constexpr int kThreads = 6;
+  std::mt19937 rng(8);
+  std::vector<Bytes> keys;
+  for (int t = 0; t < kThreads; ++t) {
+    Bytes k(16 + 8 * (t % 3));
+    for (auto& x : k) x = static_cast<uint8_t>(rng());
+    keys.push_back(k);
+  }
+  const Bytes iv(16, 1), plain(16 * 500, 0x5A);
+  std::vector<Bytes> results(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      const auto i = static_cast<size_t>(t);
+      LEA_KEY key{};
+      if (lea_set_key(&key, keys[i].data(), static_cast<uint32_t>(keys[i].size())) != 0) return;
+      Bytes cipher(plain.size()), back(plain.size());
+      for (int round = 0; round < 20; ++round) {
+        lea_cbc_enc(cipher.data(), plain.data(), static_cast<uint32_t>(plain.size()), iv.data(), &key);
+        lea_cbc_dec(back.data(), cipher.data(), static_cast<uint32_t>(back.size()), iv.data(), &key);
+        if (back != plain) return;
+      }
+      results[i] = cipher;
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (size_t i = 0; i < kThreads; ++i) {
+    EXPECT_EQ(Oracle(CryptoPP::CBC_Mode<LEA>::Encryption(keys[i].data(), keys[i].size(), iv.data()), plain), results[i])
+        << i;
+  }
 }
 
 TEST(LeaKernels, SimdTypeNamesTheActiveKernels) {
