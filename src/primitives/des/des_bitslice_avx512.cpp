@@ -63,15 +63,23 @@ constexpr int kMux = 0xCA;  // a ? b : c
 
 template <int S, int O>
 QOR_AVX512 inline __m512i OutputBit(const __m512i (&x)[6]) {
-  constexpr auto& t = kLeaves[S][O];
-  const __m512i l0 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t[0]);
-  const __m512i l1 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t[1]);
-  const __m512i l2 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t[2]);
-  const __m512i l3 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t[3]);
-  const __m512i l4 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t[4]);
-  const __m512i l5 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t[5]);
-  const __m512i l6 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t[6]);
-  const __m512i l7 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t[7]);
+  // Named constants: the immediates must fold even in unoptimised builds.
+  constexpr int t0 = kLeaves[S][O][0];
+  constexpr int t1 = kLeaves[S][O][1];
+  constexpr int t2 = kLeaves[S][O][2];
+  constexpr int t3 = kLeaves[S][O][3];
+  constexpr int t4 = kLeaves[S][O][4];
+  constexpr int t5 = kLeaves[S][O][5];
+  constexpr int t6 = kLeaves[S][O][6];
+  constexpr int t7 = kLeaves[S][O][7];
+  const __m512i l0 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t0);
+  const __m512i l1 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t1);
+  const __m512i l2 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t2);
+  const __m512i l3 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t3);
+  const __m512i l4 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t4);
+  const __m512i l5 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t5);
+  const __m512i l6 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t6);
+  const __m512i l7 = _mm512_ternarylogic_epi32(x[3], x[4], x[5], t7);
   const __m512i m0 = _mm512_ternarylogic_epi32(x[2], l1, l0, kMux);
   const __m512i m1 = _mm512_ternarylogic_epi32(x[2], l3, l2, kMux);
   const __m512i m2 = _mm512_ternarylogic_epi32(x[2], l5, l4, kMux);
