@@ -1,5 +1,7 @@
 #include "api/error_record.h"
 
+#include "api/error_codes.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -80,3 +82,10 @@ QOR_API int QOR_GetLastErrorMsgEx(char* buffer) {
 }
 
 }  // extern "C"
+
+const char* Error_Spliter(int code) {
+  using namespace qor::err;
+  if (code >= kDuplicateFirst && code <= kDuplicateLast) return kTagDuplicate;
+  if (code == kCoreHeader) return kTagHeader;
+  return kTagKey;
+}

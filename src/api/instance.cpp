@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "agent/socket/qor_socket.h"
+#include "api/error_codes.h"
 #include "api/error_record.h"
 #include "engine/keymgr/key_mgr.h"
 #include "log/log.h"
@@ -88,7 +89,7 @@ int BuildConfig() {
   QORApiConf* config = QORGet_Info(&gData.lastError, Filter_level.load());
   if (config == nullptr) {
     giCallEnv = 0;
-    return 7011;
+    return qor::err::kConfigUnavailable;
   }
   gData.config = config;
   gData.configReady = 1;
@@ -189,25 +190,25 @@ int updateDateInit(QORApiData* configData) {
 
   const int fd = open(updateDatePath, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    qor::ErrorSet(&gData.lastError, 2000, "Failed open [%s]", updateDatePath);
+    qor::ErrorSet(&gData.lastError, qor::err::kUpdateStamp, "Failed open [%s]", updateDatePath);
     UnmapStampLocked(-1);
     QOR_LOG(qor::log::kCrit, "%s\n", QOR_GetLastErrorMsg());
     return 1;
   }
   struct stat st;
   if (fstat(fd, &st) != 0) {
-    qor::ErrorSet(&gData.lastError, 2000, "Failed get file info");
+    qor::ErrorSet(&gData.lastError, qor::err::kUpdateStamp, "Failed get file info");
     UnmapStampLocked(fd);
     return 1;
   }
   if (st.st_size < 8) {
-    qor::ErrorSet(&gData.lastError, 2000, "updateDate.dat file size is less than 8Byte");
+    qor::ErrorSet(&gData.lastError, qor::err::kUpdateStamp, "updateDate.dat file size is less than 8Byte");
     UnmapStampLocked(fd);
     return 1;
   }
   void* mapping = mmap(nullptr, 8, PROT_READ, MAP_SHARED, fd, 0);
   if (mapping == MAP_FAILED) {
-    qor::ErrorSet(&gData.lastError, 2000, "Failed to mmap");
+    qor::ErrorSet(&gData.lastError, qor::err::kUpdateStamp, "Failed to mmap");
     UnmapStampLocked(fd);
     return 1;
   }
@@ -402,7 +403,7 @@ QOR_API int QOR_Init(void) {
   if (QOR_GetInstanceAuto() != 0) return 1;
   if (Self_Test() == 0) return 0;
   QOR_ClearKeys();
-  ErrorInfo_Set(1, "Crypto module verification failed.");
+  ErrorInfo_Set(qor::err::kGeneral, "Crypto module verification failed.");
   QOR_LOG(qor::log::kCrit, "Crypto module verification failed.\n");
   return 1;
 }
@@ -436,7 +437,7 @@ QOR_API int QOR_ReconnectFile(void) {
     case -1:
       return -1;
     case 1:
-      if (BuildConfig() != 0) return 7011;
+      if (BuildConfig() != 0) return qor::err::kConfigUnavailable;
       result = 1;
       break;
     default:

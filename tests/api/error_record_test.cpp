@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "api/error_codes.h"
 #include "api/error_record.h"
 #include "qorapi.h"
 
@@ -122,6 +123,19 @@ TEST_F(ErrorRecordTest, CopiesAreWholeUnderConcurrentSetters) {
   stop = true;
   for (size_t t = kSetters; t < threads.size(); ++t) threads[t].join();
   EXPECT_EQ(torn.load(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ErrorTags, CodesMapToTheirTags) {
+  const struct {
+    int code;
+    const char* tag;
+  } cases[] = {{3033, "DUP"}, {3034, "DUP"}, {3035, "DUP"}, {3036, "DUP"}, {3032, "KED"},
+               {3037, "KED"}, {3103, "HDF"}, {3104, "KED"}, {-1, "KED"},  {0, "KED"}};
+  for (const auto& c : cases) EXPECT_STREQ(Error_Spliter(c.code), c.tag) << c.code;
 }
 
 }  // namespace
