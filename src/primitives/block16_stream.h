@@ -9,15 +9,9 @@
 #include <cstdint>
 #include <cstring>
 
-namespace qor::primitives {
+#include "common/secure_wipe.h"
 
-// Overwrites key material and plaintext copies; the empty asm that reads the
-// memory keeps the compiler from dropping the stores as dead.
-inline void WipeBytes(void* p, size_t n) {
-  if (n == 0) return;
-  std::memset(p, 0, n);
-  __asm__ __volatile__("" : : "r"(p) : "memory");
-}
+namespace qor::primitives {
 
 namespace stream16 {
 
@@ -104,7 +98,7 @@ int EncFinal(Ctx* ctx, uint8_t* out, int* outLen, Enc&& enc) {
   const auto pad = static_cast<uint8_t>(kBlock - have);
   std::memset(ctx->buf + have, pad, pad);
   enc(ctx->buf, out, 1, ctx->chain);
-  WipeBytes(ctx->buf, kBlock);
+  qor::SecureWipe(ctx->buf, kBlock);
   ctx->bufLen = 0;
   *outLen = static_cast<int>(kBlock);
   return 0;
@@ -172,8 +166,8 @@ int DecFinal(Ctx* ctx, uint8_t* out, int* outLen, Dec&& dec) {
     produced = ok ? static_cast<int>(kBlock - p) : kBadPadding;
   }
   if (produced > 0) std::memcpy(out, plain, static_cast<size_t>(produced));
-  WipeBytes(plain, sizeof plain);
-  WipeBytes(ctx->buf, kBlock);
+  qor::SecureWipe(plain, sizeof plain);
+  qor::SecureWipe(ctx->buf, kBlock);
   *outLen = produced;
   return 0;
 }

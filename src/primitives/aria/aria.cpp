@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "common/secure_wipe.h"
 #include "primitives/aria/aria_internal.h"
 #include "primitives/block16_stream.h"
 #include "qor/nc_aria.h"
@@ -11,7 +12,6 @@
 namespace qor::aria {
 namespace {
 
-using qor::primitives::WipeBytes;
 
 inline uint32_t LoadBE(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
@@ -94,7 +94,7 @@ void CbcEncPortable(const uint8_t* in, uint8_t* out, size_t blocks, const uint8_
     CryptBlockPortable(x, chain, rk, rounds);
     std::memcpy(out + 16 * b, chain, 16);
   }
-  WipeBytes(x, sizeof x);
+  qor::SecureWipe(x, sizeof x);
 }
 
 constexpr Kernels kPortable = {EcbPortable, CbcEncPortable, "generic"};
@@ -140,7 +140,7 @@ U128 RoundF(const U128& d, const uint8_t* k, bool odd) {
   s = DiffuseWords(odd ? SubOdd(s) : SubEven(s));
   Store(b, s);
   const U128 r = ToU128(b);
-  WipeBytes(b, sizeof b);
+  qor::SecureWipe(b, sizeof b);
   return r;
 }
 
@@ -159,7 +159,7 @@ bool ExpandEncryptionKey(const uint8_t* key, int rounds, uint8_t* rk) {
   const U128 w1 = Xor(RoundF(w0, kConst[c], true), ToU128(kr));
   const U128 w2 = Xor(RoundF(w1, kConst[(c + 1) % 3], false), w0);
   const U128 w3 = Xor(RoundF(w2, kConst[(c + 2) % 3], true), w1);
-  WipeBytes(kr, sizeof kr);
+  qor::SecureWipe(kr, sizeof kr);
   const U128 w[4] = {w0, w1, w2, w3};
   // Round key i mixes W[i mod 4] with W[(i + 1) mod 4] rotated right by 19,
   // 31, -61 and -31 bits for the four groups of four keys.
@@ -215,7 +215,7 @@ void CbcDecrypt(const Kernels& k, const uint8_t* in, uint8_t* out, size_t blocks
     out += n * 16;
     blocks -= n;
   }
-  WipeBytes(plain, used * 16);
+  qor::SecureWipe(plain, used * 16);
 }
 
 }  // namespace
@@ -231,7 +231,6 @@ void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint
 
 }  // namespace qor::aria
 
-using qor::primitives::WipeBytes;
 namespace stream16 = qor::primitives::stream16;
 
 extern "C" {
@@ -252,7 +251,7 @@ QOR_API int NC_ARIA_DecKeyGen(const uint8_t* key, NC_ARIA_CTX* ctx, int rounds) 
   std::memcpy(ctx->roundKey, ek + 16 * rounds, 16);
   for (int i = 1; i < rounds; ++i) qor::aria::Diffuse(ek + 16 * (rounds - i), ctx->roundKey + 16 * i);
   std::memcpy(ctx->roundKey + 16 * rounds, ek, 16);
-  WipeBytes(ek, sizeof ek);
+  qor::SecureWipe(ek, sizeof ek);
   ctx->rounds = rounds;
   return 0;
 }
@@ -326,7 +325,7 @@ QOR_API int NC_E_ARIA_CBC_Encrypt(const uint8_t* in, uint8_t* out, const uint8_t
     uint8_t last[16] = {};
     std::memcpy(last, in + whole * 16, tail);
     qor::aria::CbcEncryptBlocks(last, out + whole * 16, 1, roundKeys, rounds, chain);
-    WipeBytes(last, sizeof last);
+    qor::SecureWipe(last, sizeof last);
   }
   return static_cast<int>((whole + (tail != 0)) * 16);
 }
@@ -377,7 +376,7 @@ QOR_API int NC_E_ARIA_CTR_Crypt(const uint8_t* in, uint8_t* out, const uint8_t* 
     out += bytes;
     left -= bytes;
   }
-  WipeBytes(blocks, sizeof blocks);
+  qor::SecureWipe(blocks, sizeof blocks);
   return length;
 }
 

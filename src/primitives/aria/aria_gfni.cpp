@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 
+#include "common/secure_wipe.h"
 #include "primitives/aria/aria_internal.h"
 #include "qor/nc_aria.h"
 
@@ -148,8 +149,7 @@ struct Keys {
     }
   }
   QOR_ARIA_TARGET ~Keys() {
-    for (auto& key : k) key = _mm_setzero_si128();
-    __asm__ __volatile__("" : : "r"(k) : "memory");
+    qor::SecureWipe(k, sizeof k);
   }
   Keys(const Keys&) = delete;
   Keys& operator=(const Keys&) = delete;
@@ -216,8 +216,7 @@ struct Shuffles512 {
     for (int i = 0; i <= keys.rounds; ++i) k[i] = _mm512_broadcast_i32x4(keys.k[i]);
   }
   QOR_ARIA_TARGET ~Shuffles512() {
-    for (auto& key : k) key = _mm512_setzero_si512();
-    __asm__ __volatile__("" : : "r"(k) : "memory");
+    qor::SecureWipe(k, sizeof k);
   }
   Shuffles512(const Shuffles512&) = delete;
   Shuffles512& operator=(const Shuffles512&) = delete;

@@ -4,13 +4,12 @@
 #include <bit>
 #include <cstring>
 
-#include "primitives/block16_stream.h"
+#include "common/secure_wipe.h"
 #include "primitives/lea/lea_internal.h"
 
 namespace qor::lea {
 namespace {
 
-using qor::primitives::WipeBytes;
 
 inline uint32_t LoadLE(const uint8_t* p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
@@ -133,7 +132,7 @@ void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const LEA_
     out += n * 16;
     blocks -= n;
   }
-  WipeBytes(plain, used * 16);
+  qor::SecureWipe(plain, used * 16);
 }
 
 bool ExpandKey(LEA_KEY* key, const uint8_t* mk, uint32_t len) {
@@ -183,13 +182,12 @@ bool ExpandKey(LEA_KEY* key, const uint8_t* mk, uint32_t len) {
     default:
       return false;
   }
-  WipeBytes(t, sizeof t);
+  qor::SecureWipe(t, sizeof t);
   return true;
 }
 
 }  // namespace qor::lea
 
-using qor::primitives::WipeBytes;
 
 extern "C" {
 

@@ -4,13 +4,12 @@
 #include <memory>
 #include <new>
 
-#include "primitives/block16_stream.h"
+#include "common/secure_wipe.h"
 #include "primitives/lea/lea_internal.h"
 
 namespace qor::lea {
 namespace {
 
-using qor::primitives::WipeBytes;
 
 constexpr size_t kChunk = 32;
 
@@ -41,7 +40,7 @@ void CtrCrypt(uint8_t* out, const uint8_t* in, uint32_t len, uint8_t* ctr, const
     out += bytes;
     len -= static_cast<uint32_t>(bytes);
   }
-  WipeBytes(ks, sizeof ks);
+  qor::SecureWipe(ks, sizeof ks);
 }
 
 // CMAC subkey doubling in GF(2^128).
@@ -214,7 +213,7 @@ void CcmCtr(uint8_t* out, const uint8_t* in, uint32_t len, uint8_t s0[16], const
     Increment(a, static_cast<int>(nonceLen + 1));
     const uint32_t n = len < 16 ? len : 16;
     XorBlock(out, in, s, n);
-    WipeBytes(s, sizeof s);
+    qor::SecureWipe(s, sizeof s);
     in += n;
     out += n;
     len -= n;
@@ -224,7 +223,6 @@ void CcmCtr(uint8_t* out, const uint8_t* in, uint32_t len, uint8_t s0[16], const
 }  // namespace
 }  // namespace qor::lea
 
-using qor::primitives::WipeBytes;
 namespace lea = qor::lea;
 
 extern "C" {
@@ -253,7 +251,7 @@ QOR_API void lea_cfb128_enc(uint8_t* ct, const uint8_t* pt, uint32_t pt_len, con
     ct += n;
     pt_len -= n;
   }
-  WipeBytes(reg, sizeof reg);
+  qor::SecureWipe(reg, sizeof reg);
 }
 
 QOR_API void lea_cfb128_dec(uint8_t* pt, const uint8_t* ct, uint32_t ct_len, const uint8_t* iv,
@@ -277,7 +275,7 @@ QOR_API void lea_cfb128_dec(uint8_t* pt, const uint8_t* ct, uint32_t ct_len, con
     ct += bytes;
     ct_len -= bytes;
   }
-  WipeBytes(ks, sizeof ks);
+  qor::SecureWipe(ks, sizeof ks);
 }
 
 QOR_API void lea_ofb_enc(uint8_t* ct, const uint8_t* pt, uint32_t pt_len, const uint8_t* iv,
@@ -293,7 +291,7 @@ QOR_API void lea_ofb_enc(uint8_t* ct, const uint8_t* pt, uint32_t pt_len, const 
     ct += n;
     pt_len -= n;
   }
-  WipeBytes(reg, sizeof reg);
+  qor::SecureWipe(reg, sizeof reg);
 }
 
 QOR_API void lea_ofb_dec(uint8_t* pt, const uint8_t* ct, uint32_t ct_len, const uint8_t* iv,
@@ -307,7 +305,7 @@ QOR_API int lea_cmac_init(LEA_CMAC_CTX* ctx, const uint8_t* mk, uint32_t mk_len)
   lea::EncryptBlock(l, l, &ctx->key);
   lea::Double(l, ctx->k1);
   lea::Double(ctx->k1, ctx->k2);
-  WipeBytes(l, sizeof l);
+  qor::SecureWipe(l, sizeof l);
   std::memset(ctx->state, 0, 16);
   std::memset(ctx->last, 0, 16);
   ctx->nlast = 0;
@@ -345,7 +343,7 @@ QOR_API int lea_cmac_final(LEA_CMAC_CTX* ctx, uint8_t* mac, uint32_t mac_len) {
   lea::XorBlock(ctx->state, ctx->state, ctx->last, 16);
   lea::EncryptBlock(ctx->state, ctx->state, &ctx->key);
   std::memcpy(mac, ctx->state, mac_len);
-  WipeBytes(ctx, sizeof *ctx);
+  qor::SecureWipe(ctx, sizeof *ctx);
   return 0;
 }
 
@@ -359,8 +357,8 @@ QOR_API int lea_ccm_enc(uint8_t* ct, uint8_t* tag, const uint8_t* pt, uint32_t p
   lea::CcmMac(mac, pt, pt_len, tag_len, nonce, nonce_len, aad, aad_len, key);
   lea::CcmCtr(ct, pt, pt_len, s0, nonce, nonce_len, key);
   lea::XorBlock(tag, mac, s0, tag_len);
-  WipeBytes(mac, sizeof mac);
-  WipeBytes(s0, sizeof s0);
+  qor::SecureWipe(mac, sizeof mac);
+  qor::SecureWipe(s0, sizeof s0);
   return 0;
 }
 
@@ -379,9 +377,9 @@ QOR_API int lea_ccm_dec(uint8_t* pt, const uint8_t* ct, uint32_t ct_len, const u
   uint8_t diff = 0;
   for (uint32_t i = 0; i < tag_len; ++i) diff |= static_cast<uint8_t>(mac[i] ^ s0[i] ^ tag[i]);
   if (diff == 0 && ct_len > 0) std::memcpy(pt, plain.get(), ct_len);
-  WipeBytes(plain.get(), ct_len);
-  WipeBytes(mac, sizeof mac);
-  WipeBytes(s0, sizeof s0);
+  qor::SecureWipe(plain.get(), ct_len);
+  qor::SecureWipe(mac, sizeof mac);
+  qor::SecureWipe(s0, sizeof s0);
   return diff == 0 ? 0 : -1;
 }
 
@@ -396,7 +394,7 @@ QOR_API int lea_gcm_init(LEA_GCM_CTX* ctx, const uint8_t* mk, uint32_t mk_len) {
   lea::EncryptBlock(h, h, &ctx->key);
   for (int i = 0; i < 8; ++i) ctx->h[0] = (ctx->h[0] << 8) | h[i];
   for (int i = 8; i < 16; ++i) ctx->h[1] = (ctx->h[1] << 8) | h[i];
-  WipeBytes(h, sizeof h);
+  qor::SecureWipe(h, sizeof h);
   ctx->stage = lea::kGcmKeyed;
   return 0;
 }
@@ -451,8 +449,8 @@ QOR_API int lea_gcm_final(LEA_GCM_CTX* ctx, uint8_t* tag, uint32_t tag_len) {
   uint8_t ek[16];
   lea::EncryptBlock(ctx->j0, ek, &ctx->key);
   lea::XorBlock(tag, ctx->ghash, ek, tag_len);
-  WipeBytes(ek, sizeof ek);
-  WipeBytes(ctx, sizeof *ctx);
+  qor::SecureWipe(ek, sizeof ek);
+  qor::SecureWipe(ctx, sizeof *ctx);
   ctx->stage = lea::kGcmDead;
   return 0;
 }
