@@ -5,13 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "common/qoutil_test_support.h"
 #include "qor/qoutil.h"
+#include "support/log_capture.h"
+#include "support/test_support.h"
 
 namespace {
 
-using qortest::TempDir;
-using qortest::WriteFile;
+using qor::test::TempDir;
+using qor::test::WriteFile;
 
 struct Seen {
   std::vector<std::string> lines;
@@ -64,7 +65,7 @@ TEST(FileStreamReader, LinesWithAndWithoutCarriageReturnHandling) {
 TEST(FileStreamReader, LineReaderFailures) {
   TempDir dir;
   WriteFile(dir / "f", "x\n");
-  qortest::LogCapture log;
+  qor::test::LogCapture log;
   ASSERT_TRUE(log.ok());
   Seen seen;
   EXPECT_EQ(FileStreamReader_ReadLineEx((dir / "f").c_str(), nullptr, &seen, "K"), -1);
@@ -102,7 +103,7 @@ TEST(FileStreamReader, WholeFile) {
   EXPECT_NE(data, nullptr);
   std::free(data);
 
-  qortest::LogCapture log;
+  qor::test::LogCapture log;
   ASSERT_TRUE(log.ok());
   EXPECT_EQ(FileStreamReader_Read((dir / "f").c_str(), "rb", nullptr, &length), -1);
   EXPECT_EQ(FileStreamReader_Read((dir / "f").c_str(), "rb", &data, nullptr), -1);
@@ -127,7 +128,7 @@ TEST(FileStreamReader, Open) {
   ASSERT_NE(file, nullptr);
   fclose(file);
 
-  qortest::LogCapture log;
+  qor::test::LogCapture log;
   ASSERT_TRUE(log.ok());
   EXPECT_EQ(FileStream_Open(nullptr, "r"), nullptr);
   EXPECT_EQ(FileStream_Open((dir / "missing").c_str(), "r"), nullptr);

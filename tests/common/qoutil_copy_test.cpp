@@ -5,14 +5,15 @@
 
 #include <string>
 
-#include "common/qoutil_test_support.h"
 #include "qor/qoutil.h"
+#include "support/log_capture.h"
+#include "support/test_support.h"
 
 namespace {
 
-using qortest::ReadFile;
-using qortest::TempDir;
-using qortest::WriteFile;
+using qor::test::ReadFile;
+using qor::test::TempDir;
+using qor::test::WriteFile;
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
@@ -79,7 +80,7 @@ TEST(QOUtilCopy, EmptyAndSameFile) {
 TEST(QOUtilCopy, Failures) {
   TempDir dir;
   WriteFile(dir / "source", "data");
-  qortest::LogCapture log;
+  qor::test::LogCapture log;
   ASSERT_TRUE(log.ok());
   EXPECT_EQ(QOUtil_Copy(nullptr, (dir / "t").c_str(), 2), 0);
   EXPECT_EQ(QOUtil_Copy((dir / "source").c_str(), nullptr, 2), 0);

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "common/qoutil_test_support.h"
 #include "qor/qoutil.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -93,7 +93,7 @@ TEST(QOUtilHex, Bin2DisplayToStdout) {
 }
 
 TEST(QOUtilHex, Bin2DisplayAppendsToItsFile) {
-  qortest::TempDir dir;
+  qor::test::TempDir dir;
   char previous[4096];
   ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
   ASSERT_EQ(chdir(dir.path().c_str()), 0);
@@ -105,10 +105,10 @@ TEST(QOUtilHex, Bin2DisplayAppendsToItsFile) {
 
   const std::string line16 =
       "30 31 32 33 34 35 36 37 38 39 61 62 63 64 65 66 0123456789abcdef\n";
-  EXPECT_EQ(qortest::ReadFile(dir / "out"),
+  EXPECT_EQ(qor::test::ReadFile(dir / "out"),
             "one (16)\n" + kHeader + line16 + kFooter + "two (1)\n" + kHeader + "30 " +
                 std::string(15 * 3, ' ') + "0\n" + kFooter);
-  EXPECT_EQ(qortest::ReadFile(dir / "qor_bin2display.out"),
+  EXPECT_EQ(qor::test::ReadFile(dir / "qor_bin2display.out"),
             "three (2)\n" + kHeader + "30 31 " + std::string(14 * 3, ' ') + "01\n" + kFooter);
 }
 

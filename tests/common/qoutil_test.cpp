@@ -12,11 +12,12 @@
 #include <ctime>
 #include <string>
 
-#include "common/qoutil_test_support.h"
+#include "support/log_capture.h"
+#include "support/test_support.h"
 
 namespace {
 
-using qortest::TempDir;
+using qor::test::TempDir;
 
 TEST(QOUtilChecks, IPAddress) {
   struct Case {
@@ -91,7 +92,7 @@ TEST(QOUtilChecks, TextChecks) {
 TEST(QOUtilChecks, IsDirectoryLooksAtTheLinkItself) {
   TempDir dir;
   mkdir((dir / "sub").c_str(), 0700);
-  qortest::WriteFile(dir / "file", "x");
+  qor::test::WriteFile(dir / "file", "x");
   ASSERT_EQ(symlink((dir / "sub").c_str(), (dir / "link").c_str()), 0);
   struct Case {
     std::string path;
@@ -108,7 +109,7 @@ TEST(QOUtilChecks, IsDirectoryLooksAtTheLinkItself) {
 
 TEST(QOUtilChecks, LastModifiedFileTime) {
   TempDir dir;
-  qortest::WriteFile(dir / "file", "x");
+  qor::test::WriteFile(dir / "file", "x");
   utimbuf times{1000000000, 1234567890};
   ASSERT_EQ(utime((dir / "file").c_str(), &times), 0);
   EXPECT_EQ(QOUtil_GetLastModifiedFileTime((dir / "file").c_str()), 1234567890);
@@ -167,7 +168,7 @@ TEST(QOUtilSystem, TestLogAppendsStampedLines) {
     }
     return line.compare(shape.size(), std::string::npos, text) == 0;
   };
-  const std::string content = qortest::ReadFile(path);
+  const std::string content = qor::test::ReadFile(path);
   const size_t firstEnd = content.find('\n');
   ASSERT_NE(firstEnd, std::string::npos) << content;
   EXPECT_TRUE(stamped(content.substr(0, firstEnd), "first")) << content;
@@ -277,7 +278,7 @@ TEST(QOUtilHost, HostNameAndAddresses) {
 }
 
 TEST(QOUtilLog, FailuresAreLogged) {
-  qortest::LogCapture log;
+  qor::test::LogCapture log;
   ASSERT_TRUE(log.ok());
   EXPECT_EQ(QOUtil_GetHostName(nullptr, 10), -1);
   EXPECT_EQ(QOUtil_IsDirectory(nullptr), -1);

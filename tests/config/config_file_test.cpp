@@ -5,23 +5,23 @@
 #include <cstring>
 #include <string>
 
-#include "common/qoutil_test_support.h"
 #include "config/config_test_support.h"
 #include "qor/config.h"
+#include "support/test_support.h"
 
 namespace {
 
-using qortest::BuildInChild;
-using qortest::Outcome;
-using qortest::TempDir;
-using qortest::WriteFile;
+using qor::test::BuildInChild;
+using qor::test::Outcome;
+using qor::test::TempDir;
+using qor::test::WriteFile;
 
 constexpr char kRequired[] = "The required value in the file is not set. Please check.";
 
 const std::string kHome = "QOR_HOME=\"/qor\"\n";
 const std::string kPorts = "QOR_FIRST_PORT=\"1001\"\nQOR_SECOND_PORT=\"1002\"\n";
 
-Outcome BuildFromFile(const std::string& content, qortest::Environment env = {}) {
+Outcome BuildFromFile(const std::string& content, qor::test::Environment env = {}) {
   TempDir dir;
   WriteFile(dir / "UlvexDefaultConfig.properties", content);
   return BuildInChild(2, env, dir.path());

@@ -5,16 +5,16 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/qoutil_test_support.h"
 #include "config/config_test_support.h"
 #include "qor/config.h"
 #include "qor/qoutil.h"
+#include "support/test_support.h"
 
 namespace {
 
-using qortest::Capture;
-using qortest::InChild;
-using qortest::Outcome;
+using qor::test::Capture;
+using qor::test::InChild;
+using qor::test::Outcome;
 
 std::string ProgramDir() {
   char exe[PATH_MAX] = {};
@@ -94,7 +94,7 @@ TEST(ConfigObject, DefaultInfo) {
   };
   for (const Case& c : cases) {
     const Outcome r = InChild([&] {
-      qortest::ApplyEnvironment({{"HOME", c.home}, {"QOR_HOME", "/ignored"}});
+      qor::test::ApplyEnvironment({{"HOME", c.home}, {"QOR_HOME", "/ignored"}});
       Outcome outcome;
       Capture(QORGet_DefaultInfo(), outcome);
       return outcome;

@@ -5,17 +5,18 @@
 
 #include <string>
 
-#include "common/qoutil_test_support.h"
 #include "config/config_test_support.h"
 #include "qor/config.h"
+#include "support/log_capture.h"
+#include "support/test_support.h"
 
 namespace {
 
-using qortest::BuildInChild;
-using qortest::Environment;
-using qortest::Outcome;
-using qortest::TempDir;
-using qortest::WriteFile;
+using qor::test::BuildInChild;
+using qor::test::Environment;
+using qor::test::Outcome;
+using qor::test::TempDir;
+using qor::test::WriteFile;
 
 constexpr char kNoCurrentPath[] = "Can not get current path, please check";
 constexpr char kNoEnvironment[] = "Can not get environment variable, please check";
@@ -242,11 +243,11 @@ TEST(ConfigBuild, CompatibilityFromTheUserDefinedFile) {
 
 TEST(ConfigBuild, NullCallerRecordIsAllowed) {
   TempDir dir;
-  const Outcome r = qortest::InChild([&] {
-    qortest::ApplyEnvironment({});
+  const Outcome r = qor::test::InChild([&] {
+    qor::test::ApplyEnvironment({});
     qor::config::SetModuleDirOverrideForTesting(dir.path());
     Outcome outcome;
-    qortest::Capture(QORGet_Info(nullptr, 2), outcome);  // fails: no file
+    qor::test::Capture(QORGet_Info(nullptr, 2), outcome);  // fails: no file
     return outcome;
   });
   ASSERT_FALSE(r.childFailed);
@@ -255,13 +256,13 @@ TEST(ConfigBuild, NullCallerRecordIsAllowed) {
 
 TEST(ConfigBuild, UnsupportedCryptoModeIsLogged) {
   TempDir dir;
-  const Outcome r = qortest::InChild([&] {
-    qortest::ApplyEnvironment(
+  const Outcome r = qor::test::InChild([&] {
+    qor::test::ApplyEnvironment(
         {{"QOR_HOME", "/h"}, {"QOR_CRYPTO_MODE", "on"}, {"QOR_BMT", "5"}});
     qor::config::SetModuleDirOverrideForTesting(dir.path());
     Outcome outcome;
-    qortest::LogCapture log;
-    qortest::Capture(QORGet_Info(nullptr, 0), outcome);
+    qor::test::LogCapture log;
+    qor::test::Capture(QORGet_Info(nullptr, 0), outcome);
     const std::string text = log.text();
     outcome.code = text.find("QORApi_GetFromEnv [source/Config/QORApiConf:") != std::string::npos &&
                            text.find("] >> Encryption mode is not supported [5]\n") !=

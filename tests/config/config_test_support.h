@@ -3,9 +3,6 @@
 // global state into another.
 #pragma once
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -17,8 +14,9 @@
 
 #include "config/config_internal.h"
 #include "qor/config.h"
+#include "support/test_support.h"
 
-namespace qortest {
+namespace qor::test {
 
 inline constexpr const char* kConfigVariables[] = {
     "QOR_BYPASS",     "QOR_HOME",        "QOR_FIRST_AGENT_IP", "QOR_SECOND_AGENT_IP",
@@ -53,41 +51,17 @@ inline void ApplyEnvironment(const Environment& environment) {
 
 // Runs |body| in a child process and returns what it produced.
 inline Outcome InChild(const std::function<Outcome()>& body) {
-  int fds[2];
-  if (pipe(fds) != 0) return Outcome{};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    Outcome outcome = body();
-    outcome.childFailed = false;
-    const char* at = reinterpret_cast<const char*>(&outcome);
-    size_t left = sizeof(outcome);
-    while (left > 0) {
-      const ssize_t n = write(fds[1], at, left);
-      if (n <= 0) _exit(2);
-      at += n;
-      left -= static_cast<size_t>(n);
-    }
-    _exit(0);
-  }
-  close(fds[1]);
-  Outcome outcome;
-  char* at = reinterpret_cast<char*>(&outcome);
-  size_t got = 0;
-  while (got < sizeof(outcome)) {
-    const ssize_t n = read(fds[0], at + got, sizeof(outcome) - got);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (got != sizeof(outcome) || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  const std::optional<Outcome> outcome = qor::test::RunInChildFor<Outcome>([&] {
+    Outcome produced = body();
+    produced.childFailed = false;
+    return produced;
+  });
+  if (!outcome) {
     Outcome failed;
     failed.childFailed = true;
     return failed;
   }
-  return outcome;
+  return *outcome;
 }
 
 // Records what a returned object holds and releases it.
@@ -125,4 +99,4 @@ inline Outcome BuildInChild(int mode, const Environment& environment,
   });
 }
 
-}  // namespace qortest
+}  // namespace qor::test
