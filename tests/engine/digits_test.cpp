@@ -16,6 +16,7 @@
 
 #include "engine/digits/digits_internal.h"
 #include "qor/cupin.h"
+#include "support/bytes.h"
 
 namespace {
 
@@ -214,7 +215,7 @@ std::string RandomDigits(std::mt19937_64& rng, size_t n) {
 
 Key RandomKey(std::mt19937_64& rng) {
   Key k;
-  for (auto& byte : k) byte = static_cast<uint8_t>(rng());
+  qor::test::FillRandom(rng, k.data(), k.size());
   return k;
 }
 

@@ -10,29 +10,14 @@
 
 #include "primitives/aes/aes_internal.h"
 #include "qor/rijndael.h"
+#include "support/bytes.h"
+#include "support/evp_oracle.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Hex(const std::string& hex) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  return out;
-}
-
-Bytes OpenSslCrypt(const EVP_CIPHER* cipher, bool encrypt, const Bytes& key, const uint8_t* iv, const Bytes& in) {
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  Bytes out(in.size() + 32);
-  int n1 = 0, n2 = 0;
-  EXPECT_EQ(1, EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), iv, encrypt ? 1 : 0));
-  EVP_CIPHER_CTX_set_padding(ctx, 0);
-  EXPECT_EQ(1, EVP_CipherUpdate(ctx, out.data(), &n1, in.data(), static_cast<int>(in.size())));
-  EXPECT_EQ(1, EVP_CipherFinal_ex(ctx, out.data() + n1, &n2));
-  EVP_CIPHER_CTX_free(ctx);
-  out.resize(static_cast<size_t>(n1 + n2));
-  return out;
-}
+using qor::test::Bytes;
+using qor::test::EvpCrypt;
+using qor::test::FromHex;
 
 const EVP_CIPHER* Ecb(size_t keyLen) {
   return keyLen == 16 ? EVP_aes_128_ecb() : keyLen == 24 ? EVP_aes_192_ecb() : EVP_aes_256_ecb();
@@ -80,7 +65,7 @@ TEST_P(RijndaelTest, StandardVectors) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.key);
-    const Bytes key = Hex(c.key), plain = Hex(c.plain), cipher = Hex(c.cipher);
+    const Bytes key = FromHex(c.key), plain = FromHex(c.plain), cipher = FromHex(c.cipher);
     const int bits = static_cast<int>(key.size() * 8);
     uint32_t rk[4 * (RIJNDAEL_MAXNR + 1)];
     uint8_t out[16];
@@ -96,7 +81,7 @@ TEST_P(RijndaelTest, StandardVectors) {
 
 TEST_P(RijndaelTest, FirstRoundKeyWordsAreBigEndian) {
   // Callers that keep the schedule rely on the classic word layout.
-  const Bytes key = Hex("2b7e151628aed2a6abf7158809cf4f3c");
+  const Bytes key = FromHex("2b7e151628aed2a6abf7158809cf4f3c");
   uint32_t rk[4 * (RIJNDAEL_MAXNR + 1)];
   ASSERT_EQ(10, rijndaelKeySetupEnc(rk, key.data(), 128));
   EXPECT_EQ(0x2b7e1516u, rk[0]);
@@ -126,11 +111,11 @@ TEST_P(RijndaelTest, MatchesOpenSslOnRandomKeys) {
       ASSERT_EQ(nr, rijndaelKeySetupDec(dk, key.data(), bits));
       uint8_t ct[16], pt[16];
       rijndaelEncrypt(ek, nr, block.data(), ct);
-      ASSERT_EQ(OpenSslCrypt(Ecb(keyLen), true, key, nullptr, block), Bytes(ct, ct + 16));
+      ASSERT_EQ(EvpCrypt(Ecb(keyLen), true, false, key, nullptr, block), Bytes(ct, ct + 16));
       rijndaelDecrypt(dk, nr, ct, pt);
       ASSERT_EQ(block, Bytes(pt, pt + 16));
       rijndaelEncrypt(ek, nr, ct, ct);  // same buffer in and out
-      ASSERT_EQ(OpenSslCrypt(Ecb(keyLen), true, key, nullptr, OpenSslCrypt(Ecb(keyLen), true, key, nullptr, block)),
+      ASSERT_EQ(EvpCrypt(Ecb(keyLen), true, false, key, nullptr, EvpCrypt(Ecb(keyLen), true, false, key, nullptr, block)),
                 Bytes(ct, ct + 16));
     }
   }
@@ -143,7 +128,7 @@ TEST_P(RijndaelTest, Cbc128MatchesOpenSsl) {
     for (auto& b : key) b = static_cast<uint8_t>(rng());
     for (auto& b : iv) b = static_cast<uint8_t>(rng());
     for (auto& b : plain) b = static_cast<uint8_t>(rng());
-    const Bytes expected = OpenSslCrypt(EVP_aes_128_cbc(), true, key, iv.data(), plain);
+    const Bytes expected = EvpCrypt(EVP_aes_128_cbc(), true, false, key, iv.data(), plain);
     Bytes cipher(len);
     ASSERT_EQ(0, aes_128_cbc_encrypt(key.data(), iv.data(), plain.data(), cipher.data(), len));
     EXPECT_EQ(expected, cipher) << len;

@@ -11,28 +11,15 @@
 
 #include "primitives/aes/aes_internal.h"
 #include "qor/nc_aes.h"
+#include "support/bytes.h"
+#include "support/evp_oracle.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Hex(const std::string& hex) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    if (hex[i] == ' ') {
-      --i;
-      continue;
-    }
-    out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  }
-  return out;
-}
-
-Bytes Random(std::mt19937& rng, size_t n) {
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(rng());
-  return b;
-}
+using qor::test::Bytes;
+using qor::test::EvpCrypt;
+using qor::test::FromHex;
+using qor::test::RandomBytes;
 
 NC_AES_CTX Keyed(const Bytes& key, int mode, int padding, const Bytes& iv) {
   NC_AES_CTX ctx;
@@ -92,16 +79,7 @@ const EVP_CIPHER* OpenSslCipher(int mode, size_t keyLen) {
 }
 
 Bytes OpenSsl(int mode, bool encrypt, bool pad, const Bytes& key, const Bytes& iv, const Bytes& in) {
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  Bytes out(in.size() + 32);
-  int n1 = 0, n2 = 0;
-  EXPECT_EQ(1, EVP_CipherInit_ex(ctx, OpenSslCipher(mode, key.size()), nullptr, key.data(), iv.data(), encrypt));
-  EVP_CIPHER_CTX_set_padding(ctx, pad ? 1 : 0);
-  EXPECT_EQ(1, EVP_CipherUpdate(ctx, out.data(), &n1, in.data(), static_cast<int>(in.size())));
-  EXPECT_EQ(1, EVP_CipherFinal_ex(ctx, out.data() + n1, &n2));
-  EVP_CIPHER_CTX_free(ctx);
-  out.resize(static_cast<size_t>(n1 + n2));
-  return out;
+  return EvpCrypt(OpenSslCipher(mode, key.size()), encrypt, pad, key, iv.data(), in);
 }
 
 enum class Path { kVaes, kAesNi, kTables };
@@ -132,10 +110,10 @@ class AesTest : public ::testing::TestWithParam<Path> {
 
 // The four 16-byte example blocks under each mode and key size.
 TEST_P(AesTest, ModeExampleVectors) {
-  const Bytes plain = Hex(
+  const Bytes plain = FromHex(
       "6bc1bee22e409f96e93d7e117393172a ae2d8a571e03ac9c9eb76fac45af8e51 "
       "30c81c46a35ce411e5fbc1191a0a52ef f69f2445df4f9b17ad2b417be66c3710");
-  const Bytes iv = Hex("000102030405060708090a0b0c0d0e0f");
+  const Bytes iv = FromHex("000102030405060708090a0b0c0d0e0f");
   struct Case {
     const char* key;
     int mode;
@@ -172,7 +150,7 @@ TEST_P(AesTest, ModeExampleVectors) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.key) + " mode " + std::to_string(c.mode));
-    const Bytes key = Hex(c.key), cipher = Hex(c.cipher);
+    const Bytes key = FromHex(c.key), cipher = FromHex(c.cipher);
     const NC_AES_CTX ctx = Keyed(key, c.mode, NC_AES_PAD_NONE, iv);
     const Result enc = Stream(ctx, false, plain);
     ASSERT_EQ(0, enc.rc);
@@ -203,7 +181,7 @@ TEST_P(AesTest, MatchesOpenSslOverRandomInputs) {
     const bool stream = mode == NC_AES_MODE_OFB || mode == NC_AES_MODE_CFB;
     for (size_t len : lengths) {
       const size_t keyLen = 16 + 8 * (rng() % 3);
-      const Bytes key = Random(rng, keyLen), iv = Random(rng, 16), plain = Random(rng, len);
+      const Bytes key = RandomBytes(rng, keyLen), iv = RandomBytes(rng, 16), plain = RandomBytes(rng, len);
       SCOPED_TRACE("mode " + std::to_string(mode) + " key " + std::to_string(keyLen) + " len " + std::to_string(len));
       // Block modes pad; stream modes take any length without padding.
       const int padding = stream ? NC_AES_PAD_NONE : NC_AES_PAD_BLOCK;
@@ -390,7 +368,7 @@ TEST_P(AesTest, NullIvKeepsTheStoredIv) {
 
 TEST_P(AesTest, UpdateWithOverlappingBuffers) {
   std::mt19937 rng(5);
-  const Bytes key = Random(rng, 16), iv = Random(rng, 16), plain = Random(rng, 731);
+  const Bytes key = RandomBytes(rng, 16), iv = RandomBytes(rng, 16), plain = RandomBytes(rng, 731);
   constexpr size_t kHead = 7;
   for (int mode : {NC_AES_MODE_ECB, NC_AES_MODE_CBC, NC_AES_MODE_OFB, NC_AES_MODE_CFB}) {
     for (bool decrypt : {false, true}) {
@@ -425,7 +403,7 @@ TEST_P(AesTest, OneShotCbc) {
   std::mt19937 rng(11);
   for (size_t keyLen : {16u, 24u, 32u}) {
     for (size_t len : {0u, 1u, 5u, 15u, 16u, 17u, 64u, 127u, 128u, 129u, 1000u, 4096u}) {
-      const Bytes key = Random(rng, keyLen), iv = Random(rng, 16), plain = Random(rng, len);
+      const Bytes key = RandomBytes(rng, keyLen), iv = RandomBytes(rng, 16), plain = RandomBytes(rng, len);
       NC_AES_CTX ctx = Keyed(key, NC_AES_MODE_ECB, NC_AES_PAD_BLOCK, iv);  // stream fields are ignored
       const NC_AES_CTX before = ctx;
       // The trailing partial block is completed with zero bytes.

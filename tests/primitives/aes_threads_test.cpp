@@ -12,22 +12,13 @@
 #include "primitives/aes/aes_internal.h"
 #include "qor/nc_aes.h"
 #include "qor/rijndael.h"
+#include "support/bytes.h"
+#include "support/evp_oracle.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes OpenSslCbc(const Bytes& key, const Bytes& iv, const Bytes& in) {
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  Bytes out(in.size() + 16);
-  int n1 = 0, n2 = 0;
-  EVP_EncryptInit_ex(ctx, key.size() == 16 ? EVP_aes_128_cbc() : EVP_aes_256_cbc(), nullptr, key.data(), iv.data());
-  EVP_EncryptUpdate(ctx, out.data(), &n1, in.data(), static_cast<int>(in.size()));
-  EVP_EncryptFinal_ex(ctx, out.data() + n1, &n2);
-  EVP_CIPHER_CTX_free(ctx);
-  out.resize(static_cast<size_t>(n1 + n2));
-  return out;
-}
+using qor::test::Bytes;
+using qor::test::EvpCrypt;
 
 TEST(AesFirstUse, ConcurrentFirstKeySchedules) {
   constexpr int kThreads = 8;
@@ -36,7 +27,8 @@ TEST(AesFirstUse, ConcurrentFirstKeySchedules) {
     keys.emplace_back(t % 2 == 0 ? 16 : 32, static_cast<uint8_t>(t * 13 + 1));
     ivs.emplace_back(16, static_cast<uint8_t>(t + 100));
     plains.emplace_back(static_cast<size_t>(100 + 37 * t), static_cast<uint8_t>(t));
-    expected.push_back(OpenSslCbc(keys[t], ivs[t], plains[t]));
+    expected.push_back(
+        EvpCrypt(keys[t].size() == 16 ? EVP_aes_128_cbc() : EVP_aes_256_cbc(), true, true, keys[t], ivs[t].data(), plains[t]));
   }
   std::atomic<int> ready{0};
   std::vector<Bytes> got(kThreads);

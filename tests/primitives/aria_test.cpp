@@ -15,16 +15,16 @@
 
 #include "primitives/aria/aria_internal.h"
 #include "qor/nc_aria.h"
+#include "support/bytes.h"
+#include "support/cipher_stream.h"
+#include "support/evp_oracle.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes FromHex(const std::string& hex) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  return out;
-}
+using qor::test::Bytes;
+using qor::test::EvpCrypt;
+using qor::test::FromHex;
+using qor::test::RandomBytes;
 
 int RoundsFor(size_t keyLen) { return keyLen == 16 ? 12 : keyLen == 24 ? 14 : 16; }
 
@@ -35,17 +35,7 @@ const EVP_CIPHER* OsslCipher(size_t keyLen, const char* mode) {
 
 // OpenSSL one-shot; |pad| enables its PKCS#7 padding (the same rule as padding code 2).
 Bytes Ossl(bool enc, const Bytes& key, const Bytes& iv, const Bytes& in, const char* mode, bool pad) {
-  EVP_CIPHER_CTX* c = EVP_CIPHER_CTX_new();
-  EXPECT_EQ(1, EVP_CipherInit_ex(c, OsslCipher(key.size(), mode), nullptr, key.data(),
-                                 iv.empty() ? nullptr : iv.data(), enc ? 1 : 0));
-  EVP_CIPHER_CTX_set_padding(c, pad ? 1 : 0);
-  Bytes out(in.size() + 32);
-  int n1 = 0, n2 = 0;
-  EXPECT_EQ(1, EVP_CipherUpdate(c, out.data(), &n1, in.data(), static_cast<int>(in.size())));
-  EXPECT_EQ(1, EVP_CipherFinal_ex(c, out.data() + n1, &n2));
-  EVP_CIPHER_CTX_free(c);
-  out.resize(static_cast<size_t>(n1 + n2));
-  return out;
+  return EvpCrypt(OsslCipher(key.size(), mode), enc, pad, key, iv.empty() ? nullptr : iv.data(), in);
 }
 
 struct Keys {
@@ -78,11 +68,7 @@ class AriaTest : public ::testing::TestWithParam<KernelSet> {
   }
   void TearDown() override { qor::aria::ForceKernels(nullptr); }
   std::mt19937 rng_{12345};
-  Bytes Random(size_t n) {
-    Bytes b(n);
-    for (auto& x : b) x = static_cast<uint8_t>(rng_());
-    return b;
-  }
+  Bytes Random(size_t n) { return RandomBytes(rng_, n); }
 };
 
 std::string KernelName(const ::testing::TestParamInfo<KernelSet>& info) {
@@ -270,28 +256,11 @@ TEST(AriaCounter, IncreaseCarriesWithinTheLowHalfOnly) {
 }
 
 // Streaming helper: feeds |in| in pieces cut at the given points.
-Bytes Stream(NC_ARIA_CTX* ctx, bool enc, const Bytes& in, const std::vector<size_t>& cuts, int* finalRc,
-             int* finalLen) {
-  Bytes out(in.size() + 32);
-  size_t pos = 0, written = 0;
-  std::vector<size_t> bounds = cuts;
-  bounds.push_back(in.size());
-  for (size_t end : bounds) {
-    // A fresh copy so the input never shares the output buffer.
-    Bytes piece(in.begin() + static_cast<long>(pos), in.begin() + static_cast<long>(end));
-    int n = -1;
-    const int rc = enc ? NC_ARIA_CBC_EncUpdate(ctx, piece.data(), static_cast<int>(piece.size()), out.data() + written, &n)
-                       : NC_ARIA_CBC_DecUpdate(ctx, piece.data(), static_cast<int>(piece.size()), out.data() + written, &n);
-    EXPECT_EQ(0, rc);
-    written += static_cast<size_t>(n);
-    pos = end;
-  }
-  int n = 0;
-  *finalRc = enc ? NC_ARIA_CBC_EncFinal(ctx, out.data() + written, &n) : NC_ARIA_CBC_DecFinal(ctx, out.data() + written, &n);
-  *finalLen = n;
-  if (*finalRc == 0 && n > 0) written += static_cast<size_t>(n);
-  out.resize(written);
-  return out;
+const qor::test::CbcStreamCalls<NC_ARIA_CTX> kStreamCalls = {
+    NC_ARIA_EncInit, NC_ARIA_DecInit, NC_ARIA_CBC_EncUpdate, NC_ARIA_CBC_DecUpdate, NC_ARIA_CBC_EncFinal, NC_ARIA_CBC_DecFinal};
+
+Bytes Stream(NC_ARIA_CTX* ctx, bool enc, const Bytes& in, const std::vector<size_t>& cuts, int* finalRc, int* finalLen) {
+  return qor::test::StreamPieces(kStreamCalls, ctx, enc, in, cuts, finalRc, finalLen);
 }
 
 TEST_P(AriaTest, StreamingOverRandomSplitsMatchesOpenSsl) {

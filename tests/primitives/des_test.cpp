@@ -13,22 +13,19 @@
 
 #include "primitives/des/des_bitslice.h"
 #include "qor/nc_des.h"
+#include "support/bytes.h"
+#include "support/cipher_stream.h"
+#include "support/cryptopp_oracle.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Hex(const std::string& hex) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  return out;
-}
-
-Bytes RandomBytes(std::mt19937& rng, size_t n) {
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(rng());
-  return b;
-}
+using qor::test::Bytes;
+using qor::test::CryptoppCbc;
+using qor::test::FromHex;
+using qor::test::Pkcs7Pad;
+using qor::test::RandomBytes;
+using qor::test::RandomSplits;
+using qor::test::StreamResult;
 
 struct Schedules {
   uint32_t ks[3][NC_DES_SCHEDULE_WORDS];
@@ -48,21 +45,6 @@ Schedules TwoKey(const Bytes& key16) {
   Schedules s;
   std::memcpy(s.ks, ctx.ks, sizeof(s.ks));
   return s;
-}
-
-// Oracle CBC over whole blocks (|in| already a multiple of 8).
-template <class Cipher>
-Bytes OracleCbc(bool encrypt, const Bytes& key, const uint8_t* iv, const Bytes& in) {
-  Bytes out(in.size());
-  if (in.empty()) return out;
-  if (encrypt) {
-    typename CryptoPP::CBC_Mode<Cipher>::Encryption c(key.data(), key.size(), iv);
-    c.ProcessData(out.data(), in.data(), in.size());
-  } else {
-    typename CryptoPP::CBC_Mode<Cipher>::Decryption c(key.data(), key.size(), iv);
-    c.ProcessData(out.data(), in.data(), in.size());
-  }
-  return out;
 }
 
 Bytes ZeroFill(Bytes b) {
@@ -86,11 +68,11 @@ TEST(DesKnownAnswer, SingleDesVectors) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.key);
     uint32_t ks[NC_DES_SCHEDULE_WORDS];
-    NC_E_DES_KeySchedule(Hex(c.key).data(), ks);
-    const Bytes plain = Hex(c.plain);
+    NC_E_DES_KeySchedule(FromHex(c.key).data(), ks);
+    const Bytes plain = FromHex(c.plain);
     uint8_t out[8], back[8];
     NC_E_DES_Encrypt(plain.data(), out, ks);
-    EXPECT_EQ(Bytes(out, out + 8), Hex(c.cipher));
+    EXPECT_EQ(Bytes(out, out + 8), FromHex(c.cipher));
     NC_E_DES_Decrypt(out, back, ks);
     EXPECT_EQ(Bytes(back, back + 8), plain);
     // The raw block function agrees on big-endian halves.
@@ -100,7 +82,7 @@ TEST(DesKnownAnswer, SingleDesVectors) {
       halves[1] = halves[1] << 8 | plain[4 + i];
     }
     _NC_E_DES_Encrypt(halves, ks);
-    const Bytes expect = Hex(c.cipher);
+    const Bytes expect = FromHex(c.cipher);
     EXPECT_EQ(halves[0], uint32_t(expect[0]) << 24 | expect[1] << 16 | expect[2] << 8 | expect[3]);
     EXPECT_EQ(halves[1], uint32_t(expect[4]) << 24 | expect[5] << 16 | expect[6] << 8 | expect[7]);
   }
@@ -108,9 +90,9 @@ TEST(DesKnownAnswer, SingleDesVectors) {
 
 TEST(DesKnownAnswer, ThreeKeyTdeaExample) {
   // Three-key TDEA example in ECB: "The qufck brown fox jump".
-  const Schedules s = ThreeKey(Hex("0123456789ABCDEF23456789ABCDEF01456789ABCDEF0123"));
+  const Schedules s = ThreeKey(FromHex("0123456789ABCDEF23456789ABCDEF01456789ABCDEF0123"));
   const std::string text = "The qufck brown fox jump";
-  const Bytes expect = Hex("A826FD8CE53B855FCCE21C8112256FE668D5C05DD9B6B900");
+  const Bytes expect = FromHex("A826FD8CE53B855FCCE21C8112256FE668D5C05DD9B6B900");
   for (int b = 0; b < 3; ++b) {
     uint8_t out[8], back[8];
     NC_E_DES3_3Key_Encrypt(reinterpret_cast<const uint8_t*>(text.data()) + 8 * b, out, &s.ks[0][0]);
@@ -169,8 +151,8 @@ TEST(DesOracle, OneShotCbcEveryLength) {
     const Bytes padded = ZeroFill(plain);
     const Schedules two = TwoKey(Bytes(key.begin(), key.begin() + 16));
     const Schedules three = ThreeKey(key);
-    const Bytes expect2 = OracleCbc<CryptoPP::DES_EDE2>(true, Bytes(key.begin(), key.begin() + 16), iv.data(), padded);
-    const Bytes expect3 = OracleCbc<CryptoPP::DES_EDE3>(true, key, iv.data(), padded);
+    const Bytes expect2 = CryptoppCbc<CryptoPP::DES_EDE2>(true, Bytes(key.begin(), key.begin() + 16), iv.data(), padded);
+    const Bytes expect3 = CryptoppCbc<CryptoPP::DES_EDE3>(true, key, iv.data(), padded);
 
     Bytes out(padded.size() + 8, 0xAA);
     ASSERT_EQ(NC_E_DES3_CBC_Encrypt(plain.data(), out.data(), &two.ks[0][0], int32_t(len), iv.data()),
@@ -215,8 +197,8 @@ TEST(DesOracle, OneShotCbcEveryLength) {
 }
 
 TEST(DesOneShot, FiveBytesBecomeOneBlockAndIvIsNotWritten) {
-  const Schedules two = TwoKey(Hex("0123456789ABCDEFFEDCBA9876543210"));
-  const Bytes iv = Hex("1122334455667788");
+  const Schedules two = TwoKey(FromHex("0123456789ABCDEFFEDCBA9876543210"));
+  const Bytes iv = FromHex("1122334455667788");
   Bytes iv_copy = iv;
   const uint8_t five[5] = {1, 2, 3, 4, 5};
   uint8_t out[8], full[8];
@@ -251,7 +233,7 @@ Bytes ModelUnits(bool encrypt, const Bytes& key24, const Bytes& iv8, const Bytes
   Bytes chain = iv8;
   for (size_t off = 0; off < in.size(); off += 16) {
     const Bytes unit(in.begin() + off, in.begin() + off + 16);
-    const Bytes res = OracleCbc<CryptoPP::DES_EDE3>(encrypt, key24, chain.data(), unit);
+    const Bytes res = CryptoppCbc<CryptoPP::DES_EDE3>(encrypt, key24, chain.data(), unit);
     const Bytes& cipher = encrypt ? res : unit;
     chain.assign(cipher.begin(), cipher.begin() + 8);
     out.insert(out.end(), res.begin(), res.end());
@@ -259,50 +241,12 @@ Bytes ModelUnits(bool encrypt, const Bytes& key24, const Bytes& iv8, const Bytes
   return out;
 }
 
-Bytes PadUnits(Bytes b) {
-  const uint8_t pad = static_cast<uint8_t>(16 - b.size() % 16);
-  b.insert(b.end(), pad, pad);
-  return b;
-}
-
-struct StreamResult {
-  int rc = 0;
-  Bytes out;
-};
+const qor::test::CbcStreamCalls<NC_DES3_CTX> kStreamCalls = {
+    NC_DES3_EncInit, NC_DES3_DecInit, NC_DES3_CBC_EncUpdate, NC_DES3_CBC_DecUpdate, NC_DES3_CBC_EncFinal, NC_DES3_CBC_DecFinal};
 
 // Runs a whole stream with the given Update split points.
 StreamResult RunStream(bool encrypt, NC_DES3_CTX& ctx, const Bytes& in, const std::vector<size_t>& splits) {
-  StreamResult r;
-  encrypt ? NC_DES3_EncInit(&ctx) : NC_DES3_DecInit(&ctx);
-  size_t pos = 0;
-  std::vector<size_t> cuts = splits;
-  cuts.push_back(in.size());
-  for (size_t cut : cuts) {
-    const size_t n = cut - pos;
-    Bytes chunk(in.begin() + pos, in.begin() + cut);
-    Bytes out(n + 32);
-    int32_t out_len = -1;
-    r.rc = encrypt ? NC_DES3_CBC_EncUpdate(&ctx, chunk.data(), int32_t(n), out.data(), &out_len)
-                   : NC_DES3_CBC_DecUpdate(&ctx, chunk.data(), int32_t(n), out.data(), &out_len);
-    if (r.rc != 0) return r;
-    r.out.insert(r.out.end(), out.begin(), out.begin() + out_len);
-    pos = cut;
-  }
-  uint8_t last[16];
-  int32_t last_len = -1;
-  r.rc = encrypt ? NC_DES3_CBC_EncFinal(&ctx, last, &last_len) : NC_DES3_CBC_DecFinal(&ctx, last, &last_len);
-  if (r.rc == 0 && last_len > 0) r.out.insert(r.out.end(), last, last + last_len);
-  if (r.rc == 0 && last_len < 0) r.rc = last_len;
-  return r;
-}
-
-std::vector<size_t> RandomSplits(std::mt19937& rng, size_t len) {
-  std::vector<size_t> cuts;
-  if (len == 0) return cuts;
-  const int count = int(rng() % 6);
-  for (int i = 0; i < count; ++i) cuts.push_back(rng() % (len + 1));
-  std::sort(cuts.begin(), cuts.end());
-  return cuts;
+  return qor::test::RunStream(kStreamCalls, encrypt, ctx, in, splits);
 }
 
 TEST(Des3Stream, MatchesUnitModelForAnySplit) {
@@ -314,7 +258,7 @@ TEST(Des3Stream, MatchesUnitModelForAnySplit) {
       const Bytes key = RandomBytes(rng, 24);
       const Bytes iv = RandomBytes(rng, 16);
       const Bytes plain = RandomBytes(rng, len);
-      const Bytes expect = ModelUnits(true, key, Bytes(iv.begin(), iv.begin() + 8), padding == 2 ? PadUnits(plain) : plain);
+      const Bytes expect = ModelUnits(true, key, Bytes(iv.begin(), iv.begin() + 8), padding == 2 ? Pkcs7Pad(plain) : plain);
 
       NC_DES3_CTX ctx{};
       NC_E_DES3_3Key_ScheduleEx(&ctx, key.data());
@@ -345,15 +289,15 @@ TEST(Des3Stream, TwoKeyContextUsesK1Twice) {
   const StreamResult enc = RunStream(true, ctx, plain, {5, 17});
   ASSERT_EQ(enc.rc, 0);
   EXPECT_EQ(enc.out.size(), 32u);  // 24 bytes pad to two units
-  EXPECT_EQ(enc.out, ModelUnits(true, key24, Bytes(iv.begin(), iv.begin() + 8), PadUnits(plain)));
+  EXPECT_EQ(enc.out, ModelUnits(true, key24, Bytes(iv.begin(), iv.begin() + 8), Pkcs7Pad(plain)));
   // The second unit chains on the first block of the first unit, which is not
   // plain CBC: the output must differ from CBC over all four blocks.
-  EXPECT_NE(enc.out, OracleCbc<CryptoPP::DES_EDE3>(true, key24, iv.data(), PadUnits(plain)));
+  EXPECT_NE(enc.out, CryptoppCbc<CryptoPP::DES_EDE3>(true, key24, iv.data(), Pkcs7Pad(plain)));
 }
 
 TEST(Des3Stream, NullIvKeepsStoredIv) {
   const Bytes key = Bytes(24, 0x5A);
-  const Bytes iv = Hex("00112233445566778899AABBCCDDEEFF");
+  const Bytes iv = FromHex("00112233445566778899AABBCCDDEEFF");
   NC_DES3_CTX a{}, b{};
   NC_E_DES3_3Key_ScheduleEx(&a, key.data());
   NC_E_DES3_3Key_ScheduleEx(&b, key.data());
@@ -366,7 +310,7 @@ TEST(Des3Stream, NullIvKeepsStoredIv) {
 }
 
 TEST(Des3Stream, PaddingAndErrorCodes) {
-  const Bytes key = Hex("0123456789ABCDEF23456789ABCDEF01456789ABCDEF0123");
+  const Bytes key = FromHex("0123456789ABCDEF23456789ABCDEF01456789ABCDEF0123");
   const Bytes iv(16, 0);
   NC_DES3_CTX ctx{};
   NC_E_DES3_3Key_ScheduleEx(&ctx, key.data());
@@ -408,8 +352,8 @@ TEST(Des3Stream, PaddingAndErrorCodes) {
 
   // Bad pad bytes (last byte 0, last byte 17, inconsistent run) and an unknown
   // padding code: return 0 with a negative output length.
-  const Bytes bad_units[] = {PadUnits(Bytes(15, 1)), Bytes(16, 0), Bytes(16, 17)};
-  Bytes inconsistent = PadUnits(Bytes(12, 9));  // ends 4,4,4,4
+  const Bytes bad_units[] = {Pkcs7Pad(Bytes(15, 1)), Bytes(16, 0), Bytes(16, 17)};
+  Bytes inconsistent = Pkcs7Pad(Bytes(12, 9));  // ends 4,4,4,4
   inconsistent[13] = 3;
   for (const Bytes& unit : {bad_units[1], bad_units[2], inconsistent}) {
     const Bytes cipher = ModelUnits(true, key, Bytes(8, 0), unit);
@@ -454,10 +398,10 @@ TEST_P(DesDecryptPaths, OneShotAroundBatchEdges) {
       Bytes out(padded.size());
       ASSERT_EQ(NC_E_DES3_3Key_CBC_Decrypt(cipher.data(), out.data(), &three.ks[0][0], int32_t(len), iv.data()),
                 int(padded.size()));
-      EXPECT_EQ(out, OracleCbc<CryptoPP::DES_EDE3>(false, key, iv.data(), padded));
+      EXPECT_EQ(out, CryptoppCbc<CryptoPP::DES_EDE3>(false, key, iv.data(), padded));
       Bytes inplace = padded;
       NC_E_DES3_CBC_Decrypt(inplace.data(), inplace.data(), &two.ks[0][0], int32_t(padded.size()), iv.data());
-      EXPECT_EQ(inplace, OracleCbc<CryptoPP::DES_EDE2>(false, Bytes(key.begin(), key.begin() + 16), iv.data(), padded));
+      EXPECT_EQ(inplace, CryptoppCbc<CryptoPP::DES_EDE2>(false, Bytes(key.begin(), key.begin() + 16), iv.data(), padded));
     }
   }
 }
@@ -485,10 +429,10 @@ INSTANTIATE_TEST_SUITE_P(Paths, DesDecryptPaths, testing::Values(true, false),
                          [](const testing::TestParamInfo<bool>& p) { return p.param ? "Portable" : "Bitsliced"; });
 
 TEST(DesKeyHelpers, ParityAndWeakKeys) {
-  Bytes key = Hex("0023456789ABCDEF");
+  Bytes key = FromHex("0023456789ABCDEF");
   EXPECT_EQ(NC_CheckParity(key.data(), 8), 0);
   NC_SetOddParity(key.data(), 8);
-  EXPECT_EQ(key, Hex("0123456789ABCDEF"));
+  EXPECT_EQ(key, FromHex("0123456789ABCDEF"));
   EXPECT_EQ(NC_CheckParity(key.data(), 8), 1);
   for (int v = 0; v < 256; ++v) {
     uint8_t b = static_cast<uint8_t>(v);
@@ -503,18 +447,18 @@ TEST(DesKeyHelpers, ParityAndWeakKeys) {
                         "011F011F010E010E", "1F011F010E010E01", "E0FEE0FEF1FEF1FE", "FEE0FEE0FEF1FEF1"};
   for (const char* w : weak) {
     SCOPED_TRACE(w);
-    const Bytes k = Hex(w);
+    const Bytes k = FromHex(w);
     EXPECT_EQ(NC_IsWeakKey(k.data()), 1);
     Bytes flipped = k;  // parity bits do not change the schedule
     for (auto& b : flipped) b ^= 1;
     EXPECT_EQ(NC_IsWeakKey(flipped.data()), 1);
   }
-  EXPECT_EQ(NC_IsWeakKey(Hex("0123456789ABCDEF").data()), 0);
-  EXPECT_EQ(NC_IsWeakKey(Hex("0101010101010103").data()), 0);
+  EXPECT_EQ(NC_IsWeakKey(FromHex("0123456789ABCDEF").data()), 0);
+  EXPECT_EQ(NC_IsWeakKey(FromHex("0101010101010103").data()), 0);
   // A weak key encrypts twice to the identity.
   uint32_t ks[NC_DES_SCHEDULE_WORDS];
-  NC_E_DES_KeySchedule(Hex("1F1F1F1F0E0E0E0E").data(), ks);
-  const Bytes block = Hex("0011223344556677");
+  NC_E_DES_KeySchedule(FromHex("1F1F1F1F0E0E0E0E").data(), ks);
+  const Bytes block = FromHex("0011223344556677");
   uint8_t once[8], twice[8];
   NC_E_DES_Encrypt(block.data(), once, ks);
   NC_E_DES_Encrypt(once, twice, ks);

@@ -13,20 +13,12 @@
 
 #include "primitives/sha/sha_internal.h"
 #include "qor/nc_hmac.h"
+#include "support/bytes.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-std::string Hex(const uint8_t* p, size_t n) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string s;
-  for (size_t i = 0; i < n; ++i) {
-    s += kDigits[p[i] >> 4];
-    s += kDigits[p[i] & 15];
-  }
-  return s;
-}
+using qor::test::Bytes;
+using qor::test::ToHex;
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 Bytes Repeat(uint8_t v, size_t n) { return Bytes(n, v); }
@@ -126,10 +118,10 @@ TEST_P(HmacPaths, RfcCasesOneShotAndStreamed) {
     const std::string want = c.tag;
     uint8_t out[32];
     ASSERT_EQ(c.mac->once(c.data.data(), c.data.size(), c.key.data(), c.key.size(), out), 0);
-    EXPECT_EQ(Hex(out, c.mac->len).substr(0, want.size()), want) << c.id;
+    EXPECT_EQ(ToHex(out, c.mac->len).substr(0, want.size()), want) << c.id;
     const Bytes streamed =
         c.mac->streamed(c.key, c.data.data(), std::vector<size_t>(c.data.size(), 1));
-    EXPECT_EQ(Hex(streamed.data(), streamed.size()).substr(0, want.size()), want) << c.id;
+    EXPECT_EQ(ToHex(streamed.data(), streamed.size()).substr(0, want.size()), want) << c.id;
   }
 }
 
@@ -153,7 +145,7 @@ TEST_P(HmacPaths, MatchesOpenSslOverKeyAndDataLengths) {
         ASSERT_EQ(wantLen, mac->len);
         uint8_t out[32];
         ASSERT_EQ(mac->once(pool.data(), n, key.data(), key.size(), out), 0);
-        EXPECT_EQ(Hex(out, mac->len), Hex(want, wantLen))
+        EXPECT_EQ(ToHex(out, mac->len), ToHex(want, wantLen))
             << mac->name << " key " << keyLen << " data " << n;
 
         std::vector<size_t> pieces;
@@ -163,7 +155,7 @@ TEST_P(HmacPaths, MatchesOpenSslOverKeyAndDataLengths) {
           left -= take;
         }
         const Bytes streamed = mac->streamed(key, pool.data(), pieces);
-        EXPECT_EQ(Hex(streamed.data(), streamed.size()), Hex(want, wantLen))
+        EXPECT_EQ(ToHex(streamed.data(), streamed.size()), ToHex(want, wantLen))
             << mac->name << " streamed, key " << keyLen << " data " << n;
       }
     }
@@ -207,10 +199,10 @@ TEST(Hmac, NullArgumentsAreRefusedAndEmptyNullKeyOrDataIsAccepted) {
   const uint8_t none = 0;
   ASSERT_NE(HMAC(EVP_sha256(), &none, 0, &none, 0, want, &wantLen), nullptr);
   ASSERT_EQ(NC_E_HMAC_SHA256(nullptr, 0, nullptr, 0, out), 0);
-  EXPECT_EQ(Hex(out, 32), Hex(want, wantLen));
+  EXPECT_EQ(ToHex(out, 32), ToHex(want, wantLen));
   ASSERT_NE(HMAC(EVP_sha1(), &none, 0, &none, 0, want, &wantLen), nullptr);
   ASSERT_EQ(NC_E_HMAC_SHA1(nullptr, 0, nullptr, 0, out), 0);
-  EXPECT_EQ(Hex(out, 20), Hex(want, wantLen));
+  EXPECT_EQ(ToHex(out, 20), ToHex(want, wantLen));
 }
 
 template <typename Ctx>

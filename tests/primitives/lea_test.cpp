@@ -19,25 +19,17 @@
 
 #include "primitives/lea/lea_internal.h"
 #include "qor/lea.h"
+#include "support/bytes.h"
+#include "support/cipher_stream.h"
+#include "support/cryptopp_oracle.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using qor::test::Bytes;
+using qor::test::CryptoppRun;
+using qor::test::FromHex;
+using qor::test::RandomBytes;
 using CryptoPP::LEA;
-
-Bytes FromHex(const std::string& hex) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  return out;
-}
-
-// Runs a Crypto++ cipher object over |in| without padding.
-template <class Mode>
-Bytes Oracle(Mode&& m, const Bytes& in) {
-  Bytes out(in.size());
-  if (!in.empty()) m.ProcessData(out.data(), in.data(), in.size());
-  return out;
-}
 
 LEA_KEY Key(const Bytes& k) {
   LEA_KEY key{};
@@ -50,11 +42,7 @@ class LeaTest : public ::testing::TestWithParam<bool> {
   void SetUp() override { qor::lea::ForcePortable(GetParam()); }
   void TearDown() override { qor::lea::ForcePortable(false); }
   std::mt19937 rng_{777};
-  Bytes Random(size_t n) {
-    Bytes b(n);
-    for (auto& x : b) x = static_cast<uint8_t>(rng_());
-    return b;
-  }
+  Bytes Random(size_t n) { return RandomBytes(rng_, n); }
 };
 
 INSTANTIATE_TEST_SUITE_P(Kernels, LeaTest, ::testing::Values(false, true),
@@ -111,7 +99,7 @@ TEST_P(LeaTest, CbcAndEcbMatchCryptoPP) {
       const LEA_KEY key = Key(k);
       Bytes got(plain.size());
       ASSERT_EQ(0, lea_cbc_enc(got.data(), plain.data(), static_cast<uint32_t>(plain.size()), iv.data(), &key));
-      const Bytes want = Oracle(CryptoPP::CBC_Mode<LEA>::Encryption(k.data(), k.size(), iv.data()), plain);
+      const Bytes want = CryptoppRun(CryptoPP::CBC_Mode<LEA>::Encryption(k.data(), k.size(), iv.data()), plain);
       ASSERT_EQ(want, got) << keyLen << " " << blocks;
       Bytes back(plain.size());
       ASSERT_EQ(0, lea_cbc_dec(back.data(), want.data(), static_cast<uint32_t>(want.size()), iv.data(), &key));
@@ -121,7 +109,7 @@ TEST_P(LeaTest, CbcAndEcbMatchCryptoPP) {
       ASSERT_EQ(0, lea_cbc_dec(inplace.data(), inplace.data(), static_cast<uint32_t>(inplace.size()), iv.data(), &key));
       ASSERT_EQ(plain, inplace);
       ASSERT_EQ(0, lea_ecb_enc(got.data(), plain.data(), static_cast<uint32_t>(plain.size()), &key));
-      ASSERT_EQ(Oracle(CryptoPP::ECB_Mode<LEA>::Encryption(k.data(), k.size()), plain), got);
+      ASSERT_EQ(CryptoppRun(CryptoPP::ECB_Mode<LEA>::Encryption(k.data(), k.size()), plain), got);
     }
   }
 }
@@ -150,7 +138,7 @@ TEST_P(LeaTest, StreamModesMatchCryptoPPOnEveryLengthNearBlockEdges) {
       // CTR: the caller's counter moves past every block used.
       Bytes ctr = iv;
       lea_ctr_enc(got.data(), plain.data(), n, ctr.data(), &key);
-      ASSERT_EQ(Oracle(CryptoPP::CTR_Mode<LEA>::Encryption(k.data(), k.size(), iv.data()), plain), got) << len;
+      ASSERT_EQ(CryptoppRun(CryptoPP::CTR_Mode<LEA>::Encryption(k.data(), k.size(), iv.data()), plain), got) << len;
       Bytes ctrWant = iv;
       for (size_t b = 0; b < (len + 15) / 16; ++b) {
         for (int i = 15; i >= 0 && ++ctrWant[static_cast<size_t>(i)] == 0; --i) {
@@ -162,12 +150,12 @@ TEST_P(LeaTest, StreamModesMatchCryptoPPOnEveryLengthNearBlockEdges) {
       ASSERT_EQ(plain, back);
       // CFB-128.
       lea_cfb128_enc(got.data(), plain.data(), n, iv.data(), &key);
-      ASSERT_EQ(Oracle(CryptoPP::CFB_Mode<LEA>::Encryption(k.data(), k.size(), iv.data()), plain), got) << len;
+      ASSERT_EQ(CryptoppRun(CryptoPP::CFB_Mode<LEA>::Encryption(k.data(), k.size(), iv.data()), plain), got) << len;
       lea_cfb128_dec(back.data(), got.data(), n, iv.data(), &key);
       ASSERT_EQ(plain, back) << len;
       // OFB.
       lea_ofb_enc(got.data(), plain.data(), n, iv.data(), &key);
-      ASSERT_EQ(Oracle(CryptoPP::OFB_Mode<LEA>::Encryption(k.data(), k.size(), iv.data()), plain), got) << len;
+      ASSERT_EQ(CryptoppRun(CryptoPP::OFB_Mode<LEA>::Encryption(k.data(), k.size(), iv.data()), plain), got) << len;
       lea_ofb_dec(back.data(), got.data(), n, iv.data(), &key);
       ASSERT_EQ(plain, back);
     }
@@ -182,7 +170,7 @@ TEST_P(LeaTest, CtrCounterWrapsAcrossAllSixteenBytes) {
   const Bytes start = ctr;
   Bytes got(plain.size());
   lea_ctr_enc(got.data(), plain.data(), static_cast<uint32_t>(plain.size()), ctr.data(), &key);
-  EXPECT_EQ(Oracle(CryptoPP::CTR_Mode<LEA>::Encryption(k.data(), k.size(), start.data()), plain), got);
+  EXPECT_EQ(CryptoppRun(CryptoPP::CTR_Mode<LEA>::Encryption(k.data(), k.size(), start.data()), plain), got);
   Bytes next(16, 0);
   next[15] = 5;  // 21 blocks used: 0x...F0 + 21 = 0x...105, wrapped
   EXPECT_EQ(next, ctr);
@@ -336,26 +324,11 @@ TEST(LeaGcm, CallOrderIsEnforced) {
 }
 
 // Streaming: feeds |in| in pieces cut at the given points.
+const qor::test::CbcStreamCalls<NC_LEA_CTX> kStreamCalls = {
+    NC_LEA_EncInit, NC_LEA_DecInit, NC_LEA_CBC_EncUpdate, NC_LEA_CBC_DecUpdate, NC_LEA_CBC_EncFinal, NC_LEA_CBC_DecFinal};
+
 Bytes Stream(NC_LEA_CTX* ctx, bool enc, const Bytes& in, const std::vector<size_t>& cuts, int* finalRc, int* finalLen) {
-  Bytes out(in.size() + 32);
-  size_t pos = 0, written = 0;
-  std::vector<size_t> bounds = cuts;
-  bounds.push_back(in.size());
-  for (size_t end : bounds) {
-    Bytes piece(in.begin() + static_cast<long>(pos), in.begin() + static_cast<long>(end));
-    int n = -1;
-    const int rc = enc ? NC_LEA_CBC_EncUpdate(ctx, piece.data(), static_cast<int>(piece.size()), out.data() + written, &n)
-                       : NC_LEA_CBC_DecUpdate(ctx, piece.data(), static_cast<int>(piece.size()), out.data() + written, &n);
-    EXPECT_EQ(0, rc);
-    written += static_cast<size_t>(n);
-    pos = end;
-  }
-  int n = 0;
-  *finalRc = enc ? NC_LEA_CBC_EncFinal(ctx, out.data() + written, &n) : NC_LEA_CBC_DecFinal(ctx, out.data() + written, &n);
-  *finalLen = n;
-  if (*finalRc == 0 && n > 0) written += static_cast<size_t>(n);
-  out.resize(written);
-  return out;
+  return qor::test::StreamPieces(kStreamCalls, ctx, enc, in, cuts, finalRc, finalLen);
 }
 
 TEST_P(LeaTest, StreamingOverRandomSplitsMatchesCryptoPP) {
@@ -475,7 +448,7 @@ TEST(LeaThreads, ConcurrentCallersGetTheSameResults) {
   }
   for (auto& th : threads) th.join();
   for (size_t i = 0; i < kThreads; ++i) {
-    EXPECT_EQ(Oracle(CryptoPP::CBC_Mode<LEA>::Encryption(keys[i].data(), keys[i].size(), iv.data()), plain), results[i])
+    EXPECT_EQ(CryptoppRun(CryptoPP::CBC_Mode<LEA>::Encryption(keys[i].data(), keys[i].size(), iv.data()), plain), results[i])
         << i;
   }
 }

@@ -13,25 +13,14 @@
 
 #include "primitives/lsh/lsh512_core.h"
 #include "qor/lsh.h"
+#include "support/bytes.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using qor::test::Bytes;
+using qor::test::FromHex;
+using qor::test::RandomBytes;
 using qor::lsh::LshImpl;
-
-Bytes Hex(const std::string& hex) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  }
-  return out;
-}
-
-Bytes RandomBytes(std::mt19937_64& rng, size_t n) {
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(rng());
-  return b;
-}
 
 // Crypto++ keeps the algorithm-type constructor protected; this opens it for
 // any digest length.
@@ -100,7 +89,7 @@ TEST_P(LshTest, PublishedAndReferenceValues) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.algType);
-    const Bytes expected = Hex(c.digest);
+    const Bytes expected = FromHex(c.digest);
     const Bytes msg(c.msg, c.msg + std::strlen(c.msg));
     EXPECT_EQ(expected, OurDigest(c.algType, msg));
     EXPECT_EQ(expected, CryptoppDigest(c.algType, msg));  // the oracle agrees

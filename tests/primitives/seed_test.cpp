@@ -15,41 +15,19 @@
 
 #include "primitives/seed/seed_vector.h"
 #include "qor/nc_seed.h"
+#include "support/bytes.h"
+#include "support/cipher_stream.h"
+#include "support/cryptopp_oracle.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Hex(const std::string& hex) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  return out;
-}
-
-Bytes RandomBytes(std::mt19937& rng, size_t n) {
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(rng());
-  return b;
-}
-
-Bytes OracleCbc(bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in) {
-  Bytes out(in.size());
-  if (in.empty()) return out;
-  if (encrypt) {
-    CryptoPP::CBC_Mode<CryptoPP::SEED>::Encryption c(key.data(), key.size(), iv.data());
-    c.ProcessData(out.data(), in.data(), in.size());
-  } else {
-    CryptoPP::CBC_Mode<CryptoPP::SEED>::Decryption c(key.data(), key.size(), iv.data());
-    c.ProcessData(out.data(), in.data(), in.size());
-  }
-  return out;
-}
-
-Bytes Pad(Bytes b) {
-  const uint8_t pad = static_cast<uint8_t>(16 - b.size() % 16);
-  b.insert(b.end(), pad, pad);
-  return b;
-}
+using qor::test::Bytes;
+using qor::test::CryptoppCbc;
+using qor::test::FromHex;
+using qor::test::Pkcs7Pad;
+using qor::test::RandomBytes;
+using qor::test::RandomSplits;
+using qor::test::StreamResult;
 
 TEST(SeedKnownAnswer, Rfc4269Vectors) {
   struct Case {
@@ -66,14 +44,14 @@ TEST(SeedKnownAnswer, Rfc4269Vectors) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.key);
     NC_SEED_CTX ctx{};
-    NC_E_SEED_KeyScheduleEx(&ctx, Hex(c.key).data());
+    NC_E_SEED_KeyScheduleEx(&ctx, FromHex(c.key).data());
     uint32_t rk[NC_SEED_ROUND_KEY_WORDS];
-    NC_E_SEED_KeySchedule(Hex(c.key).data(), rk);
+    NC_E_SEED_KeySchedule(FromHex(c.key).data(), rk);
     EXPECT_EQ(0, std::memcmp(rk, ctx.rk, sizeof(rk)));
-    const Bytes plain = Hex(c.plain);
+    const Bytes plain = FromHex(c.plain);
     uint8_t out[16], back[16];
     NC_E_SEED_Encrypt(plain.data(), out, ctx.rk);
-    EXPECT_EQ(Bytes(out, out + 16), Hex(c.cipher));
+    EXPECT_EQ(Bytes(out, out + 16), FromHex(c.cipher));
     NC_E_SEED_Decrypt(out, back, ctx.rk);
     EXPECT_EQ(Bytes(back, back + 16), plain);
   }
@@ -105,7 +83,7 @@ TEST(SeedOracle, BlocksAndOneShotCbcEveryLength) {
     ASSERT_EQ(Bytes(ours, ours + 16), Bytes(theirs, theirs + 16));
 
     // One-shot CBC: zero-filled tail, rounded-up output, IV left alone.
-    const Bytes expect = OracleCbc(true, key, iv, padded);
+    const Bytes expect = CryptoppCbc<CryptoPP::SEED>(true, key, iv.data(), padded);
     Bytes out(padded.size() + 16, 0xAA);
     Bytes iv_copy = iv;
     ASSERT_EQ(NC_E_SEED_CBC_Encrypt(plain.data(), out.data(), rk, int32_t(len), iv_copy.data()), int(padded.size()));
@@ -143,43 +121,12 @@ TEST(SeedOneShot, FiveBytesGiveOneBlockAndBadArgumentsFail) {
   EXPECT_EQ(NC_E_SEED_CBC_Encrypt(five, out, rk, INT32_MAX, iv), -1);
 }
 
-struct StreamResult {
-  int rc = 0;
-  Bytes out;
-};
+const qor::test::CbcStreamCalls<NC_SEED_CTX> kStreamCalls = {
+    NC_SEED_EncInit, NC_SEED_DecInit, NC_SEED_CBC_EncUpdate, NC_SEED_CBC_DecUpdate, NC_SEED_CBC_EncFinal, NC_SEED_CBC_DecFinal};
 
+// Runs a whole stream with the given Update split points.
 StreamResult RunStream(bool encrypt, NC_SEED_CTX& ctx, const Bytes& in, const std::vector<size_t>& splits) {
-  StreamResult r;
-  encrypt ? NC_SEED_EncInit(&ctx) : NC_SEED_DecInit(&ctx);
-  size_t pos = 0;
-  std::vector<size_t> cuts = splits;
-  cuts.push_back(in.size());
-  for (size_t cut : cuts) {
-    const size_t n = cut - pos;
-    Bytes chunk(in.begin() + pos, in.begin() + cut);
-    Bytes out(n + 32);
-    int32_t out_len = -1;
-    r.rc = encrypt ? NC_SEED_CBC_EncUpdate(&ctx, chunk.data(), int32_t(n), out.data(), &out_len)
-                   : NC_SEED_CBC_DecUpdate(&ctx, chunk.data(), int32_t(n), out.data(), &out_len);
-    if (r.rc != 0) return r;
-    r.out.insert(r.out.end(), out.begin(), out.begin() + out_len);
-    pos = cut;
-  }
-  uint8_t last[16];
-  int32_t last_len = -1;
-  r.rc = encrypt ? NC_SEED_CBC_EncFinal(&ctx, last, &last_len) : NC_SEED_CBC_DecFinal(&ctx, last, &last_len);
-  if (r.rc == 0 && last_len > 0) r.out.insert(r.out.end(), last, last + last_len);
-  if (r.rc == 0 && last_len < 0) r.rc = last_len;
-  return r;
-}
-
-std::vector<size_t> RandomSplits(std::mt19937& rng, size_t len) {
-  std::vector<size_t> cuts;
-  if (len == 0) return cuts;
-  const int count = int(rng() % 6);
-  for (int i = 0; i < count; ++i) cuts.push_back(rng() % (len + 1));
-  std::sort(cuts.begin(), cuts.end());
-  return cuts;
+  return qor::test::RunStream(kStreamCalls, encrypt, ctx, in, splits);
 }
 
 TEST(SeedStream, MatchesOracleCbcForAnySplit) {
@@ -191,7 +138,7 @@ TEST(SeedStream, MatchesOracleCbcForAnySplit) {
       const Bytes key = RandomBytes(rng, 16);
       const Bytes iv = RandomBytes(rng, 16);
       const Bytes plain = RandomBytes(rng, len);
-      const Bytes expect = OracleCbc(true, key, iv, padding == 2 ? Pad(plain) : plain);
+      const Bytes expect = CryptoppCbc<CryptoPP::SEED>(true, key, iv.data(), padding == 2 ? Pkcs7Pad(plain) : plain);
       NC_SEED_CTX ctx{};
       NC_E_SEED_KeyScheduleEx(&ctx, key.data());
       NC_SEED_SetAlgInfo(0, padding, iv.data(), &ctx);
@@ -209,7 +156,7 @@ TEST(SeedStream, MatchesOracleCbcForAnySplit) {
 }
 
 TEST(SeedStream, PaddingEdgesAndNullIv) {
-  const Bytes key = Hex("28DBC3BC49FFD87DCFA509B11D422BE7");
+  const Bytes key = FromHex("28DBC3BC49FFD87DCFA509B11D422BE7");
   NC_SEED_CTX ctx{};
   NC_E_SEED_KeyScheduleEx(&ctx, key.data());
   std::memset(ctx.iv, 0x77, sizeof(ctx.iv));
@@ -219,7 +166,7 @@ TEST(SeedStream, PaddingEdgesAndNullIv) {
   // 0 bytes -> one block of sixteen 16s; 16 bytes -> 32 bytes.
   const StreamResult empty = RunStream(true, ctx, {}, {});
   ASSERT_EQ(empty.rc, 0);
-  EXPECT_EQ(empty.out, OracleCbc(true, key, Bytes(16, 0), Bytes(16, 16)));
+  EXPECT_EQ(empty.out, CryptoppCbc<CryptoPP::SEED>(true, key, Bytes(16, 0).data(), Bytes(16, 16)));
   const StreamResult empty_back = RunStream(false, ctx, empty.out, {});
   EXPECT_EQ(empty_back.rc, 0);
   EXPECT_TRUE(empty_back.out.empty());
@@ -268,15 +215,15 @@ TEST(SeedStream, ErrorCodes) {
   EXPECT_EQ(NC_SEED_CBC_DecFinal(&ctx, out, &out_len), 4101);
 
   // Bad pad bytes: last byte 0, last byte above 16, a broken run.
-  Bytes broken = Pad(Bytes(10, 0x33));  // ends with six 6s
+  Bytes broken = Pkcs7Pad(Bytes(10, 0x33));  // ends with six 6s
   broken[11] = 5;
   for (const Bytes& unit : {Bytes(16, 0), Bytes(16, 17), broken}) {
-    const Bytes cipher = OracleCbc(true, key, iv, unit);
+    const Bytes cipher = CryptoppCbc<CryptoPP::SEED>(true, key, iv.data(), unit);
     NC_SEED_SetAlgInfo(0, 2, iv.data(), &ctx);
     EXPECT_EQ(RunStream(false, ctx, cipher, {}).rc, -4083);
   }
   // Padding 1 returns the whole block; an unknown code gives -4081.
-  const Bytes cipher = OracleCbc(true, key, iv, Bytes(16, 0));
+  const Bytes cipher = CryptoppCbc<CryptoPP::SEED>(true, key, iv.data(), Bytes(16, 0));
   NC_SEED_SetAlgInfo(0, 1, iv.data(), &ctx);
   const StreamResult raw = RunStream(false, ctx, cipher, {});
   EXPECT_EQ(raw.rc, 0);
@@ -307,7 +254,7 @@ TEST_P(SeedDecryptPaths, OneShotAndStreamingAroundGroupEdges) {
       Bytes cipher = RandomBytes(rng, len);
       Bytes padded = cipher;
       padded.resize((len + 15) / 16 * 16, 0);
-      const Bytes expect = OracleCbc(false, key, iv, padded);
+      const Bytes expect = CryptoppCbc<CryptoPP::SEED>(false, key, iv.data(), padded);
       uint32_t rk[NC_SEED_ROUND_KEY_WORDS];
       NC_E_SEED_KeySchedule(key.data(), rk);
       Bytes out(padded.size());

@@ -12,25 +12,14 @@
 
 #include "primitives/sha3/keccak.h"
 #include "qor/sha3.h"
+#include "support/bytes.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using qor::test::Bytes;
+using qor::test::FromHex;
+using qor::test::RandomBytes;
 using qor::sha3::KeccakImpl;
-
-Bytes Hex(const std::string& hex) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  }
-  return out;
-}
-
-Bytes RandomBytes(std::mt19937_64& rng, size_t n) {
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(rng());
-  return b;
-}
 
 struct Variant {
   int bits;
@@ -136,7 +125,7 @@ TEST_P(Sha3Test, PublishedExampleValues) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.bits) + (c.shake ? " shake " : " sha3 ") + c.msg);
-    const Bytes expected = Hex(c.digest);
+    const Bytes expected = FromHex(c.digest);
     Bytes out(expected.size());
     ASSERT_EQ(0, sha3_hash(out.data(), out.size(), reinterpret_cast<const uint8_t*>(c.msg),
                            std::strlen(c.msg), c.bits, c.shake));
@@ -225,7 +214,7 @@ TEST(Sha3Refusals, NullBuffersAndUnusableContexts) {
   EXPECT_EQ(1, sha3_hash(nullptr, 32, in, 4, 256, 0));
   EXPECT_EQ(1, sha3_hash(out, 32, nullptr, 4, 256, 0));
   EXPECT_EQ(0, sha3_hash(out, 32, nullptr, 0, 256, 0));  // empty input may be NULL
-  EXPECT_EQ(Hex("a7ffc6f8bf1ed76651c14756a061d662f580ff4de43b49fa82d80a4b80f8434a"),
+  EXPECT_EQ(FromHex("a7ffc6f8bf1ed76651c14756a061d662f580ff4de43b49fa82d80a4b80f8434a"),
             Bytes(out, out + 32));
   EXPECT_EQ(0, sha3_hash(nullptr, 0, in, 4, 128, 1));  // zero-length SHAKE output
 

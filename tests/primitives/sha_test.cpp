@@ -15,28 +15,13 @@
 
 #include "primitives/sha/sha_internal.h"
 #include "qor/nc_sha.h"
+#include "support/bytes.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-std::string Hex(const Bytes& b) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string s;
-  for (uint8_t v : b) {
-    s += kDigits[v >> 4];
-    s += kDigits[v & 15];
-  }
-  return s;
-}
-
-Bytes FromHex(const std::string& hex) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return out;
-}
+using qor::test::Bytes;
+using qor::test::FromHex;
+using qor::test::ToHex;
 
 // Splits [0, len) into pieces at random cut points (empty pieces included).
 std::vector<size_t> RandomPieces(std::mt19937& rng, size_t len) {
@@ -194,11 +179,11 @@ TEST_P(ShaTest, PublishedVectorsOneShotAndStreamed) {
     if (want != v.algo) continue;
     const auto* p = reinterpret_cast<const uint8_t*>(v.message.data());
     const size_t n = v.message.size();
-    EXPECT_EQ(Hex(algo().once(p, n)), v.digest) << "length " << n;
+    EXPECT_EQ(ToHex(algo().once(p, n)), v.digest) << "length " << n;
     // The million-'a' message is streamed in 1000 pieces of 1000, as published.
     std::vector<size_t> pieces = n == 1000000 ? std::vector<size_t>(1000, 1000)
                                               : std::vector<size_t>(n, 1);  // byte by byte
-    EXPECT_EQ(Hex(algo().streamed(p, pieces)), v.digest) << "streamed, length " << n;
+    EXPECT_EQ(ToHex(algo().streamed(p, pieces)), v.digest) << "streamed, length " << n;
     ++checked;
   }
   EXPECT_EQ(checked, 5);
@@ -224,9 +209,9 @@ TEST_P(ShaTest, MatchesOpenSslOnEveryShortLengthAndRandomLongOnes) {
     // Start at an odd offset now and then so unaligned input is covered.
     const size_t offset = n < data.size() ? n % 3 : 0;
     const uint8_t* p = data.data() + offset;
-    const std::string want = Hex(OpenSslDigest(algo().md(), p, n));
-    ASSERT_EQ(Hex(algo().once(p, n)), want) << "length " << n;
-    ASSERT_EQ(Hex(algo().streamed(p, RandomPieces(rng, n))), want) << "streamed, length " << n;
+    const std::string want = ToHex(OpenSslDigest(algo().md(), p, n));
+    ASSERT_EQ(ToHex(algo().once(p, n)), want) << "length " << n;
+    ASSERT_EQ(ToHex(algo().streamed(p, RandomPieces(rng, n))), want) << "streamed, length " << n;
   }
 }
 
@@ -298,7 +283,7 @@ TEST(NewSha2, StreamedOverFilePiecesEqualsSha256OfTheWhole) {
   int wholeLen = 0;
   ASSERT_EQ(NC_NewSha2_Final(&ctx, streamed), 0);
   ASSERT_EQ(NC_E_SHA256(whole, &wholeLen, file.data(), file.size()), 0);
-  EXPECT_EQ(Hex(Bytes(streamed, streamed + 32)), Hex(Bytes(whole, whole + 32)));
+  EXPECT_EQ(ToHex(Bytes(streamed, streamed + 32)), ToHex(Bytes(whole, whole + 32)));
 }
 
 TEST(Sha256, ReportsThirtyTwoAsOutputLengthAlways) {
@@ -353,9 +338,9 @@ TEST(Sha, NullArgumentsAreRefusedAndEmptyNullInputIsAccepted) {
   EXPECT_EQ(NC_E_SHA1_Update(&c1, reinterpret_cast<const uint8_t*>("abc"), 3), 0);
   EXPECT_EQ(NC_E_SHA1_Update(&c1, nullptr, 0), 0);
   EXPECT_EQ(NC_E_SHA1_Final(&c1, out), 0);
-  EXPECT_EQ(Hex(Bytes(out, out + 20)), "a9993e364706816aba3e25717850c26c9cd0d89d");
+  EXPECT_EQ(ToHex(Bytes(out, out + 20)), "a9993e364706816aba3e25717850c26c9cd0d89d");
   EXPECT_EQ(NC_E_SHA512(out, nullptr, 0), 0);
-  EXPECT_EQ(Hex(Bytes(out, out + 4)), "cf83e135");
+  EXPECT_EQ(ToHex(Bytes(out, out + 4)), "cf83e135");
 }
 
 template <typename Ctx>
@@ -401,7 +386,7 @@ TEST(Sha, ConcurrentDigestsDoNotInterfere) {
     threads.emplace_back([&, t] {
       std::string acc;
       for (int round = 0; round < 50; ++round) {
-        for (const Algo& a : kAlgos) acc += Hex(a.once(data.data(), 1000 + round * 37));
+        for (const Algo& a : kAlgos) acc += ToHex(a.once(data.data(), 1000 + round * 37));
       }
       results[t] = acc;
     });
@@ -420,7 +405,7 @@ TEST(MySha1, EqualsOneRawCompression) {
   for (bool portable : {false, true}) {
     qor::sha::ForcePortable(portable);
     ASSERT_EQ(NC_E_MySHA1(out, block), 0);
-    EXPECT_EQ(Hex(Bytes(out, out + 20)), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    EXPECT_EQ(ToHex(Bytes(out, out + 20)), "a9993e364706816aba3e25717850c26c9cd0d89d");
 
     std::mt19937 rng(17);
     for (int i = 0; i < 50; ++i) {
@@ -433,7 +418,7 @@ TEST(MySha1, EqualsOneRawCompression) {
       const uint32_t words[5] = {ref.h0, ref.h1, ref.h2, ref.h3, ref.h4};
       for (int w = 0; w < 5; ++w) qor::sha::StoreBe32(want + 4 * w, words[w]);
       ASSERT_EQ(NC_E_MySHA1(out, random), 0);
-      EXPECT_EQ(Hex(Bytes(out, out + 20)), Hex(Bytes(want, want + 20)));
+      EXPECT_EQ(ToHex(Bytes(out, out + 20)), ToHex(Bytes(want, want + 20)));
     }
   }
   qor::sha::ForcePortable(false);
@@ -455,7 +440,7 @@ TEST(X962G, ReproducesThePublishedGeneratorExample) {
     const Bytes in = FromHex(c.c);
     uint8_t out[20];
     ASSERT_EQ(NC_E_X9_62_G(out, in.data(), in.size()), 0);
-    EXPECT_EQ(Hex(Bytes(out, out + 20)), c.g);
+    EXPECT_EQ(ToHex(Bytes(out, out + 20)), c.g);
   }
 
   // Longer seeds are zero-padded to one block: G of 64 bytes is MySHA1.
@@ -464,7 +449,7 @@ TEST(X962G, ReproducesThePublishedGeneratorExample) {
   uint8_t g[20], m[20];
   ASSERT_EQ(NC_E_X9_62_G(g, seed, 64), 0);
   ASSERT_EQ(NC_E_MySHA1(m, seed), 0);
-  EXPECT_EQ(Hex(Bytes(g, g + 20)), Hex(Bytes(m, m + 20)));
+  EXPECT_EQ(ToHex(Bytes(g, g + 20)), ToHex(Bytes(m, m + 20)));
 
   // Seeds must be 160 to 512 bits.
   EXPECT_EQ(NC_E_X9_62_G(g, seed, 19), -1);
