@@ -6,7 +6,7 @@
 
 #include "common/secure_wipe.h"
 #include "primitives/aria/aria_internal.h"
-#include "primitives/block16_stream.h"
+#include "primitives/block_stream.h"
 #include "qor/nc_aria.h"
 
 namespace qor::aria {
@@ -231,7 +231,24 @@ void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint
 
 }  // namespace qor::aria
 
-namespace stream16 = qor::primitives::stream16;
+namespace {
+
+namespace bs = qor::primitives::block_stream;
+
+struct AriaCipher {
+  using Ctx = NC_ARIA_CTX;
+  static constexpr int32_t Ctx::*kBuffered = &Ctx::bufLen;
+  static constexpr bs::NullIv kNullIv = bs::NullIv::kZero;
+  static constexpr bs::Checks kChecks = bs::Checks::kLenient;
+  static void Encrypt(Ctx* ctx, const uint8_t* in, uint8_t* out, size_t units) {
+    qor::aria::CbcEncryptBlocks(in, out, units, ctx->roundKey, ctx->rounds, ctx->chain);
+  }
+  static void Decrypt(Ctx* ctx, const uint8_t* in, uint8_t* out, size_t units) {
+    qor::aria::CbcDecryptBlocks(in, out, units, ctx->roundKey, ctx->rounds, ctx->chain);
+  }
+};
+
+}  // namespace
 
 extern "C" {
 
@@ -257,44 +274,32 @@ QOR_API int NC_ARIA_DecKeyGen(const uint8_t* key, NC_ARIA_CTX* ctx, int rounds) 
 }
 
 QOR_API int NC_ARIA_SetAlgInfo(int mode, int padding, const uint8_t* iv, NC_ARIA_CTX* ctx) {
-  return stream16::SetAlgInfo(ctx, mode, padding, iv);
+  return bs::SetAlgInfo<AriaCipher>(mode, padding, iv, ctx);
 }
 
-QOR_API int NC_ARIA_EncInit(NC_ARIA_CTX* ctx) { return stream16::Init(ctx); }
-QOR_API int NC_ARIA_DecInit(NC_ARIA_CTX* ctx) { return stream16::Init(ctx); }
+QOR_API int NC_ARIA_EncInit(NC_ARIA_CTX* ctx) { return bs::Init<AriaCipher>(ctx); }
+QOR_API int NC_ARIA_DecInit(NC_ARIA_CTX* ctx) { return bs::Init<AriaCipher>(ctx); }
 
 QOR_API int NC_ARIA_CBC_EncUpdate(NC_ARIA_CTX* ctx, const uint8_t* in, int inLen, uint8_t* out,
                                   int* outLen) {
   if (ctx != nullptr && !qor::aria::ValidRounds(ctx->rounds)) return -1;
-  return stream16::EncUpdate(ctx, in, inLen, out, outLen,
-                             [ctx](const uint8_t* i, uint8_t* o, size_t n, uint8_t* chain) {
-                               qor::aria::CbcEncryptBlocks(i, o, n, ctx->roundKey, ctx->rounds, chain);
-                             });
+  return bs::EncUpdate<AriaCipher>(ctx, in, inLen, out, outLen);
 }
 
 QOR_API int NC_ARIA_CBC_EncFinal(NC_ARIA_CTX* ctx, uint8_t* out, int* outLen) {
   if (ctx != nullptr && !qor::aria::ValidRounds(ctx->rounds)) return -1;
-  return stream16::EncFinal(ctx, out, outLen,
-                            [ctx](const uint8_t* i, uint8_t* o, size_t n, uint8_t* chain) {
-                              qor::aria::CbcEncryptBlocks(i, o, n, ctx->roundKey, ctx->rounds, chain);
-                            });
+  return bs::EncFinal<AriaCipher>(ctx, out, outLen);
 }
 
 QOR_API int NC_ARIA_CBC_DecUpdate(NC_ARIA_CTX* ctx, const uint8_t* in, int inLen, uint8_t* out,
                                   int* outLen) {
   if (ctx != nullptr && !qor::aria::ValidRounds(ctx->rounds)) return -1;
-  return stream16::DecUpdate(ctx, in, inLen, out, outLen,
-                             [ctx](const uint8_t* i, uint8_t* o, size_t n, uint8_t* chain) {
-                               qor::aria::CbcDecryptBlocks(i, o, n, ctx->roundKey, ctx->rounds, chain);
-                             });
+  return bs::DecUpdate<AriaCipher>(ctx, in, inLen, out, outLen);
 }
 
 QOR_API int NC_ARIA_CBC_DecFinal(NC_ARIA_CTX* ctx, uint8_t* out, int* outLen) {
   if (ctx != nullptr && !qor::aria::ValidRounds(ctx->rounds)) return -1;
-  return stream16::DecFinal(ctx, out, outLen,
-                            [ctx](const uint8_t* i, uint8_t* o, size_t n, uint8_t* chain) {
-                              qor::aria::CbcDecryptBlocks(i, o, n, ctx->roundKey, ctx->rounds, chain);
-                            });
+  return bs::DecFinal<AriaCipher>(ctx, out, outLen);
 }
 
 QOR_API void NC_Crypt(const uint8_t* in, uint8_t* out, const uint8_t* roundKeys, int rounds) {

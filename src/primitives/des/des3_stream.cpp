@@ -11,7 +11,7 @@
 
 #include "primitives/des/des_bitslice.h"
 #include "primitives/des/des_core.h"
-#include "primitives/des/unit_stream.h"
+#include "primitives/block_stream.h"
 #include "qor/nc_des.h"
 
 namespace qor::des {
@@ -19,7 +19,13 @@ namespace {
 
 constexpr int kUnit = 16;
 
-struct Des3UnitOps {
+namespace bs = qor::primitives::block_stream;
+
+struct Des3Cipher {
+  using Ctx = NC_DES3_CTX;
+  static constexpr int32_t Ctx::*kBuffered = &Ctx::buffered;
+  static constexpr bs::NullIv kNullIv = bs::NullIv::kKeep;
+  static constexpr bs::Checks kChecks = bs::Checks::kStrict;
   // Work happens in the permuted domain. The second block of unit n and the
   // first block of unit n+1 both chain on the first block of unit n, so they
   // are encrypted together.
@@ -144,35 +150,35 @@ struct Des3UnitOps {
 }  // namespace
 }  // namespace qor::des
 
-namespace us = qor::unit_stream;
-using qor::des::Des3UnitOps;
+namespace bs = qor::primitives::block_stream;
+using qor::des::Des3Cipher;
 
 extern "C" {
 
 QOR_API int NC_DES3_SetAlgInfo(int32_t mode, int32_t padding, const uint8_t* iv, NC_DES3_CTX* ctx) {
-  return us::SetAlgInfo(mode, padding, iv, ctx, /*null_iv_zeroes=*/false);
+  return bs::SetAlgInfo<Des3Cipher>(mode, padding, iv, ctx);
 }
 
-QOR_API int NC_DES3_EncInit(NC_DES3_CTX* ctx) { return us::Init(ctx); }
+QOR_API int NC_DES3_EncInit(NC_DES3_CTX* ctx) { return bs::Init<Des3Cipher>(ctx); }
 
-QOR_API int NC_DES3_DecInit(NC_DES3_CTX* ctx) { return us::Init(ctx); }
+QOR_API int NC_DES3_DecInit(NC_DES3_CTX* ctx) { return bs::Init<Des3Cipher>(ctx); }
 
 QOR_API int NC_DES3_CBC_EncUpdate(NC_DES3_CTX* ctx, const uint8_t* in, int32_t inLen, uint8_t* out,
                                   int32_t* outLen) {
-  return us::EncUpdate<Des3UnitOps>(ctx, in, inLen, out, outLen);
+  return bs::EncUpdate<Des3Cipher>(ctx, in, inLen, out, outLen);
 }
 
 QOR_API int NC_DES3_CBC_EncFinal(NC_DES3_CTX* ctx, uint8_t* out, int32_t* outLen) {
-  return us::EncFinal<Des3UnitOps>(ctx, out, outLen);
+  return bs::EncFinal<Des3Cipher>(ctx, out, outLen);
 }
 
 QOR_API int NC_DES3_CBC_DecUpdate(NC_DES3_CTX* ctx, const uint8_t* in, int32_t inLen, uint8_t* out,
                                   int32_t* outLen) {
-  return us::DecUpdate<Des3UnitOps>(ctx, in, inLen, out, outLen);
+  return bs::DecUpdate<Des3Cipher>(ctx, in, inLen, out, outLen);
 }
 
 QOR_API int NC_DES3_CBC_DecFinal(NC_DES3_CTX* ctx, uint8_t* out, int32_t* outLen) {
-  return us::DecFinal<Des3UnitOps>(ctx, out, outLen);
+  return bs::DecFinal<Des3Cipher>(ctx, out, outLen);
 }
 
 }  // extern "C"

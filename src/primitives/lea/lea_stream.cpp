@@ -1,22 +1,23 @@
 // LEA streaming context (always CBC).
-#include "primitives/block16_stream.h"
+#include "primitives/block_stream.h"
 #include "primitives/lea/lea_internal.h"
-
-namespace stream16 = qor::primitives::stream16;
 
 namespace {
 
-auto Encryptor(NC_LEA_CTX* ctx) {
-  return [ctx](const uint8_t* in, uint8_t* out, size_t blocks, uint8_t* chain) {
-    qor::lea::CbcEncryptBlocks(in, out, blocks, &ctx->key, chain);
-  };
-}
+namespace bs = qor::primitives::block_stream;
 
-auto Decryptor(NC_LEA_CTX* ctx) {
-  return [ctx](const uint8_t* in, uint8_t* out, size_t blocks, uint8_t* chain) {
-    qor::lea::CbcDecryptBlocks(in, out, blocks, &ctx->key, chain);
-  };
-}
+struct LeaCipher {
+  using Ctx = NC_LEA_CTX;
+  static constexpr int32_t Ctx::*kBuffered = &Ctx::bufLen;
+  static constexpr bs::NullIv kNullIv = bs::NullIv::kZero;
+  static constexpr bs::Checks kChecks = bs::Checks::kLenient;
+  static void Encrypt(Ctx* ctx, const uint8_t* in, uint8_t* out, size_t units) {
+    qor::lea::CbcEncryptBlocks(in, out, units, &ctx->key, ctx->chain);
+  }
+  static void Decrypt(Ctx* ctx, const uint8_t* in, uint8_t* out, size_t units) {
+    qor::lea::CbcDecryptBlocks(in, out, units, &ctx->key, ctx->chain);
+  }
+};
 
 }  // namespace
 
@@ -28,26 +29,26 @@ QOR_API int NC_E_LEA_KeyScheduleEx(NC_LEA_CTX* ctx, const uint8_t* key, int keyL
 }
 
 QOR_API int NC_LEA_SetAlgInfo(int mode, int padding, const uint8_t* iv, NC_LEA_CTX* ctx) {
-  return stream16::SetAlgInfo(ctx, mode, padding, iv);
+  return bs::SetAlgInfo<LeaCipher>(mode, padding, iv, ctx);
 }
 
-QOR_API int NC_LEA_EncInit(NC_LEA_CTX* ctx) { return stream16::Init(ctx); }
-QOR_API int NC_LEA_DecInit(NC_LEA_CTX* ctx) { return stream16::Init(ctx); }
+QOR_API int NC_LEA_EncInit(NC_LEA_CTX* ctx) { return bs::Init<LeaCipher>(ctx); }
+QOR_API int NC_LEA_DecInit(NC_LEA_CTX* ctx) { return bs::Init<LeaCipher>(ctx); }
 
 QOR_API int NC_LEA_CBC_EncUpdate(NC_LEA_CTX* ctx, const uint8_t* in, int inLen, uint8_t* out, int* outLen) {
-  return stream16::EncUpdate(ctx, in, inLen, out, outLen, Encryptor(ctx));
+  return bs::EncUpdate<LeaCipher>(ctx, in, inLen, out, outLen);
 }
 
 QOR_API int NC_LEA_CBC_EncFinal(NC_LEA_CTX* ctx, uint8_t* out, int* outLen) {
-  return stream16::EncFinal(ctx, out, outLen, Encryptor(ctx));
+  return bs::EncFinal<LeaCipher>(ctx, out, outLen);
 }
 
 QOR_API int NC_LEA_CBC_DecUpdate(NC_LEA_CTX* ctx, const uint8_t* in, int inLen, uint8_t* out, int* outLen) {
-  return stream16::DecUpdate(ctx, in, inLen, out, outLen, Decryptor(ctx));
+  return bs::DecUpdate<LeaCipher>(ctx, in, inLen, out, outLen);
 }
 
 QOR_API int NC_LEA_CBC_DecFinal(NC_LEA_CTX* ctx, uint8_t* out, int* outLen) {
-  return stream16::DecFinal(ctx, out, outLen, Decryptor(ctx));
+  return bs::DecFinal<LeaCipher>(ctx, out, outLen);
 }
 
 }  // extern "C"

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "common/secure_wipe.h"
-#include "primitives/des/unit_stream.h"
+#include "primitives/block_stream.h"
 #include "primitives/seed/seed_core.h"
 #include "primitives/seed/seed_vector.h"
 
@@ -147,7 +147,13 @@ void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint
 
 namespace {
 
-struct SeedOps {
+namespace bs = qor::primitives::block_stream;
+
+struct SeedCipher {
+  using Ctx = NC_SEED_CTX;
+  static constexpr int32_t Ctx::*kBuffered = &Ctx::buffered;
+  static constexpr bs::NullIv kNullIv = bs::NullIv::kZero;
+  static constexpr bs::Checks kChecks = bs::Checks::kStrict;
   static void Encrypt(NC_SEED_CTX* ctx, const uint8_t* in, uint8_t* out, size_t units) {
     CbcEncryptBlocks(in, out, units, ctx->rk, ctx->chain);
   }
@@ -189,8 +195,8 @@ int OneShotCbc(const uint8_t* in, uint8_t* out, const uint32_t* rk, int32_t len,
 }  // namespace
 }  // namespace qor::seed
 
-namespace us = qor::unit_stream;
-using qor::seed::SeedOps;
+namespace bs = qor::primitives::block_stream;
+using qor::seed::SeedCipher;
 
 extern "C" {
 
@@ -205,29 +211,29 @@ QOR_API void NC_E_SEED_KeySchedule(const uint8_t key[16], uint32_t rk[NC_SEED_RO
 }
 
 QOR_API int NC_SEED_SetAlgInfo(int32_t mode, int32_t padding, const uint8_t* iv, NC_SEED_CTX* ctx) {
-  return us::SetAlgInfo(mode, padding, iv, ctx, /*null_iv_zeroes=*/true);
+  return bs::SetAlgInfo<SeedCipher>(mode, padding, iv, ctx);
 }
 
-QOR_API int NC_SEED_EncInit(NC_SEED_CTX* ctx) { return us::Init(ctx); }
+QOR_API int NC_SEED_EncInit(NC_SEED_CTX* ctx) { return bs::Init<SeedCipher>(ctx); }
 
-QOR_API int NC_SEED_DecInit(NC_SEED_CTX* ctx) { return us::Init(ctx); }
+QOR_API int NC_SEED_DecInit(NC_SEED_CTX* ctx) { return bs::Init<SeedCipher>(ctx); }
 
 QOR_API int NC_SEED_CBC_EncUpdate(NC_SEED_CTX* ctx, const uint8_t* in, int32_t inLen, uint8_t* out,
                                   int32_t* outLen) {
-  return us::EncUpdate<SeedOps>(ctx, in, inLen, out, outLen);
+  return bs::EncUpdate<SeedCipher>(ctx, in, inLen, out, outLen);
 }
 
 QOR_API int NC_SEED_CBC_EncFinal(NC_SEED_CTX* ctx, uint8_t* out, int32_t* outLen) {
-  return us::EncFinal<SeedOps>(ctx, out, outLen);
+  return bs::EncFinal<SeedCipher>(ctx, out, outLen);
 }
 
 QOR_API int NC_SEED_CBC_DecUpdate(NC_SEED_CTX* ctx, const uint8_t* in, int32_t inLen, uint8_t* out,
                                   int32_t* outLen) {
-  return us::DecUpdate<SeedOps>(ctx, in, inLen, out, outLen);
+  return bs::DecUpdate<SeedCipher>(ctx, in, inLen, out, outLen);
 }
 
 QOR_API int NC_SEED_CBC_DecFinal(NC_SEED_CTX* ctx, uint8_t* out, int32_t* outLen) {
-  return us::DecFinal<SeedOps>(ctx, out, outLen);
+  return bs::DecFinal<SeedCipher>(ctx, out, outLen);
 }
 
 QOR_API int NC_E_SEED_CBC_Encrypt(const uint8_t* in, uint8_t* out, const uint32_t* rk, int32_t len,
