@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "primitives/aes/aes_internal.h"
 #include "qor/nc_aes.h"
 #include "qor/rijndael.h"
@@ -16,19 +17,9 @@
 
 namespace {
 
-constexpr size_t kSizes[] = {16, 256, 4096, 1 << 20};
-
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 31);
-  return v;
-}
-
-std::string SizeName(size_t n) {
-  if (n >= (1 << 20)) return std::to_string(n >> 20) + "MiB";
-  if (n >= 1024) return std::to_string(n >> 10) + "KiB";
-  return std::to_string(n) + "B";
-}
+using qor::bench::CbcCase;
+using qor::bench::Pattern;
+using qor::bench::RegisterRun;
 
 void Ours(benchmark::State& state, size_t keyLen, bool encrypt, size_t n, bool stream, bool tables) {
   const auto key = Pattern(keyLen, 1), iv = Pattern(16, 2), in = Pattern(n, 3);
@@ -59,41 +50,18 @@ void Ours(benchmark::State& state, size_t keyLen, bool encrypt, size_t n, bool s
     benchmark::ClobberMemory();
   }
   qor::aes::ForcePortable(false);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * n));
+  qor::bench::SetBytesProcessed(state, n);
 }
 
 void OpenSsl(benchmark::State& state, size_t keyLen, bool encrypt, size_t n) {
   const auto key = Pattern(keyLen, 1), iv = Pattern(16, 2), in = Pattern(n, 3);
-  std::vector<uint8_t> out(n + 32);
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  EVP_CipherInit_ex(ctx, keyLen == 16 ? EVP_aes_128_cbc() : EVP_aes_256_cbc(), nullptr, key.data(), iv.data(),
-                    encrypt ? 1 : 0);
-  EVP_CIPHER_CTX_set_padding(ctx, 0);
-  for (auto _ : state) {
-    int n1 = 0, n2 = 0;
-    EVP_CipherInit_ex(ctx, nullptr, nullptr, nullptr, iv.data(), -1);
-    EVP_CipherUpdate(ctx, out.data(), &n1, in.data(), static_cast<int>(n));
-    EVP_CipherFinal_ex(ctx, out.data() + n1, &n2);
-    benchmark::DoNotOptimize(out.data());
-    benchmark::ClobberMemory();
-  }
-  EVP_CIPHER_CTX_free(ctx);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * n));
+  qor::bench::EvpCbcLoop(state, keyLen == 16 ? EVP_aes_128_cbc() : EVP_aes_256_cbc(), encrypt, key.data(), iv.data(),
+                         in.data(), n, /*withFinal=*/true);
 }
 
-template <class Mode>
-void CryptoPp(benchmark::State& state, size_t keyLen, size_t n) {
+void CryptoPp(benchmark::State& state, size_t keyLen, bool encrypt, size_t n) {
   const auto key = Pattern(keyLen, 1), iv = Pattern(16, 2), in = Pattern(n, 3);
-  std::vector<uint8_t> out(n + 32);
-  Mode mode;
-  mode.SetKeyWithIV(key.data(), keyLen, iv.data());
-  for (auto _ : state) {
-    mode.Resynchronize(iv.data());
-    mode.ProcessData(out.data(), in.data(), n);
-    benchmark::DoNotOptimize(out.data());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * n));
+  qor::bench::CryptoppCbcLoop<CryptoPP::AES>(state, encrypt, key.data(), keyLen, iv.data(), in.data(), n);
 }
 
 // Key setup plus 21 blocks: the work of one 16-digit format-preserving call.
@@ -116,29 +84,20 @@ void ReferenceBlocks(benchmark::State& state, bool tables) {
 void RegisterAll() {
   for (size_t keyLen : {16u, 32u}) {
     for (bool encrypt : {true, false}) {
-      for (size_t n : kSizes) {
-        const std::string base = "aes" + std::to_string(keyLen * 8) + "_cbc_" + (encrypt ? "enc" : "dec") + "/" +
-                                 SizeName(n);
-        benchmark::RegisterBenchmark((base + "/ours").c_str(), Ours, keyLen, encrypt, n, false, false);
-        benchmark::RegisterBenchmark((base + "/openssl").c_str(), OpenSsl, keyLen, encrypt, n);
-        if (encrypt) {
-          benchmark::RegisterBenchmark((base + "/cryptopp").c_str(), CryptoPp<CryptoPP::CBC_Mode<CryptoPP::AES>::Encryption>,
-                                       keyLen, n);
-        } else {
-          benchmark::RegisterBenchmark((base + "/cryptopp").c_str(), CryptoPp<CryptoPP::CBC_Mode<CryptoPP::AES>::Decryption>,
-                                       keyLen, n);
-        }
+      for (size_t n : qor::bench::kCipherSizes) {
+        const std::string c = CbcCase("aes", keyLen, encrypt, n);
+        RegisterRun(c, "ours", [=](benchmark::State& s) { Ours(s, keyLen, encrypt, n, false, false); });
+        RegisterRun(c, "openssl", [=](benchmark::State& s) { OpenSsl(s, keyLen, encrypt, n); });
+        RegisterRun(c, "cryptopp", [=](benchmark::State& s) { CryptoPp(s, keyLen, encrypt, n); });
       }
       // The streaming interface over one large buffer, and the table path.
-      const std::string stream = "aes" + std::to_string(keyLen * 8) + "_cbc_" + (encrypt ? "enc" : "dec");
-      benchmark::RegisterBenchmark((stream + "_stream/1MiB/ours").c_str(), Ours, keyLen, encrypt, size_t{1} << 20,
-                                   true, false);
-      benchmark::RegisterBenchmark((stream + "_stream/1MiB/openssl").c_str(), OpenSsl, keyLen, encrypt,
-                                   size_t{1} << 20);
-      benchmark::RegisterBenchmark((stream + "_tables/4KiB/ours").c_str(), Ours, keyLen, encrypt, size_t{4096},
-                                   false, true);
-      benchmark::RegisterBenchmark((stream + "_tables/4KiB/openssl").c_str(), OpenSsl, keyLen, encrypt,
-                                   size_t{4096});
+      const size_t mib = size_t{1} << 20, kib4 = 4096;
+      const std::string stream = CbcCase("aes", keyLen, encrypt, mib, "_stream");
+      RegisterRun(stream, "ours", [=](benchmark::State& s) { Ours(s, keyLen, encrypt, mib, true, false); });
+      RegisterRun(stream, "openssl", [=](benchmark::State& s) { OpenSsl(s, keyLen, encrypt, mib); });
+      const std::string tables = CbcCase("aes", keyLen, encrypt, kib4, "_tables");
+      RegisterRun(tables, "ours", [=](benchmark::State& s) { Ours(s, keyLen, encrypt, kib4, false, true); });
+      RegisterRun(tables, "openssl", [=](benchmark::State& s) { OpenSsl(s, keyLen, encrypt, kib4); });
     }
   }
   benchmark::RegisterBenchmark("reference_setup_plus_21_blocks/ours", ReferenceBlocks, false);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "qor/base64.h"
 #include "ratio_reporter.h"
 
@@ -15,11 +16,7 @@ namespace {
 
 constexpr size_t kSizes[] = {16, 64, 1024, 65536};
 
-std::vector<unsigned char> Input(size_t len) {
-  std::vector<unsigned char> in(len);
-  for (size_t i = 0; i < len; ++i) in[i] = static_cast<unsigned char>(i * 131 + 7);
-  return in;
-}
+std::vector<unsigned char> Input(size_t len) { return qor::bench::Pattern(len, 7, 131); }
 
 std::string Text(size_t len) {
   const auto in = Input(len);
@@ -29,10 +26,6 @@ std::string Text(size_t len) {
   return t;
 }
 
-void SetBytes(benchmark::State& state, size_t len) {
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(len));
-}
-
 void EncodeOurs(benchmark::State& state, size_t len) {
   const auto in = Input(len);
   std::vector<char> out(4 * ((len + 2) / 3) + 1);
@@ -40,7 +33,7 @@ void EncodeOurs(benchmark::State& state, size_t len) {
     benchmark::DoNotOptimize(QOR_Base64Encode_Buffer(in.data(), static_cast<int>(len), out.data()));
     benchmark::ClobberMemory();
   }
-  SetBytes(state, len);
+  qor::bench::SetBytesProcessed(state, len);
 }
 
 void EncodeOpenSsl(benchmark::State& state, size_t len) {
@@ -50,7 +43,7 @@ void EncodeOpenSsl(benchmark::State& state, size_t len) {
     benchmark::DoNotOptimize(EVP_EncodeBlock(out.data(), in.data(), static_cast<int>(len)));
     benchmark::ClobberMemory();
   }
-  SetBytes(state, len);
+  qor::bench::SetBytesProcessed(state, len);
 }
 
 void EncodeCryptopp(benchmark::State& state, size_t len) {
@@ -62,7 +55,7 @@ void EncodeCryptopp(benchmark::State& state, size_t len) {
                            new CryptoPP::Base64Encoder(new CryptoPP::StringSink(out), false));
     benchmark::DoNotOptimize(out.data());
   }
-  SetBytes(state, len);
+  qor::bench::SetBytesProcessed(state, len);
 }
 
 void DecodeOurs(benchmark::State& state, size_t len) {
@@ -73,7 +66,7 @@ void DecodeOurs(benchmark::State& state, size_t len) {
                                                      static_cast<int>(out.size())));
     benchmark::ClobberMemory();
   }
-  SetBytes(state, len);
+  qor::bench::SetBytesProcessed(state, len);
 }
 
 void DecodeOursAlloc(benchmark::State& state, size_t len) {
@@ -83,7 +76,7 @@ void DecodeOursAlloc(benchmark::State& state, size_t len) {
     benchmark::DoNotOptimize(QOR_Base64Decode(text.data(), static_cast<int>(text.size()), &out, 1));
     free(out);
   }
-  SetBytes(state, len);
+  qor::bench::SetBytesProcessed(state, len);
 }
 
 void DecodeOpenSsl(benchmark::State& state, size_t len) {
@@ -94,7 +87,7 @@ void DecodeOpenSsl(benchmark::State& state, size_t len) {
                                              static_cast<int>(text.size())));
     benchmark::ClobberMemory();
   }
-  SetBytes(state, len);
+  qor::bench::SetBytesProcessed(state, len);
 }
 
 void DecodeCryptopp(benchmark::State& state, size_t len) {
@@ -105,7 +98,7 @@ void DecodeCryptopp(benchmark::State& state, size_t len) {
     CryptoPP::StringSource(text, true, new CryptoPP::Base64Decoder(new CryptoPP::StringSink(out)));
     benchmark::DoNotOptimize(out.data());
   }
-  SetBytes(state, len);
+  qor::bench::SetBytesProcessed(state, len);
 }
 
 const bool kRegistered = [] {

@@ -5,18 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "qor/lea.h"
 #include "ratio_reporter.h"
 
 namespace {
 
-constexpr size_t kSizes[] = {16, 256, 4096, 1 << 20};
-
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 31);
-  return v;
-}
+using qor::bench::CbcCase;
+using qor::bench::Pattern;
+using qor::bench::RegisterRun;
 
 void Ours(benchmark::State& state, size_t keyLen, bool enc, size_t len) {
   const auto key = Pattern(keyLen, 1), iv = Pattern(16, 2), in = Pattern(len, 3);
@@ -31,43 +28,21 @@ void Ours(benchmark::State& state, size_t keyLen, bool enc, size_t len) {
     }
     benchmark::DoNotOptimize(out.data());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * len));
+  qor::bench::SetBytesProcessed(state, len);
 }
 
-template <class Mode>
-void CryptoPp(benchmark::State& state, size_t keyLen, size_t len) {
+void CryptoPp(benchmark::State& state, size_t keyLen, bool enc, size_t len) {
   const auto key = Pattern(keyLen, 1), iv = Pattern(16, 2), in = Pattern(len, 3);
-  std::vector<uint8_t> out(len);
-  Mode m(key.data(), key.size(), iv.data());
-  for (auto _ : state) {
-    m.Resynchronize(iv.data());
-    m.ProcessData(out.data(), in.data(), len);
-    benchmark::DoNotOptimize(out.data());
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * len));
-}
-
-std::string SizeName(size_t len) {
-  return len >= (1 << 20) ? std::to_string(len >> 20) + "MiB"
-         : len >= 1024    ? std::to_string(len >> 10) + "KiB"
-                          : std::to_string(len) + "B";
+  qor::bench::CryptoppCbcLoop<CryptoPP::LEA>(state, enc, key.data(), keyLen, iv.data(), in.data(), len);
 }
 
 const bool kRegistered = [] {
   for (size_t keyLen : {16u, 32u}) {
     for (bool enc : {true, false}) {
-      for (size_t len : kSizes) {
-        const std::string c = "lea" + std::to_string(keyLen * 8) + "_cbc_" + (enc ? "enc" : "dec") + "/" + SizeName(len);
-        benchmark::RegisterBenchmark((c + "/ours").c_str(), [=](benchmark::State& s) { Ours(s, keyLen, enc, len); });
-        if (enc) {
-          benchmark::RegisterBenchmark((c + "/cryptopp").c_str(), [=](benchmark::State& s) {
-            CryptoPp<CryptoPP::CBC_Mode<CryptoPP::LEA>::Encryption>(s, keyLen, len);
-          });
-        } else {
-          benchmark::RegisterBenchmark((c + "/cryptopp").c_str(), [=](benchmark::State& s) {
-            CryptoPp<CryptoPP::CBC_Mode<CryptoPP::LEA>::Decryption>(s, keyLen, len);
-          });
-        }
+      for (size_t len : qor::bench::kCipherSizes) {
+        const std::string c = CbcCase("lea", keyLen, enc, len);
+        RegisterRun(c, "ours", [=](benchmark::State& s) { Ours(s, keyLen, enc, len); });
+        RegisterRun(c, "cryptopp", [=](benchmark::State& s) { CryptoPp(s, keyLen, enc, len); });
       }
     }
   }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "qor/nc_hmac.h"
 #include "qor/nc_sha.h"
 #include "ratio_reporter.h"
@@ -20,26 +21,17 @@ namespace {
 constexpr size_t kSizes[] = {64, 1 << 20};
 const uint8_t kKey[16] = {0x4b, 0x65, 0x79, 0x21, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
 
-std::vector<uint8_t>& Input() {
-  static std::vector<uint8_t> data = [] {
-    std::vector<uint8_t> d(1 << 20);
-    for (size_t i = 0; i < d.size(); ++i) d[i] = static_cast<uint8_t>(i * 131 + 7);
-    return d;
-  }();
-  return data;
-}
-
 template <typename Fn>
 void Register(const std::string& name, size_t size, Fn fn) {
   benchmark::RegisterBenchmark(name.c_str(), [size, fn](benchmark::State& state) {
-    const uint8_t* in = Input().data();
+    const uint8_t* in = qor::bench::MessageBytes().data();
     uint8_t out[64];
     for (auto _ : state) {
       fn(in, size, out);
       benchmark::DoNotOptimize(out);
       benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+    qor::bench::SetBytesProcessed(state, size);
   });
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "primitives/lsh/lsh512_core.h"
 #include "primitives/sha3/keccak.h"
 #include "qor/lsh.h"
@@ -17,16 +18,6 @@
 
 namespace {
 
-const std::vector<uint8_t>& Input(size_t n) {
-  static std::vector<uint8_t> data = [] {
-    std::vector<uint8_t> d(1 << 20);
-    for (size_t i = 0; i < d.size(); ++i) d[i] = static_cast<uint8_t>(i * 131 + 7);
-    return d;
-  }();
-  (void)n;
-  return data;
-}
-
 struct Size {
   const char* label;
   size_t bytes;
@@ -34,12 +25,12 @@ struct Size {
 const Size kSizes[] = {{"64", 64}, {"1MiB", 1 << 20}};
 
 void Run(benchmark::State& state, size_t n, const std::function<void(const uint8_t*, size_t)>& fn) {
-  const uint8_t* in = Input(n).data();
+  const uint8_t* in = qor::bench::MessageBytes().data();
   for (auto _ : state) {
     fn(in, n);
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(n));
+  qor::bench::SetBytesProcessed(state, n);
 }
 
 void Register(const std::string& name, size_t n,
