@@ -55,27 +55,20 @@ void CryptoPp(benchmark::State& state, size_t keyLen, bool enc, size_t len) {
 }
 
 const bool kRegistered = [] {
-  for (size_t keyLen : {16u, 32u}) {
-    for (bool enc : {true, false}) {
-      for (size_t len : qor::bench::kCipherSizes) {
-        const std::string c = CbcCase("aria", keyLen, enc, len);
-        RegisterRun(c, "ours", [=](benchmark::State& s) { Ours(s, keyLen, enc, len); });
-        RegisterRun(c, "openssl", [=](benchmark::State& s) { OpenSsl(s, keyLen, enc, len); });
-        RegisterRun(c, "cryptopp", [=](benchmark::State& s) { CryptoPp(s, keyLen, enc, len); });
-      }
-    }
-  }
+  qor::bench::ForEachCbcRun(qor::bench::kCipherSizes, [](size_t keyLen, bool enc, size_t len) {
+    const std::string c = CbcCase("aria", keyLen, enc, len);
+    RegisterRun(c, "ours", [=](benchmark::State& s) { Ours(s, keyLen, enc, len); });
+    RegisterRun(c, "openssl", [=](benchmark::State& s) { OpenSsl(s, keyLen, enc, len); });
+    RegisterRun(c, "cryptopp", [=](benchmark::State& s) { CryptoPp(s, keyLen, enc, len); });
+  });
   // The fallback kernels of processors without GFNI, against the same peer.
   if (const qor::aria::Kernels* aesni = qor::aria::AesniKernels()) {
-    for (size_t keyLen : {16u, 32u}) {
-      for (bool enc : {true, false}) {
-        for (size_t len : {size_t{4096}, size_t{1} << 20}) {
-          const std::string c = CbcCase("aria", keyLen, enc, len, "_aesni");
-          RegisterRun(c, "ours", [=](benchmark::State& s) { Ours(s, keyLen, enc, len, aesni); });
-          RegisterRun(c, "openssl", [=](benchmark::State& s) { OpenSsl(s, keyLen, enc, len); });
-        }
-      }
-    }
+    const size_t sizes[] = {4096, size_t{1} << 20};
+    qor::bench::ForEachCbcRun(sizes, [aesni](size_t keyLen, bool enc, size_t len) {
+      const std::string c = CbcCase("aria", keyLen, enc, len, "_aesni");
+      RegisterRun(c, "ours", [=](benchmark::State& s) { Ours(s, keyLen, enc, len, aesni); });
+      RegisterRun(c, "openssl", [=](benchmark::State& s) { OpenSsl(s, keyLen, enc, len); });
+    });
   }
   return true;
 }();

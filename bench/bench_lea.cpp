@@ -37,15 +37,11 @@ void CryptoPp(benchmark::State& state, size_t keyLen, bool enc, size_t len) {
 }
 
 const bool kRegistered = [] {
-  for (size_t keyLen : {16u, 32u}) {
-    for (bool enc : {true, false}) {
-      for (size_t len : qor::bench::kCipherSizes) {
-        const std::string c = CbcCase("lea", keyLen, enc, len);
-        RegisterRun(c, "ours", [=](benchmark::State& s) { Ours(s, keyLen, enc, len); });
-        RegisterRun(c, "cryptopp", [=](benchmark::State& s) { CryptoPp(s, keyLen, enc, len); });
-      }
-    }
-  }
+  qor::bench::ForEachCbcRun(qor::bench::kCipherSizes, [](size_t keyLen, bool enc, size_t len) {
+    const std::string c = CbcCase("lea", keyLen, enc, len);
+    RegisterRun(c, "ours", [=](benchmark::State& s) { Ours(s, keyLen, enc, len); });
+    RegisterRun(c, "cryptopp", [=](benchmark::State& s) { CryptoPp(s, keyLen, enc, len); });
+  });
   return true;
 }();
 

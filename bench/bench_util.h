@@ -45,6 +45,17 @@ inline std::string CbcCase(const std::string& cipher, size_t keyLen, bool encryp
   return cipher + std::to_string(keyLen * 8) + "_cbc_" + (encrypt ? "enc" : "dec") + variant + "/" + SizeName(len);
 }
 
+// Calls |each(keyLen, encrypt, len)| for 128- and 256-bit keys, encryption
+// then decryption, and every length in |sizes|, in that nesting order.
+template <class Sizes, class Fn>
+void ForEachCbcRun(const Sizes& sizes, Fn each) {
+  for (size_t keyLen : {16u, 32u}) {
+    for (bool encrypt : {true, false}) {
+      for (size_t len : sizes) each(keyLen, encrypt, len);
+    }
+  }
+}
+
 // Registers |fn| as the run "<caseName>/<impl>".
 template <class Fn>
 void RegisterRun(const std::string& caseName, const char* impl, Fn fn) {

@@ -10,6 +10,7 @@
 
 #include "primitives/aes/aes_internal.h"
 #include "qor/rijndael.h"
+#include "support/aes_paths.h"
 #include "support/bytes.h"
 #include "support/evp_oracle.h"
 
@@ -23,31 +24,10 @@ const EVP_CIPHER* Ecb(size_t keyLen) {
   return keyLen == 16 ? EVP_aes_128_ecb() : keyLen == 24 ? EVP_aes_192_ecb() : EVP_aes_256_ecb();
 }
 
-enum class Path { kVaes, kAesNi, kTables };
-
-const qor::aes::Impl* ImplFor(Path p) {
-  switch (p) {
-    case Path::kVaes: return qor::aes::VaesImpl();
-    case Path::kAesNi: return qor::aes::AesNiImpl();
-    case Path::kTables: break;
-  }
-  return &qor::aes::PortableImpl();
-}
-
-std::string PathName(const ::testing::TestParamInfo<Path>& p) {
-  return p.param == Path::kVaes ? "Vaes" : p.param == Path::kAesNi ? "AesNi" : "Tables";
-}
+using Path = qor::test::AesPath;
 
 // Runs every test on each implementation this processor can run.
-class RijndaelTest : public ::testing::TestWithParam<Path> {
- protected:
-  void SetUp() override {
-    const qor::aes::Impl* impl = ImplFor(GetParam());
-    if (impl == nullptr) GTEST_SKIP() << "not supported by this processor";
-    qor::aes::ForceImpl(impl);
-  }
-  void TearDown() override { qor::aes::ForceImpl(nullptr); }
-};
+class RijndaelTest : public qor::test::AesPathTest {};
 
 TEST_P(RijndaelTest, StandardVectors) {
   struct Case {
@@ -143,6 +123,7 @@ TEST_P(RijndaelTest, Cbc128MatchesOpenSsl) {
   EXPECT_EQ(-1, aes_128_cbc_encrypt(nullptr, iv, buf, buf, 16));
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, RijndaelTest, ::testing::Values(Path::kVaes, Path::kAesNi, Path::kTables), PathName);
+INSTANTIATE_TEST_SUITE_P(Paths, RijndaelTest, ::testing::Values(Path::kVaes, Path::kAesNi, Path::kTables),
+                         qor::test::AesPathName);
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "primitives/aes/aes_internal.h"
 #include "qor/nc_aes.h"
+#include "support/aes_paths.h"
 #include "support/bytes.h"
 #include "support/evp_oracle.h"
 
@@ -82,31 +83,10 @@ Bytes OpenSsl(int mode, bool encrypt, bool pad, const Bytes& key, const Bytes& i
   return EvpCrypt(OpenSslCipher(mode, key.size()), encrypt, pad, key, iv.data(), in);
 }
 
-enum class Path { kVaes, kAesNi, kTables };
-
-const qor::aes::Impl* ImplFor(Path p) {
-  switch (p) {
-    case Path::kVaes: return qor::aes::VaesImpl();
-    case Path::kAesNi: return qor::aes::AesNiImpl();
-    case Path::kTables: break;
-  }
-  return &qor::aes::PortableImpl();
-}
-
-std::string PathName(const ::testing::TestParamInfo<Path>& p) {
-  return p.param == Path::kVaes ? "Vaes" : p.param == Path::kAesNi ? "AesNi" : "Tables";
-}
+using Path = qor::test::AesPath;
 
 // Runs every test on each implementation this processor can run.
-class AesTest : public ::testing::TestWithParam<Path> {
- protected:
-  void SetUp() override {
-    const qor::aes::Impl* impl = ImplFor(GetParam());
-    if (impl == nullptr) GTEST_SKIP() << "not supported by this processor";
-    qor::aes::ForceImpl(impl);
-  }
-  void TearDown() override { qor::aes::ForceImpl(nullptr); }
-};
+class AesTest : public qor::test::AesPathTest {};
 
 // The four 16-byte example blocks under each mode and key size.
 TEST_P(AesTest, ModeExampleVectors) {
@@ -430,6 +410,7 @@ TEST_P(AesTest, OneShotCbc) {
   EXPECT_EQ(-1, NC_AES_CBC_Encrypt(&ctx, buf, buf, -1, buf));
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, AesTest, ::testing::Values(Path::kVaes, Path::kAesNi, Path::kTables), PathName);
+INSTANTIATE_TEST_SUITE_P(Paths, AesTest, ::testing::Values(Path::kVaes, Path::kAesNi, Path::kTables),
+                         qor::test::AesPathName);
 
 }  // namespace
