@@ -5,20 +5,13 @@
 #include "common/secure_wipe.h"
 #include "primitives/aes/aes_internal.h"
 #include "primitives/aes/aes_tables.h"
+#include "primitives/byte_order.h"
 
 namespace qor::aes {
 namespace {
 
-inline uint32_t LoadBE(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-
-inline void StoreBE(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
+using primitives::LoadBe32;
+using primitives::StoreBe32;
 
 inline uint32_t Byte(uint32_t w, int n) { return (w >> (8 * n)) & 0xFF; }
 
@@ -108,7 +101,7 @@ int ExpandWithTables(const uint8_t* key, size_t keyLength, uint32_t* rk) {
   const int nk = static_cast<int>(keyLength / 4);
   const int rounds = nk + 6;
   const int total = 4 * (rounds + 1);
-  for (int i = 0; i < nk; ++i) rk[i] = LoadBE(key + 4 * i);
+  for (int i = 0; i < nk; ++i) rk[i] = LoadBe32(key + 4 * i);
   for (int i = nk; i < total; ++i) {
     uint32_t temp = rk[i - 1];
     if (i % nk == 0) {
@@ -153,10 +146,10 @@ void MakeDecryptKey(const uint32_t* enc, int rounds, uint32_t* dec) {
 
 void PortableEncryptBlock(const uint32_t* rk, int rounds, const uint8_t in[16], uint8_t out[16]) {
   const Tables& t = GetTables();
-  uint32_t s0 = LoadBE(in) ^ rk[0];
-  uint32_t s1 = LoadBE(in + 4) ^ rk[1];
-  uint32_t s2 = LoadBE(in + 8) ^ rk[2];
-  uint32_t s3 = LoadBE(in + 12) ^ rk[3];
+  uint32_t s0 = LoadBe32(in) ^ rk[0];
+  uint32_t s1 = LoadBe32(in + 4) ^ rk[1];
+  uint32_t s2 = LoadBe32(in + 8) ^ rk[2];
+  uint32_t s3 = LoadBe32(in + 12) ^ rk[3];
   for (int r = 1; r < rounds; ++r) {
     rk += 4;
     const uint32_t t0 = t.te[0][Byte(s0, 3)] ^ t.te[1][Byte(s1, 2)] ^ t.te[2][Byte(s2, 1)] ^ t.te[3][Byte(s3, 0)] ^ rk[0];
@@ -178,18 +171,18 @@ void PortableEncryptBlock(const uint32_t* rk, int rounds, const uint8_t in[16], 
   const uint32_t o1 = last(s1, s2, s3, s0, rk[1]);
   const uint32_t o2 = last(s2, s3, s0, s1, rk[2]);
   const uint32_t o3 = last(s3, s0, s1, s2, rk[3]);
-  StoreBE(out, o0);
-  StoreBE(out + 4, o1);
-  StoreBE(out + 8, o2);
-  StoreBE(out + 12, o3);
+  StoreBe32(out, o0);
+  StoreBe32(out + 4, o1);
+  StoreBe32(out + 8, o2);
+  StoreBe32(out + 12, o3);
 }
 
 void PortableDecryptBlock(const uint32_t* rk, int rounds, const uint8_t in[16], uint8_t out[16]) {
   const Tables& t = GetTables();
-  uint32_t s0 = LoadBE(in) ^ rk[0];
-  uint32_t s1 = LoadBE(in + 4) ^ rk[1];
-  uint32_t s2 = LoadBE(in + 8) ^ rk[2];
-  uint32_t s3 = LoadBE(in + 12) ^ rk[3];
+  uint32_t s0 = LoadBe32(in) ^ rk[0];
+  uint32_t s1 = LoadBe32(in + 4) ^ rk[1];
+  uint32_t s2 = LoadBe32(in + 8) ^ rk[2];
+  uint32_t s3 = LoadBe32(in + 12) ^ rk[3];
   for (int r = 1; r < rounds; ++r) {
     rk += 4;
     const uint32_t t0 = t.td[0][Byte(s0, 3)] ^ t.td[1][Byte(s3, 2)] ^ t.td[2][Byte(s2, 1)] ^ t.td[3][Byte(s1, 0)] ^ rk[0];
@@ -211,10 +204,10 @@ void PortableDecryptBlock(const uint32_t* rk, int rounds, const uint8_t in[16], 
   const uint32_t o1 = last(s1, s0, s3, s2, rk[1]);
   const uint32_t o2 = last(s2, s1, s0, s3, rk[2]);
   const uint32_t o3 = last(s3, s2, s1, s0, rk[3]);
-  StoreBE(out, o0);
-  StoreBE(out + 4, o1);
-  StoreBE(out + 8, o2);
-  StoreBE(out + 12, o3);
+  StoreBe32(out, o0);
+  StoreBe32(out + 4, o1);
+  StoreBe32(out + 8, o2);
+  StoreBe32(out + 12, o3);
 }
 
 const Impl& PortableImpl() { return kPortable; }

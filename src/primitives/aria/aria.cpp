@@ -7,21 +7,15 @@
 #include "common/secure_wipe.h"
 #include "primitives/aria/aria_internal.h"
 #include "primitives/block_stream.h"
+#include "primitives/byte_order.h"
 #include "qor/nc_aria.h"
 
 namespace qor::aria {
 namespace {
 
 
-inline uint32_t LoadBE(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-inline void StoreBE(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
+using primitives::LoadBe32;
+using primitives::StoreBe32;
 
 // Byte permutations inside a big-endian word: position l goes to l ^ 1, l ^ 2, l ^ 3.
 inline uint32_t X1(uint32_t x) { return ((x & 0x00FF00FFu) << 8) | ((x >> 8) & 0x00FF00FFu); }
@@ -32,12 +26,12 @@ struct Words {
   uint32_t w[4];
 };
 
-inline Words Load(const uint8_t* p) { return {{LoadBE(p), LoadBE(p + 4), LoadBE(p + 8), LoadBE(p + 12)}}; }
+inline Words Load(const uint8_t* p) { return {{LoadBe32(p), LoadBe32(p + 4), LoadBe32(p + 8), LoadBe32(p + 12)}}; }
 inline void Store(uint8_t* p, const Words& s) {
-  for (int i = 0; i < 4; ++i) StoreBE(p + 4 * i, s.w[i]);
+  for (int i = 0; i < 4; ++i) StoreBe32(p + 4 * i, s.w[i]);
 }
 inline void XorInto(Words& s, const uint8_t* k) {
-  for (int i = 0; i < 4; ++i) s.w[i] ^= LoadBE(k + 4 * i);
+  for (int i = 0; i < 4; ++i) s.w[i] ^= LoadBe32(k + 4 * i);
 }
 
 // The 16x16 binary diffusion matrix splits into 4x4 blocks that are sums of

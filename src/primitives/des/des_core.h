@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "primitives/byte_order.h"
+
 namespace qor::des {
 
 inline constexpr int kScheduleWords = 32;
@@ -85,15 +87,8 @@ constexpr std::array<std::array<uint32_t, 256>, 8> MakeSpTables() {
 
 inline constexpr auto kSp = MakeSpTables();
 
-inline uint32_t LoadBe32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return __builtin_bswap32(v);
-}
-inline void StoreBe32(uint8_t* p, uint32_t v) {
-  v = __builtin_bswap32(v);
-  std::memcpy(p, &v, 4);
-}
+using primitives::LoadBe32;
+using primitives::StoreBe32;
 
 inline void SwapMove(uint32_t& a, uint32_t& b, int n, uint32_t m) {
   const uint32_t t = ((a >> n) ^ b) & m;

@@ -5,21 +5,14 @@
 #include <cstring>
 
 #include "common/secure_wipe.h"
+#include "primitives/byte_order.h"
 #include "primitives/lea/lea_internal.h"
 
 namespace qor::lea {
 namespace {
 
-
-inline uint32_t LoadLE(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-inline void StoreLE(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
+using primitives::LoadLe32;
+using primitives::StoreLe32;
 
 // Key-schedule constants (from the square root of 766965, "LEA" in ASCII).
 constexpr uint32_t kDelta[8] = {0xc3efe9db, 0x44626b02, 0x79e27c8a, 0x78df30ec,
@@ -27,23 +20,23 @@ constexpr uint32_t kDelta[8] = {0xc3efe9db, 0x44626b02, 0x79e27c8a, 0x78df30ec,
 
 void EcbEncPortable(const uint8_t* in, uint8_t* out, size_t blocks, const LEA_KEY* key) {
   for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
-    uint32_t x0 = LoadLE(in), x1 = LoadLE(in + 4), x2 = LoadLE(in + 8), x3 = LoadLE(in + 12);
+    uint32_t x0 = LoadLe32(in), x1 = LoadLe32(in + 4), x2 = LoadLe32(in + 8), x3 = LoadLe32(in + 12);
     EncryptRounds(x0, x1, x2, x3, key->rk, key->round);
-    StoreLE(out, x0);
-    StoreLE(out + 4, x1);
-    StoreLE(out + 8, x2);
-    StoreLE(out + 12, x3);
+    StoreLe32(out, x0);
+    StoreLe32(out + 4, x1);
+    StoreLe32(out + 8, x2);
+    StoreLe32(out + 12, x3);
   }
 }
 
 void EcbDecPortable(const uint8_t* in, uint8_t* out, size_t blocks, const LEA_KEY* key) {
   for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
-    uint32_t x0 = LoadLE(in), x1 = LoadLE(in + 4), x2 = LoadLE(in + 8), x3 = LoadLE(in + 12);
+    uint32_t x0 = LoadLe32(in), x1 = LoadLe32(in + 4), x2 = LoadLe32(in + 8), x3 = LoadLe32(in + 12);
     DecryptRounds(x0, x1, x2, x3, key->rk, key->round);
-    StoreLE(out, x0);
-    StoreLE(out + 4, x1);
-    StoreLE(out + 8, x2);
-    StoreLE(out + 12, x3);
+    StoreLe32(out, x0);
+    StoreLe32(out + 4, x1);
+    StoreLe32(out + 8, x2);
+    StoreLe32(out + 12, x3);
   }
 }
 
@@ -72,46 +65,46 @@ void DecryptBlock(const uint8_t* in, uint8_t* out, const LEA_KEY* key) { EcbDecP
 void CbcEncryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const LEA_KEY* key,
                       uint8_t chain[16]) {
   // Serial by nature: one block at a time with the scalar rounds.
-  uint32_t c0 = LoadLE(chain), c1 = LoadLE(chain + 4), c2 = LoadLE(chain + 8), c3 = LoadLE(chain + 12);
+  uint32_t c0 = LoadLe32(chain), c1 = LoadLe32(chain + 4), c2 = LoadLe32(chain + 8), c3 = LoadLe32(chain + 12);
   for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
-    c0 ^= LoadLE(in);
-    c1 ^= LoadLE(in + 4);
-    c2 ^= LoadLE(in + 8);
-    c3 ^= LoadLE(in + 12);
+    c0 ^= LoadLe32(in);
+    c1 ^= LoadLe32(in + 4);
+    c2 ^= LoadLe32(in + 8);
+    c3 ^= LoadLe32(in + 12);
     EncryptRounds(c0, c1, c2, c3, key->rk, key->round);
-    StoreLE(out, c0);
-    StoreLE(out + 4, c1);
-    StoreLE(out + 8, c2);
-    StoreLE(out + 12, c3);
+    StoreLe32(out, c0);
+    StoreLe32(out + 4, c1);
+    StoreLe32(out + 8, c2);
+    StoreLe32(out + 12, c3);
   }
-  StoreLE(chain, c0);
-  StoreLE(chain + 4, c1);
-  StoreLE(chain + 8, c2);
-  StoreLE(chain + 12, c3);
+  StoreLe32(chain, c0);
+  StoreLe32(chain + 4, c1);
+  StoreLe32(chain + 8, c2);
+  StoreLe32(chain + 12, c3);
 }
 
 void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const LEA_KEY* key,
                       uint8_t chain[16]) {
   if (blocks < 8) {
     // Too few blocks for the vector kernels: scalar rounds, block by block.
-    uint32_t p0 = LoadLE(chain), p1 = LoadLE(chain + 4), p2 = LoadLE(chain + 8), p3 = LoadLE(chain + 12);
+    uint32_t p0 = LoadLe32(chain), p1 = LoadLe32(chain + 4), p2 = LoadLe32(chain + 8), p3 = LoadLe32(chain + 12);
     for (size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
-      const uint32_t c0 = LoadLE(in), c1 = LoadLE(in + 4), c2 = LoadLE(in + 8), c3 = LoadLE(in + 12);
+      const uint32_t c0 = LoadLe32(in), c1 = LoadLe32(in + 4), c2 = LoadLe32(in + 8), c3 = LoadLe32(in + 12);
       uint32_t x0 = c0, x1 = c1, x2 = c2, x3 = c3;
       DecryptRounds(x0, x1, x2, x3, key->rk, key->round);
-      StoreLE(out, x0 ^ p0);
-      StoreLE(out + 4, x1 ^ p1);
-      StoreLE(out + 8, x2 ^ p2);
-      StoreLE(out + 12, x3 ^ p3);
+      StoreLe32(out, x0 ^ p0);
+      StoreLe32(out + 4, x1 ^ p1);
+      StoreLe32(out + 8, x2 ^ p2);
+      StoreLe32(out + 12, x3 ^ p3);
       p0 = c0;
       p1 = c1;
       p2 = c2;
       p3 = c3;
     }
-    StoreLE(chain, p0);
-    StoreLE(chain + 4, p1);
-    StoreLE(chain + 8, p2);
-    StoreLE(chain + 12, p3);
+    StoreLe32(chain, p0);
+    StoreLe32(chain + 4, p1);
+    StoreLe32(chain + 8, p2);
+    StoreLe32(chain + 12, p3);
     return;
   }
   const Kernels& k = ActiveKernels();
@@ -137,7 +130,7 @@ void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const LEA_
 
 bool ExpandKey(LEA_KEY* key, const uint8_t* mk, uint32_t len) {
   uint32_t t[8] = {};
-  for (uint32_t i = 0; i < len / 4; ++i) t[i] = LoadLE(mk + 4 * i);
+  for (uint32_t i = 0; i < len / 4; ++i) t[i] = LoadLe32(mk + 4 * i);
   uint32_t* rk = key->rk;
   switch (len) {
     case 16:

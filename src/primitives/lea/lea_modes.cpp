@@ -5,10 +5,14 @@
 #include <new>
 
 #include "common/secure_wipe.h"
+#include "primitives/byte_order.h"
 #include "primitives/lea/lea_internal.h"
 
 namespace qor::lea {
 namespace {
+
+using primitives::LoadBe64;
+using primitives::StoreBe64;
 
 
 constexpr size_t kChunk = 32;
@@ -52,9 +56,8 @@ void Double(const uint8_t in[16], uint8_t out[16]) {
 
 // GHASH multiplication X * H, bit by bit without data-dependent branches.
 void GfMul(uint8_t x[16], const uint64_t h[2]) {
-  uint64_t xh = 0, xl = 0;
-  for (int i = 0; i < 8; ++i) xh = (xh << 8) | x[i];
-  for (int i = 8; i < 16; ++i) xl = (xl << 8) | x[i];
+  const uint64_t xh = LoadBe64(x);
+  const uint64_t xl = LoadBe64(x + 8);
   uint64_t zh = 0, zl = 0, vh = h[0], vl = h[1];
   for (int i = 0; i < 128; ++i) {
     const uint64_t bit = i < 64 ? (xh >> (63 - i)) & 1 : (xl >> (127 - i)) & 1;
@@ -65,8 +68,8 @@ void GfMul(uint8_t x[16], const uint64_t h[2]) {
     vl = (vl >> 1) | (vh << 63);
     vh = (vh >> 1) ^ (0xE100000000000000ULL & lsb);
   }
-  for (int i = 0; i < 8; ++i) x[i] = static_cast<uint8_t>(zh >> (56 - 8 * i));
-  for (int i = 0; i < 8; ++i) x[8 + i] = static_cast<uint8_t>(zl >> (56 - 8 * i));
+  StoreBe64(x, zh);
+  StoreBe64(x + 8, zl);
 }
 
 void GhashBlocks(uint8_t acc[16], const uint64_t h[2], const uint8_t* data, size_t len) {
@@ -78,10 +81,6 @@ void GhashBlocks(uint8_t acc[16], const uint64_t h[2], const uint8_t* data, size
     data += n;
     len -= n;
   }
-}
-
-void PutBE64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (56 - 8 * i));
 }
 
 enum GcmStage : int32_t { kGcmKeyed = 0, kGcmIv = 1, kGcmAad = 2, kGcmText = 3, kGcmDead = -1 };
@@ -392,8 +391,8 @@ QOR_API int lea_gcm_init(LEA_GCM_CTX* ctx, const uint8_t* mk, uint32_t mk_len) {
   }
   uint8_t h[16] = {};
   lea::EncryptBlock(h, h, &ctx->key);
-  for (int i = 0; i < 8; ++i) ctx->h[0] = (ctx->h[0] << 8) | h[i];
-  for (int i = 8; i < 16; ++i) ctx->h[1] = (ctx->h[1] << 8) | h[i];
+  ctx->h[0] = lea::LoadBe64(h);
+  ctx->h[1] = lea::LoadBe64(h + 8);
   qor::SecureWipe(h, sizeof h);
   ctx->stage = lea::kGcmKeyed;
   return 0;
@@ -408,7 +407,7 @@ QOR_API int lea_gcm_set_ctr(LEA_GCM_CTX* ctx, const uint8_t* iv, uint32_t iv_len
   } else {
     lea::GhashBlocks(ctx->j0, ctx->h, iv, iv_len);
     uint8_t lens[16] = {};
-    lea::PutBE64(lens + 8, uint64_t{iv_len} * 8);
+    lea::StoreBe64(lens + 8, uint64_t{iv_len} * 8);
     lea::GhashBlocks(ctx->j0, ctx->h, lens, 16);
   }
   std::memcpy(ctx->ctr, ctx->j0, 16);
@@ -443,8 +442,8 @@ QOR_API int lea_gcm_final(LEA_GCM_CTX* ctx, uint8_t* tag, uint32_t tag_len) {
   if (ctx->stage != lea::kGcmIv && ctx->stage != lea::kGcmAad && ctx->stage != lea::kGcmText) return -1;
   lea::GcmFlush(ctx);
   uint8_t lens[16];
-  lea::PutBE64(lens, ctx->aad_len * 8);
-  lea::PutBE64(lens + 8, ctx->text_len * 8);
+  lea::StoreBe64(lens, ctx->aad_len * 8);
+  lea::StoreBe64(lens + 8, ctx->text_len * 8);
   lea::GhashBlocks(ctx->ghash, ctx->h, lens, 16);
   uint8_t ek[16];
   lea::EncryptBlock(ctx->j0, ek, &ctx->key);

@@ -2,6 +2,7 @@
 #include <bit>
 #include <cstring>
 
+#include "primitives/byte_order.h"
 #include "primitives/lsh/lsh512_core.h"
 
 namespace qor::lsh {
@@ -16,12 +17,7 @@ CompressFn BestCompress() {
   return &CompressPortable;
 }
 
-inline std::uint64_t LoadWord(const std::uint8_t* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  return v;
-}
+using primitives::LoadLe64;
 
 // One step: message addition, the mix of word l with word l + 8, then the
 // word permutation.
@@ -64,8 +60,8 @@ void CompressPortable(std::uint64_t cv[16], const std::uint8_t* blocks, std::siz
     std::uint64_t even[16];
     std::uint64_t odd[16];
     for (int l = 0; l < 16; ++l) {
-      even[l] = LoadWord(blocks + 8 * l);
-      odd[l] = LoadWord(blocks + 128 + 8 * l);
+      even[l] = LoadLe64(blocks + 8 * l);
+      odd[l] = LoadLe64(blocks + 128 + 8 * l);
     }
     std::uint64_t t[16];
     for (int l = 0; l < 16; ++l) t[l] = cv[l];

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "primitives/byte_order.h"
 #include "primitives/des/des_core.h"
 #include "qor/nc_des.h"
 
@@ -74,8 +75,8 @@ void Generate(uint8_t* out, size_t len) {
     s.b[0] ^= s.a[0];
     s.b[1] ^= s.a[1];
     uint8_t block[8];
-    des::detail::StoreBe32(block, s.b[0]);
-    des::detail::StoreBe32(block + 4, s.b[1]);
+    primitives::StoreBe32(block, s.b[0]);
+    primitives::StoreBe32(block + 4, s.b[1]);
     std::memcpy(out + off, block, len - off < 8 ? len - off : 8);
     s.b[0] = s.a[0];
     s.b[1] = s.a[1];

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "primitives/byte_order.h"
+
 namespace qor::seed {
 
 inline constexpr int kRoundKeyWords = 32;
@@ -77,15 +79,8 @@ constexpr std::array<std::array<uint32_t, 256>, 4> MakeGTables() {
 
 inline constexpr auto kG = MakeGTables();
 
-inline uint32_t LoadBe32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return __builtin_bswap32(v);
-}
-inline void StoreBe32(uint8_t* p, uint32_t v) {
-  v = __builtin_bswap32(v);
-  std::memcpy(p, &v, 4);
-}
+using primitives::LoadBe32;
+using primitives::StoreBe32;
 
 }  // namespace detail
 

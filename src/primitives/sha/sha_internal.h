@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/secure_wipe.h"
+#include "primitives/byte_order.h"
 
 namespace qor::sha {
 
@@ -51,24 +52,10 @@ inline constexpr uint64_t kSha512Init[8] = {
 extern const uint32_t kSha256K[64];
 extern const uint64_t kSha512K[80];
 
-inline uint32_t LoadBe32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return __builtin_bswap32(v);
-}
-inline uint64_t LoadBe64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return __builtin_bswap64(v);
-}
-inline void StoreBe32(uint8_t* p, uint32_t v) {
-  v = __builtin_bswap32(v);
-  std::memcpy(p, &v, 4);
-}
-inline void StoreBe64(uint8_t* p, uint64_t v) {
-  v = __builtin_bswap64(v);
-  std::memcpy(p, &v, 8);
-}
+using primitives::LoadBe32;
+using primitives::LoadBe64;
+using primitives::StoreBe32;
+using primitives::StoreBe64;
 
 // Streaming over any of the public contexts: each has state[], bufferLen,
 // totalLen and buffer[kBlock]; |blocks| is one of the *Blocks functions.

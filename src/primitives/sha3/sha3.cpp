@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/secure_wipe.h"
+#include "primitives/byte_order.h"
 #include "primitives/sha3/keccak.h"
 
 namespace {
@@ -28,12 +29,7 @@ bool Usable(const SHA3_CTX* ctx) {
          (ctx->suffix == kSha3Suffix || ctx->suffix == kShakeSuffix);
 }
 
-inline std::uint64_t LoadLane(const std::uint8_t* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  return v;
-}
+using qor::primitives::LoadLe64;
 
 // Byte |i| of the state is byte i % 8 (little-endian) of lane i / 8.
 inline void XorByte(std::uint64_t* state, std::size_t i, std::uint8_t b) {
@@ -46,7 +42,7 @@ void XorBytes(std::uint64_t* state, std::size_t pos, const std::uint8_t* in, std
     XorByte(state, pos++, *in++);
     --n;
   }
-  for (; n >= 8; n -= 8, pos += 8, in += 8) state[pos >> 3] ^= LoadLane(in);
+  for (; n >= 8; n -= 8, pos += 8, in += 8) state[pos >> 3] ^= LoadLe64(in);
   while (n > 0) {
     XorByte(state, pos++, *in++);
     --n;
@@ -62,7 +58,7 @@ std::size_t AbsorbBlocks(std::uint64_t* state, const std::uint8_t* in, std::size
   std::size_t done = 0;
   for (; len - done >= kBlock; done += kBlock) {
 #pragma GCC unroll 21
-    for (std::size_t i = 0; i < kLanes; ++i) state[i] ^= LoadLane(in + done + 8 * i);
+    for (std::size_t i = 0; i < kLanes; ++i) state[i] ^= LoadLe64(in + done + 8 * i);
     permute(state);
   }
   return done;
