@@ -27,8 +27,8 @@ TEST(AesFirstUse, ConcurrentFirstKeySchedules) {
     keys.emplace_back(t % 2 == 0 ? 16 : 32, static_cast<uint8_t>(t * 13 + 1));
     ivs.emplace_back(16, static_cast<uint8_t>(t + 100));
     plains.emplace_back(static_cast<size_t>(100 + 37 * t), static_cast<uint8_t>(t));
-    expected.push_back(
-        EvpCrypt(keys[t].size() == 16 ? EVP_aes_128_cbc() : EVP_aes_256_cbc(), true, true, keys[t], ivs[t].data(), plains[t]));
+    const EVP_CIPHER* cbc = keys[t].size() == 16 ? EVP_aes_128_cbc() : EVP_aes_256_cbc();
+    expected.push_back(EvpCrypt(cbc, true, true, keys[t], ivs[t].data(), plains[t]));
   }
   std::atomic<int> ready{0};
   std::vector<Bytes> got(kThreads);

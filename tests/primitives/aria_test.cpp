@@ -257,7 +257,8 @@ TEST(AriaCounter, IncreaseCarriesWithinTheLowHalfOnly) {
 
 // Streaming helper: feeds |in| in pieces cut at the given points.
 const qor::test::CbcStreamCalls<NC_ARIA_CTX> kStreamCalls = {
-    NC_ARIA_EncInit, NC_ARIA_DecInit, NC_ARIA_CBC_EncUpdate, NC_ARIA_CBC_DecUpdate, NC_ARIA_CBC_EncFinal, NC_ARIA_CBC_DecFinal};
+    NC_ARIA_EncInit, NC_ARIA_DecInit, NC_ARIA_CBC_EncUpdate,
+    NC_ARIA_CBC_DecUpdate, NC_ARIA_CBC_EncFinal, NC_ARIA_CBC_DecFinal};
 
 Bytes Stream(NC_ARIA_CTX* ctx, bool enc, const Bytes& in, const std::vector<size_t>& cuts, int* finalRc, int* finalLen) {
   return qor::test::StreamPieces(kStreamCalls, ctx, enc, in, cuts, finalRc, finalLen);

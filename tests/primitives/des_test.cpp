@@ -242,7 +242,8 @@ Bytes ModelUnits(bool encrypt, const Bytes& key24, const Bytes& iv8, const Bytes
 }
 
 const qor::test::CbcStreamCalls<NC_DES3_CTX> kStreamCalls = {
-    NC_DES3_EncInit, NC_DES3_DecInit, NC_DES3_CBC_EncUpdate, NC_DES3_CBC_DecUpdate, NC_DES3_CBC_EncFinal, NC_DES3_CBC_DecFinal};
+    NC_DES3_EncInit, NC_DES3_DecInit, NC_DES3_CBC_EncUpdate,
+    NC_DES3_CBC_DecUpdate, NC_DES3_CBC_EncFinal, NC_DES3_CBC_DecFinal};
 
 // Runs a whole stream with the given Update split points.
 StreamResult RunStream(bool encrypt, NC_DES3_CTX& ctx, const Bytes& in, const std::vector<size_t>& splits) {

@@ -17,6 +17,7 @@
 
 namespace {
 
+using qor::test::AllZero;
 using qor::test::Bytes;
 using qor::test::ToHex;
 
@@ -203,12 +204,6 @@ TEST(Hmac, NullArgumentsAreRefusedAndEmptyNullKeyOrDataIsAccepted) {
   ASSERT_NE(HMAC(EVP_sha1(), &none, 0, &none, 0, want, &wantLen), nullptr);
   ASSERT_EQ(NC_E_HMAC_SHA1(nullptr, 0, nullptr, 0, out), 0);
   EXPECT_EQ(ToHex(out, 20), ToHex(want, wantLen));
-}
-
-template <typename Ctx>
-bool AllZero(const Ctx& ctx) {
-  const auto* p = reinterpret_cast<const uint8_t*>(&ctx);
-  return std::all_of(p, p + sizeof(ctx), [](uint8_t b) { return b == 0; });
 }
 
 TEST(Hmac, FinalWipesTheKeyedContext) {

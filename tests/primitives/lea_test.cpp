@@ -325,7 +325,8 @@ TEST(LeaGcm, CallOrderIsEnforced) {
 
 // Streaming: feeds |in| in pieces cut at the given points.
 const qor::test::CbcStreamCalls<NC_LEA_CTX> kStreamCalls = {
-    NC_LEA_EncInit, NC_LEA_DecInit, NC_LEA_CBC_EncUpdate, NC_LEA_CBC_DecUpdate, NC_LEA_CBC_EncFinal, NC_LEA_CBC_DecFinal};
+    NC_LEA_EncInit, NC_LEA_DecInit, NC_LEA_CBC_EncUpdate,
+    NC_LEA_CBC_DecUpdate, NC_LEA_CBC_EncFinal, NC_LEA_CBC_DecFinal};
 
 Bytes Stream(NC_LEA_CTX* ctx, bool enc, const Bytes& in, const std::vector<size_t>& cuts, int* finalRc, int* finalLen) {
   return qor::test::StreamPieces(kStreamCalls, ctx, enc, in, cuts, finalRc, finalLen);

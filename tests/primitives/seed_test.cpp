@@ -122,7 +122,8 @@ TEST(SeedOneShot, FiveBytesGiveOneBlockAndBadArgumentsFail) {
 }
 
 const qor::test::CbcStreamCalls<NC_SEED_CTX> kStreamCalls = {
-    NC_SEED_EncInit, NC_SEED_DecInit, NC_SEED_CBC_EncUpdate, NC_SEED_CBC_DecUpdate, NC_SEED_CBC_EncFinal, NC_SEED_CBC_DecFinal};
+    NC_SEED_EncInit, NC_SEED_DecInit, NC_SEED_CBC_EncUpdate,
+    NC_SEED_CBC_DecUpdate, NC_SEED_CBC_EncFinal, NC_SEED_CBC_DecFinal};
 
 // Runs a whole stream with the given Update split points.
 StreamResult RunStream(bool encrypt, NC_SEED_CTX& ctx, const Bytes& in, const std::vector<size_t>& splits) {

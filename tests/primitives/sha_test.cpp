@@ -19,6 +19,7 @@
 
 namespace {
 
+using qor::test::AllZero;
 using qor::test::Bytes;
 using qor::test::FromHex;
 using qor::test::ToHex;
@@ -341,12 +342,6 @@ TEST(Sha, NullArgumentsAreRefusedAndEmptyNullInputIsAccepted) {
   EXPECT_EQ(ToHex(Bytes(out, out + 20)), "a9993e364706816aba3e25717850c26c9cd0d89d");
   EXPECT_EQ(NC_E_SHA512(out, nullptr, 0), 0);
   EXPECT_EQ(ToHex(Bytes(out, out + 4)), "cf83e135");
-}
-
-template <typename Ctx>
-bool AllZero(const Ctx& ctx) {
-  const auto* p = reinterpret_cast<const uint8_t*>(&ctx);
-  return std::all_of(p, p + sizeof(ctx), [](uint8_t b) { return b == 0; });
 }
 
 TEST(Sha, FinalWipesTheContext) {

@@ -66,6 +66,13 @@ inline Bytes Pkcs7Pad(Bytes b, size_t block = 16) {
   return b;
 }
 
+// True when every byte of |object| is zero (a wiped context, say).
+template <class T>
+bool AllZero(const T& object) {
+  const auto* p = reinterpret_cast<const uint8_t*>(&object);
+  return std::all_of(p, p + sizeof(object), [](uint8_t b) { return b == 0; });
+}
+
 // Up to five ascending cut points in [0, len] (none for an empty input), for
 // feeding a stream in random pieces.
 inline std::vector<size_t> RandomSplits(std::mt19937& rng, size_t len) {
