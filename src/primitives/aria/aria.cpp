@@ -8,6 +8,7 @@
 #include "primitives/aria/aria_internal.h"
 #include "primitives/block_stream.h"
 #include "primitives/byte_order.h"
+#include "primitives/cbc_decrypt.h"
 #include "qor/nc_aria.h"
 
 namespace qor::aria {
@@ -189,27 +190,11 @@ namespace {
 
 inline bool ValidRounds(int rounds) { return rounds == 12 || rounds == 14 || rounds == 16; }
 
-// CBC decryption in chunks: the ciphertext of a chunk is copied first so the
-// call also works in place.
 void CbcDecrypt(const Kernels& k, const uint8_t* in, uint8_t* out, size_t blocks,
                 const uint8_t* rk, int rounds, uint8_t chain[16]) {
-  constexpr size_t kChunk = 32;
-  uint8_t cipher[kChunk * 16];
-  uint8_t plain[kChunk * 16];
-  size_t used = 0;
-  while (blocks > 0) {
-    const size_t n = blocks < kChunk ? blocks : kChunk;
-    used = n > used ? n : used;
-    std::memcpy(cipher, in, n * 16);
-    k.ecb(cipher, plain, n, rk, rounds);
-    for (size_t i = 0; i < 16; ++i) out[i] = static_cast<uint8_t>(plain[i] ^ chain[i]);
-    for (size_t i = 16; i < n * 16; ++i) out[i] = static_cast<uint8_t>(plain[i] ^ cipher[i - 16]);
-    std::memcpy(chain, cipher + (n - 1) * 16, 16);
-    in += n * 16;
-    out += n * 16;
-    blocks -= n;
-  }
-  qor::SecureWipe(plain, used * 16);
+  primitives::CbcDecryptInChunks(in, out, blocks, chain, [&](const uint8_t* c, uint8_t* p, size_t n) {
+    k.ecb(c, p, n, rk, rounds);
+  });
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/secure_wipe.h"
+#include "primitives/cbc_decrypt.h"
 #include "primitives/des/des_bitslice.h"
 #include "primitives/des/des_core.h"
 
@@ -91,13 +92,7 @@ size_t Cbc3DecryptBitsliced(const uint8_t* in, uint8_t* out, size_t blocks, uint
     const uint8_t* c = in + done * kBlock;
     uint8_t* p = out + done * kBlock;
     Des3DecryptBitsliced(c, plain, n, k1, k2, k3);
-    uint8_t last[kBlock];
-    std::memcpy(last, c + (n - 1) * kBlock, kBlock);
-    for (size_t j = n; j-- > 1;) {
-      for (size_t b = 0; b < kBlock; ++b) p[j * kBlock + b] = plain[j * kBlock + b] ^ c[(j - 1) * kBlock + b];
-    }
-    for (size_t b = 0; b < kBlock; ++b) p[b] = plain[b] ^ prev[b];
-    std::memcpy(prev, last, kBlock);
+    primitives::XorChainBackward<kBlock>(c, p, plain, n, prev);
     done += n;
   }
   SecureWipe(plain, sizeof(plain));

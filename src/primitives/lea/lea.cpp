@@ -6,6 +6,7 @@
 
 #include "common/secure_wipe.h"
 #include "primitives/byte_order.h"
+#include "primitives/cbc_decrypt.h"
 #include "primitives/lea/lea_internal.h"
 
 namespace qor::lea {
@@ -108,24 +109,9 @@ void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const LEA_
     return;
   }
   const Kernels& k = ActiveKernels();
-  // Chunks: the ciphertext is copied first so the call also works in place.
-  constexpr size_t kChunk = 32;
-  alignas(64) uint8_t cipher[kChunk * 16];
-  alignas(64) uint8_t plain[kChunk * 16];
-  size_t used = 0;
-  while (blocks > 0) {
-    const size_t n = blocks < kChunk ? blocks : kChunk;
-    used = n > used ? n : used;
-    std::memcpy(cipher, in, n * 16);
-    k.ecbDec(cipher, plain, n, key);
-    for (size_t i = 0; i < 16; ++i) out[i] = static_cast<uint8_t>(plain[i] ^ chain[i]);
-    for (size_t i = 16; i < n * 16; ++i) out[i] = static_cast<uint8_t>(plain[i] ^ cipher[i - 16]);
-    std::memcpy(chain, cipher + (n - 1) * 16, 16);
-    in += n * 16;
-    out += n * 16;
-    blocks -= n;
-  }
-  qor::SecureWipe(plain, used * 16);
+  primitives::CbcDecryptInChunks(in, out, blocks, chain, [&](const uint8_t* c, uint8_t* p, size_t n) {
+    k.ecbDec(c, p, n, key);
+  });
 }
 
 bool ExpandKey(LEA_KEY* key, const uint8_t* mk, uint32_t len) {

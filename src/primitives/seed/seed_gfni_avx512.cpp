@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "common/secure_wipe.h"
+#include "primitives/cbc_decrypt.h"
 #include "primitives/seed/seed_vector.h"
 
 namespace qor::seed {
@@ -111,17 +112,6 @@ QOR_SEED_VEC void DecryptGroups(const uint8_t* in, uint8_t* out, const uint32_t*
   }
 }
 
-// XORs the chaining values onto a decrypted batch back to front (in == out safe).
-void Chain(const uint8_t* in, uint8_t* out, const uint8_t* plain, size_t n, uint8_t chain[16]) {
-  uint8_t last[kBlock];
-  std::memcpy(last, in + (n - 1) * kBlock, kBlock);
-  for (size_t j = n; j-- > 1;) {
-    for (size_t b = 0; b < kBlock; ++b) out[j * kBlock + b] = plain[j * kBlock + b] ^ in[(j - 1) * kBlock + b];
-  }
-  for (size_t b = 0; b < kBlock; ++b) out[b] = plain[b] ^ chain[b];
-  std::memcpy(chain, last, kBlock);
-}
-
 bool CpuHasVector() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
@@ -147,19 +137,19 @@ size_t CbcDecryptVector(const uint8_t* in, uint8_t* out, size_t blocks, const ui
   size_t done = 0;
   while (blocks - done >= 4 * kGroupBlocks) {
     DecryptGroups<4>(in + done * kBlock, plain, rk);
-    Chain(in + done * kBlock, out + done * kBlock, plain, 4 * kGroupBlocks, chain);
+    primitives::XorChainBackward<kBlock>(in + done * kBlock, out + done * kBlock, plain, 4 * kGroupBlocks, chain);
     done += 4 * kGroupBlocks;
   }
   while (blocks - done >= kGroupBlocks) {
     DecryptGroups<1>(in + done * kBlock, plain, rk);
-    Chain(in + done * kBlock, out + done * kBlock, plain, kGroupBlocks, chain);
+    primitives::XorChainBackward<kBlock>(in + done * kBlock, out + done * kBlock, plain, kGroupBlocks, chain);
     done += kGroupBlocks;
   }
   if (const size_t rest = blocks - done; rest >= kMinBlocks) {
     alignas(64) uint8_t padded[kGroupBlocks * kBlock] = {};
     std::memcpy(padded, in + done * kBlock, rest * kBlock);
     DecryptGroups<1>(padded, plain, rk);
-    Chain(in + done * kBlock, out + done * kBlock, plain, rest, chain);
+    primitives::XorChainBackward<kBlock>(in + done * kBlock, out + done * kBlock, plain, rest, chain);
     SecureWipe(padded, sizeof(padded));
     done += rest;
   }
