@@ -10,12 +10,15 @@
 
 #include "common/secure_wipe.h"
 #include "primitives/aes/aes_internal.h"
+#include "primitives/block_stream.h"
 
 namespace {
 
 using qor::aes::Impl;
 
 constexpr int kBlock = NC_AES_BLOCK_SIZE;
+static_assert(qor::primitives::block_stream::kBadPaddingLen == NC_AES_BAD_PADDING &&
+              qor::primitives::block_stream::kUnit == static_cast<size_t>(kBlock));
 
 enum class Mode { kEcb, kCbc, kOfb, kCfb };
 
@@ -179,15 +182,9 @@ int BlockDecFinal(NC_AES_CTX* ctx, unsigned char* out, int* outLen, Mode mode) {
     std::memcpy(out, plain, kBlock);
     *outLen = kBlock;
   } else if (ctx->padding == NC_AES_PAD_BLOCK) {
-    const int pad = plain[kBlock - 1];
-    bool good = pad >= 1 && pad <= kBlock;
-    for (int i = kBlock - pad; good && i < kBlock - 1; ++i) good = plain[i] == pad;
-    if (good) {
-      std::memcpy(out, plain, static_cast<size_t>(kBlock - pad));
-      *outLen = kBlock - pad;
-    } else {
-      *outLen = NC_AES_BAD_PADDING;
-    }
+    const int32_t kept = qor::primitives::block_stream::PaddedLength(plain);
+    if (kept > 0) std::memcpy(out, plain, static_cast<size_t>(kept));
+    *outLen = kept;
   } else {
     *outLen = NC_AES_BAD_PADDING_CODE;
   }
