@@ -219,6 +219,25 @@ void CcmCtr(uint8_t* out, const uint8_t* in, uint32_t len, uint8_t s0[16], const
   }
 }
 
+// One block at a time through a 16-byte register that is encrypted for every
+// block of keystream: CFB encryption then loads the ciphertext just written
+// into it, OFB keeps the encrypted register.
+template <bool kCipherFeedback>
+void FeedbackCrypt(uint8_t* out, const uint8_t* in, uint32_t len, const uint8_t* iv, const LEA_KEY* key) {
+  uint8_t reg[16];
+  std::memcpy(reg, iv, 16);
+  while (len > 0) {
+    EncryptBlock(reg, reg, key);
+    const uint32_t n = len < 16 ? len : 16;
+    XorBlock(out, in, reg, n);
+    if (kCipherFeedback) std::memcpy(reg, out, n);
+    in += n;
+    out += n;
+    len -= n;
+  }
+  qor::SecureWipe(reg, sizeof reg);
+}
+
 }  // namespace
 }  // namespace qor::lea
 
@@ -239,18 +258,7 @@ QOR_API void lea_ctr_dec(uint8_t* pt, const uint8_t* ct, uint32_t ct_len, uint8_
 QOR_API void lea_cfb128_enc(uint8_t* ct, const uint8_t* pt, uint32_t pt_len, const uint8_t* iv,
                             const LEA_KEY* key) {
   if (ct == nullptr || pt == nullptr || iv == nullptr || key == nullptr) return;
-  uint8_t reg[16];
-  std::memcpy(reg, iv, 16);
-  while (pt_len > 0) {
-    lea::EncryptBlock(reg, reg, key);
-    const uint32_t n = pt_len < 16 ? pt_len : 16;
-    lea::XorBlock(ct, pt, reg, n);
-    std::memcpy(reg, ct, n);
-    pt += n;
-    ct += n;
-    pt_len -= n;
-  }
-  qor::SecureWipe(reg, sizeof reg);
+  lea::FeedbackCrypt<true>(ct, pt, pt_len, iv, key);
 }
 
 QOR_API void lea_cfb128_dec(uint8_t* pt, const uint8_t* ct, uint32_t ct_len, const uint8_t* iv,
@@ -280,17 +288,7 @@ QOR_API void lea_cfb128_dec(uint8_t* pt, const uint8_t* ct, uint32_t ct_len, con
 QOR_API void lea_ofb_enc(uint8_t* ct, const uint8_t* pt, uint32_t pt_len, const uint8_t* iv,
                          const LEA_KEY* key) {
   if (ct == nullptr || pt == nullptr || iv == nullptr || key == nullptr) return;
-  uint8_t reg[16];
-  std::memcpy(reg, iv, 16);
-  while (pt_len > 0) {
-    lea::EncryptBlock(reg, reg, key);
-    const uint32_t n = pt_len < 16 ? pt_len : 16;
-    lea::XorBlock(ct, pt, reg, n);
-    pt += n;
-    ct += n;
-    pt_len -= n;
-  }
-  qor::SecureWipe(reg, sizeof reg);
+  lea::FeedbackCrypt<false>(ct, pt, pt_len, iv, key);
 }
 
 QOR_API void lea_ofb_dec(uint8_t* pt, const uint8_t* ct, uint32_t ct_len, const uint8_t* iv,
