@@ -9,9 +9,9 @@
 
 #include "common/secure_wipe.h"
 
+#include "primitives/block_stream.h"
 #include "primitives/des/des_bitslice.h"
 #include "primitives/des/des_core.h"
-#include "primitives/block_stream.h"
 #include "qor/nc_des.h"
 
 namespace qor::des {
