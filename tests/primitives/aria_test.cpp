@@ -2,6 +2,8 @@
 // the streaming contract and the counter step. Every cipher test runs once
 // with the automatically chosen kernels and once forced onto the portable ones.
 #include <gtest/gtest.h>
+
+#include <climits>
 #include <openssl/evp.h>
 
 #include <crypto++/aria.h>
@@ -417,6 +419,24 @@ TEST_P(AriaTest, StreamingErrorCodes) {
   n = -1;
   EXPECT_EQ(0, NC_ARIA_CBC_DecFinal(&k.dec, buf, &n));
   EXPECT_EQ(0, n);
+}
+
+// Lengths whose output size would not fit the int results, and a final
+// call on a context whose buffer a decryption filled, are refused before
+// anything is read or written (the small buffers would show any access).
+TEST(AriaLimits, OversizedOrMixedUseIsRefused) {
+  Keys k(Bytes(16, 0x42));
+  uint8_t in[32] = {}, out[32] = {};
+  const uint8_t iv[16] = {};
+  EXPECT_EQ(-1, NC_E_ARIA_CBC_Encrypt(in, out, k.enc.roundKey, INT_MAX - 14, iv, k.rounds));
+  int n = 7;
+  NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_BLOCK, iv, &k.enc);
+  NC_ARIA_EncInit(&k.enc);
+  EXPECT_EQ(-1, NC_ARIA_CBC_EncUpdate(&k.enc, in, INT32_MAX - 31, out, &n));
+  NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_BLOCK, iv, &k.dec);
+  NC_ARIA_DecInit(&k.dec);
+  ASSERT_EQ(0, NC_ARIA_CBC_DecUpdate(&k.dec, in, 16, out, &n));
+  EXPECT_EQ(-1, NC_ARIA_CBC_EncFinal(&k.dec, out, &n));
 }
 
 TEST(AriaStreaming, UnkeyedContextRefusesToRun) {

@@ -3,6 +3,8 @@
 // automatically chosen kernels and with the portable ones.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <crypto++/ccm.h>
 #include <crypto++/cmac.h>
 #include <crypto++/filters.h>
@@ -418,6 +420,22 @@ TEST_P(LeaTest, StreamingEdgeCasesAndErrors) {
     return out;
   }();
   EXPECT_EQ(zeroIvWant, Stream(&ctx, true, plain, {9}, &rc, &n));
+}
+
+// Oversized input and a final call on a context whose buffer a decryption
+// filled are refused (the small buffers would show any access).
+TEST(LeaLimits, OversizedOrMixedUseIsRefused) {
+  NC_LEA_CTX ctx{};
+  const uint8_t key[16] = {1};
+  ASSERT_EQ(0, NC_E_LEA_KeyScheduleEx(&ctx, key, 16));
+  uint8_t in[32] = {}, out[32] = {};
+  int n = 7;
+  NC_LEA_SetAlgInfo(0, NC_LEA_PADDING_BLOCK, nullptr, &ctx);
+  NC_LEA_EncInit(&ctx);
+  EXPECT_EQ(-1, NC_LEA_CBC_EncUpdate(&ctx, in, INT32_MAX - 31, out, &n));
+  NC_LEA_DecInit(&ctx);
+  ASSERT_EQ(0, NC_LEA_CBC_DecUpdate(&ctx, in, 16, out, &n));
+  EXPECT_EQ(-1, NC_LEA_CBC_EncFinal(&ctx, out, &n));
 }
 
 // Kernel choice and key use from many threads at once.

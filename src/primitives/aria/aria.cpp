@@ -2,6 +2,7 @@
 // one-shot and streaming functions.
 #include <atomic>
 #include <bit>
+#include <climits>
 #include <cstring>
 
 #include "common/secure_wipe.h"
@@ -296,8 +297,10 @@ QOR_API void NC_E_ARIA_Decrypt(const uint8_t* in, uint8_t* out, const uint8_t* r
 
 QOR_API int NC_E_ARIA_CBC_Encrypt(const uint8_t* in, uint8_t* out, const uint8_t* roundKeys,
                                   int length, const uint8_t* iv, int rounds) {
+  // A length whose rounded-up output would not fit the int result is refused
+  // before anything is written.
   if (((in == nullptr || out == nullptr) && length != 0) || roundKeys == nullptr || iv == nullptr || length < 0 ||
-      !qor::aria::ValidRounds(rounds))
+      length > INT_MAX - 15 || !qor::aria::ValidRounds(rounds))
     return -1;
   uint8_t chain[16];
   std::memcpy(chain, iv, 16);
