@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "primitives/aes/aes_internal.h"
+#include "primitives/cpu_features.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -403,9 +404,9 @@ constexpr Impl kVaes = {
 };
 
 bool Supports(const char* what) {
-  __builtin_cpu_init();
-  if (what[0] == 'v') return __builtin_cpu_supports("vaes") && __builtin_cpu_supports("avx2");
-  return __builtin_cpu_supports("aes") && __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1");
+  const auto& f = qor::cpu::Get();
+  if (what[0] == 'v') return f.vaes && f.avx2;
+  return f.aes && f.ssse3 && f.sse41;
 }
 
 }  // namespace

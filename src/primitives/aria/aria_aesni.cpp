@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "primitives/aria/aria_internal.h"
+#include "primitives/cpu_features.h"
 
 namespace qor::aria {
 namespace {
@@ -173,8 +174,8 @@ constexpr Kernels kAesni = {EcbAesni, CbcEncAesni, "aesni"};
 }  // namespace
 
 const Kernels* AesniKernels() {
-  if (__builtin_cpu_supports("aes") && __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1"))
-    return &kAesni;
+  const auto& f = qor::cpu::Get();
+  if (f.aes && f.ssse3 && f.sse41) return &kAesni;
   return nullptr;
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "common/secure_wipe.h"
+#include "primitives/cpu_features.h"
 #include "primitives/aria/aria_internal.h"
 #include "qor/nc_aria.h"
 
@@ -300,9 +301,8 @@ constexpr Kernels kGfni = {EcbGfni, CbcEncGfni, "gfni-avx512"};
 }  // namespace
 
 const Kernels* GfniKernels() {
-  if (__builtin_cpu_supports("gfni") && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-      __builtin_cpu_supports("avx512vl"))
-    return &kGfni;
+  const auto& f = qor::cpu::Get();
+  if (f.gfni && f.avx512f && f.avx512bw && f.avx512vl) return &kGfni;
   return nullptr;
 }
 

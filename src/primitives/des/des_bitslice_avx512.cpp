@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "common/secure_wipe.h"
+#include "primitives/cpu_features.h"
 #include "primitives/des/des_bitslice.h"
 #include "primitives/des/des_core.h"
 
@@ -208,8 +209,8 @@ QOR_AVX512 void DecryptBatch(const uint8_t* in, uint8_t* out, size_t blocks, con
 }
 
 bool CpuHasAvx512() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+  const auto& f = qor::cpu::Get();
+  return f.avx512f && f.avx512bw;
 }
 
 std::atomic<bool> g_force_portable{false};

@@ -10,6 +10,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
 #include "primitives/lea/lea_internal.h"
+#include "primitives/cpu_features.h"
 
 namespace qor::lea {
 namespace {
@@ -108,16 +109,13 @@ constexpr Kernels kAvx512 = {Blocks16<true>, Blocks16<false>, "avx512"};
 }  // namespace
 
 const Kernels* Avx2Kernels() {
-#if defined(__x86_64__) || defined(__i386__)
-  if (__builtin_cpu_supports("avx2")) return &kAvx2;
-#endif
+  if (qor::cpu::Get().avx2) return &kAvx2;
   return nullptr;
 }
 
 const Kernels* Avx512Kernels() {
-#if defined(__x86_64__) || defined(__i386__)
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2")) return &kAvx512;
-#endif
+  const auto& f = qor::cpu::Get();
+  if (f.avx512f && f.avx2) return &kAvx512;
   return nullptr;
 }
 

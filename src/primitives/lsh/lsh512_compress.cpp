@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "primitives/byte_order.h"
+#include "primitives/cpu_features.h"
 #include "primitives/lsh/lsh512_core.h"
 
 namespace qor::lsh {
@@ -79,19 +80,12 @@ void CompressPortable(std::uint64_t cv[16], const std::uint8_t* blocks, std::siz
 }
 
 bool CpuHasAvx2() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
+  return qor::cpu::Get().avx2;
 }
 
 bool CpuHasAvx512Vl() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return CpuHasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
-  }();
-  return has;
+  const auto& f = qor::cpu::Get();
+  return f.avx2 && f.avx512f && f.avx512vl;
 }
 
 CompressFn ActiveCompress() {

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "common/secure_wipe.h"
+#include "primitives/cpu_features.h"
 #include "primitives/cbc_decrypt.h"
 #include "primitives/seed/seed_vector.h"
 
@@ -113,9 +114,8 @@ QOR_SEED_VEC void DecryptGroups(const uint8_t* in, uint8_t* out, const uint32_t*
 }
 
 bool CpuHasVector() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-         __builtin_cpu_supports("gfni");
+  const auto& f = qor::cpu::Get();
+  return f.avx512f && f.avx512bw && f.gfni;
 }
 
 std::atomic<bool> g_force_portable{false};

@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "primitives/sha/sha_internal.h"
+#include "primitives/cpu_features.h"
 
 namespace qor::sha {
 namespace {
@@ -22,15 +23,13 @@ bool UseAvx2() {
 }  // namespace
 
 bool CpuHasShaNi() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") &&
-         __builtin_cpu_supports("ssse3");
+  const auto& f = qor::cpu::Get();
+  return f.sha && f.sse41 && f.ssse3;
 }
 
 bool CpuHasAvx2Bmi2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-         __builtin_cpu_supports("bmi2");
+  const auto& f = qor::cpu::Get();
+  return f.avx2 && f.bmi1 && f.bmi2;
 }
 
 void ForcePortable(bool on) { g_forcePortable.store(on, std::memory_order_relaxed); }

@@ -1,4 +1,5 @@
 #include "primitives/sha3/keccak.h"
+#include "primitives/cpu_features.h"
 
 #include <atomic>
 #include <bit>
@@ -39,19 +40,13 @@ PermuteFn BodyOf(KeccakImpl impl) {
 void KeccakF1600Portable(std::uint64_t state[25]) { Permute(state); }
 
 bool CpuHasBmi2() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
-  }();
-  return has;
+  const auto& f = qor::cpu::Get();
+  return f.bmi1 && f.bmi2;
 }
 
 bool CpuHasAvx512Vl() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
-  }();
-  return has;
+  const auto& f = qor::cpu::Get();
+  return f.avx512f && f.avx512vl;
 }
 
 PermuteFn ActivePermute() {
