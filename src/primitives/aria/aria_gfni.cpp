@@ -14,7 +14,9 @@
 #include "qor/nc_aria.h"
 
 // GCC's 512-bit intrinsic headers trip its own uninitialised-value check.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #pragma GCC diagnostic ignored "-Wuninitialized"
 
 namespace qor::aria {

@@ -7,7 +7,9 @@
 // no vector value crosses a call; GCC's intrinsic headers also trip its own
 // uninitialised-value check on the 512-bit unpacks.
 #pragma GCC diagnostic ignored "-Wpsabi"
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include "primitives/lea/lea_internal.h"
 #include "primitives/cpu_features.h"

@@ -6,7 +6,9 @@
 // Several 512-bit intrinsics start from an "undefined" vector that GCC 12
 // reports as uninitialised; the values are fully overwritten.
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include <immintrin.h>
 
