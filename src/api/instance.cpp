@@ -128,6 +128,23 @@ void UnmapStampLocked(int fd) {
 
 uint64_t ReadStamp(const uint64_t* stamp) { return __atomic_load_n(stamp, __ATOMIC_RELAXED); }
 
+// Downloads a replacement key set into pendingKeyMgr without holding the
+// instance lock: 0 when one is ready to swap in, else -1.
+int DownloadReplacement() {
+  giCallEnv = 1;
+  QORApiData* data = ConfigData();
+  QORSocket* socket = CreateSocket(data->firstAgentIp, data->firstPort, kSocketTimeLimitMs);
+  const bool connected = socket != nullptr;
+  if (connected) {
+    if (socket->GetKeyMgrUpdateFromQORServer(socket, &gData.pendingKeyMgr, gData.config) == 0) {
+      gData.updateReady = 1;
+    }
+    socket->Destroy(&socket);
+  }
+  giCallEnv = 0;
+  return connected && gData.updateReady ? 0 : -1;
+}
+
 // The swap itself: the only part of an update that holds the write lock.
 int DestroyAndReplace_KeyMgr() {
   QOR_LOG(qor::log::kDebug, "Attempting Key update\n");
@@ -271,34 +288,12 @@ int Update_KeyMgr() {
   std::unique_lock serial(update_lock, std::try_to_lock);
   if (!serial.owns_lock()) return -1;
 
-  int result = 0;
-  bool swap = false;
-  if (gData.config == nullptr) {
-    result = 1;
-    swap = gData.updateReady;
-  } else if (gData.pendingKeyMgr != nullptr) {
-    result = 1;
-    swap = gData.updateReady;
-  } else {
-    giCallEnv = 1;
-    QORApiData* data = ConfigData();
-    QORSocket* socket = CreateSocket(data->firstAgentIp, data->firstPort, kSocketTimeLimitMs);
-    if (socket == nullptr) {
-      giCallEnv = 0;
-      result = -1;
-      swap = gData.updateReady;
-    } else {
-      if (socket->GetKeyMgrUpdateFromQORServer(socket, &gData.pendingKeyMgr, gData.config) == 0) {
-        gData.updateReady = 1;
-      }
-      socket->Destroy(&socket);
-      giCallEnv = 0;
-      swap = gData.updateReady;
-      if (!swap) result = -1;
-    }
-  }
+  // Without a configuration, or with a replacement already waiting, nothing
+  // is downloaded; a waiting replacement is still swapped in.
+  int result = 1;
+  if (gData.config != nullptr && gData.pendingKeyMgr == nullptr) result = DownloadReplacement();
 
-  if (swap) {
+  if (gData.updateReady) {
     if (DestroyAndReplace_KeyMgr() == 0) return 0;
     result = 1;
   }
