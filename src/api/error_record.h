@@ -1,20 +1,12 @@
-// Setters of the error record. Every error lands in the last record of the
-// chain it is given; all setters and the copying reader share one lock.
+// The process-wide last-error record: the end of every chain, and its setter.
 #pragma once
 
-#include "qor/error.h"
+#include "common/error_record.h"
 
 namespace qor {
 
 // The instance's own record: the end of every chain.
 ErrorInfo* LastErrorRecord();
-
-// Stores |code| and the formatted message (at most 1022 characters).
-void ErrorSet(ErrorInfo* record, int code, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
-
-// Code 0 and an empty message in every record of the chain.
-void ErrorClearChain(ErrorInfo* record);
 
 }  // namespace qor
 

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "agent/socket/qor_socket.h"
-#include "api/error_codes.h"
+#include "common/error_codes.h"
 #include "api/error_record.h"
 #include "engine/keymgr/key_mgr.h"
 #include "log/log.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "api/error_record.h"
+#include "common/error_record.h"
 #include "config/config_internal.h"
 #include "log/log.h"
 #include "qor/config.h"

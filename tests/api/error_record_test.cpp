@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "api/error_codes.h"
+#include "common/error_codes.h"
 #include "api/error_record.h"
 #include "qorapi.h"
 
