@@ -17,7 +17,7 @@
 #include "agent/socket/qor_socket.h"
 #include "common/error_codes.h"
 #include "api/error_record.h"
-#include "engine/keymgr/key_mgr.h"
+#include "qor/key_mgr.h"
 #include "log/log.h"
 #include "qor/config.h"
 #include "qor/qostring.h"
