@@ -1,7 +1,7 @@
 // The key manager: every policy of the current key set, by name.
 #pragma once
 
-#include "qorapi.h"
+#include "qor/data_buffer.h"
 
 struct KeyInfo;
 
