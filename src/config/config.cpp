@@ -82,7 +82,10 @@ QOR_API int QORApi_SetCurrentPath(QORApiData* configData) {
 
 QOR_API void API_Destroy(QORApiConf* object) {
   if (object == nullptr) return;
-  if (apiObject == object) apiObject = nullptr;
+  // Builds may run in several threads; the exported pointer is swapped whole.
+  QORApiConf* expected = object;
+  __atomic_compare_exchange_n(&apiObject, &expected, nullptr, false, __ATOMIC_ACQ_REL,
+                              __ATOMIC_ACQUIRE);
   std::free(object->data);
   std::free(object);
 }
@@ -110,7 +113,7 @@ QORApiConf* Create() {
   if (GetIP(data->deviceIp, sizeof(data->deviceIp)) != 0) data->deviceIp[0] = '\0';
   object->data = data;
   object->created = 1;
-  apiObject = object;
+  __atomic_store_n(&apiObject, object, __ATOMIC_RELEASE);
   return object;
 }
 
