@@ -466,7 +466,7 @@ bool Instance::EnterCall() {
   }
   {
     std::unique_lock lock(waitLock_);
-    changed_.wait(lock, [&] { return gData.updateReady.load() == 0 && gData.clearing.load() == 0; });
+    changed_.wait(lock, [&] { return gData.updateReady == 0 && gData.clearing == 0; });
   }
   pthread_rwlock_rdlock(&API_rwlock);
   return true;

@@ -45,8 +45,9 @@ QOR_API FILE* FileStream_Open(const char* path, const char* mode) {
   if (file == nullptr) {
     const int error = errno;
     char text[256];
-    QOR_TRACE(qor::log::kDebug, "file open error [open mode:%s]\n\tcause : [%d]%s [filename:%s]\n", mode, error,
-            ErrorText(error, text, sizeof(text)), path);
+    QOR_TRACE(qor::log::kDebug,
+              "file open error [open mode:%s]\n\tcause : [%d]%s [filename:%s]\n", mode, error,
+              ErrorText(error, text, sizeof(text)), path);
   }
   return file;
 }
@@ -59,7 +60,8 @@ QOR_API int FileStreamReader_ReadLineEx(const char* path, FileStreamLineCallback
   }
   File file = OpenForLines(path);
   if (!file) {
-    QOR_TRACE(qor::log::kCrit, "file open failed [file:%s, len:%d]\n", ShownPath(path), ShownLength(path));
+    QOR_TRACE(qor::log::kCrit, "file open failed [file:%s, len:%d]\n", ShownPath(path),
+              ShownLength(path));
     return -1;
   }
   char line[kLineCapacity];
@@ -81,7 +83,8 @@ QOR_API int FileStreamReader_ReadLine(const char* path, FileStreamLineCallback c
   }
   File file = OpenForLines(path);
   if (!file) {
-    QOR_TRACE(qor::log::kCrit, "file open failed [file:%s, len:%d]\n", ShownPath(path), ShownLength(path));
+    QOR_TRACE(qor::log::kCrit, "file open failed [file:%s, len:%d]\n", ShownPath(path),
+              ShownLength(path));
     return -1;
   }
   char line[kLineCapacity];
@@ -99,7 +102,8 @@ QOR_API int FileStreamReader_Read(const char* path, const char* mode, unsigned c
             &std::fclose);
   struct stat st {};
   if (!file || fstat(fileno(file.get()), &st) != 0) {
-    QOR_TRACE(qor::log::kCrit, "file Open Failed [file:%s, len:%d]\n", ShownPath(path), ShownLength(path));
+    QOR_TRACE(qor::log::kCrit, "file Open Failed [file:%s, len:%d]\n", ShownPath(path),
+              ShownLength(path));
     return -1;
   }
   const size_t size = static_cast<size_t>(st.st_size);

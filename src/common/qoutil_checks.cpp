@@ -102,7 +102,8 @@ QOR_API time_t QOUtil_GetLastModifiedFileTime(const char* path) {
 QOR_API int QOUtil_IsExpired(time_t start, int minutes) {
   const time_t end = start + static_cast<time_t>(minutes) * 60;
   const time_t now = time(nullptr);
-  QOR_TRACE(qor::log::kDebug, " eTime:%d, curTime:%d\n", static_cast<int>(end), static_cast<int>(now));
+  QOR_TRACE(qor::log::kDebug, " eTime:%d, curTime:%d\n", static_cast<int>(end),
+            static_cast<int>(now));
   return now >= end ? 1 : 0;
 }
 
