@@ -9,17 +9,9 @@
 #include "qor/export.h"
 #include "qor/error.h"
 #include "qor/base64.h"
+#include "qor/data_buffer.h"
 
 QOR_BEGIN_DECLS
-
-/* A value in or out of the library. An output with a non-null |data| owns a
- * zero-terminated heap block of at least |length| + 1 bytes (caller frees).
- * Negative lengths are result codes: -1 failed, -2 no value produced, -3 empty
- * input decrypted under a policy without null processing. */
-typedef struct DataBuffer {
-  int32_t length;
-  unsigned char *data;
-} DataBuffer;
 
 /* Forces a complete (re)initialisation and runs the self test: 0 ok, 1 failed. */
 QOR_API int QOR_Init(void);

@@ -21,6 +21,8 @@ else
   build_type=${QOR_BUILD_TYPE:-RelWithDebInfo}
 fi
 
+"$root/scripts/check_layers.sh"
+
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE="$build_type" -DQOR_WERROR=ON -DQOR_SANITIZE="$sanitize"
 cmake --build "$build" -j "$jobs"
 ctest_args=(--test-dir "$build" --output-on-failure -j "$jobs" --timeout 600)

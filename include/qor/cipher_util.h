@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "qorapi.h"
+#include "qor/data_buffer.h"
 
 QOR_BEGIN_DECLS
 

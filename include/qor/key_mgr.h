@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "qorapi.h"
+#include "qor/data_buffer.h"
 #include "qor/ua_cipher_util.h"
 
 QOR_BEGIN_DECLS

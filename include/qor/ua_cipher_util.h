@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "qorapi.h"
+#include "qor/data_buffer.h"
 #include "qor/access_control.h"
 #include "qor/cipher_util.h"
 

@@ -3,32 +3,30 @@
 #include "api/instance.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <mutex>
-#include <thread>
+#include <type_traits>
 
 #include "agent/socket/qor_socket.h"
-#include "common/error_codes.h"
 #include "api/error_record.h"
+#include "api/instance_testing.h"
+#include "common/error_codes.h"
+#include "config/build.h"
 #include "qor/key_mgr.h"
 #include "log/log.h"
 #include "qor/config.h"
 #include "qor/qostring.h"
 #include "service/crypto/qor_crypto.h"
 
-InstanceData gData;
-pthread_rwlock_t API_rwlock = PTHREAD_RWLOCK_INITIALIZER;
-std::atomic<int32_t> giInitMode{0};
-std::atomic<int32_t> giCall{0};
-std::atomic<int32_t> giCallEnv{0};
-std::atomic<int32_t> giCallAdd{0};
 std::atomic<int32_t> Filter_level{0};
 
 namespace {
@@ -37,144 +35,246 @@ constexpr char kLogUnit[] = "../QORApi";
 constexpr char kStampFile[] = "/conf/.qorupdate.dat";
 constexpr int kSocketTimeLimitMs = 1000;
 constexpr int kAddKeyTimeLimitMs = 4500;
+constexpr auto kWaitLimit = std::chrono::seconds(10);
 
 const uint64_t defaultDate = 0;
-char updateDatePath[1024];
-std::atomic<int32_t> isInitUpdatePath{0};
-char agentInitResult[50];
 
-// Serialises the stamp mapping: initialisation and QOR_ReconnectFile may remap.
-std::mutex g_stamp_lock;
+enum LogState : int32_t { kLogConfigured = 0, kLogFallback = 1, kLogNowhere = 2, kLogOff = 3 };
 
-// Waits until |done| holds or 10 seconds pass. Other threads' work usually
-// ends within milliseconds, so the wait looks often instead of once a second.
-template <typename Done>
-bool WaitUpTo10Seconds(Done done) {
-  using namespace std::chrono;
-  const auto deadline = steady_clock::now() + seconds(10);
-  while (!done()) {
-    if (steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(milliseconds(10));
-  }
-  return true;
-}
-
-class WriteLock {
- public:
-  WriteLock() { pthread_rwlock_wrlock(&API_rwlock); }
-  ~WriteLock() { pthread_rwlock_unlock(&API_rwlock); }
-  WriteLock(const WriteLock&) = delete;
-  WriteLock& operator=(const WriteLock&) = delete;
+struct InstanceData {
+  KeyMgr* keyMgr = nullptr;
+  KeyMgr* pendingKeyMgr = nullptr;
+  std::atomic<int32_t> initialised{0};
+  std::atomic<int32_t> updateReady{0};
+  std::atomic<int32_t> configReady{0};
+  std::atomic<int32_t> clearing{0};
+  std::atomic<int32_t> userSet{0};
+  std::atomic<int32_t> logState{0};
+  ErrorInfo lastError{};
+  std::atomic<const uint64_t*> updateStamp{nullptr};
+  std::atomic<uint64_t> cachedStamp{0};
+  std::atomic<QORApiConf*> config{nullptr};
 };
 
-QORApiData* ConfigData() { return gData.config != nullptr ? gData.config->data : nullptr; }
+uint64_t ReadStamp(const uint64_t* stamp) { return __atomic_load_n(stamp, __ATOMIC_RELAXED); }
+
+// The one process-wide instance. Its coordination flags are claimed by
+// compare-and-swap and every wait on them sleeps on one condition variable;
+// the key manager is touched only under API_rwlock.
+class Instance {
+ public:
+  int GetInstanceAuto();
+  int CheckConfInitialize();
+  int LogInit(QORApiData* configData);
+  int UpdateDateInit(QORApiData* configData);
+  int UpdateKeyMgr();
+  int FindKeyInfo(DataBuffer* keyName, KeyInfo** out);
+  int GetUpdate(const char* address, uint16_t port);
+  int AddKey(int nameLength, const char* name, int version);
+  int AddSpecficKey(const char* address, uint16_t port, int nameLength, const char* name,
+                    int version);
+  bool EnterCall();
+  void LeaveCall() { pthread_rwlock_unlock(&API_rwlock); }
+  int ClearKeys();
+  int Init();
+  int IsInit() const { return gData.initialised ? 0 : 1; }
+  char* InitResult();
+  int LoadKeyName(char*** out);
+  int ReconnectFile();
+  ErrorInfo* LastError() { return &gData.lastError; }
+
+  qor::api::testing::InstanceState State();
+  void InstallKeySet(KeyMgr* mgr, QORApiConf* config);
+  void SetSocketFactory(qor::api::testing::SocketFactory factory) {
+    socketFactory_.store(factory != nullptr ? factory : &QORSocket_Create);
+  }
+
+ private:
+  class WriteLock {
+   public:
+    explicit WriteLock(pthread_rwlock_t* lock) : lock_(lock) { pthread_rwlock_wrlock(lock_); }
+    ~WriteLock() { pthread_rwlock_unlock(lock_); }
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+
+   private:
+    pthread_rwlock_t* lock_;
+  };
+
+  class ReadLock {
+   public:
+    explicit ReadLock(pthread_rwlock_t* lock) : lock_(lock) { pthread_rwlock_rdlock(lock_); }
+    ~ReadLock() { pthread_rwlock_unlock(lock_); }
+    ReadLock(const ReadLock&) = delete;
+    ReadLock& operator=(const ReadLock&) = delete;
+
+   private:
+    pthread_rwlock_t* lock_;
+  };
+
+  // Takes |flag| from 0 to 1; false when another thread holds it.
+  static bool Claim(std::atomic<int32_t>& flag) {
+    int32_t expected = 0;
+    return flag.compare_exchange_strong(expected, 1);
+  }
+  // Stores |value| in a flag others wait on, and wakes them.
+  void Publish(std::atomic<int32_t>& flag, int32_t value) {
+    {
+      std::lock_guard lock(waitLock_);
+      flag.store(value);
+    }
+    changed_.notify_all();
+  }
+  template <typename Done>
+  bool WaitUpTo10Seconds(Done done) {
+    std::unique_lock lock(waitLock_);
+    return changed_.wait_for(lock, kWaitLimit, done);
+  }
+  // Claims |flag|, waiting up to 10 seconds while another thread holds it.
+  bool ClaimWithin10Seconds(std::atomic<int32_t>& flag) {
+    const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
+    std::unique_lock lock(waitLock_);
+    while (!Claim(flag)) {
+      if (!changed_.wait_until(lock, deadline, [&] { return flag.load() == 0; })) return false;
+    }
+    return true;
+  }
+
+  QORApiConf* Config() const { return gData.config.load(); }
+  QORApiData* ConfigData() const {
+    QORApiConf* config = Config();
+    return config != nullptr ? config->data : nullptr;
+  }
+  QORSocket* CreateSocket(const char* address, uint16_t port, int timeLimitMs);
+  static void DestroyKeyMgr(KeyMgr** slot) {
+    if (*slot != nullptr) (*slot)->Destroy(slot);
+    *slot = nullptr;
+  }
+  int BuildConfig();
+  int DownloadInitialKeySet();
+  int DownloadReplacement();
+  int DestroyAndReplaceKeyMgr();
+  void UnmapStamp(int fd);
+
+  InstanceData gData;
+  pthread_rwlock_t API_rwlock = PTHREAD_RWLOCK_INITIALIZER;
+  std::atomic<int32_t> giInitMode{0};
+  std::atomic<int32_t> giCall{0};
+  std::atomic<int32_t> giCallEnv{0};
+  std::atomic<int32_t> giCallAdd{0};
+
+  std::mutex waitLock_;
+  std::condition_variable changed_;
+  // Serialises the stamp mapping: initialisation and QOR_ReconnectFile may remap.
+  std::mutex stampLock_;
+  char updateDatePath[1024] = {};
+  std::atomic<int32_t> isInitUpdatePath{0};
+  char agentInitResult[50] = {};
+  std::atomic<qor::api::testing::SocketFactory> socketFactory_{&QORSocket_Create};
+};
+
+// Never destroyed: host threads may still call in while the process exits.
+Instance& TheInstance() {
+  static Instance* instance = new Instance();
+  return *instance;
+}
 
 // Agent socket object for the configured agents, chained to the last error.
-QORSocket* CreateSocket(const char* address, uint16_t port, int timeLimitMs) {
+QORSocket* Instance::CreateSocket(const char* address, uint16_t port, int timeLimitMs) {
   QORApiData* data = ConfigData();
-  QORSocket* socket =
-      QORSocket_Create(address, port, data->secondAgentIp, data->secondPort, timeLimitMs);
+  QORSocket* socket = socketFactory_.load()(address, port, data->secondAgentIp, data->secondPort,
+                                            timeLimitMs, &gData.lastError);
   if (socket != nullptr) socket->SetErrorVariable(socket, &gData.lastError);
   return socket;
 }
 
-void DestroyKeyMgr(KeyMgr** slot) {
-  if (*slot != nullptr) (*slot)->Destroy(slot);
-  *slot = nullptr;
-}
-
-// Builds the configuration (the caller decided it must): 0 built, 7011 failed.
-int BuildConfig() {
-  giCallEnv = 1;
-  QORApiConf* config = QORGet_Info(&gData.lastError, Filter_level.load());
+// Builds the configuration; the caller holds giCallEnv. 0 built, 7011 failed.
+int Instance::BuildConfig() {
+  QORApiConf* config = qor::config::Build(&gData.lastError, Filter_level.load());
   if (config == nullptr) {
-    giCallEnv = 0;
+    Publish(giCallEnv, 0);
     return qor::err::kConfigUnavailable;
   }
-  gData.config = config;
-  gData.configReady = 1;
+  gData.config.store(config);
   gData.userSet = 0;
-  giCallEnv = 0;
+  Publish(gData.configReady, 1);
+  Publish(giCallEnv, 0);
   return 0;
 }
 
-int DownloadInitialKeySet() {
-  if (gData.initialised) return 0;
-  if (giCall) {
-    return WaitUpTo10Seconds([] { return !giCall.load(); }) && gData.initialised ? 0 : -1;
+int Instance::CheckConfInitialize() {
+  if (gData.configReady) return 0;
+  if (Claim(giCallEnv)) {
+    // The builder may have finished between the two tests.
+    if (!gData.configReady) return 1;
+    Publish(giCallEnv, 0);
+    return 0;
   }
-  giCall = 1;
+  WaitUpTo10Seconds([&] { return gData.configReady.load() != 0 || giCallEnv.load() == 0; });
+  return gData.configReady ? 0 : -1;
+}
+
+// Runs under the write lock.
+int Instance::DownloadInitialKeySet() {
+  if (gData.initialised) return 0;
+  if (!Claim(giCall)) {
+    return WaitUpTo10Seconds([&] { return giCall.load() == 0; }) && gData.initialised ? 0 : -1;
+  }
   QORApiData* data = ConfigData();
   QORSocket* socket = CreateSocket(data->firstAgentIp, data->firstPort, kSocketTimeLimitMs);
   int result = -1;
   if (socket != nullptr) {
-    if (socket->GetKeyMgrFromQORServer(socket, &gData.keyMgr, gData.config) == 0) {
-      gData.updateReady = 0;
+    if (socket->GetKeyMgrFromQORServer(socket, &gData.keyMgr, Config()) == 0) {
+      Publish(gData.updateReady, 0);
       gData.initialised = 1;
     }
     socket->Destroy(&socket);
     result = gData.initialised ? 0 : -1;
   }
-  giCall = 0;
+  Publish(giCall, 0);
   return result;
 }
 
-void UnmapStampLocked(int fd) {
+void Instance::UnmapStamp(int fd) {
   if (fd >= 0) close(fd);
   isInitUpdatePath = 0;
   gData.updateStamp.store(&defaultDate);
   gData.cachedStamp.store(defaultDate);
 }
 
-uint64_t ReadStamp(const uint64_t* stamp) { return __atomic_load_n(stamp, __ATOMIC_RELAXED); }
-
 // Downloads a replacement key set into pendingKeyMgr without holding the
 // instance lock: 0 when one is ready to swap in, else -1.
-int DownloadReplacement() {
-  giCallEnv = 1;
+int Instance::DownloadReplacement() {
   QORApiData* data = ConfigData();
   QORSocket* socket = CreateSocket(data->firstAgentIp, data->firstPort, kSocketTimeLimitMs);
-  const bool connected = socket != nullptr;
-  if (connected) {
-    if (socket->GetKeyMgrUpdateFromQORServer(socket, &gData.pendingKeyMgr, gData.config) == 0) {
-      gData.updateReady = 1;
-    }
-    socket->Destroy(&socket);
+  if (socket == nullptr) return -1;
+  if (socket->GetKeyMgrUpdateFromQORServer(socket, &gData.pendingKeyMgr, Config()) == 0) {
+    Publish(gData.updateReady, 1);
   }
-  giCallEnv = 0;
-  return connected && gData.updateReady ? 0 : -1;
+  socket->Destroy(&socket);
+  return gData.updateReady ? 0 : -1;
 }
 
 // The swap itself: the only part of an update that holds the write lock.
-int DestroyAndReplace_KeyMgr() {
-  QOR_LOG(qor::log::kDebug, "Attempting Key update\n");
-  WriteLock lock;
-  giCall = 1;
-  DestroyKeyMgr(&gData.keyMgr);
-  giCall = 0;
-  if (gData.pendingKeyMgr == nullptr && !gData.updateReady) return 1;
-  gData.keyMgr = gData.pendingKeyMgr;
-  gData.pendingKeyMgr = nullptr;
-  gData.updateReady = 0;
-  QOR_LOG_RESULT(qor::log::kInfo, "Key update completed Successfully\n");
+int Instance::DestroyAndReplaceKeyMgr() {
+  QOR_LOG_AS("DestroyAndReplace_KeyMgr", qor::log::kDebug, "Attempting Key update\n");
+  {
+    WriteLock lock(&API_rwlock);
+    giCall = 1;
+    DestroyKeyMgr(&gData.keyMgr);
+    giCall = 0;
+    if (gData.pendingKeyMgr == nullptr && !gData.updateReady) return 1;
+    gData.keyMgr = gData.pendingKeyMgr;
+    gData.pendingKeyMgr = nullptr;
+    Publish(gData.updateReady, 0);
+  }
+  QOR_LOG_RESULT_AS("DestroyAndReplace_KeyMgr", qor::log::kInfo,
+                    "Key update completed Successfully\n");
   return 0;
 }
 
-}  // namespace
-
-int checkConfInitialize() {
-  if (gData.configReady) return 0;
-  if (!giCallEnv) return 1;
-  bool ready = false;
-  WaitUpTo10Seconds([&] {
-    if (gData.configReady) return ready = true;
-    return !giCallEnv.load();
-  });
-  return ready || gData.configReady ? 0 : -1;
-}
-
-int LogInit(QORApiData* configData) {
-  gData.logState = 0;
+int Instance::LogInit(QORApiData* configData) {
+  gData.logState = kLogConfigured;
   char directory[512] = {0};
   if (configData->useLogDir) {
     x_strcpy(directory, sizeof(directory), configData->logDir);
@@ -187,18 +287,18 @@ int LogInit(QORApiData* configData) {
                                                   : "/qor_api.log";
   char path[640];
   snprintf(path, sizeof(path), "%s%s", directory, name);
-  if (QOLog_Init(path, configData->logLevel) == 0) return 0;
+  if (QOLog_Init(path, configData->logLevel) == 0) return kLogConfigured;
   snprintf(path, sizeof(path), "/tmp%s", name);
   if (QOLog_Init(path, configData->logLevel) == 0) {
-    gData.logState = 1;
-    return 1;
+    gData.logState = kLogFallback;
+    return kLogFallback;
   }
-  gData.logState = 2;
-  return 2;
+  gData.logState = kLogNowhere;
+  return kLogNowhere;
 }
 
-int updateDateInit(QORApiData* configData) {
-  std::lock_guard lock(g_stamp_lock);
+int Instance::UpdateDateInit(QORApiData* configData) {
+  std::lock_guard lock(stampLock_);
   // An earlier mapping is left in place: other threads read the stamp without
   // a lock, and unmapping under them would crash the host. Remaps are rare.
   updateDatePath[0] = '\0';
@@ -208,25 +308,26 @@ int updateDateInit(QORApiData* configData) {
   const int fd = open(updateDatePath, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     qor::ErrorSet(&gData.lastError, qor::err::kUpdateStamp, "Failed open [%s]", updateDatePath);
-    UnmapStampLocked(-1);
-    QOR_LOG(qor::log::kCrit, "%s\n", QOR_GetLastErrorMsg());
+    UnmapStamp(-1);
+    QOR_LOG_AS("updateDateInit", qor::log::kCrit, "%s\n", QOR_GetLastErrorMsg());
     return 1;
   }
   struct stat st;
   if (fstat(fd, &st) != 0) {
     qor::ErrorSet(&gData.lastError, qor::err::kUpdateStamp, "Failed get file info");
-    UnmapStampLocked(fd);
+    UnmapStamp(fd);
     return 1;
   }
   if (st.st_size < 8) {
-    qor::ErrorSet(&gData.lastError, qor::err::kUpdateStamp, "updateDate.dat file size is less than 8Byte");
-    UnmapStampLocked(fd);
+    qor::ErrorSet(&gData.lastError, qor::err::kUpdateStamp,
+                  "updateDate.dat file size is less than 8Byte");
+    UnmapStamp(fd);
     return 1;
   }
   void* mapping = mmap(nullptr, 8, PROT_READ, MAP_SHARED, fd, 0);
   if (mapping == MAP_FAILED) {
     qor::ErrorSet(&gData.lastError, qor::err::kUpdateStamp, "Failed to mmap");
-    UnmapStampLocked(fd);
+    UnmapStamp(fd);
     return 1;
   }
   const auto* stamp = static_cast<const uint64_t*>(mapping);
@@ -237,12 +338,12 @@ int updateDateInit(QORApiData* configData) {
   return 0;
 }
 
-int QOR_GetInstanceAuto() {
+int Instance::GetInstanceAuto() {
   int result = 0;
   {
-    WriteLock lock;
+    WriteLock lock(&API_rwlock);
     if (gData.initialised) return 0;
-    switch (checkConfInitialize()) {
+    switch (CheckConfInitialize()) {
       case -1:
         result = -1;
         break;
@@ -258,54 +359,58 @@ int QOR_GetInstanceAuto() {
       if (data->useLog) {
         LogInit(data);
       } else {
-        gData.logState = 3;
+        gData.logState = kLogOff;
       }
       result = DownloadInitialKeySet();
       if (data->bypass) {
         if (giInitMode == 0) {
-          QORCrypto_Create(&gCrypto, 3);
-          giInitMode = 3;
+          QORCrypto_Create(&gCrypto, qor::crypto::TableMode::kAllBypass);
+          giInitMode = static_cast<int32_t>(qor::crypto::TableMode::kAllBypass);
         }
         gData.initialised = 1;
         result = 0;
       } else if (giInitMode == 0) {
-        QORCrypto_Create(&gCrypto, 1);
-        giInitMode = 1;
+        QORCrypto_Create(&gCrypto, qor::crypto::TableMode::kReal);
+        giInitMode = static_cast<int32_t>(qor::crypto::TableMode::kReal);
       }
-      updateDateInit(data);
-      gData.clearing = 0;
+      UpdateDateInit(data);
+      Publish(gData.clearing, 0);
     }
   }
-  QOR_LOG_RESULT(qor::log::kInfo, "Key Init %s\n", result == 0 ? "SUCCESS" : "FAIL");
-  QOR_LOG(qor::log::kDebug, "%s\n", __DATE__ " " __TIME__ " - 2.0.26.7");
+  QOR_LOG_RESULT_AS("QOR_GetInstanceAuto", qor::log::kInfo, "Key Init %s\n",
+                    result == 0 ? "SUCCESS" : "FAIL");
+  QOR_LOG_AS("QOR_GetInstanceAuto", qor::log::kDebug, "%s\n",
+             __DATE__ " " __TIME__ " - 2.0.26.7");
   return result;
 }
 
-int Update_KeyMgr() {
+int Instance::UpdateKeyMgr() {
   // One download at a time; a thread that finds one running fails its call
   // like any other failed swap instead of starting a second download.
-  static std::mutex update_lock;
-  std::unique_lock serial(update_lock, std::try_to_lock);
-  if (!serial.owns_lock()) return -1;
+  if (!Claim(giCallEnv)) return -1;
 
   // Without a configuration, or with a replacement already waiting, nothing
   // is downloaded; a waiting replacement is still swapped in.
   int result = 1;
-  if (gData.config != nullptr && gData.pendingKeyMgr == nullptr) result = DownloadReplacement();
+  if (Config() != nullptr && gData.pendingKeyMgr == nullptr) result = DownloadReplacement();
 
   if (gData.updateReady) {
-    if (DestroyAndReplace_KeyMgr() == 0) return 0;
+    if (DestroyAndReplaceKeyMgr() == 0) {
+      Publish(giCallEnv, 0);
+      return 0;
+    }
     result = 1;
   }
 
-  QOR_LOG(qor::log::kError, "failed to Key update\n");
+  QOR_LOG_AS("Update_KeyMgr", qor::log::kError, "failed to Key update\n");
   // A replacement that was never swapped in is released, not dropped.
   DestroyKeyMgr(&gData.pendingKeyMgr);
-  gData.updateReady = 0;
+  Publish(gData.updateReady, 0);
+  Publish(giCallEnv, 0);
   return result;
 }
 
-int FindKeyInfo(DataBuffer* keyName, KeyInfo** out) {
+int Instance::FindKeyInfo(DataBuffer* keyName, KeyInfo** out) {
   *out = nullptr;
   KeyMgr* mgr = gData.keyMgr;
   if (mgr == nullptr) return 1;
@@ -313,41 +418,38 @@ int FindKeyInfo(DataBuffer* keyName, KeyInfo** out) {
   return *out != nullptr ? 0 : 1;
 }
 
-int QOR_GetUpdate(const char* address, uint16_t port) {
-  if (gData.config == nullptr) return -1;
+int Instance::GetUpdate(const char* address, uint16_t port) {
+  if (Config() == nullptr) return -1;
   QORSocket* socket = CreateSocket(address, port, kSocketTimeLimitMs);
   if (socket == nullptr) return -1;
-  if (socket->AppendPolicyFromQORServer(socket, gData.keyMgr, gData.config) == 0) {
+  if (socket->AppendPolicyFromQORServer(socket, gData.keyMgr, Config()) == 0) {
     gData.initialised = 1;
-    gData.updateReady = 0;
+    Publish(gData.updateReady, 0);
   }
   socket->Destroy(&socket);
   return gData.initialised ? 0 : -1;
 }
 
-int AddSpecficKey(const char* address, uint16_t port, int nameLength, const char* name,
-                  int version) {
+int Instance::AddSpecficKey(const char* address, uint16_t port, int nameLength, const char* name,
+                            int version) {
   QORSocket* socket = CreateSocket(address, port, kAddKeyTimeLimitMs);
   if (socket == nullptr) return -1;
-  const int result = socket->GetSpecficKeyFromQORServer(socket, gData.keyMgr, gData.config,
+  const int result = socket->GetSpecficKeyFromQORServer(socket, gData.keyMgr, Config(),
                                                         nameLength, name, version);
   socket->Destroy(&socket);
   return result == 0 ? 0 : 1;
 }
 
-int QOR_AddKey(int nameLength, const char* name, int version) {
-  if (gData.keyMgr == nullptr || gData.config == nullptr) return 1;
-  if (giCallAdd && !WaitUpTo10Seconds([] { return !giCallAdd.load(); })) return -1;
-  giCallAdd = 1;
+int Instance::AddKey(int nameLength, const char* name, int version) {
+  if (gData.keyMgr == nullptr || Config() == nullptr) return 1;
+  if (!ClaimWithin10Seconds(giCallAdd)) return -1;
   QORApiData* data = ConfigData();
   const int result = AddSpecficKey(data->firstAgentIp, data->firstPort, nameLength, name, version);
-  giCallAdd = 0;
+  Publish(giCallAdd, 0);
   return result;
 }
 
-namespace qor::api {
-
-CallGuard::CallGuard() {
+bool Instance::EnterCall() {
   if (gData.initialised) {
     const uint64_t* stamp = gData.updateStamp.load();
     if (stamp != nullptr) {
@@ -355,57 +457,46 @@ CallGuard::CallGuard() {
       uint64_t cached = gData.cachedStamp.load();
       // Only the thread that records the new stamp runs the swap.
       if (now != cached && gData.cachedStamp.compare_exchange_strong(cached, now) &&
-          Update_KeyMgr() != 0) {
-        return;
+          UpdateKeyMgr() != 0) {
+        return false;
       }
     }
-  } else if (QOR_GetInstanceAuto() != 0) {
-    return;
+  } else if (GetInstanceAuto() != 0) {
+    return false;
   }
-  while (gData.updateReady || gData.clearing) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  {
+    std::unique_lock lock(waitLock_);
+    changed_.wait(lock, [&] { return gData.updateReady == 0 && gData.clearing == 0; });
   }
   pthread_rwlock_rdlock(&API_rwlock);
-  locked_ = true;
+  return true;
 }
 
-CallGuard::~CallGuard() {
-  if (locked_) pthread_rwlock_unlock(&API_rwlock);
-}
-
-}  // namespace qor::api
-
-ErrorInfo* qor::LastErrorRecord() { return &gData.lastError; }
-
-extern "C" {
-
-QOR_API int QOR_ClearKeys(void) {
-  gData.clearing = 1;
+int Instance::ClearKeys() {
+  Publish(gData.clearing, 1);
   {
-    WriteLock lock;
+    WriteLock lock(&API_rwlock);
     DestroyKeyMgr(&gData.keyMgr);
   }
   gData.initialised = 0;
-  gData.clearing = 0;
+  Publish(gData.clearing, 0);
   return 0;
 }
 
-QOR_API int QOR_Init(void) {
+int Instance::Init() {
   if (gData.initialised) {
-    QOR_ClearKeys();
+    ClearKeys();
     if (gData.initialised) return 1;
   }
-  if (QOR_GetInstanceAuto() != 0) return 1;
+  if (GetInstanceAuto() != 0) return 1;
   if (Self_Test() == 0) return 0;
-  QOR_ClearKeys();
+  ClearKeys();
   ErrorInfo_Set(qor::err::kGeneral, "Crypto module verification failed.");
-  QOR_LOG(qor::log::kCrit, "Crypto module verification failed.\n");
+  QOR_LOG_AS("QOR_Init", qor::log::kCrit, "Crypto module verification failed.\n");
   return 1;
 }
 
-QOR_API int QOR_IsInit(void) { return gData.initialised ? 0 : 1; }
-
-QOR_API char* QOR_InitResult(void) {
+char* Instance::InitResult() {
   const int n = snprintf(agentInitResult, sizeof(agentInitResult), "Result: %s, Date: ",
                          gData.initialised ? "SUCCESS" : "FAIL");
   QORApiData* data = ConfigData();
@@ -421,14 +512,16 @@ QOR_API char* QOR_InitResult(void) {
   return agentInitResult;
 }
 
-QOR_API int QOR_loadKeyName(char*** out) {
+// Under the read lock: QOR_ClearKeys may otherwise free the key set mid-listing.
+int Instance::LoadKeyName(char*** out) {
+  ReadLock lock(&API_rwlock);
   if (!gData.initialised || gData.keyMgr == nullptr) return 0;
   return gData.keyMgr->LoadKeyName(gData.keyMgr, out);
 }
 
-QOR_API int QOR_ReconnectFile(void) {
+int Instance::ReconnectFile() {
   int result = 0;
-  switch (checkConfInitialize()) {
+  switch (CheckConfInitialize()) {
     case -1:
       return -1;
     case 1:
@@ -439,10 +532,78 @@ QOR_API int QOR_ReconnectFile(void) {
       break;
   }
   QORCrypto_SetConfigData(ConfigData());
-  updateDateInit(ConfigData());
+  UpdateDateInit(ConfigData());
   return result;
 }
 
+qor::api::testing::InstanceState Instance::State() {
+  ReadLock lock(&API_rwlock);
+  return {gData.initialised,  gData.updateReady, gData.configReady, gData.clearing,
+          gData.userSet,      gData.logState,    giCall,            giCallEnv,
+          giCallAdd,          giInitMode,        gData.updateStamp, gData.cachedStamp,
+          gData.keyMgr};
+}
+
+void Instance::InstallKeySet(KeyMgr* mgr, QORApiConf* config) {
+  WriteLock lock(&API_rwlock);
+  DestroyKeyMgr(&gData.keyMgr);
+  gData.keyMgr = mgr;
+  gData.config.store(config);
+  Publish(gData.configReady, config != nullptr ? 1 : 0);
+  gData.initialised = 1;
+}
+
+}  // namespace
+
+int checkConfInitialize() { return TheInstance().CheckConfInitialize(); }
+int LogInit(QORApiData* configData) { return TheInstance().LogInit(configData); }
+int updateDateInit(QORApiData* configData) { return TheInstance().UpdateDateInit(configData); }
+int QOR_GetInstanceAuto() { return TheInstance().GetInstanceAuto(); }
+int Update_KeyMgr() { return TheInstance().UpdateKeyMgr(); }
+int FindKeyInfo(DataBuffer* keyName, KeyInfo** out) {
+  return TheInstance().FindKeyInfo(keyName, out);
+}
+int QOR_GetUpdate(const char* address, uint16_t port) {
+  return TheInstance().GetUpdate(address, port);
+}
+int AddSpecficKey(const char* address, uint16_t port, int nameLength, const char* name,
+                  int version) {
+  return TheInstance().AddSpecficKey(address, port, nameLength, name, version);
+}
+int QOR_AddKey(int nameLength, const char* name, int version) {
+  return TheInstance().AddKey(nameLength, name, version);
+}
+
+static_assert(std::is_same_v<decltype(&FindKeyInfo), FindKeyInfoFn>);
+static_assert(std::is_same_v<decltype(&QOR_GetUpdate), UpdateKeySetFn>);
+static_assert(std::is_same_v<decltype(&QOR_AddKey), AddKeyFn>);
+
+namespace qor::api {
+
+CallGuard::CallGuard() : locked_(TheInstance().EnterCall()) {}
+
+CallGuard::~CallGuard() {
+  if (locked_) TheInstance().LeaveCall();
+}
+
+namespace testing {
+InstanceState ReadState() { return TheInstance().State(); }
+void InstallKeySet(KeyMgr* mgr, QORApiConf* config) { TheInstance().InstallKeySet(mgr, config); }
+void SetSocketFactory(SocketFactory factory) { TheInstance().SetSocketFactory(factory); }
+}  // namespace testing
+
+}  // namespace qor::api
+
+ErrorInfo* qor::LastErrorRecord() { return TheInstance().LastError(); }
+
+extern "C" {
+
+QOR_API int QOR_ClearKeys(void) { return TheInstance().ClearKeys(); }
+QOR_API int QOR_Init(void) { return TheInstance().Init(); }
+QOR_API int QOR_IsInit(void) { return TheInstance().IsInit(); }
+QOR_API char* QOR_InitResult(void) { return TheInstance().InitResult(); }
+QOR_API int QOR_loadKeyName(char*** out) { return TheInstance().LoadKeyName(out); }
+QOR_API int QOR_ReconnectFile(void) { return TheInstance().ReconnectFile(); }
 QOR_API int sync_env(void) { return 0; }
 
 }  // extern "C"

@@ -2,44 +2,23 @@
 // key-update watch, and the flags that coordinate initialising threads.
 #pragma once
 
-#include <pthread.h>
-
 #include <atomic>
 #include <cstdint>
 
 #include "qorapi.h"
 
-struct KeyMgr;
 struct KeyInfo;
-struct QORApiConf;
 struct QORApiData;
 
-struct InstanceData {
-  KeyMgr* keyMgr;
-  KeyMgr* pendingKeyMgr;
-  std::atomic<int32_t> initialised;
-  std::atomic<int32_t> updateReady;
-  std::atomic<int32_t> configReady;
-  std::atomic<int32_t> clearing;
-  std::atomic<int32_t> userSet;
-  std::atomic<int32_t> logState;
-  ErrorInfo lastError;
-  std::atomic<const uint64_t*> updateStamp;
-  std::atomic<uint64_t> cachedStamp;
-  QORApiConf* config;
-};
-
-extern InstanceData gData;
-extern pthread_rwlock_t API_rwlock;
-extern std::atomic<int32_t> giInitMode;
-extern std::atomic<int32_t> giCall;
-extern std::atomic<int32_t> giCallEnv;
-extern std::atomic<int32_t> giCallAdd;
+// Host kind set by QOR_Filter_set: configuration source order and log name.
 extern std::atomic<int32_t> Filter_level;
 
 // Initialises the instance when needed: 0 initialised, else -1 or 7011.
 int QOR_GetInstanceAuto();
-// Policy lookup handed to the crypto service: 0 found, 1 not found.
+
+// The three callbacks below are handed to the crypto service and run inside
+// an entry point's CallGuard, so the instance read lock is already held.
+// Policy lookup: 0 found, 1 not found.
 int FindKeyInfo(DataBuffer* keyName, KeyInfo** out);
 // Refresh of the key set after a lookup miss: 0 initialised afterwards, else -1.
 int QOR_GetUpdate(const char* address, uint16_t port);
@@ -47,11 +26,13 @@ int QOR_GetUpdate(const char* address, uint16_t port);
 int QOR_AddKey(int nameLength, const char* name, int version);
 int AddSpecficKey(const char* address, uint16_t port, int nameLength, const char* name,
                   int version);
+
 // Downloads and swaps in a new key set: 0 swapped, 1 or -1 failed.
 int Update_KeyMgr();
 // Maps the update-stamp file: 0 mapped, 1 failed (stamp then never changes).
 int updateDateInit(QORApiData* configData);
-// 0 use the existing configuration, 1 build it, -1 give up.
+// 0 use the existing configuration, -1 give up, 1 the caller now holds the
+// configuration build and must build it.
 int checkConfInitialize();
 // Opens the API log: 0 configured place, 1 "/tmp", 2 nowhere.
 int LogInit(QORApiData* configData);

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "log/log.h"
+#include "common/trace.h"
 #include "qor/qoutil.h"
 
 namespace {
@@ -37,7 +37,7 @@ extern "C" {
 
 QOR_API FILE* FileStream_Open(const char* path, const char* mode) {
   if (path == nullptr) {
-    QOR_LOG(2, "Invalid FileName [Null Pointer]\n");
+    QOR_TRACE(qor::log::kCrit, "Invalid FileName [Null Pointer]\n");
     return nullptr;
   }
   if (mode == nullptr) mode = "r";
@@ -45,8 +45,9 @@ QOR_API FILE* FileStream_Open(const char* path, const char* mode) {
   if (file == nullptr) {
     const int error = errno;
     char text[256];
-    QOR_LOG(7, "file open error [open mode:%s]\n\tcause : [%d]%s [filename:%s]\n", mode, error,
-            ErrorText(error, text, sizeof(text)), path);
+    QOR_TRACE(qor::log::kDebug,
+              "file open error [open mode:%s]\n\tcause : [%d]%s [filename:%s]\n", mode, error,
+              ErrorText(error, text, sizeof(text)), path);
   }
   return file;
 }
@@ -54,12 +55,13 @@ QOR_API FILE* FileStream_Open(const char* path, const char* mode) {
 QOR_API int FileStreamReader_ReadLineEx(const char* path, FileStreamLineCallbackEx callback,
                                         void* userData, const char* key) {
   if (callback == nullptr) {
-    QOR_LOG(2, "CallBack Function ptr is null\n");
+    QOR_TRACE(qor::log::kCrit, "CallBack Function ptr is null\n");
     return -1;
   }
   File file = OpenForLines(path);
   if (!file) {
-    QOR_LOG(2, "file open failed [file:%s, len:%d]\n", ShownPath(path), ShownLength(path));
+    QOR_TRACE(qor::log::kCrit, "file open failed [file:%s, len:%d]\n", ShownPath(path),
+              ShownLength(path));
     return -1;
   }
   char line[kLineCapacity];
@@ -76,12 +78,13 @@ QOR_API int FileStreamReader_ReadLineEx(const char* path, FileStreamLineCallback
 QOR_API int FileStreamReader_ReadLine(const char* path, FileStreamLineCallback callback,
                                       void* context) {
   if (callback == nullptr) {
-    QOR_LOG(2, "CallBack Function ptr is null\n");
+    QOR_TRACE(qor::log::kCrit, "CallBack Function ptr is null\n");
     return -1;
   }
   File file = OpenForLines(path);
   if (!file) {
-    QOR_LOG(2, "file open failed [file:%s, len:%d]\n", ShownPath(path), ShownLength(path));
+    QOR_TRACE(qor::log::kCrit, "file open failed [file:%s, len:%d]\n", ShownPath(path),
+              ShownLength(path));
     return -1;
   }
   char line[kLineCapacity];
@@ -92,25 +95,26 @@ QOR_API int FileStreamReader_ReadLine(const char* path, FileStreamLineCallback c
 QOR_API int FileStreamReader_Read(const char* path, const char* mode, unsigned char** data,
                                   size_t* length) {
   if (data == nullptr || length == nullptr) {
-    QOR_LOG(2, "pOutData is NULL\n");
+    QOR_TRACE(qor::log::kCrit, "pOutData is NULL\n");
     return -1;
   }
   File file(path != nullptr ? std::fopen(path, mode != nullptr ? mode : "rb") : nullptr,
             &std::fclose);
   struct stat st {};
   if (!file || fstat(fileno(file.get()), &st) != 0) {
-    QOR_LOG(2, "file Open Failed [file:%s, len:%d]\n", ShownPath(path), ShownLength(path));
+    QOR_TRACE(qor::log::kCrit, "file Open Failed [file:%s, len:%d]\n", ShownPath(path),
+              ShownLength(path));
     return -1;
   }
   const size_t size = static_cast<size_t>(st.st_size);
   // One spare byte keeps an empty file's buffer a real allocation.
   auto* buffer = static_cast<unsigned char*>(std::malloc(size + 1));
   if (buffer == nullptr) {
-    QOR_LOG(2, "Memory Allocation failed.[%s file read]\n", path);
+    QOR_TRACE(qor::log::kCrit, "Memory Allocation failed.[%s file read]\n", path);
     return -1;
   }
   if (std::fread(buffer, 1, size, file.get()) != size) {
-    QOR_LOG(2, "Reading error.[%s file read]\n", path);
+    QOR_TRACE(qor::log::kCrit, "Reading error.[%s file read]\n", path);
     std::free(buffer);
     return -1;
   }

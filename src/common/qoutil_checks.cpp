@@ -4,7 +4,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "log/log.h"
+#include "common/trace.h"
 #include "qor/qoutil.h"
 
 namespace {
@@ -78,7 +78,7 @@ QOR_API int QOUtil_IsRelativePath(const char* path) {
 
 QOR_API int QOUtil_IsDirectory(const char* path) {
   if (path == nullptr) {
-    QOR_LOG(2, "Null Pointer Exception\n");
+    QOR_TRACE(qor::log::kCrit, "Null Pointer Exception\n");
     return -1;
   }
   char buffer[260];
@@ -102,7 +102,8 @@ QOR_API time_t QOUtil_GetLastModifiedFileTime(const char* path) {
 QOR_API int QOUtil_IsExpired(time_t start, int minutes) {
   const time_t end = start + static_cast<time_t>(minutes) * 60;
   const time_t now = time(nullptr);
-  QOR_LOG(7, " eTime:%d, curTime:%d\n", static_cast<int>(end), static_cast<int>(now));
+  QOR_TRACE(qor::log::kDebug, " eTime:%d, curTime:%d\n", static_cast<int>(end),
+            static_cast<int>(now));
   return now >= end ? 1 : 0;
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "log/log.h"
+#include "common/trace.h"
 #include "qor/qoutil.h"
 
 namespace {
@@ -41,18 +41,18 @@ extern "C" {
 
 QOR_API int QOUtil_Copy(const char* source, const char* target, int mode) {
   if (source == nullptr) {
-    QOR_LOG(3, "Source file is null\n");
+    QOR_TRACE(qor::log::kError, "Source file is null\n");
     return 0;
   }
   if (target == nullptr) {
-    QOR_LOG(3, "Destination file is null\n");
+    QOR_TRACE(qor::log::kError, "Destination file is null\n");
     return 0;
   }
   if (std::strcmp(source, target) == 0) return 1;
 
   File in(std::fopen(source, "rb"), &std::fclose);
   if (!in) {
-    QOR_LOG(3, "Can not open src file : %s\n", source);
+    QOR_TRACE(qor::log::kError, "Can not open src file : %s\n", source);
     return 0;
   }
 
@@ -60,13 +60,13 @@ QOR_API int QOUtil_Copy(const char* source, const char* target, int mode) {
   if (Exists(target)) {
     if (mode == QOUTIL_TARGET_BYPASS) return 1;
     if (mode == QOUTIL_TARGET_REFUSE) {
-      QOR_LOG(3, "The target file exists : %s\n", target);
+      QOR_TRACE(qor::log::kError, "The target file exists : %s\n", target);
       return 0;
     }
     if (mode == QOUTIL_TARGET_RENAME) {
       destination = FreeRenamedTarget(target);
       if (destination.empty()) {
-        QOR_LOG(3, "Can not open destination file : %s\n", target);
+        QOR_TRACE(qor::log::kError, "Can not open destination file : %s\n", target);
         return 0;
       }
     }
@@ -74,7 +74,7 @@ QOR_API int QOUtil_Copy(const char* source, const char* target, int mode) {
 
   File out(std::fopen(destination.c_str(), "wb"), &std::fclose);
   if (!out) {
-    QOR_LOG(3, "Can not open destination file : %s\n", destination.c_str());
+    QOR_TRACE(qor::log::kError, "Can not open destination file : %s\n", destination.c_str());
     return 0;
   }
 
@@ -93,7 +93,7 @@ QOR_API int QOUtil_Copy(const char* source, const char* target, int mode) {
   if (std::ferror(in.get()) != 0) failed = true;
   if (std::fclose(out.release()) != 0) failed = true;
   if (failed) {
-    QOR_LOG(3, "Target file write failure : %s\n", destination.c_str());
+    QOR_TRACE(qor::log::kError, "Target file write failure : %s\n", destination.c_str());
     std::remove(destination.c_str());
     return 0;
   }

@@ -33,7 +33,7 @@ void SetAgentDefaults(QORApiData* data) {
   x_strcpy(data->secondAgentIp, sizeof(data->secondAgentIp), kLoopback);
   data->firstPort = kFirstPort;
   data->secondPort = kSecondPort;
-  data->cryptoMode = 0;
+  data->cryptoMode = qor::config::kCBC;
 }
 
 }  // namespace
@@ -62,22 +62,7 @@ const char* const PolicyInitFrom[4] = {"Nothing", "First Agent", "Second Agent",
 QORApiConf* apiObject = nullptr;
 
 QOR_API int QORApiConf_Create(void) {
-  auto* object = static_cast<QORApiConf*>(x_calloc(1, sizeof(QORApiConf)));
-  auto* data = static_cast<QORApiData*>(x_calloc(1, sizeof(QORApiData)));
-  if (object == nullptr || data == nullptr) {
-    std::free(object);
-    std::free(data);
-    return QOR_CONF_CREATE_ERROR;
-  }
-  data->firstPort = kFirstPort;
-  data->secondPort = kSecondPort;
-  data->logLevel = QOR_CONF_LOG_INFO;
-  data->useLog = 1;
-  if (GetIP(data->deviceIp, sizeof(data->deviceIp)) != 0) data->deviceIp[0] = '\0';
-  object->data = data;
-  object->created = 1;
-  apiObject = object;
-  return 0;
+  return qor::config::Create() != nullptr ? 0 : QOR_CONF_CREATE_ERROR;
 }
 
 QOR_API int QORApi_SetCurrentPath(QORApiData* configData) {
@@ -97,18 +82,48 @@ QOR_API int QORApi_SetCurrentPath(QORApiData* configData) {
 
 QOR_API void API_Destroy(QORApiConf* object) {
   if (object == nullptr) return;
-  if (apiObject == object) apiObject = nullptr;
+  // Builds may run in several threads; the exported pointer is swapped whole.
+  QORApiConf* expected = object;
+  __atomic_compare_exchange_n(&apiObject, &expected, nullptr, false, __ATOMIC_ACQ_REL,
+                              __ATOMIC_ACQUIRE);
   std::free(object->data);
   std::free(object);
 }
 
-QOR_API QORApiConf* QORGet_DefaultInfo(void) {
-  const int rc = QORApiConf_Create();
-  if (rc != 0) {
-    QOR_LOG(2, "Cannot Create Memory Array(E-code %d)\n", rc);
+QOR_API QORApiConf* QORGet_DefaultInfo(void) { return qor::config::BuildDefault(); }
+
+QOR_API QORApiConf* QORGet_AgentLessInfo(void) { return qor::config::BuildAgentLess(); }
+
+}  // extern "C"
+
+namespace qor::config {
+
+QORApiConf* Create() {
+  auto* object = static_cast<QORApiConf*>(x_calloc(1, sizeof(QORApiConf)));
+  auto* data = static_cast<QORApiData*>(x_calloc(1, sizeof(QORApiData)));
+  if (object == nullptr || data == nullptr) {
+    std::free(object);
+    std::free(data);
     return nullptr;
   }
-  QORApiConf* object = apiObject;
+  data->firstPort = kFirstPort;
+  data->secondPort = kSecondPort;
+  data->logLevel = QOR_CONF_LOG_INFO;
+  data->useLog = 1;
+  if (GetIP(data->deviceIp, sizeof(data->deviceIp)) != 0) data->deviceIp[0] = '\0';
+  object->data = data;
+  object->created = 1;
+  __atomic_store_n(&apiObject, object, __ATOMIC_RELEASE);
+  return object;
+}
+
+QORApiConf* BuildDefault() {
+  QORApiConf* object = Create();
+  if (object == nullptr) {
+    QOR_LOG_AS("QORGet_DefaultInfo", qor::log::kCrit, "Cannot Create Memory Array(E-code %d)\n",
+               QOR_CONF_CREATE_ERROR);
+    return nullptr;
+  }
   QORApiData* data = object->data;
   if (const char* home = std::getenv("HOME"); home != nullptr) {
     x_strcpy(data->home, sizeof(data->home), home);
@@ -119,13 +134,13 @@ QOR_API QORApiConf* QORGet_DefaultInfo(void) {
   return object;
 }
 
-QOR_API QORApiConf* QORGet_AgentLessInfo(void) {
-  const int rc = QORApiConf_Create();
-  if (rc != 0) {
-    QOR_LOG(2, "Cannot Create Memory Array(E-code %d)\n", rc);
+QORApiConf* BuildAgentLess() {
+  QORApiConf* object = Create();
+  if (object == nullptr) {
+    QOR_LOG_AS("QORGet_AgentLessInfo", qor::log::kCrit, "Cannot Create Memory Array(E-code %d)\n",
+               QOR_CONF_CREATE_ERROR);
     return nullptr;
   }
-  QORApiConf* object = apiObject;
   QORApiData* data = object->data;
   if (QORApi_SetCurrentPath(data) != 0) {
     API_Destroy(object);
@@ -139,4 +154,4 @@ QOR_API QORApiConf* QORGet_AgentLessInfo(void) {
   return object;
 }
 
-}  // extern "C"
+}  // namespace qor::config

@@ -75,13 +75,13 @@ int QORApi_GetFromEnv(QORApiData* data, ErrorInfo* record) {
 
   data->logLevel = LogLevelOf(std::getenv("QOR_LOG_LEVEL"));
 
-  data->cryptoMode = 0;
+  data->cryptoMode = qor::config::kCBC;
   if (std::getenv("QOR_CRYPTO_MODE") != nullptr) {
     if (const char* bmt = std::getenv("QOR_BMT"); bmt != nullptr) {
       const int mode = DecimalOf(bmt);
       // Negative values are refused too: the mode indexes the name table.
-      if (mode > 2 || mode < 0) {
-        QOR_LOG(7, "Encryption mode is not supported [%d]\n", mode);
+      if (!qor::config::SupportedCryptoMode(mode)) {
+        QOR_LOG(qor::log::kDebug, "Encryption mode is not supported [%d]\n", mode);
       } else {
         data->cryptoMode = mode;
       }
@@ -142,10 +142,10 @@ int QORApi_GetFromFile(QORApiData* data, ErrorInfo* record, int mode) {
   if (!required("QOR_LOG_LEVEL", false)) return -1;
   data->logLevel = LogLevelOf(value);
 
-  data->cryptoMode = 0;
+  data->cryptoMode = qor::config::kCBC;
   if (optional("QOR_CRYPTO_MODE")) {
     const int cryptoMode = DecimalOf(value);
-    data->cryptoMode = (cryptoMode >= 0 && cryptoMode <= 2) ? cryptoMode : 0;
+    data->cryptoMode = qor::config::SupportedCryptoMode(cryptoMode) ? cryptoMode : qor::config::kCBC;
   }
 
   if (optional("QOR_USE_LOG") && StartsWith(value, "FALSE")) data->useLog = 0;
@@ -167,15 +167,15 @@ void ReadUserDefined(QORApiData* data) {
 
 }  // namespace
 
-extern "C" {
+namespace qor::config {
 
-QOR_API QORApiConf* QORGet_Info(ErrorInfo* errorRecord, int mode) {
-  const int rc = QORApiConf_Create();
-  if (rc != 0) {
-    QOR_LOG(2, "Cannot Create Memory Array(E-code %d)\n", rc);
+QORApiConf* Build(ErrorInfo* errorRecord, int mode) {
+  QORApiConf* object = Create();
+  if (object == nullptr) {
+    QOR_LOG_AS("QORGet_Info", qor::log::kCrit, "Cannot Create Memory Array(E-code %d)\n",
+               QOR_CONF_CREATE_ERROR);
     return nullptr;
   }
-  QORApiConf* object = apiObject;
   QORApiData* data = object->data;
 
   // Errors go through a record of our own placed in front of the caller's
@@ -214,6 +214,14 @@ QOR_API QORApiConf* QORGet_Info(ErrorInfo* errorRecord, int mode) {
 
   ReadUserDefined(data);
   return object;
+}
+
+}  // namespace qor::config
+
+extern "C" {
+
+QOR_API QORApiConf* QORGet_Info(ErrorInfo* errorRecord, int mode) {
+  return qor::config::Build(errorRecord, mode);
 }
 
 }  // extern "C"

@@ -4,12 +4,17 @@
 #include <optional>
 #include <string>
 
+#include "config/build.h"
 #include "qor/config.h"
 
 namespace qor::config {
 
 // Size of the value buffer a properties key is read into.
 inline constexpr int kValueCapacity = 1024;
+// Configured crypto modes: indexes of the CryptoMode names this build supports.
+enum CryptoModeIndex : int32_t { kCBC = 0, kECB = 1, kCTR = 2 };
+inline bool SupportedCryptoMode(int mode) { return mode >= kCBC && mode <= kCTR; }
+
 // Longest properties-file path (characters).
 inline constexpr size_t kMaxPropertiesPath = 314;
 

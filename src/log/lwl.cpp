@@ -193,6 +193,29 @@ void UnlockWriter() { g_writer_lock.unlock(); }
 
 using namespace qor::log;
 
+void qor::log::WriteLogV(lwl_s* handle, unsigned int level, const char* format, va_list args) {
+  if (handle == nullptr || level > handle->level) return;
+  char message[kMessageSize];
+  vsnprintf(message, sizeof(message), format, args);
+
+  const time_t now = time(nullptr);
+  tm local;
+  localtime_r(&now, &local);
+  char line[kLineSize];
+
+  std::lock_guard lock(g_writer_lock);
+  RefreshTimeTexts(now, local);
+  if (!PrepareStream(handle, local)) return;
+  const size_t length = BuildLine(handle, level, message, line);
+  FILE* out = handle->file != nullptr ? handle->file : stderr;
+  fwrite(line, 1, length, out);
+  if (out != stderr && (handle->level == 7 || handle->level <= 3)) {
+    fwrite(line, 1, length, stderr);
+    fflush(stderr);
+  }
+  fflush(out);
+}
+
 extern "C" {
 
 QOR_API lwl_t* lwl_alloc(void) {
@@ -257,29 +280,10 @@ QOR_API int lwl_set_attributes(lwl_t* handle, ...) {
 }
 
 QOR_API void lwl_write_log(lwl_t* handle, unsigned int level, const char* format, ...) {
-  if (handle == nullptr || level > handle->level) return;
-  char message[kMessageSize];
   va_list args;
   va_start(args, format);
-  vsnprintf(message, sizeof(message), format, args);
+  qor::log::WriteLogV(handle, level, format, args);
   va_end(args);
-
-  const time_t now = time(nullptr);
-  tm local;
-  localtime_r(&now, &local);
-  char line[kLineSize];
-
-  std::lock_guard lock(g_writer_lock);
-  RefreshTimeTexts(now, local);
-  if (!PrepareStream(handle, local)) return;
-  const size_t length = BuildLine(handle, level, message, line);
-  FILE* out = handle->file != nullptr ? handle->file : stderr;
-  fwrite(line, 1, length, out);
-  if (out != stderr && (handle->level == 7 || handle->level <= 3)) {
-    fwrite(line, 1, length, stderr);
-    fflush(stderr);
-  }
-  fflush(out);
 }
 
 QOR_API unsigned int lwl_get_log_level(lwl_t* handle) {

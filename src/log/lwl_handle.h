@@ -1,6 +1,7 @@
 // The lwl handle layout, shared by the writer and the API log front end.
 #pragma once
 
+#include <cstdarg>
 #include <cstdio>
 
 #include "qor/qolog.h"
@@ -30,5 +31,8 @@ void ReleaseHandleTexts(lwl_s* handle);
 // Serialises the process-wide writer state, rotations and every write.
 void LockWriter();
 void UnlockWriter();
+
+// lwl_write_log with the arguments already gathered.
+void WriteLogV(lwl_s* handle, unsigned int level, const char* format, va_list args);
 
 }  // namespace qor::log

@@ -6,7 +6,11 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/trace.h"
+#include "log/log.h"
 #include "log/lwl_handle.h"
+
+using namespace qor::log;
 
 namespace {
 
@@ -18,22 +22,33 @@ std::atomic<lwl_s*> g_handle{nullptr};
 std::atomic<int> g_enabled_level{-1};
 
 struct LevelMapping {
-  unsigned int level;
+  Level level;
   unsigned int flags;
 };
 
+// Configured levels as documented for QOLog_Init.
+enum ConfiguredLevel : int { kConfiguredInfo = 1, kConfiguredDebug = 2, kConfiguredError = 3 };
+
+constexpr unsigned int kLineFlags = LWL_FLAG_API | LWL_FLAG_DATE | LWL_FLAG_TIME | LWL_FLAG_LEVEL;
+constexpr unsigned int kDebugLineFlags = kLineFlags | LWL_FLAG_PID;
+
 LevelMapping MapConfiguredLevel(int configured) {
   switch (configured) {
-    case 2: return {7, 0x4f};  // DEBUG
-    case 1: return {6, 0x4d};  // INFO
-    case 3: return {3, 0x4d};  // ERROR
-    default: return {2, 0x4d};  // NONE: failures at levels 0 to 2 still go out
+    case kConfiguredDebug: return {kDebug, kDebugLineFlags};
+    case kConfiguredInfo: return {kInfo, kLineFlags};
+    case kConfiguredError: return {kError, kLineFlags};
+    default: return {kCrit, kLineFlags};  // NONE: failures at levels 0 to 2 still go out
   }
+}
+
+// The common layer's log lines go through the same handle.
+void WriteTrace(int level, const char* format, va_list args) {
+  WriteLogV(g_handle.load(std::memory_order_acquire), static_cast<unsigned int>(level), format,
+            args);
 }
 
 }  // namespace
 
-using namespace qor::log;
 
 extern "C" {
 
@@ -78,11 +93,12 @@ QOR_API int QOLog_Init(const char* path, int configuredLevel) {
   const LevelMapping mapping = MapConfiguredLevel(configuredLevel);
   UnlockWriter();
   lwl_set_attributes(h, LWL_ATTR_FLAGS, mapping.flags, LWL_ATTR_STREAM, file, LWL_ATTR_LEVEL,
-                     mapping.level, 0);
+                     static_cast<unsigned int>(mapping.level), 0);
   h->lastMday = today.tm_mday;
   chmod(h->fileName, 0644);
   g_handle.store(h, std::memory_order_release);
   g_enabled_level.store(static_cast<int>(mapping.level), std::memory_order_release);
+  qor::trace::Install(&QOLog_IsEnable, &WriteTrace);
   return 0;
 }
 

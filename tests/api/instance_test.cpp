@@ -12,16 +12,20 @@
 #include <vector>
 
 #include "api/instance.h"
+#include "api/instance_testing.h"
 #include "qor/config.h"
 #include "qor/qolog.h"
 #include "support/test_support.h"
 
 namespace {
 
+using qor::api::testing::ReadState;
 using qor::test::ReadFile;
 using qor::test::RunInChild;
 using qor::test::TempDir;
 using qor::test::WriteFile;
+
+qor::api::testing::InstanceState State() { return ReadState(); }
 
 std::string Today() {
   const time_t now = time(nullptr);
@@ -71,7 +75,7 @@ TEST_F(InstanceTest, FirstCallInitialisesAndClearKeysResets) {
       CHILD_CHECK(guard.ok());
     }
     CHILD_CHECK(QOR_IsInit() == 0);
-    CHILD_CHECK(gData.logState == 0);
+    CHILD_CHECK(State().logState == 0);
     CHILD_CHECK(std::string(QOR_InitResult()).rfind("Result: SUCCESS, Date: ", 0) == 0);
     char** names = nullptr;
     CHILD_CHECK(QOR_loadKeyName(&names) == 0);  // bypass: no key set
@@ -117,7 +121,7 @@ TEST_F(InstanceTest, ReconnectFileBuildsTheConfigurationOnce) {
   EXPECT_EQ(RunInChild([&]() -> std::string {
     UseEnvironment();
     CHILD_CHECK(QOR_ReconnectFile() == 1);
-    CHILD_CHECK(gData.configReady == 1);
+    CHILD_CHECK(State().configReady == 1);
     CHILD_CHECK(QOR_ReconnectFile() == 0);
     CHILD_CHECK(QOR_IsInit() == 1);  // the key set is not loaded by it
     return "";
@@ -144,7 +148,7 @@ TEST_F(InstanceTest, UnusableStampFileStillInitialises) {
       CHILD_CHECK(QOR_GetInstanceAuto() == 0);
       CHILD_CHECK(QOR_GetLastErrorCode() == 2000);
       CHILD_CHECK(std::string(QOR_GetLastErrorMsg()).rfind(c.message, 0) == 0);
-      CHILD_CHECK(gData.updateStamp.load() != nullptr);
+      CHILD_CHECK(State().updateStamp != nullptr);
       // The default stamp never changes, so no call ever swaps.
       WriteStamp(Stamp(), 99);
       qor::api::CallGuard guard;
@@ -158,7 +162,7 @@ TEST_F(InstanceTest, StampChangeSwapsBeforeTheCallAndIsNotRetried) {
   EXPECT_EQ(RunInChild([&]() -> std::string {
     UseEnvironment();
     CHILD_CHECK(QOR_GetInstanceAuto() == 0);
-    CHILD_CHECK(gData.cachedStamp.load() == 1);
+    CHILD_CHECK(State().cachedStamp == 1);
     // A stamp written before initialisation did not count; a later change,
     // up or down, makes the next call update first. Without an agent the
     // update fails that call, and the same stamp is not tried again.
@@ -168,7 +172,7 @@ TEST_F(InstanceTest, StampChangeSwapsBeforeTheCallAndIsNotRetried) {
         qor::api::CallGuard guard;
         CHILD_CHECK(!guard.ok());
       }
-      CHILD_CHECK(gData.cachedStamp.load() == stamp);
+      CHILD_CHECK(State().cachedStamp == stamp);
       qor::api::CallGuard guard;
       CHILD_CHECK(guard.ok());
     }
@@ -182,7 +186,7 @@ TEST_F(InstanceTest, UnwritableLogDirectoryFallsBackToTmp) {
     UseEnvironment();
     Filter_level = 3;
     CHILD_CHECK(QOR_GetInstanceAuto() == 0);
-    CHILD_CHECK(gData.logState == 1);
+    CHILD_CHECK(State().logState == 1);
     CHILD_CHECK(std::string(QOLog_GetPath()) == "/tmp/qor_ude.log." + Today());
     return "";
   }), "");
@@ -193,7 +197,7 @@ TEST_F(InstanceTest, LogSwitchedOffByConfiguration) {
     UseEnvironment();
     setenv("QOR_USE_LOG", "FALSE", 1);
     CHILD_CHECK(QOR_GetInstanceAuto() == 0);
-    CHILD_CHECK(gData.logState == 3);
+    CHILD_CHECK(State().logState == 3);
     CHILD_CHECK(QOLog_GetHandle() == nullptr);
     return "";
   }), "");
@@ -223,7 +227,7 @@ TEST_F(InstanceTest, ConcurrentFirstCallsInitialiseOnce) {
     }
     for (auto& t : threads) t.join();
     CHILD_CHECK(ok == 8);
-    CHILD_CHECK(giInitMode == 3);
+    CHILD_CHECK(State().giInitMode == 3);
     const std::string log = ReadFile(home_ / ("logs/qor_api.log." + Today()));
     size_t count = 0;
     for (size_t at = log.find("Key Init"); at != std::string::npos; at = log.find("Key Init", at + 1)) {

@@ -244,39 +244,6 @@ TEST(QOUtilModule, RefusesWhatDoesNotFit) {
   EXPECT_EQ(QOUtil_GetModulePath(&local, small, sizeof(small)), -1);  // a stack address
 }
 
-TEST(QOUtilHost, HostNameAndAddresses) {
-  char expected[256] = {};
-  ASSERT_EQ(gethostname(expected, sizeof(expected)), 0);
-  char name[256];
-  ASSERT_EQ(QOUtil_GetHostName(name, sizeof(name)), 0);
-  EXPECT_STREQ(name, expected);
-  EXPECT_EQ(QOUtil_GetHostName(nullptr, 10), -1);
-
-  char address[20];
-  ASSERT_EQ(QOUtil_GetIPAddressByHostname("localhost", address), 0);
-  EXPECT_STREQ(address, "127.0.0.1");
-  ASSERT_EQ(QOUtil_GetIPAddressByHostname("127.0.0.1", address), 0);
-  EXPECT_STREQ(address, "127.0.0.1");
-  EXPECT_EQ(QOUtil_GetIPAddressByHostname("no-such-host.invalid", address), -1);
-  EXPECT_EQ(QOUtil_GetIPAddressByHostname("localhost", nullptr), -1);
-  EXPECT_EQ(QOUtil_GetIPAddressByHostname(nullptr, address), -1);
-
-  // The node's own address depends on the machine; when it resolves it is a
-  // dotted IPv4 text, and the three ways to ask agree.
-  char own[16], viaUnix[16], viaHost[16];
-  if (GetIP(own, sizeof(own)) == 0) {
-    EXPECT_EQ(QOUtil_IsValidIPAddress(own), 1) << own;
-    ASSERT_EQ(QOUtil_getCurLocalIP_unix(viaUnix, sizeof(viaUnix)), 0);
-    EXPECT_STREQ(own, viaUnix);
-    if (QOUtil_getHostIP(viaHost, sizeof(viaHost)) == 0) {
-      EXPECT_STREQ(own, viaHost);
-    }
-    char tiny[2];
-    EXPECT_EQ(GetIP(tiny, sizeof(tiny)), -1);
-  }
-  EXPECT_EQ(GetIP(nullptr, 16), -1);
-}
-
 TEST(QOUtilLog, FailuresAreLogged) {
   qor::test::LogCapture log;
   ASSERT_TRUE(log.ok());

@@ -3,7 +3,10 @@
 
 #include <climits>
 #include <cstdlib>
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "config/config_test_support.h"
 #include "qor/config.h"
@@ -141,6 +144,29 @@ TEST(ConfigObject, AgentLessInfo) {
   ASSERT_FALSE(unknown.childFailed);
   EXPECT_TRUE(unknown.isNull);
   EXPECT_TRUE(unknown.apiObjectIsResult);  // released, not left in apiObject
+}
+
+// Builds running at once each get their own object: none is handed the
+// object another thread just created.
+TEST(ConfigObject, ConcurrentBuildsReturnTheirOwnObjects) {
+  constexpr int kThreads = 4;
+  constexpr int kBuilds = 200;
+  std::vector<std::vector<QORApiConf*>> built(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&built, t] {
+      for (int i = 0; i < kBuilds; ++i) built[t].push_back(QORGet_DefaultInfo());
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  std::set<QORApiConf*> distinct;
+  for (const auto& list : built) {
+    for (QORApiConf* object : list) {
+      ASSERT_NE(object, nullptr);
+      EXPECT_TRUE(distinct.insert(object).second) << "object handed out twice";
+    }
+  }
+  for (QORApiConf* object : distinct) API_Destroy(object);
 }
 
 }  // namespace

@@ -26,6 +26,7 @@ struct QORSocket {
   void (*Destroy)(QORSocket** socket);
 };
 
-// New socket object for the two agents, or nullptr.
+// New socket object for the two agents, or nullptr with the reason in
+// |record|'s chain (the caller's record: there is no object to hold it).
 QORSocket* QORSocket_Create(const char* firstHost, uint16_t firstPort, const char* secondHost,
-                            uint16_t secondPort, int timeLimitMs);
+                            uint16_t secondPort, int timeLimitMs, ErrorInfo* record);

@@ -10,7 +10,7 @@ std::atomic<QORApiData*> pgQORApiData{nullptr};
 
 // The value and file pipelines are not part of this build yet: the table stays
 // empty, so no entry point can report a success it did not earn.
-void QORCrypto_Create(QORCrypto* table, int mode) {}
+void QORCrypto_Create(QORCrypto* table, qor::crypto::TableMode mode) {}
 
 void QORCrypto_SetConfigData(QORApiData* data) { pgQORApiData.store(data); }
 
