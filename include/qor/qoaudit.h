@@ -8,7 +8,8 @@
 
 QOR_BEGIN_DECLS
 
-/* Size of the buffer build_name writes; longer paths are refused. */
+/* Size of the buffer build_name writes; a path that needs all of it, terminator
+ * included, or more is refused. */
 #define QOAUDIT_PATH_MAX 1024
 
 /* Opens the first audit file under |agentHome|/audit. 0 when the file is open

@@ -196,7 +196,8 @@ QOR_API int build_name(const char* directory, const char* stamp, unsigned long p
   char path[QOAUDIT_PATH_MAX];
   const int n = snprintf(path, sizeof(path), "%s%s%s_p%lu_t%s_r%lu.dat", directory, separator,
                          "audit", processId, stamp, rotationIndex);
-  if (n < 0 || static_cast<size_t>(n) >= sizeof(path)) return -1;
+  // 1024 bytes with the terminator is already too long.
+  if (n < 0 || static_cast<size_t>(n) + 1 >= sizeof(path)) return -1;
   memcpy(pathOut, path, static_cast<size_t>(n) + 1);
   return 0;
 }
