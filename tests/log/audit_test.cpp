@@ -405,8 +405,8 @@ TEST_F(AuditTest, RecordThatWouldPassTheLimitStartsTheNextFile) {
 }
 
 // A rotation that cannot open the next file must leave the current one open:
-// closing it first would let the next writer append to whatever file the
-// system hands that descriptor number to.
+// closing it first would leave a number the system hands to the next file
+// opened, which later writers and rotations would then write to and close.
 TEST_F(AuditTest, FailedRotationKeepsTheCurrentFileAndDropsTheRecord) {
   ASSERT_EQ(Init(), 0);
   const std::string r0 = QOAudit_GetPath();
@@ -420,6 +420,7 @@ TEST_F(AuditTest, FailedRotationKeepsTheCurrentFileAndDropsTheRecord) {
   const int fd = open(bystander.c_str(), O_CREAT | O_RDWR, 0600);
   ASSERT_GE(fd, 0);
   Write("lost two");
+  EXPECT_NE(fcntl(fd, F_GETFD), -1) << "a descriptor the writer does not own was closed";
   close(fd);
   EXPECT_EQ(ReadFile(bystander), "");
   EXPECT_EQ(OpenDescriptorsTo(movedR0), 2);
