@@ -156,9 +156,9 @@ void Append(std::shared_lock<std::shared_mutex>& shared, const char* record, siz
       WriteAll(ext.fd, record, length);
       return;
     }
-    uint64_t free = 0;
+    uint64_t expected = 0;
     const bool rotator =
-        ext.rotationLock.compare_exchange_strong(free, 1, std::memory_order_acquire);
+        ext.rotationLock.compare_exchange_strong(expected, 1, std::memory_order_acquire);
     shared.unlock();
     if (rotator) {
       std::unique_lock exclusive(AuditLock());
