@@ -28,6 +28,7 @@ TEST_F(SharedLibrary, ExportsTheCInterface) {
       "QOR_Base64Decod",  "Hashtable_Create",    "x_strcpy",          "QOString_Trim",
       "QOUtil_Copy",      "FileStreamReader_ReadLineEx", "QORGet_Info", "API_Destroy",
       "lwl_write_log",    "QOLog_Init",          "make_unique",
+      "QOAudit_Init",     "lwl_audit_write",     "QOLog_Audit_IsEnable", "build_name",
   };
   for (const char* name : names) EXPECT_NE(dlsym(handle_, name), nullptr) << name;
 }
