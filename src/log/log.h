@@ -18,6 +18,15 @@
                     __LINE__ __VA_OPT__(, ) __VA_ARGS__);                                \
   } while (0)
 
+// The same line under a given function name and source unit, for shared
+// helpers that serve several units (the adapter template, for one).
+#define QOR_LOG_UNIT_AS(level, function, unit, fmt, ...)                                 \
+  do {                                                                                  \
+    if (QOLog_IsEnable(level))                                                          \
+      lwl_write_log(QOLog_GetHandle(), (level), "%s [%s:%d] >> " fmt, (function), (unit), \
+                    __LINE__ __VA_OPT__(, ) __VA_ARGS__);                               \
+  } while (0)
+
 // "%s >> " + message: results.
 #define QOR_LOG_RESULT(level, fmt, ...) \
   QOR_LOG_RESULT_AS(__func__, level, fmt __VA_OPT__(, ) __VA_ARGS__)

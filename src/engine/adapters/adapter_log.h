@@ -1,7 +1,7 @@
 // Log lines and message texts shared by the algorithm adapters.
 #pragma once
 
-#include "engine/engine_log.h"
+#include "log/log.h"
 
 namespace qor::engine::msg {
 

@@ -39,12 +39,12 @@ int BlockEncrypt(const char* func, DataBuffer* in, const void* key, const unsign
                  uint16_t keyVersion, int32_t useRecordIV) {
   using qor::log::kCrit;
   if (in == nullptr || in->data == nullptr || key == nullptr || iv == nullptr || out == nullptr) {
-    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.nullInput);
+    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.nullInput);
     return -1;
   }
   constexpr int kFrame = kPrefixBytes + kRecordIvBytes + Cipher::kBlock + 1;
   if (in->length < 0 || in->length > INT_MAX - kFrame) {
-    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.shortInput);
+    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.shortInput);
     return -1;
   }
   const int padded = DoPadding(in->data, in->length, Cipher::kBlock);
@@ -52,11 +52,11 @@ int BlockEncrypt(const char* func, DataBuffer* in, const void* key, const unsign
   const int total = prefix + padded + (useRecordIV != 0 ? kRecordIvBytes : 0);
   auto* buf = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(total) + 1));
   if (buf == nullptr) {
-    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "Memory Allocation Failed.\n");
+    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "Memory Allocation Failed.\n");
     return -1;
   }
   if (!Cipher::Encrypt(*static_cast<const typename Cipher::Ctx*>(key), iv, in->data, buf + prefix, padded)) {
-    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "encryption failed. length = [%d]\n", padded);
+    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "encryption failed. length = [%d]\n", padded);
     std::free(buf);
     return -1;
   }
@@ -81,35 +81,35 @@ int BlockDecrypt(const char* func, DataBuffer* in, const void* key, const unsign
                  int32_t nullProcess, int32_t compatibility) {
   using qor::log::kCrit;
   if (in == nullptr || in->data == nullptr || key == nullptr || iv == nullptr || out == nullptr) {
-    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.nullInput);
+    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.nullInput);
     return -1;
   }
   const int n = in->length;
   if (n < 1) {
-    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.shortInput);
+    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.shortInput);
     return -1;
   }
   // The ciphers would write a completed last block past the result buffer.
   if (n % Cipher::kBlock != 0) {
-    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "cipherText length is not a multiple of %d. length = [%d]\n",
+    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "cipherText length is not a multiple of %d. length = [%d]\n",
                Cipher::kBlock, n);
     return -1;
   }
   // Every byte is written: the cipher fills n, a terminator follows the plaintext.
   auto* buf = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(n) + 1));
   if (buf == nullptr) {
-    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "Memory Allocation Failed.\n");
+    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "Memory Allocation Failed.\n");
     return -1;
   }
   if (!Cipher::Decrypt(*static_cast<const typename Cipher::Ctx*>(key), iv, in->data, buf, n)) {
-    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "decryption failed. length = [%d]\n", n);
+    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "decryption failed. length = [%d]\n", n);
     std::free(buf);
     return -1;
   }
   buf[n] = 0;
   const int p = buf[n - 1];
   if (p == 0 || p > Cipher::kBlock || p > n) {
-    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "padBit is incorrect. padBit = [%d]\n", p);
+    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "padBit is incorrect. padBit = [%d]\n", p);
     std::free(buf);
     return -1;
   }

@@ -11,7 +11,7 @@ namespace qor::engine::adapters {
 // True when |in| can be hashed (an empty input may have no bytes) and |out| exists.
 inline bool DigestArgsOk(const char* func, const char* unit, const DataBuffer* in, const DataBuffer* out) {
   if (in == nullptr || out == nullptr || in->length < 0 || (in->data == nullptr && in->length > 0)) {
-    QOR_LOG_AS(qor::log::kCrit, func, unit, "%s", msg::kNullInputEn);
+    QOR_LOG_UNIT_AS(qor::log::kCrit, func, unit, "%s", msg::kNullInputEn);
     return false;
   }
   return true;
@@ -21,7 +21,7 @@ inline bool DigestArgsOk(const char* func, const char* unit, const DataBuffer* i
 inline unsigned char* NewDigestBuffer(const char* func, const char* unit, int len, const char* allocMessage) {
   auto* buf = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(len) + 1));
   if (buf == nullptr) {
-    QOR_LOG_AS(qor::log::kCrit, func, unit, "%s", allocMessage);
+    QOR_LOG_UNIT_AS(qor::log::kCrit, func, unit, "%s", allocMessage);
     return nullptr;
   }
   buf[len] = 0;

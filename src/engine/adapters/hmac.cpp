@@ -16,20 +16,20 @@ using HmacFn = int (*)(const unsigned char*, size_t, const unsigned char*, size_
 int Hmac(const char* func, HmacFn mac, int32_t macLen, const DataBuffer* data, const DataBuffer* key,
          DataBuffer* out) {
   if (data == nullptr || key == nullptr || out == nullptr || data->data == nullptr || key->data == nullptr) {
-    QOR_LOG_AS(kCrit, func, kLogUnit, "%s", msg::kNullInputKo);
+    QOR_LOG_UNIT_AS(kCrit, func, kLogUnit, "%s", msg::kNullInputKo);
     return -1;
   }
   if (data->length < 1) {
-    QOR_LOG_AS(kCrit, func, kLogUnit, "%s", msg::kShortInputKo);
+    QOR_LOG_UNIT_AS(kCrit, func, kLogUnit, "%s", msg::kShortInputKo);
     return -1;
   }
   if (key->length < 1 || key->length > 64) {
-    QOR_LOG_AS(kCrit, func, kLogUnit, QOR_MSG_BAD_KEY_LENGTH_KO, key->length);
+    QOR_LOG_UNIT_AS(kCrit, func, kLogUnit, QOR_MSG_BAD_KEY_LENGTH_KO, key->length);
     return -1;
   }
   auto* buf = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(macLen) + 1));
   if (buf == nullptr) {
-    QOR_LOG_AS(kCrit, func, kLogUnit, "Memory Allocation Failed.\n");
+    QOR_LOG_UNIT_AS(kCrit, func, kLogUnit, "Memory Allocation Failed.\n");
     return -1;
   }
   mac(data->data, static_cast<size_t>(data->length), key->data, static_cast<size_t>(key->length), buf);

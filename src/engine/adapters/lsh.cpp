@@ -20,7 +20,7 @@ int Lsh(const char* func, uint32_t algType, const DataBuffer* in, DataBuffer* ou
     return -1;
   }
   if (lsh512_final(&ctx, buf) != 0) {
-    QOR_LOG_AS(kCrit, func, kLogUnit, "LSH512 : lsh_final ERROR\n");
+    QOR_LOG_UNIT_AS(kCrit, func, kLogUnit, "LSH512 : lsh_final ERROR\n");
     std::free(buf);
     return -1;
   }

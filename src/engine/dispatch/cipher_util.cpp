@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "common/secure_wipe.h"
-#include "engine/engine_log.h"
+#include "log/log.h"
 #include "qor/cipher_util.h"
 #include "qor/cupin.h"
 #include "qor/lea.h"
@@ -19,7 +19,7 @@ constexpr char kLogUnit[] = "source/Crypto/CipherUtil";
 using qor::log::kCrit;
 
 // Helpers below log on behalf of the creation function.
-#define CREATE_LOG(fmt, ...) QOR_LOG_AS(kCrit, "CipherUtil_Create", kLogUnit, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define CREATE_LOG(fmt, ...) QOR_LOG_UNIT_AS(kCrit, "CipherUtil_Create", kLogUnit, fmt __VA_OPT__(, ) __VA_ARGS__)
 
 // Key bytes staged for a schedule; wiped when the scope ends.
 template <size_t N>
