@@ -1,5 +1,7 @@
 // The key manager: policies by name, the shared IV, the policy hash, clones,
 // clearing and teardown.
+#include "qor/key_mgr.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -12,7 +14,6 @@
 #include "engine/cipher/ua_cipher_internal.h"
 #include "engine/policy_fixture.h"
 #include "qor/hashtable.h"
-#include "qor/key_mgr.h"
 #include "support/bytes.h"
 #include "support/log_capture.h"
 #include "support/test_support.h"
@@ -196,7 +197,8 @@ TEST(KeyMgr, PatternTypesAndAuditBytes) {
     ASSERT_NE(info, nullptr);
     int32_t got[4];
     info->cipher->GetAudit(&info->cipher, got);
-    EXPECT_EQ(std::vector<int32_t>(got, got + 4), std::vector<int32_t>(au.switches, au.switches + 4))
+    EXPECT_EQ(std::vector<int32_t>(got, got + 4),
+              std::vector<int32_t>(au.switches, au.switches + 4))
         << a.name;
   }
 }

@@ -1,5 +1,7 @@
 // The keyed cipher object: creators and their options, key versions, record
 // IVs kept per thread, key transport and teardown.
+#include "qor/ua_cipher_util.h"
+
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -21,7 +23,6 @@
 #include "engine/policy_fixture.h"
 #include "qor/base64.h"
 #include "qor/cipher_util.h"
-#include "qor/ua_cipher_util.h"
 #include "support/bytes.h"
 #include "support/evp_oracle.h"
 #include "support/log_capture.h"
@@ -353,8 +354,7 @@ TEST(UACipherUtilSingleKey, RefusedKeysAndCodes) {
   EXPECT_EQ(UACipherUtil_CreateEx(QOR_ALG_SEED, nullptr, nullptr, nullptr), nullptr);
   EXPECT_EQ(UACipherUtil_CreateEx(QOR_ALG_SEED, &empty, nullptr, nullptr), nullptr);
   EXPECT_NE(log.text().find("Create [source/Crypto/UACipherUtil:"), std::string::npos);
-  EXPECT_NE(log.text().find("] >> pKCU->UsKey.value malloc failed, length:0\n"),
-            std::string::npos);
+  EXPECT_NE(log.text().find("] >> pKCU->UsKey.value malloc failed, length:0\n"), std::string::npos);
   EXPECT_EQ(UACipherUtil_Create_deprecated(QOR_ALG_TICN, &k, nullptr), nullptr);
   EXPECT_NE(log.text().find("] >> CipherUtil_create Failed(algType:25)\n"), std::string::npos);
 }
@@ -710,8 +710,7 @@ TEST_F(KeyTransport, RefusedInputs) {
   EXPECT_EQ(Unwrap("", &out), -1);
   EXPECT_NE(log.text().find("] >> Encrypted Data is Empty or Null\n"), std::string::npos);
   EXPECT_EQ(Unwrap("!!!!", &out), -1);
-  EXPECT_NE(log.text().find("] >> QOR_Base64Decode Failed [data length:-1]\n"),
-            std::string::npos);
+  EXPECT_NE(log.text().find("] >> QOR_Base64Decode Failed [data length:-1]\n"), std::string::npos);
   DataBuffer o{0, nullptr};
   EXPECT_EQ(p_->DecryptKeyFromBase64(p_.self(), nullptr, &o, 0), -1);
 }

@@ -83,9 +83,7 @@ void GetAudit(UACipherUtil** self, int32_t audit[4]) {
   for (int i = 0; i < 4; ++i) audit[i] = data != nullptr ? data->audit[i] : 0;
 }
 
-int Getnull_process(UACipherUtil** self) {
-  return GetOption(self, &UACipherUtilData::nullProcess);
-}
+int Getnull_process(UACipherUtil** self) { return GetOption(self, &UACipherUtilData::nullProcess); }
 
 int GetKeyStatus(UACipherUtil** self) { return GetOption(self, &UACipherUtilData::keyStatus); }
 
@@ -95,9 +93,7 @@ int GetKeyAvailable(UACipherUtil** self) {
 
 int GetKeyPeriod(UACipherUtil** self) { return GetOption(self, &UACipherUtilData::keyPeriod); }
 
-int GettargetExist(UACipherUtil** self) {
-  return GetOption(self, &UACipherUtilData::targetExist);
-}
+int GettargetExist(UACipherUtil** self) { return GetOption(self, &UACipherUtilData::targetExist); }
 
 int GetorgFileHandling(UACipherUtil** self) {
   return GetOption(self, &UACipherUtilData::orgFileHandling);
@@ -120,9 +116,7 @@ int GetorgDataVerify(UACipherUtil** self) {
   return GetOption(self, &UACipherUtilData::orgDataVerify);
 }
 
-int GetDuplicate(UACipherUtil** self) {
-  return GetOption(self, &UACipherUtilData::encDuplication);
-}
+int GetDuplicate(UACipherUtil** self) { return GetOption(self, &UACipherUtilData::encDuplication); }
 
 void SetPatternInfo(UACipherUtil** self, const char* text) {
   UACipherUtilData* data = DataOf(self);
