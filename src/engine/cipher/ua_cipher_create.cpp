@@ -11,7 +11,7 @@
 #include "engine/cipher/fixed_secrets.h"
 #include "engine/cipher/ua_cipher_internal.h"
 #include "engine/core/value_ops.h"
-#include "engine/engine_log.h"
+#include "log/log.h"
 
 namespace {
 
@@ -62,14 +62,14 @@ CipherUtil* NewRecord(const char* caller, uint32_t algType, const DataBuffer& ke
                       int32_t secondTime, const char* status) {
   auto* record = static_cast<CipherUtil*>(std::calloc(1, sizeof(CipherUtil)));
   if (record == nullptr) {
-    QOR_LOG_AS(qor::log::kCrit, caller, kLogUnit, "Memory Allocation Failed.\n");
+    QOR_LOG_UNIT_AS(qor::log::kCrit, caller, kLogUnit, "Memory Allocation Failed.\n");
     return nullptr;
   }
   record->mode = mode;
   ChiperUtil_Set(record, version, firstTime, secondTime, status);
   const DataBuffer noIv{0, nullptr};
   if (CipherUtil_Create(algType, &key, iv != nullptr ? iv : &noIv, record) != 0) {
-    QOR_LOG_AS(qor::log::kCrit, caller, kLogUnit, "CipherUtil_create Failed(algType:%d)\n",
+    QOR_LOG_UNIT_AS(qor::log::kCrit, caller, kLogUnit, "CipherUtil_create Failed(algType:%d)\n",
                static_cast<int>(algType));
     CipherUtil_Destroy(record);
     return nullptr;

@@ -5,7 +5,7 @@
 
 #include "engine/cipher/cipher_lock.h"
 #include "engine/cipher/ua_cipher_internal.h"
-#include "engine/engine_log.h"
+#include "log/log.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ int SetOption(const char* caller, UACipherUtil** object, int32_t UACipherUtilDat
               int value) {
   UACipherUtilData* data = qor::engine::DataOf(object);
   if (data == nullptr) {
-    QOR_LOG_AS(qor::log::kCrit, caller, kLogUnit, "Null Pointer Exception\n");
+    QOR_LOG_UNIT_AS(qor::log::kCrit, caller, kLogUnit, "Null Pointer Exception\n");
     return -1;
   }
   data->*member = value;
