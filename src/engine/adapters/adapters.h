@@ -1,0 +1,14 @@
+// Adapters that exist only as table entries (no exported name of their own).
+#pragma once
+
+#include "qor/cipher_util.h"
+
+namespace qor::engine::adapters {
+
+// Digit policies (code 23) in the shape of the encrypt and decrypt tables.
+int DigitEncrypt(DataBuffer* in, const void* key, const unsigned char* iv, DataBuffer* out, uint16_t keyVersion,
+                 int32_t useRecordIV, int32_t compatibility);
+int DigitDecrypt(DataBuffer* in, const void* key, const unsigned char* iv, DataBuffer* out, int32_t nullProcess,
+                 int32_t compatibility);
+
+}  // namespace qor::engine::adapters

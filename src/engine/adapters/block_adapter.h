@@ -1,0 +1,135 @@
+// One shape for every block-cipher adapter: pad in place, encipher into the
+// one result buffer behind the version prefix, append the record-IV tail; and
+// the reverse with the padding check and the compatibility rules. A cipher
+// plugs in through a traits struct:
+//   using Ctx;                        key context type of the record
+//   static constexpr int kBlock;      padding block (16, or 8 for triple DES)
+//   static constexpr char kUnit[];    log source unit
+//   static constexpr Texts kTexts;    argument-check messages of the cipher
+//   static bool Encrypt(const Ctx&, const uint8_t* iv, const uint8_t* in, uint8_t* out, int len);
+//   static bool Decrypt(const Ctx&, const uint8_t* iv, const uint8_t* in, uint8_t* out, int len);
+// |len| is a whole number of blocks; the key context is never written.
+#pragma once
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/adapters/adapter_log.h"
+#include "qor/cipher_util.h"
+
+namespace qor::engine::adapters {
+
+// Messages for a missing argument and for an input shorter than one byte.
+struct Texts {
+  const char* nullInput;
+  const char* shortInput;
+};
+
+inline constexpr Texts kEnglishTexts{msg::kNullInputEn, msg::kShortInputEn};
+inline constexpr Texts kKoreanTexts{msg::kNullInputKo, msg::kShortInputKo};
+
+// Bytes of the version prefix: high byte, low byte, 0xFE.
+inline constexpr int kPrefixBytes = 3;
+inline constexpr int kRecordIvBytes = 4;
+
+template <class Cipher>
+int BlockEncrypt(const char* func, DataBuffer* in, const void* key, const unsigned char* iv, DataBuffer* out,
+                 uint16_t keyVersion, int32_t useRecordIV) {
+  using qor::log::kCrit;
+  if (in == nullptr || in->data == nullptr || key == nullptr || iv == nullptr || out == nullptr) {
+    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.nullInput);
+    return -1;
+  }
+  constexpr int kFrame = kPrefixBytes + kRecordIvBytes + Cipher::kBlock + 1;
+  if (in->length < 0 || in->length > INT_MAX - kFrame) {
+    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.shortInput);
+    return -1;
+  }
+  const int padded = DoPadding(in->data, in->length, Cipher::kBlock);
+  const int prefix = keyVersion != 0 ? kPrefixBytes : 0;
+  const int total = prefix + padded + (useRecordIV != 0 ? kRecordIvBytes : 0);
+  auto* buf = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(total) + 1));
+  if (buf == nullptr) {
+    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "Memory Allocation Failed.\n");
+    return -1;
+  }
+  if (!Cipher::Encrypt(*static_cast<const typename Cipher::Ctx*>(key), iv, in->data, buf + prefix, padded)) {
+    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "encryption failed. length = [%d]\n", padded);
+    std::free(buf);
+    return -1;
+  }
+  if (prefix != 0) {
+    buf[0] = static_cast<unsigned char>(keyVersion >> 8);
+    buf[1] = static_cast<unsigned char>(keyVersion & 0xFF);
+    buf[2] = 0xFE;
+  }
+  if (useRecordIV != 0) std::memcpy(buf + prefix + padded, iv, kRecordIvBytes);
+  buf[total] = 0;
+  out->data = buf;
+  out->length = total;
+  return 0;
+}
+
+// Bytes the value pipeline stores for a null and for an empty value.
+inline constexpr unsigned char kNullMarker = 0x06;
+inline constexpr unsigned char kEmptyMarker = 0x07;
+
+template <class Cipher>
+int BlockDecrypt(const char* func, DataBuffer* in, const void* key, const unsigned char* iv, DataBuffer* out,
+                 int32_t nullProcess, int32_t compatibility) {
+  using qor::log::kCrit;
+  if (in == nullptr || in->data == nullptr || key == nullptr || iv == nullptr || out == nullptr) {
+    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.nullInput);
+    return -1;
+  }
+  const int n = in->length;
+  if (n < 1 || n == INT_MAX) {
+    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.shortInput);
+    return -1;
+  }
+  // The ciphers would write a completed last block past the result buffer.
+  if (n % Cipher::kBlock != 0) {
+    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "cipherText length is not a multiple of %d. length = [%d]\n",
+               Cipher::kBlock, n);
+    return -1;
+  }
+  auto* buf = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(n) + 1, 1));
+  if (buf == nullptr) {
+    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "Memory Allocation Failed.\n");
+    return -1;
+  }
+  if (!Cipher::Decrypt(*static_cast<const typename Cipher::Ctx*>(key), iv, in->data, buf, n)) {
+    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "decryption failed. length = [%d]\n", n);
+    std::free(buf);
+    return -1;
+  }
+  const int p = buf[n - 1];
+  if (p == 0 || p > Cipher::kBlock || p > n) {
+    QOR_LOG_AS(kCrit, func, Cipher::kUnit, "padBit is incorrect. padBit = [%d]\n", p);
+    std::free(buf);
+    return -1;
+  }
+  int m = n - p;
+  out->data = buf;
+  if (compatibility == 0 && m == 1) {
+    if (buf[0] == kNullMarker) {
+      out->length = -2;
+    } else if (buf[0] == kEmptyMarker && nullProcess != 0) {
+      out->length = -3;
+    } else {
+      buf[1] = 0;
+      out->length = 1;
+    }
+    return 0;
+  }
+  // The encrypt side appended a blank; an empty plaintext has none to drop.
+  const bool blankAppended = compatibility == 1 || compatibility == 3 || (compatibility == 2 && nullProcess != 0);
+  if (blankAppended && m > 0) --m;
+  buf[m] = 0;
+  out->length = m;
+  return 0;
+}
+
+}  // namespace qor::engine::adapters
