@@ -12,4 +12,10 @@ void SecureWipe(void* p, std::size_t n) {
   __asm__ __volatile__("" : : "r"(p) : "memory");
 }
 
+void SecureFill(void* p, unsigned char value, std::size_t n) {
+  if (p == nullptr || n == 0) return;
+  std::memset(p, value, n);
+  __asm__ __volatile__("" : : "r"(p) : "memory");
+}
+
 }  // namespace qor

@@ -10,6 +10,10 @@ namespace qor {
 // optimised away.
 void SecureWipe(void* p, std::size_t n);
 
+// Overwrites |n| bytes at |p| with |value| (NULL or 0 is a no-op), for the
+// buffers whose release pattern is not zero; never optimised away either.
+void SecureFill(void* p, unsigned char value, std::size_t n);
+
 }  // namespace qor
 
 #endif

@@ -1,0 +1,40 @@
+// The one process-wide lock over the key-version lists of every policy, and
+// the head read that value operations may do without it.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+
+#include "qor/ua_cipher_util.h"
+
+namespace qor::engine {
+
+// Read side: walking a version list. Write side: AddKey.
+extern pthread_rwlock_t cipher_rwlock;
+
+class CipherReadLock {
+ public:
+  CipherReadLock() { pthread_rwlock_rdlock(&cipher_rwlock); }
+  ~CipherReadLock() { pthread_rwlock_unlock(&cipher_rwlock); }
+  CipherReadLock(const CipherReadLock&) = delete;
+  CipherReadLock& operator=(const CipherReadLock&) = delete;
+};
+
+class CipherWriteLock {
+ public:
+  CipherWriteLock() { pthread_rwlock_wrlock(&cipher_rwlock); }
+  ~CipherWriteLock() { pthread_rwlock_unlock(&cipher_rwlock); }
+  CipherWriteLock(const CipherWriteLock&) = delete;
+  CipherWriteLock& operator=(const CipherWriteLock&) = delete;
+};
+
+// The current (latest) version record, or NULL. AddKey publishes a new head
+// with a release store, so a reader without the lock sees a complete record.
+inline CipherUtil* HeadRecord(const UACipherUtilData* data) {
+  if (data == nullptr) return nullptr;
+  return std::atomic_ref<CipherUtil*>(const_cast<UACipherUtilData*>(data)->ciphers)
+      .load(std::memory_order_acquire);
+}
+
+}  // namespace qor::engine
