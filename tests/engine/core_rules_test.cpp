@@ -85,8 +85,12 @@ TEST(Duplicates, EncryptingAnEncryptedText) {
         In again(first.str(), kSpare);
         Out second;
         EXPECT_EQ(c.result, p->EncryptToBase64_ACC(p.self(), again.get(), second.get(), 0, "", "", ""));
-        if (c.copy) EXPECT_EQ(first.str(), second.str());
-        if (c.option == 2) EXPECT_EQ(nullptr, second.buf.data);
+        if (c.copy) {
+          EXPECT_EQ(first.str(), second.str());
+        }
+        if (c.option == 2) {
+          EXPECT_EQ(nullptr, second.buf.data);
+        }
         if (c.option == 0) {
           // Encrypted once more: decrypting gives the first text back.
           In stored(second.str(), 0);
@@ -128,13 +132,18 @@ TEST(Duplicates, DecryptingSomethingThatIsNotEncrypted) {
                          : form == 1 ? p->DecryptFromBase64(p.self(), in.get(), out.get())
                                      : p->Decrypt_API_ACC(p.self(), in.get(), out.get(), nullptr, "", "", "");
       EXPECT_EQ(c.badPadResult, result) << "form " << form;
-      if (c.option == 1) EXPECT_EQ(ToHex(in.buf().data, static_cast<size_t>(in.buf().length)), ToHex(out.bytes()));
-      if (c.option == 2) EXPECT_EQ(-1, out.length());
+      if (c.option == 1) {
+        EXPECT_EQ(ToHex(in.buf().data, static_cast<size_t>(in.buf().length)), ToHex(out.bytes()));
+      } else if (c.option == 2) {
+        EXPECT_EQ(-1, out.length());
+      }
     }
     In clear("just some words", 0);
     Out out;
     EXPECT_EQ(c.clearResult, p->DecryptFromBase64(p.self(), clear.get(), out.get()));
-    if (c.option == 1) EXPECT_EQ("just some words", out.str());
+    if (c.option == 1) {
+      EXPECT_EQ("just some words", out.str());
+    }
   }
 }
 

@@ -49,7 +49,9 @@ TEST_P(ValueLayout, BinaryValueMatchesIndependentCbc) {
         ASSERT_TRUE(p.ok());
         Bytes plain(len);
         for (size_t i = 0; i < len; ++i) plain[i] = static_cast<uint8_t>(i * 13 + 3);
-        if (recordMode == 2) ASSERT_EQ(0, UACipherUtil_SetRecordIV(p.self(), nullptr));
+        if (recordMode == 2) {
+          ASSERT_EQ(0, UACipherUtil_SetRecordIV(p.self(), nullptr));
+        }
         const uint32_t before = g_RecordIV;
         In in(plain, kSpare);
         Out out;
@@ -57,8 +59,11 @@ TEST_P(ValueLayout, BinaryValueMatchesIndependentCbc) {
         EXPECT_EQ(static_cast<int>(len), in.buf().length) << "the caller's length is kept";
         // A pending IV is taken; otherwise this call drew the next one.
         const uint32_t recordIv = g_RecordIV;
-        if (recordMode == 1) EXPECT_EQ(before + 1, recordIv);
-        if (recordMode == 2) EXPECT_EQ(before, recordIv);
+        if (recordMode == 1) {
+          EXPECT_EQ(before + 1, recordIv);
+        } else if (recordMode == 2) {
+          EXPECT_EQ(before, recordIv);
+        }
         const Bytes expected = ExpectedValue(c.alg, c.keyLength, version, plain,
                                              recordMode != 0 ? reinterpret_cast<const uint8_t*>(&recordIv) : nullptr);
         EXPECT_EQ(ToHex(expected), ToHex(out.bytes()));
@@ -106,7 +111,7 @@ TEST_P(ValueLayout, TextFormWithAndWithoutPrefix) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ciphers, ValueLayout, ::testing::ValuesIn(kCiphers),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 Bytes OpenSslDigest(const EVP_MD* md, const std::string& value) {
   Bytes out(EVP_MAX_MD_SIZE);
