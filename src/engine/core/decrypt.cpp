@@ -22,7 +22,7 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
   int n = length;
   // A value too short for its own layout is refused before anything is read.
   if (!rules.tailBySelected && HasTail(policy.head)) {
-    if (n < kTailBytes) {
+    if (n < kTailBytes + 1) {
       QOR_LOG(log::kCrit, "Encrypted data is too short [data length:%d]\n", length);
       return kFailed;
     }
@@ -30,7 +30,9 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
     tail = bytes + n;
   }
   if (HasPrefix(policy.head)) {
-    if (n < kPrefixBytes) {
+    // Checked before the lookup: a malformed value must not cost a fetch.
+    const int tailAfter = rules.tailBySelected && HasTail(policy.head) ? kTailBytes : 0;
+    if (n < kPrefixBytes + tailAfter + 1) {
       QOR_LOG(log::kCrit, "Encrypted data is too short [data length:%d]\n", length);
       return kFailed;
     }
@@ -44,13 +46,15 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
     bytes += kPrefixBytes;
     n -= kPrefixBytes;
   }
-  if (rules.tailBySelected && HasTail(record)) {
-    if (n < kTailBytes) {
-      QOR_LOG(log::kCrit, "Encrypted data is too short [data length:%d]\n", length);
-      return kFailed;
-    }
+  if (rules.tailBySelected && HasTail(record) && n > kTailBytes) {
     n -= kTailBytes;
     tail = bytes + n;
+  } else if (rules.tailBySelected && HasTail(record)) {
+    n = 0;
+  }
+  if (n < 1) {
+    QOR_LOG(log::kCrit, "Encrypted data is too short [data length:%d]\n", length);
+    return kFailed;
   }
   if (record->algType >= QOR_ALG_COUNT) return kFailed;
 
@@ -63,7 +67,6 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
     iv = callIv;
   }
   *adapterRan = true;
-  if (n < 1) return kFailed;  // prefix and tail without ciphertext
   DataBuffer ciphertext{n, const_cast<unsigned char*>(bytes)};
   return DecryptFunctions[record->algType](&ciphertext, record->pDKey, iv, out, nullProcess,
                                            policy.data->compatibility);
