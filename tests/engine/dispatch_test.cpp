@@ -328,3 +328,42 @@ TEST(RecordIv, SeededWithTheTime) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AdapterTables, EntriesByCode) {
+  const CipherEncryptFn enc[QOR_ALG_COUNT] = {
+      doUnknownEncryptEx, doSEEDEncryptEx,   doARIAEncryptEx2,    doDES3EncryptEx,     doUnknownEncryptEx,
+      doAESEncryptEx,     doAESEncryptEx,    doAESEncryptEx,      doSHA1EncryptEx,     doSHA256EncryptEx,
+      doSHA384EncryptEx,  doSHA512EncryptEx, doDES3EncryptEx,     doARIAEncryptEx2,    doARIAEncryptEx2,
+      doLEAEncryptEx,     doLEAEncryptEx,    doLEAEncryptEx,      doSHA3_256Encrypt,   doSHA3_256Encrypt,
+      doSHA3_512Encrypt,  doLSH512_256Encrypt, doLSH512_512Encrypt, nullptr /* digits */, doDES3Encrypt_3keyEx,
+      doUnknownEncryptEx};
+  const CipherDecryptFn dec[QOR_ALG_COUNT] = {
+      doUnknownDecrypt,      doSEEDDecrypt,         doARIADecrypt2,        doDES3Decrypt,         doUnknownDecrypt,
+      doAESDecrypt,          doAESDecrypt,          doAESDecrypt,          doSHA1DecryptPseude,   doSHA256DecryptPseude,
+      doSHA384DecryptPseude, doSHA512DecryptPseude, doDES3Decrypt,         doARIADecrypt2,        doARIADecrypt2,
+      doLEADecrypt,          doLEADecrypt,          doLEADecrypt,          doSHA256DecryptPseude, doSHA256DecryptPseude,
+      doSHA512DecryptPseude, doLSHDecryptPseude,    doLSHDecryptPseude,    nullptr,               doDES3Decrypt_3key,
+      doUnknownDecrypt};
+  for (uint32_t code = 0; code < QOR_ALG_COUNT; ++code) {
+    ASSERT_NE(EncryptFunctions[code], nullptr) << code;
+    ASSERT_NE(DecryptFunctions[code], nullptr) << code;
+    // The digit entries are checked by running them (adapters_test).
+    if (code == QOR_ALG_FPE) continue;
+    EXPECT_EQ(EncryptFunctions[code], enc[code]) << code;
+    EXPECT_EQ(DecryptFunctions[code], dec[code]) << code;
+  }
+  for (uint32_t code = 0; code < 22; ++code) {
+    const bool seed = code <= 1, des = code == 3 || code == 12, aes = code >= 5 && code <= 7,
+               lea = code >= 15 && code <= 17;
+    const CipherStreamInitFn init = seed ? doSEEDEncInit : des ? doDES3EncInit : aes ? doAESEncInit
+                                    : lea ? doLEAEncInit : doARIAEncInit;
+    const CipherStreamFinalFn final = seed ? doSEEDDecFinal : des ? doDES3DecFinal : aes ? doAESDecFinal
+                                      : lea ? doLEADecFinal : doARIADecFinal;
+    EXPECT_EQ(EncryptInitFunctions[code], init) << code;
+    EXPECT_EQ(DecryptFinalFunctions[code], final) << code;
+  }
+}
+
+}  // namespace

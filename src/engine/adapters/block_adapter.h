@@ -85,7 +85,7 @@ int BlockDecrypt(const char* func, DataBuffer* in, const void* key, const unsign
     return -1;
   }
   const int n = in->length;
-  if (n < 1 || n == INT_MAX) {
+  if (n < 1) {
     QOR_LOG_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.shortInput);
     return -1;
   }
@@ -95,7 +95,8 @@ int BlockDecrypt(const char* func, DataBuffer* in, const void* key, const unsign
                Cipher::kBlock, n);
     return -1;
   }
-  auto* buf = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(n) + 1, 1));
+  // Every byte is written: the cipher fills n, a terminator follows the plaintext.
+  auto* buf = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(n) + 1));
   if (buf == nullptr) {
     QOR_LOG_AS(kCrit, func, Cipher::kUnit, "Memory Allocation Failed.\n");
     return -1;
@@ -105,6 +106,7 @@ int BlockDecrypt(const char* func, DataBuffer* in, const void* key, const unsign
     std::free(buf);
     return -1;
   }
+  buf[n] = 0;
   const int p = buf[n - 1];
   if (p == 0 || p > Cipher::kBlock || p > n) {
     QOR_LOG_AS(kCrit, func, Cipher::kUnit, "padBit is incorrect. padBit = [%d]\n", p);

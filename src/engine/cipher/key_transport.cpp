@@ -39,8 +39,8 @@ int DecryptKeyFromBase64(UACipherUtil** self, DataBuffer* in, DataBuffer* out, i
   // The record-IV tail goes into a copy of the IV: the shared record is read only.
   unsigned char iv[16];
   std::memcpy(iv, head->iv, sizeof(iv));
-  if (std::atomic_ref<int32_t>(const_cast<CipherUtil*>(head)->useRecordIV).load(
-          std::memory_order_relaxed) != 0) {
+  if (std::atomic_ref<int32_t>(const_cast<CipherUtil*>(head)->useRecordIV)
+          .load(std::memory_order_relaxed) != 0) {
     if (length <= 4) {
       QOR_LOG(qor::log::kCrit, "Encrypted Data is Empty or Null\n");
       std::free(decoded);

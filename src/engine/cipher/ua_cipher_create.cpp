@@ -11,7 +11,7 @@
 #include "engine/cipher/fixed_secrets.h"
 #include "engine/cipher/ua_cipher_internal.h"
 #include "engine/core/value_ops.h"
-#include "log/log.h"
+#include "engine/engine_log.h"
 
 namespace {
 
@@ -55,20 +55,22 @@ void ReleaseKeyBytes(DataBuffer& buffer) {
   buffer = {0, nullptr};
 }
 
-// Builds one version record; on failure the partly built record is freed.
-CipherUtil* NewRecord(uint32_t algType, const DataBuffer& key, const DataBuffer* iv, int32_t mode,
-                      int64_t version, int32_t firstTime, int32_t secondTime,
-                      const char* status) {
+// Builds one version record for the creator |caller|; on failure the partly
+// built record is freed.
+CipherUtil* NewRecord(const char* caller, uint32_t algType, const DataBuffer& key,
+                      const DataBuffer* iv, int32_t mode, int64_t version, int32_t firstTime,
+                      int32_t secondTime, const char* status) {
   auto* record = static_cast<CipherUtil*>(std::calloc(1, sizeof(CipherUtil)));
   if (record == nullptr) {
-    QOR_LOG(qor::log::kCrit, "Memory Allocation Failed.\n");
+    QOR_LOG_AS(qor::log::kCrit, caller, kLogUnit, "Memory Allocation Failed.\n");
     return nullptr;
   }
   record->mode = mode;
   ChiperUtil_Set(record, version, firstTime, secondTime, status);
   const DataBuffer noIv{0, nullptr};
   if (CipherUtil_Create(algType, &key, iv != nullptr ? iv : &noIv, record) != 0) {
-    QOR_LOG(qor::log::kCrit, "CipherUtil_create Failed(algType:%d)\n", static_cast<int>(algType));
+    QOR_LOG_AS(qor::log::kCrit, caller, kLogUnit, "CipherUtil_create Failed(algType:%d)\n",
+               static_cast<int>(algType));
     CipherUtil_Destroy(record);
     return nullptr;
   }
@@ -90,7 +92,7 @@ UACipherUtil* Create(uint32_t algType, const DataBuffer* key, const DataBuffer* 
             key != nullptr ? key->length : 0);
     return nullptr;
   }
-  data->ciphers = NewRecord(algType, data->UsKey, iv, QOR_MODE_CBC, 0, 0, 0, "active");
+  data->ciphers = NewRecord(__func__, algType, data->UsKey, iv, QOR_MODE_CBC, 0, 0, 0, "active");
   if (data->ciphers == nullptr) return nullptr;
   qor::engine::FillOperations(object.get(), hmac);
   return object.release();
@@ -213,8 +215,8 @@ UACipherUtil* UACipherUtil_CreateEx3(
   CipherUtil** tail = &data->ciphers;
   for (const KeyEntry* entry = keys; entry != nullptr; entry = entry->next) {
     const DataBuffer key{keyLength, entry->key};
-    CipherUtil* record = NewRecord(algType, key, iv, mode, entry->version, entry->firstTime,
-                                   entry->secondTime, entry->status);
+    CipherUtil* record = NewRecord(__func__, algType, key, iv, mode, entry->version,
+                                   entry->firstTime, entry->secondTime, entry->status);
     if (record == nullptr) return nullptr;
     *tail = record;
     tail = &record->next;

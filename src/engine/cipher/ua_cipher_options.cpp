@@ -5,17 +5,19 @@
 
 #include "engine/cipher/cipher_lock.h"
 #include "engine/cipher/ua_cipher_internal.h"
-#include "log/log.h"
+#include "engine/engine_log.h"
 
 namespace {
 
 constexpr char kLogUnit[] = "source/Crypto/UACipherUtil";
 
-// Stores |value| into the field |member| of a present object: 0, else -1.
-int SetOption(UACipherUtil** object, int32_t UACipherUtilData::*member, int value) {
+// Stores |value| into the field |member| of a present object for the setter
+// |caller|: 0, else -1.
+int SetOption(const char* caller, UACipherUtil** object, int32_t UACipherUtilData::*member,
+              int value) {
   UACipherUtilData* data = qor::engine::DataOf(object);
   if (data == nullptr) {
-    QOR_LOG(qor::log::kCrit, "Null Pointer Exception\n");
+    QOR_LOG_AS(qor::log::kCrit, caller, kLogUnit, "Null Pointer Exception\n");
     return -1;
   }
   data->*member = value;
@@ -49,7 +51,7 @@ DataBuffer GetKeyName(UACipherUtil** self) {
 }
 
 void SetCompatibility(UACipherUtil** self, int compatibility) {
-  SetOption(self, &UACipherUtilData::compatibility, compatibility);
+  SetOption(__func__, self, &UACipherUtilData::compatibility, compatibility);
 }
 
 int GetCompatibility(UACipherUtil** self) {
@@ -81,9 +83,7 @@ void GetAudit(UACipherUtil** self, int32_t audit[4]) {
   for (int i = 0; i < 4; ++i) audit[i] = data != nullptr ? data->audit[i] : 0;
 }
 
-int Getnull_process(UACipherUtil** self) {
-  return GetOption(self, &UACipherUtilData::nullProcess);
-}
+int Getnull_process(UACipherUtil** self) { return GetOption(self, &UACipherUtilData::nullProcess); }
 
 int GetKeyStatus(UACipherUtil** self) { return GetOption(self, &UACipherUtilData::keyStatus); }
 
@@ -93,9 +93,7 @@ int GetKeyAvailable(UACipherUtil** self) {
 
 int GetKeyPeriod(UACipherUtil** self) { return GetOption(self, &UACipherUtilData::keyPeriod); }
 
-int GettargetExist(UACipherUtil** self) {
-  return GetOption(self, &UACipherUtilData::targetExist);
-}
+int GettargetExist(UACipherUtil** self) { return GetOption(self, &UACipherUtilData::targetExist); }
 
 int GetorgFileHandling(UACipherUtil** self) {
   return GetOption(self, &UACipherUtilData::orgFileHandling);
@@ -118,9 +116,7 @@ int GetorgDataVerify(UACipherUtil** self) {
   return GetOption(self, &UACipherUtilData::orgDataVerify);
 }
 
-int GetDuplicate(UACipherUtil** self) {
-  return GetOption(self, &UACipherUtilData::encDuplication);
-}
+int GetDuplicate(UACipherUtil** self) { return GetOption(self, &UACipherUtilData::encDuplication); }
 
 void SetPatternInfo(UACipherUtil** self, const char* text) {
   UACipherUtilData* data = DataOf(self);
@@ -149,15 +145,15 @@ int IsPeriodicKey(UACipherUtil** self) {
 extern "C" {
 
 int UACipherUtil_SetEncDuplication(UACipherUtil** object, int value) {
-  return SetOption(object, &UACipherUtilData::encDuplication, value);
+  return SetOption(__func__, object, &UACipherUtilData::encDuplication, value);
 }
 
 int UACipherUtil_SetDecDuplication(UACipherUtil** object, int value) {
-  return SetOption(object, &UACipherUtilData::decDuplication, value);
+  return SetOption(__func__, object, &UACipherUtilData::decDuplication, value);
 }
 
 int UACipherUtil_SetNullEncryption(UACipherUtil** object, int value) {
-  return SetOption(object, &UACipherUtilData::nullProcess, value);
+  return SetOption(__func__, object, &UACipherUtilData::nullProcess, value);
 }
 
 }  // extern "C"

@@ -1,5 +1,7 @@
 // The key manager: every policy of the current key set by name, the IV all of
 // them share, the agent's policy hash and the HMAC function handed to each.
+#include "qor/key_mgr.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -7,7 +9,6 @@
 #include "engine/cipher/fixed_secrets.h"
 #include "log/log.h"
 #include "qor/hashtable.h"
-#include "qor/key_mgr.h"
 
 namespace {
 
@@ -42,18 +43,17 @@ int32_t PatternType(const char* text) {
   return QOR_PATTERN_NONE;
 }
 
-KeyInfo* AddKeyInfo(KeyMgr* mgr, const DataBuffer* name, const char* algorithm,
-                    int64_t policyKind, int64_t ivType, int32_t errorProcess, int32_t keyLength,
-                    int32_t keyCount, const KeyEntry* keys, int32_t /*firstVersionFlag*/,
-                    int32_t partial, const char* patternType, int32_t position,
-                    const DataBuffer* patternChars, int32_t nullProcess, int32_t encDuplication,
-                    int32_t decDuplication, int32_t compatibility, int32_t /*unused*/,
-                    int32_t aclCount, const AccessControlData* acl,
-                    int32_t unauthorizedDecryption, int32_t prio, int32_t audit1, int32_t audit2,
-                    int32_t audit3, int32_t audit4, int32_t decryptCountUnit, int32_t decryptCnt,
-                    int32_t targetExist, int32_t orgFileHandling, const char* orgBackupExtension,
-                    int32_t encFileDelete, int32_t encDataVerify, int32_t orgDataVerify,
-                    int32_t mode) {
+KeyInfo* AddKeyInfo(KeyMgr* mgr, const DataBuffer* name, const char* algorithm, int64_t policyKind,
+                    int64_t ivType, int32_t errorProcess, int32_t keyLength, int32_t keyCount,
+                    const KeyEntry* keys, int32_t /*firstVersionFlag*/, int32_t partial,
+                    const char* patternType, int32_t position, const DataBuffer* patternChars,
+                    int32_t nullProcess, int32_t encDuplication, int32_t decDuplication,
+                    int32_t compatibility, int32_t /*unused*/, int32_t aclCount,
+                    const AccessControlData* acl, int32_t unauthorizedDecryption, int32_t prio,
+                    int32_t audit1, int32_t audit2, int32_t audit3, int32_t audit4,
+                    int32_t decryptCountUnit, int32_t decryptCnt, int32_t targetExist,
+                    int32_t orgFileHandling, const char* orgBackupExtension, int32_t encFileDelete,
+                    int32_t encDataVerify, int32_t orgDataVerify, int32_t mode) {
   KeyMgrData* data = DataOf(mgr);
   if (data == nullptr || data->table == nullptr) {
     QOR_LOG(qor::log::kCrit, "Null Pointer Exception\n");
@@ -104,8 +104,8 @@ KeyInfo* AddKeyInfo(KeyMgr* mgr, const DataBuffer* name, const char* algorithm,
     QOR_LOG(qor::log::kCrit, "KeyInfo Create Failed\n");
     return nullptr;
   }
-  if (Hashtable_insert(data->table, info->nameLength, info->name, info, algType,
-                       ReleaseKeyInfo) != 0) {
+  if (Hashtable_insert(data->table, info->nameLength, info->name, info, algType, ReleaseKeyInfo) !=
+      0) {
     QOR_LOG(qor::log::kCrit, "Memory Allocation Failed.\n");
     info->Destroy(&info);
     return nullptr;
@@ -133,8 +133,8 @@ KeyInfo* GetKeyInfo(KeyMgr* mgr, const DataBuffer* name) {
       name->length <= 0) {
     return nullptr;
   }
-  return static_cast<KeyInfo*>(Hashtable_search(data->table, name->length,
-                                                reinterpret_cast<const char*>(name->data)));
+  return static_cast<KeyInfo*>(
+      Hashtable_search(data->table, name->length, reinterpret_cast<const char*>(name->data)));
 }
 
 void SetPolicyHash(KeyMgr* mgr, const unsigned char* hash) {
@@ -170,9 +170,8 @@ int LoadKeyName(KeyMgr* mgr, char*** names) {
 
 int GetPolicyCount(KeyMgr* mgr) {
   KeyMgrData* data = DataOf(mgr);
-  return data != nullptr && data->table != nullptr
-             ? static_cast<int>(Hashtable_Count(data->table))
-             : 0;
+  return data != nullptr && data->table != nullptr ? static_cast<int>(Hashtable_Count(data->table))
+                                                   : 0;
 }
 
 void* Clear(KeyMgr* mgr) {
