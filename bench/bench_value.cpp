@@ -3,10 +3,9 @@
 // against the same CBC work done by hand through OpenSSL EVP (context keyed
 // once, IV reset per value, padding, version prefix and tail, Base64). LEA is
 // not in OpenSSL: its peer is Crypto++ CBC with OpenSSL's Base64.
-#include <openssl/evp.h>
-
 #include <crypto++/lea.h>
 #include <crypto++/modes.h>
+#include <openssl/evp.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -54,13 +53,15 @@ std::vector<uint8_t> CallIv() {
 // A policy with one key version whose values carry a record-IV tail.
 UACipherUtil* MakePolicy(const CipherCase& c) {
   const auto key = Pattern(c.keyLen, 1);
-  KeyEntry entry{kVersion, const_cast<uint8_t*>(key.data()), const_cast<char*>("active"), 0, 0, nullptr};
+  KeyEntry entry{kVersion, const_cast<uint8_t*>(key.data()), const_cast<char*>("active"), 0, 0,
+                 nullptr};
   static const char kName[] = "bench.value.policy";
   const DataBuffer name{static_cast<int32_t>(sizeof(kName) - 1),
                         reinterpret_cast<unsigned char*>(const_cast<char*>(kName))};
   const DataBuffer iv{16, const_cast<uint8_t*>(Iv().data())};
-  UACipherUtil* p = UACipherUtil_CreateEx3(c.alg, &name, static_cast<int32_t>(c.keyLen), 1, &entry, &iv, nullptr,
-                                           nullptr, 0, 0, nullptr, 0, 0, 1, 0, 0, 0, 4, 0, "", 0, 0, 0, 0, 0);
+  UACipherUtil* p =
+      UACipherUtil_CreateEx3(c.alg, &name, static_cast<int32_t>(c.keyLen), 1, &entry, &iv, nullptr,
+                             nullptr, 0, 0, nullptr, 0, 0, 1, 0, 0, 0, 4, 0, "", 0, 0, 0, 0, 0);
   if (p != nullptr) {
     p->SetCompatibility(&p, 0);
     for (CipherUtil* r = p->data->ciphers; r != nullptr; r = r->next) r->useRecordIV = 1;
@@ -75,7 +76,8 @@ void OursEncrypt(benchmark::State& state, const CipherCase& c, size_t len) {
   for (auto _ : state) {
     DataBuffer in{static_cast<int32_t>(len), buffer.data()};
     DataBuffer out{0, nullptr};
-    if (p->EncryptToBase64_ACC(&p, &in, &out, 0, "", "", "") != 0) state.SkipWithError("encryption failed");
+    if (p->EncryptToBase64_ACC(&p, &in, &out, 0, "", "", "") != 0)
+      state.SkipWithError("encryption failed");
     benchmark::DoNotOptimize(out.data);
     std::free(out.data);
   }
@@ -92,7 +94,8 @@ void OursDecrypt(benchmark::State& state, const CipherCase& c, size_t len) {
   p->EncryptToBase64_ACC(&p, &plain, &text, 0, "", "", "");
   for (auto _ : state) {
     DataBuffer out{0, nullptr};
-    if (p->DecryptFromBase64_ACC(&p, &text, &out, nullptr, "", "", "") != 0) state.SkipWithError("decryption failed");
+    if (p->DecryptFromBase64_ACC(&p, &text, &out, nullptr, "", "", "") != 0)
+      state.SkipWithError("decryption failed");
     benchmark::DoNotOptimize(out.data);
     std::free(out.data);
   }
@@ -159,7 +162,8 @@ class PeerCbc {
 };
 
 // "$." + Base64(version, 0xFE, CBC(padded value), record IV).
-int PeerEncryptValue(PeerCbc& peer, const uint8_t* callIv, const uint8_t* in, int len, uint8_t* binary, char* text) {
+int PeerEncryptValue(PeerCbc& peer, const uint8_t* callIv, const uint8_t* in, int len,
+                     uint8_t* binary, char* text) {
   binary[0] = kVersion >> 8;
   binary[1] = kVersion & 0xFF;
   binary[2] = 0xFE;
@@ -179,8 +183,8 @@ void PeerEncrypt(benchmark::State& state, const CipherCase& c, size_t len) {
   std::vector<uint8_t> binary(len + 64);
   std::vector<char> text(2 * len + 128);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        PeerEncryptValue(peer, iv.data(), in.data(), static_cast<int>(len), binary.data(), text.data()));
+    benchmark::DoNotOptimize(PeerEncryptValue(peer, iv.data(), in.data(), static_cast<int>(len),
+                                              binary.data(), text.data()));
     benchmark::ClobberMemory();
   }
   qor::bench::SetBytesProcessed(state, len);
@@ -192,12 +196,14 @@ void PeerDecrypt(benchmark::State& state, const CipherCase& c, size_t len) {
   const std::vector<uint8_t> in = Pattern(len, 3), iv = CallIv();
   std::vector<uint8_t> binary(len + 64), work(len + 64), plain(len + 64);
   std::vector<char> text(2 * len + 128);
-  const int textLen = PeerEncryptValue(encryptor, iv.data(), in.data(), static_cast<int>(len), binary.data(), text.data());
+  const int textLen = PeerEncryptValue(encryptor, iv.data(), in.data(), static_cast<int>(len),
+                                       binary.data(), text.data());
   const int binaryLen = 3 + static_cast<int>(len / 16 + 1) * 16 + 4;
   for (auto _ : state) {
     // Decode, take the tail into this value's IV, skip the prefix, decrypt.
     // EVP_DecodeBlock counts the "=" padding as bytes; the value's length is known.
-    if (EVP_DecodeBlock(work.data(), reinterpret_cast<const unsigned char*>(text.data()) + 2, textLen - 2) < 0) {
+    if (EVP_DecodeBlock(work.data(), reinterpret_cast<const unsigned char*>(text.data()) + 2,
+                        textLen - 2) < 0) {
       state.SkipWithError("decoding failed");
     }
     const int n = binaryLen;
@@ -216,11 +222,14 @@ const bool kRegistered = [] {
   for (const CipherCase& c : kCases) {
     for (bool enc : {true, false}) {
       for (size_t len : {size_t{16}, size_t{256}}) {
-        const std::string name = std::string(c.name) + (enc ? "_value_enc_b64" : "_value_dec_b64") + "/" +
-                                 qor::bench::SizeName(len);
-        RegisterRun(name, "ours", [=](benchmark::State& s) { enc ? OursEncrypt(s, c, len) : OursDecrypt(s, c, len); });
-        RegisterRun(name, PeerName(c),
-                    [=](benchmark::State& s) { enc ? PeerEncrypt(s, c, len) : PeerDecrypt(s, c, len); });
+        const std::string name = std::string(c.name) + (enc ? "_value_enc_b64" : "_value_dec_b64") +
+                                 "/" + qor::bench::SizeName(len);
+        RegisterRun(name, "ours", [=](benchmark::State& s) {
+          enc ? OursEncrypt(s, c, len) : OursDecrypt(s, c, len);
+        });
+        RegisterRun(name, PeerName(c), [=](benchmark::State& s) {
+          enc ? PeerEncrypt(s, c, len) : PeerDecrypt(s, c, len);
+        });
       }
     }
   }

@@ -1,16 +1,16 @@
 // Hostile input to every decryption form: each returns its code and reads
 // nothing outside the value (inputs sit in blocks of exactly their length, so
 // the sanitizer build catches any over-read). Then the exported helpers.
+#include <gtest/gtest.h>
 #include <openssl/evp.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "engine/core_support.h"
 #include "support/bytes.h"
+#include "support/log_capture.h"
 
 namespace {
 
@@ -20,10 +20,14 @@ enum Form { kTextAcc, kText, kBinaryAcc, kBinary };
 
 int Decrypt(Policy& p, Form form, DataBuffer* in, DataBuffer* out) {
   switch (form) {
-    case kTextAcc: return p->DecryptFromBase64_ACC(p.self(), in, out, nullptr, "", "", "");
-    case kText: return p->DecryptFromBase64(p.self(), in, out);
-    case kBinaryAcc: return p->Decrypt_API_ACC(p.self(), in, out, nullptr, "", "", "");
-    case kBinary: return p->Decrypt_API(p.self(), in, out);
+    case kTextAcc:
+      return p->DecryptFromBase64_ACC(p.self(), in, out, nullptr, "", "", "");
+    case kText:
+      return p->DecryptFromBase64(p.self(), in, out);
+    case kBinaryAcc:
+      return p->Decrypt_API_ACC(p.self(), in, out, nullptr, "", "", "");
+    case kBinary:
+      return p->Decrypt_API(p.self(), in, out);
   }
   return 0;
 }
@@ -34,8 +38,8 @@ TEST(HostileInput, EveryDecryptFormReturnsItsCode) {
   for (int compatibility : {0, 1}) {
     for (bool recordIv : {false, true}) {
       for (int version : {0, 258}) {
-        SCOPED_TRACE(::testing::Message() << "compat " << compatibility << " record " << recordIv << " version "
-                                          << version);
+        SCOPED_TRACE(::testing::Message() << "compat " << compatibility << " record " << recordIv
+                                          << " version " << version);
         PolicySpec spec;
         spec.versions = {{version}};
         spec.compatibility = compatibility;
@@ -114,7 +118,8 @@ TEST(HostileInput, RandomBytes) {
   spec.recordIv = true;
   Policy p(spec);
   ASSERT_TRUE(p.ok());
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=$.";
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=$.";
   for (int round = 0; round < 400; ++round) {
     const size_t n = 1 + rng() % 90;
     In bytes(RandomBytes(rng, n), 0);
@@ -197,6 +202,47 @@ TEST(Helpers, DecodeAndDigestEncode) {
   unsigned int n = 0;
   EVP_Digest("abc", 3, expected.data(), &n, EVP_sha256(), nullptr);
   EXPECT_EQ(B64(expected, 0), digest.str());
+}
+
+}  // namespace
+
+namespace {
+
+using namespace qor::test;
+
+// The failure lines carry the unit and the texts operators search for.
+TEST(Messages, FailuresAreLoggedWithTheirTexts) {
+  LogCapture log;
+  ASSERT_TRUE(log.ok());
+  PolicySpec spec;
+  spec.versions = {{5, "expired"}};
+  Policy revoked(spec);
+  ASSERT_TRUE(revoked.ok());
+  In value("v", kSpare);
+  Out out;
+  EXPECT_EQ(2100,
+            revoked->EncryptToBase64_ACC(revoked.self(), value.get(), out.get(), 0, "", "", ""));
+
+  spec.versions = {{5}};
+  Policy p(spec);
+  ASSERT_TRUE(p.ok());
+  In empty(Bytes{}, 0), notBase64("$.@@@@", 0),
+      unknown(B64(Bytes{0, 9, 0xFE, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, 0), 0),
+      unknownBinary(Bytes{0, 9, 0xFE, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, 0);
+  EXPECT_EQ(-1, p->DecryptFromBase64_ACC(p.self(), empty.get(), out.get(), nullptr, "", "", ""));
+  EXPECT_EQ(-1,
+            p->DecryptFromBase64_ACC(p.self(), notBase64.get(), out.get(), nullptr, "", "", ""));
+  EXPECT_EQ(2100,
+            p->Decrypt_API_ACC(p.self(), unknownBinary.get(), out.get(), nullptr, "", "", ""));
+
+  const std::string text = log.text();
+  for (const char* line :
+       {"[source/Crypto/UACipherUtil:",
+        "] >> This key is deactivate, it does not support encryption.[1700000000]\n",
+        "] >> Encrypted Data is Empty or Null\n", "] >> QOR_Base64Decode Failed [data length:-1]\n",
+        "] >> This key has been revoked and does not support encryption.\n"}) {
+    EXPECT_NE(std::string::npos, text.find(line)) << line << "\n" << text;
+  }
 }
 
 }  // namespace

@@ -2,13 +2,13 @@
 // a missing version fetched once, revoked and deactivated keys, concurrent
 // record-IV and digit values, a fresh policy reading stored record-IV values,
 // and the streaming operations against the one-shot form.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "engine/core_support.h"
 #include "qor/key_mgr.h"
@@ -53,7 +53,8 @@ class KeyVersions : public ::testing::Test {
   void SetUp() override { g_fetch = FetchState{}; }
 
   // A text and a binary value of |plain| encrypted under |version| alone.
-  static void EncryptUnder(int version, bool recordIv, const std::string& plain, std::string* text, Bytes* binary) {
+  static void EncryptUnder(int version, bool recordIv, const std::string& plain, std::string* text,
+                           Bytes* binary) {
     PolicySpec spec;
     spec.versions = {{version}};
     spec.recordIv = recordIv;
@@ -225,7 +226,8 @@ TEST(RecordIv, ConcurrentValuesKeepTheirOwnIv) {
         tails[t].push_back(tail);
         In stored(enc.str(), 0);
         Out back;
-        if (record->DecryptFromBase64_ACC(record.self(), stored.get(), back.get(), nullptr, "", "", "") != 0 ||
+        if (record->DecryptFromBase64_ACC(record.self(), stored.get(), back.get(), nullptr, "", "",
+                                          "") != 0 ||
             back.str() != value) {
           ++failures[t];
         }
@@ -233,13 +235,15 @@ TEST(RecordIv, ConcurrentValuesKeepTheirOwnIv) {
         const std::string number = std::to_string(1000000007LL * (t + 1) + i);
         In digitsIn(number, kSpare);
         Out letters;
-        if (digits->EncryptToBase64_ACC(digits.self(), digitsIn.get(), letters.get(), 0, "", "", "") != 0) {
+        if (digits->EncryptToBase64_ACC(digits.self(), digitsIn.get(), letters.get(), 0, "", "",
+                                        "") != 0) {
           ++failures[t];
           continue;
         }
         In storedLetters(letters.str(), 0);
         Out digitsBack;
-        if (digits->DecryptFromBase64_ACC(digits.self(), storedLetters.get(), digitsBack.get(), nullptr, "", "", "") != 0 ||
+        if (digits->DecryptFromBase64_ACC(digits.self(), storedLetters.get(), digitsBack.get(),
+                                          nullptr, "", "", "") != 0 ||
             digitsBack.str() != number) {
           ++failures[t];
         }
@@ -252,7 +256,8 @@ TEST(RecordIv, ConcurrentValuesKeepTheirOwnIv) {
     EXPECT_EQ(0, failures[t]) << "thread " << t;
     distinct.insert(tails[t].begin(), tails[t].end());
   }
-  EXPECT_EQ(static_cast<size_t>(kThreads * kValues), distinct.size()) << "two values shared a record IV";
+  EXPECT_EQ(static_cast<size_t>(kThreads * kValues), distinct.size())
+      << "two values shared a record IV";
   EXPECT_EQ(ToHex(headIv), ToHex(Bytes(record.head()->iv, record.head()->iv + 16)));
   EXPECT_EQ(1, record.head()->useRecordIV);
 }
@@ -266,9 +271,11 @@ TEST(RecordIv, FreshPolicyDecryptsStoredValue) {
   KeyEntry older{6, const_cast<uint8_t*>(key6.data()), const_cast<char*>("active"), 0, 0, nullptr};
   KeyEntry latest{7, const_cast<uint8_t*>(key7.data()), const_cast<char*>("active"), 0, 0, &older};
   const std::string name = "fresh.record.policy";
-  const DataBuffer nameBuf{static_cast<int32_t>(name.size()), reinterpret_cast<unsigned char*>(const_cast<char*>(name.data()))};
-  KeyInfo* info = mgr->AddKeyInfo(mgr, &nameBuf, "AES", 4, QOR_IV_RECORD, 1, 16, 2, &latest, 0, 0, nullptr, 0,
-                                  nullptr, 0, 0, 0, 0, 0, 0, nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, "", 0, 0, 0, 0);
+  const DataBuffer nameBuf{static_cast<int32_t>(name.size()),
+                           reinterpret_cast<unsigned char*>(const_cast<char*>(name.data()))};
+  KeyInfo* info = mgr->AddKeyInfo(mgr, &nameBuf, "AES", 4, QOR_IV_RECORD, 1, 16, 2, &latest, 0, 0,
+                                  nullptr, 0, nullptr, 0, 0, 0, 0, 0, 0, nullptr, 0, 0, 0, 0, 0, 0,
+                                  0, 0, 4, 0, "", 0, 0, 0, 0);
   ASSERT_NE(nullptr, info);
   UACipherUtil** self = &info->cipher;
   Bytes iv((*self)->data->ciphers->iv, (*self)->data->ciphers->iv + 16);
@@ -276,7 +283,8 @@ TEST(RecordIv, FreshPolicyDecryptsStoredValue) {
   std::memcpy(iv.data(), tail, 4);
   const std::string plain = "stored long ago";
   Bytes stored = {0x00, 0x06, 0xFE};
-  const Bytes ct = OracleCbcEncrypt(QOR_ALG_AES128, key6, iv.data(), Pkcs7Pad(Bytes(plain.begin(), plain.end())));
+  const Bytes ct = OracleCbcEncrypt(QOR_ALG_AES128, key6, iv.data(),
+                                    Pkcs7Pad(Bytes(plain.begin(), plain.end())));
   stored.insert(stored.end(), ct.begin(), ct.end());
   stored.insert(stored.end(), tail, tail + 4);
 
@@ -292,7 +300,8 @@ TEST(RecordIv, FreshPolicyDecryptsStoredValue) {
 }
 
 // Streams in uneven pieces; returns everything Update and Final produced.
-Bytes Stream(Policy& p, bool encrypt, const Bytes& input, int version, QOR_KeyFetchFn fetch, int* initResult) {
+Bytes Stream(Policy& p, bool encrypt, const Bytes& input, int version, QOR_KeyFetchFn fetch,
+             int* initResult) {
   void* holder = nullptr;
   *initResult = encrypt ? p->Encrypt_API_Init(p.self(), &holder, kPolicyIv.data(), 0)
                         : p->Decrypt_API_Init(p.self(), &holder, fetch, kPolicyIv.data(), version);
@@ -303,11 +312,13 @@ Bytes Stream(Policy& p, bool encrypt, const Bytes& input, int version, QOR_KeyFe
     const size_t n = std::min<size_t>(7, input.size() - at);
     DataBuffer in{static_cast<int32_t>(n), const_cast<uint8_t*>(input.data() + at)};
     DataBuffer o{0, piece.data()};
-    EXPECT_EQ(0, encrypt ? p->Encrypt_API_Update(p.self(), &holder, &in, &o) : p->Decrypt_API_Update(p.self(), &holder, &in, &o));
+    EXPECT_EQ(0, encrypt ? p->Encrypt_API_Update(p.self(), &holder, &in, &o)
+                         : p->Decrypt_API_Update(p.self(), &holder, &in, &o));
     out.insert(out.end(), piece.data(), piece.data() + o.length);
   }
   DataBuffer o{0, piece.data()};
-  EXPECT_EQ(0, encrypt ? p->Encrypt_API_Final(p.self(), &holder, &o) : p->Decrypt_API_Final(p.self(), &holder, &o));
+  EXPECT_EQ(0, encrypt ? p->Encrypt_API_Final(p.self(), &holder, &o)
+                       : p->Decrypt_API_Final(p.self(), &holder, &o));
   EXPECT_EQ(nullptr, holder);
   if (o.length > 0) out.insert(out.end(), piece.data(), piece.data() + o.length);
   return out;
@@ -318,8 +329,9 @@ TEST(Streaming, RoundTripMatchesOneShot) {
     uint32_t alg;
     int keyLength;
   };
-  for (const Case& c : {Case{QOR_ALG_AES128, 16}, Case{QOR_ALG_AES256, 32}, Case{QOR_ALG_ARIA256, 32},
-                        Case{QOR_ALG_SEED, 16}, Case{QOR_ALG_LEA128, 16}}) {
+  for (const Case& c :
+       {Case{QOR_ALG_AES128, 16}, Case{QOR_ALG_AES256, 32}, Case{QOR_ALG_ARIA256, 32},
+        Case{QOR_ALG_SEED, 16}, Case{QOR_ALG_LEA128, 16}}) {
     SCOPED_TRACE(c.alg);
     PolicySpec spec;
     spec.alg = c.alg;

@@ -1,10 +1,10 @@
 // Policy options through the value operations: compatibility and null
 // processing, duplicate handling in both directions, access control and what
 // a refused decryption returns, partial encryption by pattern.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "engine/core_support.h"
 #include "support/bytes.h"
@@ -35,13 +35,15 @@ TEST(Compatibility, BlankAndPrefixByCompatibilityAndNullProcessing) {
     Out out;
     ASSERT_EQ(0, p->EncryptToBase64(p.self(), in.get(), out.get()));
     const std::string plain = c.blank ? value + " " : value;
-    EXPECT_EQ(B64(ExpectedValue(QOR_ALG_AES128, 16, 0, Bytes(plain.begin(), plain.end()), nullptr), c.compatibility),
+    EXPECT_EQ(B64(ExpectedValue(QOR_ALG_AES128, 16, 0, Bytes(plain.begin(), plain.end()), nullptr),
+                  c.compatibility),
               out.str());
     In stored(out.str(), 0);
     Out back, backAcc;
     ASSERT_EQ(0, p->DecryptFromBase64(p.self(), stored.get(), back.get()));
     EXPECT_EQ(value, back.str());
-    ASSERT_EQ(0, p->DecryptFromBase64_ACC(p.self(), stored.get(), backAcc.get(), nullptr, "", "", ""));
+    ASSERT_EQ(0,
+              p->DecryptFromBase64_ACC(p.self(), stored.get(), backAcc.get(), nullptr, "", "", ""));
     EXPECT_EQ(value, backAcc.str());
   }
 }
@@ -71,8 +73,8 @@ TEST(Duplicates, EncryptingAnEncryptedText) {
   for (int version : {0, 258}) {
     for (int compatibility : {0, 1}) {
       for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "version " << version << " compat " << compatibility << " option "
-                                          << c.option);
+        SCOPED_TRACE(::testing::Message() << "version " << version << " compat " << compatibility
+                                          << " option " << c.option);
         PolicySpec spec;
         spec.versions = {{version}};
         spec.compatibility = compatibility;
@@ -84,7 +86,8 @@ TEST(Duplicates, EncryptingAnEncryptedText) {
         ASSERT_EQ(0, p->EncryptToBase64_ACC(p.self(), plain.get(), first.get(), 0, "", "", ""));
         In again(first.str(), kSpare);
         Out second;
-        EXPECT_EQ(c.result, p->EncryptToBase64_ACC(p.self(), again.get(), second.get(), 0, "", "", ""));
+        EXPECT_EQ(c.result,
+                  p->EncryptToBase64_ACC(p.self(), again.get(), second.get(), 0, "", "", ""));
         if (c.copy) {
           EXPECT_EQ(first.str(), second.str());
         }
@@ -95,7 +98,8 @@ TEST(Duplicates, EncryptingAnEncryptedText) {
           // Encrypted once more: decrypting gives the first text back.
           In stored(second.str(), 0);
           Out back;
-          ASSERT_EQ(0, p->DecryptFromBase64_ACC(p.self(), stored.get(), back.get(), nullptr, "", "", ""));
+          ASSERT_EQ(
+              0, p->DecryptFromBase64_ACC(p.self(), stored.get(), back.get(), nullptr, "", "", ""));
           EXPECT_EQ(first.str(), back.str());
         }
         // A clear value is encrypted whatever the option.
@@ -128,9 +132,10 @@ TEST(Duplicates, DecryptingSomethingThatIsNotEncrypted) {
     for (int form = 0; form < 3; ++form) {
       In in(form == 2 ? badPad : Bytes(text.begin(), text.end()), 0);
       Out out;
-      const int result = form == 0   ? p->DecryptFromBase64_ACC(p.self(), in.get(), out.get(), nullptr, "", "", "")
-                         : form == 1 ? p->DecryptFromBase64(p.self(), in.get(), out.get())
-                                     : p->Decrypt_API_ACC(p.self(), in.get(), out.get(), nullptr, "", "", "");
+      const int result =
+          form == 0   ? p->DecryptFromBase64_ACC(p.self(), in.get(), out.get(), nullptr, "", "", "")
+          : form == 1 ? p->DecryptFromBase64(p.self(), in.get(), out.get())
+                      : p->Decrypt_API_ACC(p.self(), in.get(), out.get(), nullptr, "", "", "");
       EXPECT_EQ(c.badPadResult, result) << "form " << form;
       if (c.option == 1) {
         EXPECT_EQ(ToHex(in.buf().data, static_cast<size_t>(in.buf().length)), ToHex(out.bytes()));
@@ -162,8 +167,8 @@ TEST(Access, EveryUnauthorizedDecryptionOutcome) {
     int length;
     const char* text;  // nullptr: no buffer; "=": a copy of the input
   };
-  const Case cases[] = {{1, -2, nullptr}, {2, -1, nullptr}, {3, 0, "="},
-                        {4, 6, "******"},  {5, 13, "No Permission"}, {0, 77, nullptr}};
+  const Case cases[] = {{1, -2, nullptr}, {2, -1, nullptr},         {3, 0, "="},
+                        {4, 6, "******"}, {5, 13, "No Permission"}, {0, 77, nullptr}};
   RefuseDecryptAcl acl;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.option);
@@ -181,8 +186,10 @@ TEST(Access, EveryUnauthorizedDecryptionOutcome) {
     for (bool text : {true, false}) {
       Out out;
       out.buf.length = 77;  // "untouched" shows as this
-      const int result = text ? p->DecryptFromBase64_ACC(p.self(), stored.get(), out.get(), nullptr, "id1", "id2", "id3")
-                              : p->Decrypt_API_ACC(p.self(), stored.get(), out.get(), nullptr, "id1", "id2", "id3");
+      const int result = text ? p->DecryptFromBase64_ACC(p.self(), stored.get(), out.get(), nullptr,
+                                                         "id1", "id2", "id3")
+                              : p->Decrypt_API_ACC(p.self(), stored.get(), out.get(), nullptr,
+                                                   "id1", "id2", "id3");
       EXPECT_EQ(2200, result);
       if (c.text == nullptr) {
         EXPECT_EQ(c.length, out.length());
@@ -222,21 +229,26 @@ TEST(Access, PrefixRuleAllowsAndRefusesThroughEveryForm) {
 
   In refusedText("value", kSpare);
   Out none;
-  EXPECT_EQ(2200, p->EncryptToBase64_ACC(p.self(), refusedText.get(), none.get(), 0, "192.168.0.1", "", ""));
+  EXPECT_EQ(2200, p->EncryptToBase64_ACC(p.self(), refusedText.get(), none.get(), 0, "192.168.0.1",
+                                         "", ""));
   EXPECT_EQ(0, none.length());
   EXPECT_EQ(nullptr, none.buf.data);
   In refusedBinary("value", kSpare);
-  EXPECT_EQ(2200, p->Encrypt_API_ACC(p.self(), refusedBinary.get(), none.get(), 0, "192.168.0.1", "", ""));
+  EXPECT_EQ(2200, p->Encrypt_API_ACC(p.self(), refusedBinary.get(), none.get(), 0, "192.168.0.1",
+                                     "", ""));
   EXPECT_EQ(nullptr, none.buf.data);
 
   In storedText(enc.str(), 0);
   In storedBinary(encBinary.bytes(), 0);
   Out back, backBinary, masked;
-  EXPECT_EQ(0, p->DecryptFromBase64_ACC(p.self(), storedText.get(), back.get(), nullptr, "10.0.0.5", "", ""));
+  EXPECT_EQ(0, p->DecryptFromBase64_ACC(p.self(), storedText.get(), back.get(), nullptr, "10.0.0.5",
+                                        "", ""));
   EXPECT_EQ("value", back.str());
-  EXPECT_EQ(0, p->Decrypt_API_ACC(p.self(), storedBinary.get(), backBinary.get(), nullptr, "10.0.0.5", "", ""));
+  EXPECT_EQ(0, p->Decrypt_API_ACC(p.self(), storedBinary.get(), backBinary.get(), nullptr,
+                                  "10.0.0.5", "", ""));
   EXPECT_EQ("value", backBinary.str());
-  EXPECT_EQ(2200, p->DecryptFromBase64_ACC(p.self(), storedText.get(), masked.get(), nullptr, "192.168.0.1", "", ""));
+  EXPECT_EQ(2200, p->DecryptFromBase64_ACC(p.self(), storedText.get(), masked.get(), nullptr,
+                                           "192.168.0.1", "", ""));
   EXPECT_EQ("******", masked.str());
 }
 
@@ -268,7 +280,8 @@ TEST(Pattern, TypesThroughTheTextForms) {
   };
   for (const Case& c : cases) {
     for (int compatibility : {0, 1}) {
-      SCOPED_TRACE(::testing::Message() << c.type << "/" << c.position << " " << c.value << " compat " << compatibility);
+      SCOPED_TRACE(::testing::Message()
+                   << c.type << "/" << c.position << " " << c.value << " compat " << compatibility);
       const PatternBlock block = MakePattern(c.type, c.position, c.chars);
       PolicySpec spec;
       spec.pattern = &block;
@@ -283,12 +296,14 @@ TEST(Pattern, TypesThroughTheTextForms) {
         const std::string text = out.str();
         EXPECT_EQ(0u, text.find(c.clearFront)) << text;
         EXPECT_TRUE(text.size() >= std::strlen(c.clearBack) &&
-                    text.compare(text.size() - std::strlen(c.clearBack), std::string::npos, c.clearBack) == 0)
+                    text.compare(text.size() - std::strlen(c.clearBack), std::string::npos,
+                                 c.clearBack) == 0)
             << text;
         EXPECT_NE(std::string(c.value), text);
         In stored(text, 0);
         Out back;
-        ASSERT_EQ(0, acc ? p->DecryptFromBase64_ACC(p.self(), stored.get(), back.get(), nullptr, "", "", "")
+        ASSERT_EQ(0, acc ? p->DecryptFromBase64_ACC(p.self(), stored.get(), back.get(), nullptr, "",
+                                                    "", "")
                          : p->DecryptFromBase64(p.self(), stored.get(), back.get()));
         EXPECT_EQ(c.value, back.str());
       }
@@ -297,8 +312,9 @@ TEST(Pattern, TypesThroughTheTextForms) {
   // Values the pattern does not fit.
   const PatternBlock exclude = MakePattern(QOR_PATTERN_EXCLUDE_STRING, QOR_POSITION_FRONT, "10");
   const PatternBlock separator = MakePattern(QOR_PATTERN_CHARACTER, QOR_POSITION_BACK, "@");
-  for (const auto& [block, value] : {std::pair{&exclude, "0123456789"}, std::pair{&separator, "no separator"},
-                                     std::pair{&separator, "ends with@"}}) {
+  for (const auto& [block, value] :
+       {std::pair{&exclude, "0123456789"}, std::pair{&separator, "no separator"},
+        std::pair{&separator, "ends with@"}}) {
     PolicySpec spec;
     spec.pattern = block;
     Policy p(spec);

@@ -28,7 +28,8 @@ inline const Bytes kPolicyIv = FromHex("0f1e2d3c4b5a69788796a5b4c3d2e1f0");
 // Key bytes of one version: distinct per version, so a wrong version shows.
 inline Bytes VersionKey(int version, int keyLength) {
   Bytes key(static_cast<size_t>(keyLength));
-  for (int i = 0; i < keyLength; ++i) key[static_cast<size_t>(i)] = static_cast<uint8_t>(version * 29 + i * 7 + 1);
+  for (int i = 0; i < keyLength; ++i)
+    key[static_cast<size_t>(i)] = static_cast<uint8_t>(version * 29 + i * 7 + 1);
   return key;
 }
 
@@ -62,17 +63,21 @@ class Policy {
     keys.reserve(spec.versions.size());
     for (size_t i = 0; i < spec.versions.size(); ++i) {
       keys.push_back(VersionKey(spec.versions[i].version, spec.keyLength));
-      entries[i] = KeyEntry{spec.versions[i].version, keys.back().data(), const_cast<char*>(spec.versions[i].status),
-                            1700000000 + static_cast<int32_t>(i), 0, i + 1 < entries.size() ? &entries[i + 1] : nullptr};
+      entries[i] = KeyEntry{spec.versions[i].version,
+                            keys.back().data(),
+                            const_cast<char*>(spec.versions[i].status),
+                            1700000000 + static_cast<int32_t>(i),
+                            0,
+                            i + 1 < entries.size() ? &entries[i + 1] : nullptr};
     }
     const std::string name = "policy.core.test";
     const DataBuffer nameBuf{static_cast<int32_t>(name.size()),
                              reinterpret_cast<unsigned char*>(const_cast<char*>(name.data()))};
     const DataBuffer iv{16, const_cast<uint8_t*>(kPolicyIv.data())};
-    object_ = UACipherUtil_CreateEx3(spec.alg, &nameBuf, spec.keyLength, static_cast<int32_t>(entries.size()),
-                                     entries.data(), &iv, nullptr, spec.pattern, spec.nullProcess, spec.aclCount,
-                                     spec.acl, spec.unauthorizedDecryption, spec.prio, 1, 0, 0, 0, 4, 0, "", 0, 0,
-                                     0, 0, 0);
+    object_ = UACipherUtil_CreateEx3(
+        spec.alg, &nameBuf, spec.keyLength, static_cast<int32_t>(entries.size()), entries.data(),
+        &iv, nullptr, spec.pattern, spec.nullProcess, spec.aclCount, spec.acl,
+        spec.unauthorizedDecryption, spec.prio, 1, 0, 0, 0, 4, 0, "", 0, 0, 0, 0, 0);
     if (object_ == nullptr) return;
     object_->SetCompatibility(&object_, spec.compatibility);
     UACipherUtil_SetEncDuplication(&object_, spec.encDuplication);
@@ -108,11 +113,15 @@ struct Out {
   DataBuffer* get() { return &buf; }
   int length() const { return buf.length; }
   std::string str() const {
-    return buf.data == nullptr || buf.length <= 0 ? std::string()
-                                                  : std::string(reinterpret_cast<const char*>(buf.data),
-                                                                static_cast<size_t>(buf.length));
+    return buf.data == nullptr || buf.length <= 0
+               ? std::string()
+               : std::string(reinterpret_cast<const char*>(buf.data),
+                             static_cast<size_t>(buf.length));
   }
-  Bytes bytes() const { return buf.data == nullptr || buf.length <= 0 ? Bytes() : Bytes(buf.data, buf.data + buf.length); }
+  Bytes bytes() const {
+    return buf.data == nullptr || buf.length <= 0 ? Bytes()
+                                                  : Bytes(buf.data, buf.data + buf.length);
+  }
 };
 
 // An input value in a heap block of exactly length + |spare| bytes (17 for
@@ -141,31 +150,45 @@ class In {
 inline constexpr size_t kSpare = 17;
 
 // Independent CBC encryption of already padded bytes under the algorithm code.
-inline Bytes OracleCbcEncrypt(uint32_t alg, const Bytes& key, const uint8_t* iv, const Bytes& padded) {
+inline Bytes OracleCbcEncrypt(uint32_t alg, const Bytes& key, const uint8_t* iv,
+                              const Bytes& padded) {
   switch (alg) {
-    case QOR_ALG_SEED: return CryptoppCbc<CryptoPP::SEED>(true, key, iv, padded);
+    case QOR_ALG_SEED:
+      return CryptoppCbc<CryptoPP::SEED>(true, key, iv, padded);
     case QOR_ALG_ARIA128:
-    case QOR_ALG_ARIA256: return CryptoppCbc<CryptoPP::ARIA>(true, key, iv, padded);
+    case QOR_ALG_ARIA256:
+      return CryptoppCbc<CryptoPP::ARIA>(true, key, iv, padded);
     case QOR_ALG_AES128:
-    case QOR_ALG_AES256: return CryptoppCbc<CryptoPP::AES>(true, key, iv, padded);
+    case QOR_ALG_AES256:
+      return CryptoppCbc<CryptoPP::AES>(true, key, iv, padded);
     case QOR_ALG_LEA128:
-    case QOR_ALG_LEA256: return CryptoppCbc<CryptoPP::LEA>(true, key, iv, padded);
-    case QOR_ALG_DES3_2KEY: return CryptoppCbc<CryptoPP::DES_EDE2>(true, key, iv, padded);
-    case QOR_ALG_DES3_3KEY: return CryptoppCbc<CryptoPP::DES_EDE3>(true, key, iv, padded);
-    default: ADD_FAILURE() << "no oracle for code " << alg; return {};
+    case QOR_ALG_LEA256:
+      return CryptoppCbc<CryptoPP::LEA>(true, key, iv, padded);
+    case QOR_ALG_DES3_2KEY:
+      return CryptoppCbc<CryptoPP::DES_EDE2>(true, key, iv, padded);
+    case QOR_ALG_DES3_3KEY:
+      return CryptoppCbc<CryptoPP::DES_EDE3>(true, key, iv, padded);
+    default:
+      ADD_FAILURE() << "no oracle for code " << alg;
+      return {};
   }
 }
 
-inline int BlockOf(uint32_t alg) { return alg == QOR_ALG_DES3_2KEY || alg == QOR_ALG_DES3_3KEY ? 8 : 16; }
+inline int BlockOf(uint32_t alg) {
+  return alg == QOR_ALG_DES3_2KEY || alg == QOR_ALG_DES3_3KEY ? 8 : 16;
+}
 
 // The binary value an independent implementation lays out for |plain|
 // (blank included when the rule asks for it) under |version|'s key.
-inline Bytes ExpectedValue(uint32_t alg, int keyLength, int version, const Bytes& plain, const uint8_t* recordIv) {
+inline Bytes ExpectedValue(uint32_t alg, int keyLength, int version, const Bytes& plain,
+                           const uint8_t* recordIv) {
   Bytes iv = kPolicyIv;
   if (recordIv != nullptr) std::memcpy(iv.data(), recordIv, 4);
   Bytes out;
-  if (version != 0) out = {static_cast<uint8_t>(version >> 8), static_cast<uint8_t>(version & 0xFF), 0xFE};
-  const Bytes ct = OracleCbcEncrypt(alg, VersionKey(version, keyLength), iv.data(), Pkcs7Pad(plain, static_cast<size_t>(BlockOf(alg))));
+  if (version != 0)
+    out = {static_cast<uint8_t>(version >> 8), static_cast<uint8_t>(version & 0xFF), 0xFE};
+  const Bytes ct = OracleCbcEncrypt(alg, VersionKey(version, keyLength), iv.data(),
+                                    Pkcs7Pad(plain, static_cast<size_t>(BlockOf(alg))));
   out.insert(out.end(), ct.begin(), ct.end());
   if (recordIv != nullptr) out.insert(out.end(), recordIv, recordIv + 4);
   return out;
@@ -173,7 +196,8 @@ inline Bytes ExpectedValue(uint32_t alg, int keyLength, int version, const Bytes
 
 inline std::string B64(const Bytes& bytes, int compatibility) {
   char* text = nullptr;
-  const int n = QOR_Base64Encode(bytes.data(), static_cast<int>(bytes.size()), &text, compatibility);
+  const int n =
+      QOR_Base64Encode(bytes.data(), static_cast<int>(bytes.size()), &text, compatibility);
   std::string s = n < 0 ? std::string() : std::string(text, static_cast<size_t>(n));
   std::free(text);
   return s;

@@ -2,17 +2,17 @@
 // the key, the policy IV (record IV in its first four bytes) and the padded
 // plaintext; the text form with and without "$."; digests against OpenSSL;
 // digit strings that keep their length.
+#include "engine/core/core.h"
+
+#include <gtest/gtest.h>
 #include <openssl/evp.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "engine/core/core.h"
-#include "support/bytes.h"
 #include "engine/core_support.h"
+#include "support/bytes.h"
 
 namespace {
 
@@ -25,9 +25,10 @@ struct CipherCase {
 };
 
 const CipherCase kCiphers[] = {
-    {"SEED", QOR_ALG_SEED, 16},          {"ARIA128", QOR_ALG_ARIA128, 16}, {"ARIA256", QOR_ALG_ARIA256, 32},
-    {"AES128", QOR_ALG_AES128, 16},      {"AES256", QOR_ALG_AES256, 32},   {"LEA128", QOR_ALG_LEA128, 16},
-    {"LEA256", QOR_ALG_LEA256, 32},      {"DES3_2key", QOR_ALG_DES3_2KEY, 16},
+    {"SEED", QOR_ALG_SEED, 16},           {"ARIA128", QOR_ALG_ARIA128, 16},
+    {"ARIA256", QOR_ALG_ARIA256, 32},     {"AES128", QOR_ALG_AES128, 16},
+    {"AES256", QOR_ALG_AES256, 32},       {"LEA128", QOR_ALG_LEA128, 16},
+    {"LEA256", QOR_ALG_LEA256, 32},       {"DES3_2key", QOR_ALG_DES3_2KEY, 16},
     {"DES3_3key", QOR_ALG_DES3_3KEY, 24},
 };
 
@@ -39,7 +40,8 @@ TEST_P(ValueLayout, BinaryValueMatchesIndependentCbc) {
   for (int version : {0, 258}) {
     for (int recordMode : {0, 1, 2}) {  // none, drawn by this call, set beforehand
       for (size_t len : {0u, 5u, 16u, 33u}) {
-        SCOPED_TRACE(::testing::Message() << "version " << version << " record " << recordMode << " len " << len);
+        SCOPED_TRACE(::testing::Message()
+                     << "version " << version << " record " << recordMode << " len " << len);
         PolicySpec spec;
         spec.alg = c.alg;
         spec.keyLength = c.keyLength;
@@ -64,8 +66,9 @@ TEST_P(ValueLayout, BinaryValueMatchesIndependentCbc) {
         } else if (recordMode == 2) {
           EXPECT_EQ(before, recordIv);
         }
-        const Bytes expected = ExpectedValue(c.alg, c.keyLength, version, plain,
-                                             recordMode != 0 ? reinterpret_cast<const uint8_t*>(&recordIv) : nullptr);
+        const Bytes expected =
+            ExpectedValue(c.alg, c.keyLength, version, plain,
+                          recordMode != 0 ? reinterpret_cast<const uint8_t*>(&recordIv) : nullptr);
         EXPECT_EQ(ToHex(expected), ToHex(out.bytes()));
         EXPECT_EQ(0, out.buf.data[out.buf.length]) << "zero-terminated";
 
@@ -98,7 +101,8 @@ TEST_P(ValueLayout, TextFormWithAndWithoutPrefix) {
     const std::string text = out.str();
     EXPECT_EQ(compatibility == 0, text.rfind("$.", 0) == 0) << text;
     const std::string plain = compatibility == 0 ? value : value + " ";
-    const Bytes expected = ExpectedValue(c.alg, c.keyLength, 258, Bytes(plain.begin(), plain.end()), nullptr);
+    const Bytes expected =
+        ExpectedValue(c.alg, c.keyLength, 258, Bytes(plain.begin(), plain.end()), nullptr);
     EXPECT_EQ(B64(expected, compatibility), text);
     EXPECT_EQ(0x01, UnB64(text, compatibility).at(0));
     EXPECT_EQ(0xFE, UnB64(text, compatibility).at(2));
@@ -150,7 +154,8 @@ TEST(DigestValue, MatchesOpenSslAndDecryptsToItself) {
 
       In stored(out.str(), 0);
       Out back;
-      EXPECT_EQ(3103, p->DecryptFromBase64_ACC(p.self(), stored.get(), back.get(), nullptr, "", "", ""));
+      EXPECT_EQ(3103,
+                p->DecryptFromBase64_ACC(p.self(), stored.get(), back.get(), nullptr, "", "", ""));
       EXPECT_EQ(out.str(), back.str());
     }
   }
@@ -182,7 +187,8 @@ TEST(DigitValue, RoundTripKeepsLength) {
       ASSERT_TRUE(p.ok());
       for (const std::string digits : {"12", "0123456789", "9876543210123456", "12345678901234567",
                                        "000000000000000000000000000000000000000042"}) {
-        SCOPED_TRACE(::testing::Message() << "version " << version << " compat " << compatibility << " " << digits);
+        SCOPED_TRACE(::testing::Message()
+                     << "version " << version << " compat " << compatibility << " " << digits);
         In in(digits, kSpare);
         Out out;
         ASSERT_EQ(0, p->EncryptToBase64_ACC(p.self(), in.get(), out.get(), 0, "", "", ""));
@@ -192,7 +198,8 @@ TEST(DigitValue, RoundTripKeepsLength) {
 
         In stored(letters, 0);
         Out back;
-        ASSERT_EQ(0, p->DecryptFromBase64_ACC(p.self(), stored.get(), back.get(), nullptr, "", "", ""));
+        ASSERT_EQ(
+            0, p->DecryptFromBase64_ACC(p.self(), stored.get(), back.get(), nullptr, "", "", ""));
         EXPECT_EQ(digits, back.str());
         Out binary;
         ASSERT_EQ(0, p->Decrypt_API_ACC(p.self(), stored.get(), binary.get(), nullptr, "", "", ""));

@@ -13,10 +13,11 @@ constexpr char kLogUnit[] = "source/Crypto/UACipherUtil";
 
 namespace qor::engine::core {
 
-bool Open(UACipherUtil** self, Policy* policy) {
+bool Open(const char* op, UACipherUtil** self, Policy* policy) {
+  policy->op = op;
   if (self == nullptr || *self == nullptr || (*self)->data == nullptr ||
       (*self)->data->ciphers == nullptr) {
-    QOR_LOG(log::kCrit, "Null Pointer Exception\n");
+    QOR_CORE_LOG(log::kCrit, *policy, "Null Pointer Exception\n");
     return false;
   }
   policy->self = self;
@@ -42,11 +43,11 @@ int CheckEncryptAccess(const Policy& policy, DataBuffer* out, const char* identi
                        const char* identity2, const char* identity3) {
   if (policy.data->aclCount <= 0) return 0;
   if (checkACL(policy.self, identity1, identity2, identity3, QOR_ACL_ENCRYPT) == 0) {
-    QOR_LOG(log::kCrit, "Permission Denied Encrypt\n");
+    QOR_CORE_LOG(log::kCrit, policy, "Permission Denied Encrypt\n");
     *out = DataBuffer{0, nullptr};
     return kRefused;
   }
-  QOR_LOG(log::kDebug, "Sucess to chck ACL\n");
+  QOR_CORE_LOG(log::kDebug, policy, "Sucess to chck ACL\n");
   return 0;
 }
 
@@ -54,7 +55,7 @@ int CheckDecryptAccess(const Policy& policy, const DataBuffer* in, DataBuffer* o
                        const char* identity1, const char* identity2, const char* identity3) {
   if (policy.data->aclCount <= 0) return 0;
   if (checkACL(policy.self, identity1, identity2, identity3, QOR_ACL_DECRYPT) != 0) {
-    QOR_LOG(log::kDebug, "Sucess to chck ACL\n");
+    QOR_CORE_LOG(log::kDebug, policy, "Sucess to chck ACL\n");
     return 0;
   }
   static constexpr char kMasked[] = "******";
@@ -65,7 +66,7 @@ int CheckDecryptAccess(const Policy& policy, const DataBuffer* in, DataBuffer* o
       *out = DataBuffer{-2, nullptr};
       break;
     case 2:
-      QOR_LOG(log::kCrit, "Permission Denied Decrypt\n");
+      QOR_CORE_LOG(log::kCrit, policy, "Permission Denied Decrypt\n");
       *out = DataBuffer{-1, nullptr};
       break;
     case 3:
@@ -84,7 +85,8 @@ int CheckDecryptAccess(const Policy& policy, const DataBuffer* in, DataBuffer* o
   return copied == 0 ? kRefused : kFailed;
 }
 
-int ApplyDecryptDuplication(const Policy& policy, const DataBuffer* in, DataBuffer* out, int result) {
+int ApplyDecryptDuplication(const Policy& policy, const DataBuffer* in, DataBuffer* out,
+                            int result) {
   if (result >= 0) return result;
   switch (policy.data->decDuplication) {
     case 1:

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/engine_log.h"
 #include "qor/ua_cipher_util.h"
 
 namespace qor::engine {
@@ -51,18 +52,28 @@ enum : int {
 // The object's data and its head (latest) record, or nulls when the object
 // cannot run a value operation.
 struct Policy {
+  const char* op = "";  // the operation log lines name
   UACipherUtil** self = nullptr;
   UACipherUtilData* data = nullptr;
   CipherUtil* head = nullptr;
 };
 
-// Fills |policy| from |self|; false (and one log line) when anything is missing.
-bool Open(UACipherUtil** self, Policy* policy);
+// Fills |policy| for the operation |op| from |self|; false (and one log line)
+// when anything is missing.
+bool Open(const char* op, UACipherUtil** self, Policy* policy);
+
+// Log lines name the value operation, not the helper that writes them.
+#define QOR_CORE_LOG(level, policy, fmt, ...) \
+  QOR_LOG_AS(level, (policy).op, kLogUnit, fmt __VA_OPT__(, ) __VA_ARGS__)
 
 // Marks the value layout needs: a version prefix and a record-IV tail exist
 // only for block ciphers (digests and digit strings carry neither).
-inline bool HasPrefix(const CipherUtil* record) { return !record->oneWay && record->keyVersion != 0; }
-inline bool HasTail(const CipherUtil* record) { return !record->oneWay && record->useRecordIV != 0; }
+inline bool HasPrefix(const CipherUtil* record) {
+  return !record->oneWay && record->keyVersion != 0;
+}
+inline bool HasTail(const CipherUtil* record) {
+  return !record->oneWay && record->useRecordIV != 0;
+}
 
 inline constexpr int kPrefixBytes = 3;
 inline constexpr int kTailBytes = 4;
@@ -115,7 +126,8 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
 
 // The decryption's duplicate rule after a failed adapter: RETURN_INPUT
 // copies the input (3034), refuse gives {-1, none} and 3035, ALLOW keeps |result|.
-int ApplyDecryptDuplication(const Policy& policy, const DataBuffer* in, DataBuffer* out, int result);
+int ApplyDecryptDuplication(const Policy& policy, const DataBuffer* in, DataBuffer* out,
+                            int result);
 
 // A decrypted value of one zero byte is the empty value.
 inline void CollapseZeroByte(DataBuffer* out) {
@@ -124,8 +136,12 @@ inline void CollapseZeroByte(DataBuffer* out) {
 
 // Algorithm codes whose decryption is a copy of the input (text forms) and
 // those the binary forms refuse.
-inline bool IsOneWayText(uint32_t alg) { return (alg >= 8 && alg <= 11) || (alg >= 19 && alg <= 22); }
-inline bool IsOneWayBinary(uint32_t alg) { return (alg >= 8 && alg <= 11) || alg == 21 || alg == 22; }
+inline bool IsOneWayText(uint32_t alg) {
+  return (alg >= 8 && alg <= 11) || (alg >= 19 && alg <= 22);
+}
+inline bool IsOneWayBinary(uint32_t alg) {
+  return (alg >= 8 && alg <= 11) || alg == 21 || alg == 22;
+}
 
 // Text into working bytes: the Base64 body (after "$." with compatibility 0)
 // decoded into |scratch| when it fits, else into a heap block kept in |heap|.

@@ -23,7 +23,7 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
   // A value too short for its own layout is refused before anything is read.
   if (!rules.tailBySelected && HasTail(policy.head)) {
     if (n < kTailBytes + 1) {
-      QOR_LOG(log::kCrit, "Encrypted data is too short [data length:%d]\n", length);
+      QOR_CORE_LOG(log::kCrit, policy, "Encrypted data is too short [data length:%d]\n", length);
       return kFailed;
     }
     n -= kTailBytes;
@@ -33,14 +33,15 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
     // Checked before the lookup: a malformed value must not cost a fetch.
     const int tailAfter = rules.tailBySelected && HasTail(policy.head) ? kTailBytes : 0;
     if (n < kPrefixBytes + tailAfter + 1) {
-      QOR_LOG(log::kCrit, "Encrypted data is too short [data length:%d]\n", length);
+      QOR_CORE_LOG(log::kCrit, policy, "Encrypted data is too short [data length:%d]\n", length);
       return kFailed;
     }
     const int version = (bytes[0] << 8) | bytes[1];
     const Lookup found = FindKeyVersion(policy, version, rules.fetch, &record);
     if (found == Lookup::kUnknown && !rules.unknownIsUnusable) return kUnknownVersion;
     if (found != Lookup::kFound) {
-      QOR_LOG(log::kCrit, "This key has been revoked and does not support encryption.\n");
+      QOR_CORE_LOG(log::kCrit, policy,
+                   "This key has been revoked and does not support encryption.\n");
       return kKeyUnusable;
     }
     bytes += kPrefixBytes;
@@ -53,7 +54,7 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
     n = 0;
   }
   if (n < 1) {
-    QOR_LOG(log::kCrit, "Encrypted data is too short [data length:%d]\n", length);
+    QOR_CORE_LOG(log::kCrit, policy, "Encrypted data is too short [data length:%d]\n", length);
     return kFailed;
   }
   if (record->algType >= QOR_ALG_COUNT) return kFailed;
@@ -74,9 +75,9 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
 
 namespace {
 
-bool Empty(const DataBuffer* in) {
+bool Empty(const Policy& policy, const DataBuffer* in) {
   if (in != nullptr && in->data != nullptr && in->length > 0) return false;
-  QOR_LOG(log::kCrit, "Encrypted Data is Empty or Null\n");
+  QOR_CORE_LOG(log::kCrit, policy, "Encrypted Data is Empty or Null\n");
   return true;
 }
 
@@ -88,9 +89,10 @@ int DecryptText(const Policy& policy, DataBuffer* in, DataBuffer* out, int nullP
   const unsigned char* bytes = in->data;
   int n = in->length;
   if (policy.head->algType != QOR_ALG_FPE) {
-    n = work.Decode(reinterpret_cast<const char*>(in->data), in->length, policy.data->compatibility);
+    n = work.Decode(reinterpret_cast<const char*>(in->data), in->length,
+                    policy.data->compatibility);
     if (n < 1) {
-      QOR_LOG(log::kCrit, "QOR_Base64Decode Failed [data length:%d]\n", n);
+      QOR_CORE_LOG(log::kCrit, policy, "QOR_Base64Decode Failed [data length:%d]\n", n);
       return kFailed;
     }
     bytes = work.data();
@@ -113,7 +115,7 @@ int DecryptBinary(const Policy& policy, DataBuffer* in, DataBuffer* out, int nul
 
 int RefuseOneWayBinary(const Policy& policy) {
   if (!IsOneWayBinary(policy.head->algType)) return 0;
-  QOR_LOG(log::kCrit, "It does not support the decryption algorithm\n");
+  QOR_CORE_LOG(log::kCrit, policy, "It does not support the decryption algorithm\n");
   return kFailed;
 }
 
@@ -125,8 +127,10 @@ using core::Policy;
 int D_from_B64_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, QOR_KeyFetchFn fetch,
                    const char* identity1, const char* identity2, const char* identity3) {
   Policy policy;
-  if (!core::Open(self, &policy) || out == nullptr || core::Empty(in)) return core::kFailed;
-  if (const int refused = core::CheckDecryptAccess(policy, in, out, identity1, identity2, identity3)) {
+  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
+    return core::kFailed;
+  if (const int refused =
+          core::CheckDecryptAccess(policy, in, out, identity1, identity2, identity3)) {
     return refused;
   }
   if (core::IsOneWayText(policy.head->algType)) {
@@ -139,7 +143,8 @@ int D_from_B64_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, QOR_Key
 
 int D_from_B64(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess) {
   Policy policy;
-  if (!core::Open(self, &policy) || out == nullptr || core::Empty(in)) return core::kFailed;
+  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
+    return core::kFailed;
   const int decDuplication = policy.data->decDuplication;
   if ((decDuplication == 1 || decDuplication == 2) &&
       !isDoubleEncryptPrevention(self, reinterpret_cast<const char*>(in->data), in->length, 0)) {
@@ -159,8 +164,10 @@ int D_from_B64(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullPro
 int D_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, QOR_KeyFetchFn fetch,
           const char* identity1, const char* identity2, const char* identity3) {
   Policy policy;
-  if (!core::Open(self, &policy) || out == nullptr || core::Empty(in)) return core::kFailed;
-  if (const int refused = core::CheckDecryptAccess(policy, in, out, identity1, identity2, identity3)) {
+  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
+    return core::kFailed;
+  if (const int refused =
+          core::CheckDecryptAccess(policy, in, out, identity1, identity2, identity3)) {
     return refused;
   }
   if (const int refused = core::RefuseOneWayBinary(policy)) return refused;
@@ -173,7 +180,8 @@ int D_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, QOR_KeyFetchFn f
 
 int D(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess) {
   Policy policy;
-  if (!core::Open(self, &policy) || out == nullptr || core::Empty(in)) return core::kFailed;
+  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
+    return core::kFailed;
   if (const int refused = core::RefuseOneWayBinary(policy)) return refused;
   core::DecryptRules rules;
   rules.unknownIsUnusable = true;

@@ -29,8 +29,8 @@ bool NeedsBlank(const CipherUtil* head, int compatibility, int nullProcess) {
 
 int RefuseUnusableHead(const Policy& policy) {
   if (policy.head->keyStatus != QOR_KEY_REVOKED) return 0;
-  QOR_LOG(log::kCrit, "This key is deactivate, it does not support encryption.[%d]\n",
-          policy.head->firstTime);
+  QOR_CORE_LOG(log::kCrit, policy, "This key is deactivate, it does not support encryption.[%d]\n",
+               policy.head->firstTime);
   return kKeyUnusable;
 }
 
@@ -78,7 +78,8 @@ int ToText(const Policy& policy, DataBuffer* binary, DataBuffer* out) {
 int EncryptText(const Policy& policy, DataBuffer* in, DataBuffer* out, int nullProcess) {
   const int encDuplication = policy.data->encDuplication;
   if ((encDuplication == 1 || encDuplication == 2) && in != nullptr &&
-      isDoubleEncryptPrevention(policy.self, reinterpret_cast<const char*>(in->data), in->length, 0)) {
+      isDoubleEncryptPrevention(policy.self, reinterpret_cast<const char*>(in->data), in->length,
+                                0)) {
     DataBuffer probe{0, nullptr};
     const int decrypted = D_from_B64(policy.self, in, &probe, nullProcess);
     Reset(&probe);
@@ -106,7 +107,7 @@ using core::Policy;
 
 int E(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess) {
   Policy policy;
-  if (!core::Open(self, &policy) || out == nullptr) return core::kFailed;
+  if (!core::Open(__func__, self, &policy) || out == nullptr) return core::kFailed;
   // A revoked head has no key schedule: nothing may be encrypted with it.
   if (const int refused = core::RefuseUnusableHead(policy)) return refused;
   return core::EncryptWithHead(policy, in, out, nullProcess);
@@ -114,7 +115,7 @@ int E(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess) {
 
 int E_to_B64(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess) {
   Policy policy;
-  if (!core::Open(self, &policy) || out == nullptr) return core::kFailed;
+  if (!core::Open(__func__, self, &policy) || out == nullptr) return core::kFailed;
   if (const int refused = core::RefuseUnusableHead(policy)) return refused;
   return core::EncryptText(policy, in, out, nullProcess);
 }
@@ -122,7 +123,7 @@ int E_to_B64(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProce
 int E_to_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess,
              const char* identity1, const char* identity2, const char* identity3) {
   Policy policy;
-  if (!core::Open(self, &policy) || out == nullptr) return core::kFailed;
+  if (!core::Open(__func__, self, &policy) || out == nullptr) return core::kFailed;
   if (const int refused = core::RefuseUnusableHead(policy)) return refused;
   if (const int refused = core::CheckEncryptAccess(policy, out, identity1, identity2, identity3)) {
     return refused;
@@ -133,7 +134,7 @@ int E_to_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProce
 int E_to_B64_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess,
                  const char* identity1, const char* identity2, const char* identity3) {
   Policy policy;
-  if (!core::Open(self, &policy) || out == nullptr) return core::kFailed;
+  if (!core::Open(__func__, self, &policy) || out == nullptr) return core::kFailed;
   if (const int refused = core::RefuseUnusableHead(policy)) return refused;
   if (const int refused = core::CheckEncryptAccess(policy, out, identity1, identity2, identity3)) {
     return refused;

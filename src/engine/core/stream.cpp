@@ -51,7 +51,7 @@ using core::Policy;
 
 int EInit(UACipherUtil** self, void** holder, const unsigned char* iv) {
   Policy policy;
-  if (!core::Open(self, &policy) || holder == nullptr) return core::kFailed;
+  if (!core::Open(__func__, self, &policy) || holder == nullptr) return core::kFailed;
   if (const int refused = core::RefuseUnusableHead(policy)) return refused;
   if (!CanStream(policy.head)) return core::kFailed;
   return EncryptInitFunctions[policy.head->algType](policy.head->pEKey, holder, iv);
@@ -59,7 +59,8 @@ int EInit(UACipherUtil** self, void** holder, const unsigned char* iv) {
 
 int EUpdate(UACipherUtil** self, void** holder, const DataBuffer* in, DataBuffer* out) {
   Policy policy;
-  if (!core::Open(self, &policy) || !Ready(holder, out) || in == nullptr) return core::kFailed;
+  if (!core::Open(__func__, self, &policy) || !Ready(holder, out) || in == nullptr)
+    return core::kFailed;
   if (!CanStream(policy.head)) return core::kFailed;
   return EncryptUpdateFunctions[policy.head->algType](*holder, in->data, in->length, out->data,
                                                       &out->length);
@@ -68,18 +69,19 @@ int EUpdate(UACipherUtil** self, void** holder, const DataBuffer* in, DataBuffer
 int EFinal(UACipherUtil** self, void** holder, DataBuffer* out) {
   Policy policy;
   if (holder == nullptr || *holder == nullptr) return core::kFailed;
-  const bool usable = core::Open(self, &policy) && CanStream(policy.head);
+  const bool usable = core::Open(__func__, self, &policy) && CanStream(policy.head);
   return Finish(holder, usable ? EncryptFinalFunctions[policy.head->algType] : nullptr, out);
 }
 
 int DInit(UACipherUtil** self, void** holder, QOR_KeyFetchFn fetch, const unsigned char* iv,
           int keyVersion) {
   Policy policy;
-  if (!core::Open(self, &policy) || holder == nullptr) return core::kFailed;
+  if (!core::Open(__func__, self, &policy) || holder == nullptr) return core::kFailed;
   CipherUtil* record = policy.head;
   if (policy.head->keyVersion != 0 &&
       core::FindKeyVersion(policy, keyVersion, fetch, &record) != core::Lookup::kFound) {
-    QOR_LOG(log::kCrit, "This key has been revoked and does not support encryption.\n");
+    QOR_CORE_LOG(log::kCrit, policy,
+                 "This key has been revoked and does not support encryption.\n");
     return core::kKeyUnusable;
   }
   if (!CanStream(record)) return core::kFailed;
@@ -88,7 +90,8 @@ int DInit(UACipherUtil** self, void** holder, QOR_KeyFetchFn fetch, const unsign
 
 int DUpdate(UACipherUtil** self, void** holder, const DataBuffer* in, DataBuffer* out) {
   Policy policy;
-  if (!core::Open(self, &policy) || !Ready(holder, out) || in == nullptr) return core::kFailed;
+  if (!core::Open(__func__, self, &policy) || !Ready(holder, out) || in == nullptr)
+    return core::kFailed;
   if (!CanStream(policy.head)) return core::kFailed;
   return DecryptUpdateFunctions[policy.head->algType](*holder, in->data, in->length, out->data,
                                                       &out->length);
@@ -97,7 +100,7 @@ int DUpdate(UACipherUtil** self, void** holder, const DataBuffer* in, DataBuffer
 int DFinal(UACipherUtil** self, void** holder, DataBuffer* out) {
   Policy policy;
   if (holder == nullptr || *holder == nullptr) return core::kFailed;
-  const bool usable = core::Open(self, &policy) && CanStream(policy.head);
+  const bool usable = core::Open(__func__, self, &policy) && CanStream(policy.head);
   return Finish(holder, usable ? DecryptFinalFunctions[policy.head->algType] : nullptr, out);
 }
 

@@ -11,8 +11,9 @@ namespace qor::engine {
 namespace {
 
 int NullProcessOf(UACipherUtil** self) {
-  return self != nullptr && *self != nullptr && (*self)->data != nullptr ? (*self)->data->nullProcess
-                                                                         : 0;
+  return self != nullptr && *self != nullptr && (*self)->data != nullptr
+             ? (*self)->data->nullProcess
+             : 0;
 }
 
 }  // namespace
