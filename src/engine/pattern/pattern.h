@@ -11,7 +11,9 @@ namespace qor::engine {
 
 // The whole-value operation: encrypts or decrypts |segment| (a buffer with 17
 // spare bytes after its length, which the operation may write into) into
-// |segmentOut| and returns its result code. |context| is passed through.
+// |segmentOut| and returns its result code. |context| is passed through; the
+// caller binds everything else the operation needs (object, nullProcess,
+// identities, key-fetch function).
 using SegmentOperation = int (*)(void* context, DataBuffer* segment, DataBuffer* segmentOut);
 
 // Without a pattern block: whole(in, out). With one: splits |in| by the
