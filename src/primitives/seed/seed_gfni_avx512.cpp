@@ -18,7 +18,7 @@
 
 #include "common/secure_wipe.h"
 #include "primitives/cpu_features.h"
-#include "primitives/cbc_decrypt.h"
+#include "primitives/block_modes.h"
 #include "primitives/seed/seed_vector.h"
 
 namespace qor::seed {
