@@ -132,17 +132,32 @@ void CbcEncryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint
   detail::StoreBe32(chain + 12, c3);
 }
 
-void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint32_t* rk, uint8_t chain[16]) {
-  size_t i = 0;
-  if (blocks > 1 && VectorEnabled()) {
-    i = CbcDecryptVector(in, out, blocks, rk, chain);
-    if (i == blocks) return;
-  }
+void CbcDecryptTables(const uint8_t* in, uint8_t* out, size_t blocks, const uint32_t* rk, uint8_t chain[16]) {
   uint32_t prev[4];
   LoadWords(chain, prev);
+  size_t i = 0;
   for (; i + 4 <= blocks; i += 4) DecryptGroup<4>(in + i * kBlock, out + i * kBlock, rk, prev);
   for (; i < blocks; ++i) DecryptGroup<1>(in + i * kBlock, out + i * kBlock, rk, prev);
   StoreWords(chain, prev);
+}
+
+namespace {
+
+constexpr Kernels kPortable = {CbcDecryptTables, "generic"};
+
+constexpr primitives::Candidate<Kernels> kCandidates[] = {
+    {"gfni-avx512", GfniKernels},
+    {"generic", [] { return &kPortable; }},
+};
+
+}  // namespace
+
+const Kernels& PortableKernels() { return kPortable; }
+
+constinit primitives::Dispatcher<Kernels> g_kernels{kCandidates};
+
+void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint32_t* rk, uint8_t chain[16]) {
+  g_kernels.Active().cbcDecrypt(in, out, blocks, rk, chain);
 }
 
 namespace {
