@@ -52,6 +52,19 @@ void CbcDecryptInChunks(const uint8_t* in, uint8_t* out, size_t blocks, uint8_t 
   SecureWipe(plain, used * 16);
 }
 
+// CBC encryption from a one-block function: each block is XORed onto the
+// chaining value and enciphered in place. |chain| holds the IV on entry and
+// the last ciphertext block on return. |out| may be |in| or start before it.
+// |block|(in16, out16) may be called with in == out.
+template <class EncryptBlock>
+void CbcEncrypt(const uint8_t* in, uint8_t* out, size_t blocks, uint8_t chain[16], EncryptBlock&& block) {
+  for (size_t b = 0; b < blocks; ++b) {
+    for (size_t i = 0; i < 16; ++i) chain[i] = static_cast<uint8_t>(chain[i] ^ in[16 * b + i]);
+    block(static_cast<const uint8_t*>(chain), chain);
+    std::memcpy(out + 16 * b, chain, 16);
+  }
+}
+
 // Blocks handed to the kernel at once where the mode allows it.
 inline constexpr size_t kModeChunk = 32;
 

@@ -83,13 +83,8 @@ void EcbPortable(const uint8_t* in, uint8_t* out, size_t blocks, const uint8_t* 
 
 void CbcEncPortable(const uint8_t* in, uint8_t* out, size_t blocks, const uint8_t* rk, int rounds,
                     uint8_t chain[16]) {
-  uint8_t x[16];
-  for (size_t b = 0; b < blocks; ++b) {
-    for (int i = 0; i < 16; ++i) x[i] = static_cast<uint8_t>(in[16 * b + i] ^ chain[i]);
-    CryptBlockPortable(x, chain, rk, rounds);
-    std::memcpy(out + 16 * b, chain, 16);
-  }
-  qor::SecureWipe(x, sizeof x);
+  primitives::CbcEncrypt(in, out, blocks, chain,
+                         [rk, rounds](const uint8_t* src, uint8_t* dst) { CryptBlockPortable(src, dst, rk, rounds); });
 }
 
 constexpr Kernels kPortable = {EcbPortable, CbcEncPortable, "generic"};
