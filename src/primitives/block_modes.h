@@ -58,11 +58,16 @@ void CbcDecryptInChunks(const uint8_t* in, uint8_t* out, size_t blocks, uint8_t 
 // |block|(in16, out16) may be called with in == out.
 template <class EncryptBlock>
 void CbcEncrypt(const uint8_t* in, uint8_t* out, size_t blocks, uint8_t chain[16], EncryptBlock&& block) {
+  // A local register: the caller's chain may sit next to the data, and the
+  // compiler would otherwise reload it after every store.
+  uint8_t c[16];
+  std::memcpy(c, chain, 16);
   for (size_t b = 0; b < blocks; ++b) {
-    for (size_t i = 0; i < 16; ++i) chain[i] = static_cast<uint8_t>(chain[i] ^ in[16 * b + i]);
-    block(static_cast<const uint8_t*>(chain), chain);
-    std::memcpy(out + 16 * b, chain, 16);
+    for (size_t i = 0; i < 16; ++i) c[i] = static_cast<uint8_t>(c[i] ^ in[16 * b + i]);
+    block(static_cast<const uint8_t*>(c), c);
+    std::memcpy(out + 16 * b, c, 16);
   }
+  std::memcpy(chain, c, 16);
 }
 
 // Blocks handed to the kernel at once where the mode allows it.
@@ -113,15 +118,19 @@ void CtrCrypt(const uint8_t* in, uint8_t* out, size_t len, uint8_t ctr[16], Encr
 // called with in == out.
 template <bool kCipherFeedback, class EncryptBlock>
 void FeedbackCrypt(const uint8_t* in, uint8_t* out, size_t len, uint8_t reg[16], EncryptBlock&& block) {
+  uint8_t r[16];
+  std::memcpy(r, reg, 16);
   while (len > 0) {
-    block(static_cast<const uint8_t*>(reg), reg);
+    block(static_cast<const uint8_t*>(r), r);
     const size_t n = len < 16 ? len : 16;
-    XorBytes(out, in, reg, n);
-    if (kCipherFeedback) std::memcpy(reg, out, n);
+    XorBytes(out, in, r, n);
+    if (kCipherFeedback) std::memcpy(r, out, n);
     in += n;
     out += n;
     len -= n;
   }
+  std::memcpy(reg, r, 16);
+  SecureWipe(r, sizeof r);
 }
 
 // CFB-128 decryption: every keystream block is the encryption of the previous
