@@ -11,9 +11,9 @@
 
 #include "primitives/aes/aes_internal.h"
 #include "qor/nc_aes.h"
-#include "support/kernel_paths.h"
 #include "support/bytes.h"
 #include "support/evp_oracle.h"
+#include "support/kernel_paths.h"
 
 namespace {
 
