@@ -70,6 +70,26 @@ void CbcEncrypt(const uint8_t* in, uint8_t* out, size_t blocks, uint8_t chain[16
   std::memcpy(chain, c, 16);
 }
 
+// One-shot CBC in either direction: the whole blocks, then a trailing partial
+// block completed with zero bytes, so the output is |len| rounded up to 16.
+// |cbc|(in, out, blocks, chain) runs whole blocks. The IV is read, never
+// written. The tail is copied before any output is written, so |out| may be
+// |in|. Returns the bytes written.
+template <class CbcBlocks>
+size_t CbcZeroFilled(const uint8_t* in, uint8_t* out, size_t len, const uint8_t iv[16], CbcBlocks&& cbc) {
+  uint8_t chain[16];
+  std::memcpy(chain, iv, 16);
+  const size_t whole = len / 16;
+  const size_t tail = len % 16;
+  uint8_t last[16] = {};
+  if (tail != 0) std::memcpy(last, in + 16 * whole, tail);
+  cbc(in, out, whole, chain);
+  if (tail == 0) return len;
+  cbc(static_cast<const uint8_t*>(last), out + 16 * whole, size_t{1}, chain);
+  SecureWipe(last, sizeof last);
+  return 16 * (whole + 1);
+}
+
 // Blocks handed to the kernel at once where the mode allows it.
 inline constexpr size_t kModeChunk = 32;
 

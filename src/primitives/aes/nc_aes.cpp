@@ -12,6 +12,7 @@
 
 #include "common/secure_wipe.h"
 #include "primitives/aes/aes_internal.h"
+#include "primitives/block_modes.h"
 #include "primitives/block_stream.h"
 
 namespace {
@@ -274,17 +275,12 @@ int NC_AES_CBC_Encrypt(const NC_AES_CTX* ctx, const unsigned char* iv, const uns
   if (inLen == 0) return 0;
   if (in == nullptr || out == nullptr) return -1;
   const Impl& impl = qor::aes::Active();
-  const size_t whole = static_cast<size_t>(inLen) / kBlock;
-  const size_t rest = static_cast<size_t>(inLen) % kBlock;
-  uint8_t chain[kBlock];
-  std::memcpy(chain, iv, kBlock);
-  uint8_t last[kBlock] = {};
-  if (rest > 0) std::memcpy(last, in + whole * kBlock, rest);  // before |out| may overwrite it
-  impl.cbcEncrypt(ctx->key.encRoundKeys, rounds, chain, in, out, whole);
-  if (rest == 0) return inLen;
-  impl.cbcEncrypt(ctx->key.encRoundKeys, rounds, chain, last, out + whole * kBlock, 1);
-  qor::SecureWipe(last, sizeof last);
-  return static_cast<int>((whole + 1) * kBlock);
+  const uint32_t* ek = ctx->key.encRoundKeys;
+  auto cbc = [&impl, ek, rounds](const uint8_t* src, uint8_t* dst, size_t n, uint8_t* chain) {
+    impl.cbcEncrypt(ek, rounds, chain, src, dst, n);
+  };
+  const size_t written = qor::primitives::CbcZeroFilled(in, out, static_cast<size_t>(inLen), iv, cbc);
+  return static_cast<int>(written);
 }
 
 int NC_AES_CBC_Decrypt(const NC_AES_CTX* ctx, const unsigned char* iv, const unsigned char* in, int inLen,

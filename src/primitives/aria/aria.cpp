@@ -293,19 +293,11 @@ QOR_API int NC_E_ARIA_CBC_Encrypt(const uint8_t* in, uint8_t* out, const uint8_t
   if (((in == nullptr || out == nullptr) && length != 0) || roundKeys == nullptr || iv == nullptr || length < 0 ||
       length > INT_MAX - 15 || !qor::aria::ValidRounds(rounds))
     return -1;
-  uint8_t chain[16];
-  std::memcpy(chain, iv, 16);
-  const size_t whole = static_cast<size_t>(length) / 16;
-  const size_t tail = static_cast<size_t>(length) % 16;
-  qor::aria::CbcEncryptBlocks(in, out, whole, roundKeys, rounds, chain);
-  if (tail != 0) {
-    // The last partial block is completed with zero bytes.
-    uint8_t last[16] = {};
-    std::memcpy(last, in + whole * 16, tail);
-    qor::aria::CbcEncryptBlocks(last, out + whole * 16, 1, roundKeys, rounds, chain);
-    qor::SecureWipe(last, sizeof last);
-  }
-  return static_cast<int>((whole + (tail != 0)) * 16);
+  auto cbc = [roundKeys, rounds](const uint8_t* src, uint8_t* dst, size_t n, uint8_t* chain) {
+    qor::aria::CbcEncryptBlocks(src, dst, n, roundKeys, rounds, chain);
+  };
+  const size_t written = qor::primitives::CbcZeroFilled(in, out, static_cast<size_t>(length), iv, cbc);
+  return static_cast<int>(written);
 }
 
 QOR_API int NC_E_ARIA_CBC_Decrypt(const uint8_t* in, uint8_t* out, const uint8_t* roundKeys,

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/secure_wipe.h"
+#include "primitives/block_modes.h"
 #include "primitives/block_stream.h"
 #include "primitives/seed/seed_core.h"
 #include "primitives/seed/seed_vector.h"
@@ -185,26 +186,15 @@ inline bool CbcArgsOk(const uint8_t* in, uint8_t* out, const uint32_t* rk, int32
 template <bool kDecrypt>
 int OneShotCbc(const uint8_t* in, uint8_t* out, const uint32_t* rk, int32_t len, const uint8_t* iv) {
   if (!CbcArgsOk(in, out, rk, len, iv)) return -1;
-  uint8_t chain[kBlock];
-  std::memcpy(chain, iv, kBlock);
-  const size_t n = static_cast<size_t>(len);
-  const size_t whole = n / kBlock;
-  if (kDecrypt) {
-    CbcDecryptBlocks(in, out, whole, rk, chain);
-  } else {
-    CbcEncryptBlocks(in, out, whole, rk, chain);
-  }
-  if (const size_t tail = n % kBlock; tail != 0) {
-    uint8_t last[kBlock] = {};
-    std::memcpy(last, in + whole * kBlock, tail);
+  auto cbc = [rk](const uint8_t* src, uint8_t* dst, size_t n, uint8_t* chain) {
     if (kDecrypt) {
-      CbcDecryptBlocks(last, out + whole * kBlock, 1, rk, chain);
+      CbcDecryptBlocks(src, dst, n, rk, chain);
     } else {
-      CbcEncryptBlocks(last, out + whole * kBlock, 1, rk, chain);
+      CbcEncryptBlocks(src, dst, n, rk, chain);
     }
-    SecureWipe(last, sizeof(last));
-  }
-  return static_cast<int>((n + kBlock - 1) / kBlock * kBlock);
+  };
+  const size_t written = primitives::CbcZeroFilled(in, out, static_cast<size_t>(len), iv, cbc);
+  return static_cast<int>(written);
 }
 
 }  // namespace
