@@ -34,10 +34,7 @@ class Dispatcher {
   // The kernel in use: the best one, picked on first use, unless forced.
   const Kernel& Active() const {
     const Kernel* k = active_.load(std::memory_order_acquire);
-    if (k != nullptr) return *k;
-    const Kernel& best = Best();
-    active_.store(&best, std::memory_order_release);
-    return best;
+    return k != nullptr ? *k : Choose();
   }
 
   const Kernel& Best() const {
@@ -72,6 +69,13 @@ class Dispatcher {
   }
 
  private:
+  // Out of line so that Active() stays a load and a test at every call site.
+  [[gnu::cold, gnu::noinline]] const Kernel& Choose() const {
+    const Kernel& best = Best();
+    active_.store(&best, std::memory_order_release);
+    return best;
+  }
+
   std::span<const Candidate<Kernel>> candidates_;
   mutable std::atomic<const Kernel*> active_{nullptr};
 };
