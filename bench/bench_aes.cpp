@@ -28,7 +28,7 @@ void Ours(benchmark::State& state, size_t keyLen, bool encrypt, size_t n, bool s
   std::memset(&ctx, 0, sizeof ctx);
   NC_AES_EncKeySchedule(key.data(), static_cast<int>(keyLen), &ctx);
   NC_AES_SetAlgInfo(NC_AES_MODE_CBC, NC_AES_PAD_NONE, iv.data(), &ctx);
-  qor::aes::ForcePortable(tables);
+  qor::aes::g_kernels.Force(tables ? &qor::aes::PortableImpl() : nullptr);
   for (auto _ : state) {
     if (stream) {
       NC_AES_CTX work = ctx;
@@ -49,7 +49,7 @@ void Ours(benchmark::State& state, size_t keyLen, bool encrypt, size_t n, bool s
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
   }
-  qor::aes::ForcePortable(false);
+  qor::aes::g_kernels.Force(nullptr);
   qor::bench::SetBytesProcessed(state, n);
 }
 
@@ -68,7 +68,7 @@ void CryptoPp(benchmark::State& state, size_t keyLen, bool encrypt, size_t n) {
 void ReferenceBlocks(benchmark::State& state, bool tables) {
   const auto key = Pattern(16, 4);
   uint8_t block[16] = {};
-  qor::aes::ForcePortable(tables);
+  qor::aes::g_kernels.Force(tables ? &qor::aes::PortableImpl() : nullptr);
   for (auto _ : state) {
     uint32_t rk[4 * (RIJNDAEL_MAXNR + 1)];
     const int nr = rijndaelKeySetupEnc(rk, key.data(), 128);
@@ -78,7 +78,7 @@ void ReferenceBlocks(benchmark::State& state, bool tables) {
     }
     benchmark::DoNotOptimize(block);
   }
-  qor::aes::ForcePortable(false);
+  qor::aes::g_kernels.Force(nullptr);
 }
 
 void RegisterAll() {

@@ -21,7 +21,7 @@ using qor::bench::RegisterRun;
 // |kernels|: null for the automatic choice, else the kernels to force.
 void Ours(benchmark::State& state, size_t keyLen, bool enc, size_t len,
           const qor::aria::Kernels* kernels = nullptr) {
-  qor::aria::ForceKernels(kernels);
+  qor::aria::g_kernels.Force(kernels);
   const auto key = Pattern(keyLen, 1), iv = Pattern(16, 2), in = Pattern(len, 3);
   std::vector<uint8_t> out(len);
   const int rounds = keyLen == 16 ? 12 : keyLen == 24 ? 14 : 16;
@@ -39,7 +39,7 @@ void Ours(benchmark::State& state, size_t keyLen, bool enc, size_t len,
     }
     benchmark::DoNotOptimize(out.data());
   }
-  qor::aria::ForceKernels(nullptr);
+  qor::aria::g_kernels.Force(nullptr);
   qor::bench::SetBytesProcessed(state, len);
 }
 

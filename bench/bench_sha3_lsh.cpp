@@ -69,8 +69,7 @@ void RegisterSha3(const char* label, int bits, const char* opensslName) {
       h.CalculateDigest(out, in, n);
       benchmark::DoNotOptimize(out);
     });
-    const std::pair<const char*, qor::sha3::KeccakImpl> pinned[] = {
-        {"_portable", qor::sha3::KeccakImpl::kPortable}, {"_bmi2", qor::sha3::KeccakImpl::kBmi2}};
+    const std::pair<const char*, const char*> pinned[] = {{"_portable", "portable"}, {"_bmi2", "bmi2"}};
     for (const auto& [suffix, impl] : pinned) {
       Register(std::string(label) + suffix + "/" + s.label + "/ours", s.bytes,
                [bits, outLen](const uint8_t* in, size_t n) {
@@ -78,8 +77,8 @@ void RegisterSha3(const char* label, int bits, const char* opensslName) {
                  sha3_hash(out, outLen, in, n, bits, 0);
                  benchmark::DoNotOptimize(out);
                },
-               [impl = impl] { qor::sha3::ForceKeccakImpl(impl); },
-               [] { qor::sha3::ResetKeccakImpl(); });
+               [impl = impl] { qor::sha3::g_kernels.Force(qor::sha3::g_kernels.Find(impl)); },
+               [] { qor::sha3::g_kernels.Force(nullptr); });
     }
   }
 }
@@ -100,11 +99,11 @@ void RegisterLsh(const char* label, uint32_t algType) {
       h.CalculateDigest(out, in, n);
       benchmark::DoNotOptimize(out);
     });
-    const std::pair<const char*, qor::lsh::LshImpl> pinned[] = {
-        {"_portable", qor::lsh::LshImpl::kPortable}, {"_avx2", qor::lsh::LshImpl::kAvx2}};
+    const std::pair<const char*, const char*> pinned[] = {{"_portable", "portable"}, {"_avx2", "avx2"}};
     for (const auto& [suffix, impl] : pinned) {
       Register(std::string(label) + suffix + "/" + s.label + "/ours", s.bytes, ours,
-               [impl = impl] { qor::lsh::ForceLshImpl(impl); }, [] { qor::lsh::ResetLshImpl(); });
+               [impl = impl] { qor::lsh::g_kernels.Force(qor::lsh::g_kernels.Find(impl)); },
+               [] { qor::lsh::g_kernels.Force(nullptr); });
     }
   }
 }

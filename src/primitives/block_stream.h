@@ -1,6 +1,7 @@
-// Init/Update/Final streaming over 16-byte units, shared by the ARIA, LEA,
-// SEED and triple-DES contexts. The buffering, padding and return codes live
-// here; how a run of whole units is encrypted and chained is the cipher's.
+// Init/Update/Final streaming over 16-byte units, shared by the AES, ARIA,
+// LEA, SEED and triple-DES contexts. The buffering, padding and return codes
+// live here; how a run of whole units is encrypted and chained is the
+// cipher's.
 //
 // A cipher plugs in with a type such as
 //   struct Cipher {
@@ -12,7 +13,12 @@
 //     // value from one call to the next.
 //     static void Encrypt(Ctx* ctx, const uint8_t* in, uint8_t* out, size_t units);
 //     static void Decrypt(Ctx* ctx, const uint8_t* in, uint8_t* out, size_t units);
+//     // Optional, where the partial-unit buffer is not ctx->buf:
+//     static uint8_t* Buffer(Ctx* ctx);
 //   };
+// The AES context keeps argument rules of its own and builds its entry points
+// from the pieces below the full Update/Final templates (Produced, Feed,
+// PadAndEncrypt, PaddedLength).
 #pragma once
 
 #include <cstddef>
@@ -65,6 +71,79 @@ int32_t& Buffered(typename Cipher::Ctx* ctx) {
   return ctx->*Cipher::kBuffered;
 }
 
+template <class Cipher>
+uint8_t* Buffer(typename Cipher::Ctx* ctx) {
+  if constexpr (requires { Cipher::Buffer(ctx); }) {
+    return Cipher::Buffer(ctx);
+  } else {
+    return ctx->buf;
+  }
+}
+
+// Bytes an Update hands out when |buffered| bytes wait and |inLen| arrive:
+// every whole unit when encrypting; decryption holds the last whole unit back
+// so that Final can strip the padding.
+template <bool kDecrypt>
+inline size_t Produced(size_t buffered, size_t inLen) {
+  const size_t total = buffered + inLen;
+  const size_t keep = kDecrypt ? (total == 0 ? 0 : (total - 1) % kUnit + 1) : total % kUnit;
+  return total - keep;
+}
+
+// The buffering of Update once its arguments are checked: completes the
+// buffered unit, runs the whole units of |in| straight to |out| and keeps the
+// rest. |out| has room for Produced() bytes; returns the bytes written.
+template <class Cipher, bool kDecrypt>
+size_t Feed(typename Cipher::Ctx* ctx, const uint8_t* in, size_t left, uint8_t* out) {
+  int32_t& count = Buffered<Cipher>(ctx);
+  uint8_t* buf = Buffer<Cipher>(ctx);
+  const size_t have = static_cast<size_t>(count);
+  const size_t produce = Produced<kDecrypt>(have, left);
+  const size_t keep = have + left - produce;
+  if (produce == 0) {
+    if (left > 0) std::memcpy(buf + have, in, left);
+    count = static_cast<int32_t>(keep);
+    return 0;
+  }
+  auto run = [ctx](const uint8_t* src, uint8_t* dst, size_t units) {
+    if (kDecrypt) {
+      Cipher::Decrypt(ctx, src, dst, units);
+    } else {
+      Cipher::Encrypt(ctx, src, dst, units);
+    }
+  };
+  size_t written = 0;
+  if (have > 0) {
+    const size_t fill = kUnit - have;
+    std::memcpy(buf + have, in, fill);
+    in += fill;
+    left -= fill;
+    run(buf, out, 1);
+    written = kUnit;
+  }
+  const size_t units = (left - keep) / kUnit;
+  if (units > 0) run(in, out + written, units);
+  written += units * kUnit;
+  in += units * kUnit;
+  if (keep > 0) std::memcpy(buf, in, keep);
+  count = static_cast<int32_t>(keep);
+  return written;
+}
+
+// Block padding at EncFinal: fills the buffered bytes up to a whole unit
+// (values 1..16), encrypts it to |out| and empties the buffer.
+template <class Cipher>
+void PadAndEncrypt(typename Cipher::Ctx* ctx, uint8_t* out) {
+  int32_t& count = Buffered<Cipher>(ctx);
+  uint8_t* buf = Buffer<Cipher>(ctx);
+  const size_t have = static_cast<size_t>(count);
+  const auto pad = static_cast<uint8_t>(kUnit - have);
+  std::memset(buf + have, pad, pad);
+  Cipher::Encrypt(ctx, buf, out, 1);
+  SecureWipe(buf, kUnit);
+  count = 0;
+}
+
 // Stores mode, padding code and IV.
 template <class Cipher>
 int SetAlgInfo(int32_t mode, int32_t padding, const uint8_t* iv, typename Cipher::Ctx* ctx) {
@@ -88,8 +167,7 @@ int Init(typename Cipher::Ctx* ctx) {
   return 0;
 }
 
-// Encryption hands out every whole unit at once (hold == false); decryption
-// keeps the last whole unit back so that Final can strip the padding.
+// Checks the arguments by the cipher's rules, then buffers and runs units.
 template <class Cipher, bool kDecrypt>
 int Update(typename Cipher::Ctx* ctx, const uint8_t* in, int32_t inLen, uint8_t* out, int32_t* outLen) {
   constexpr bool kStrict = Cipher::kChecks == Checks::kStrict;
@@ -102,40 +180,9 @@ int Update(typename Cipher::Ctx* ctx, const uint8_t* in, int32_t inLen, uint8_t*
   int32_t& count = Buffered<Cipher>(ctx);
   if (count < 0 || count > static_cast<int32_t>(kUnit)) return -1;  // context never initialised
 
-  const size_t have = static_cast<size_t>(count);
-  size_t left = static_cast<size_t>(inLen);
-  const size_t total = have + left;
-  // Bytes that stay in the buffer: 0..15 when encrypting, 1..16 when decrypting.
-  const size_t keep = kDecrypt ? (total == 0 ? 0 : (total - 1) % kUnit + 1) : total % kUnit;
-  if (total == keep) {
-    if (left > 0) std::memcpy(ctx->buf + have, in, left);
-    count = static_cast<int32_t>(total);
-    return 0;
-  }
-  if (out == nullptr) return -1;
-  auto run = [ctx](const uint8_t* src, uint8_t* dst, size_t units) {
-    if (kDecrypt) {
-      Cipher::Decrypt(ctx, src, dst, units);
-    } else {
-      Cipher::Encrypt(ctx, src, dst, units);
-    }
-  };
-  size_t written = 0;
-  if (have > 0) {
-    const size_t fill = kUnit - have;
-    std::memcpy(ctx->buf + have, in, fill);
-    in += fill;
-    left -= fill;
-    run(ctx->buf, out, 1);
-    written = kUnit;
-  }
-  const size_t units = (left - keep) / kUnit;
-  if (units > 0) run(in, out + written, units);
-  written += units * kUnit;
-  in += units * kUnit;
-  if (keep > 0) std::memcpy(ctx->buf, in, keep);
-  count = static_cast<int32_t>(keep);
-  *outLen = static_cast<int32_t>(written);
+  const size_t left = static_cast<size_t>(inLen);
+  if (out == nullptr && Produced<kDecrypt>(static_cast<size_t>(count), left) > 0) return -1;
+  *outLen = static_cast<int32_t>(Feed<Cipher, kDecrypt>(ctx, in, left, out));
   return 0;
 }
 
@@ -165,12 +212,7 @@ int EncFinal(typename Cipher::Ctx* ctx, uint8_t* out, int32_t* outLen) {
   // Encryption never leaves a whole unit buffered; a full buffer came from
   // the decryption calls and padding it would lose those bytes.
   if (out == nullptr || count == static_cast<int32_t>(kUnit)) return -1;
-  const size_t have = static_cast<size_t>(count);
-  const auto pad = static_cast<uint8_t>(kUnit - have);
-  std::memset(ctx->buf + have, pad, pad);
-  Cipher::Encrypt(ctx, ctx->buf, out, 1);
-  SecureWipe(ctx->buf, kUnit);
-  count = 0;
+  PadAndEncrypt<Cipher>(ctx, out);
   *outLen = static_cast<int32_t>(kUnit);
   return 0;
 }
@@ -206,12 +248,12 @@ int DecFinal(typename Cipher::Ctx* ctx, uint8_t* out, int32_t* outLen) {
   }
   if (out == nullptr) return -1;
   uint8_t plain[kUnit];
-  Cipher::Decrypt(ctx, ctx->buf, plain, 1);
+  Cipher::Decrypt(ctx, Buffer<Cipher>(ctx), plain, 1);
   count = 0;
   const int32_t produced = ctx->padding == kPadBlock ? PaddedLength(plain) : static_cast<int32_t>(kUnit);
   if (produced > 0) std::memcpy(out, plain, static_cast<size_t>(produced));
   SecureWipe(plain, sizeof plain);
-  SecureWipe(ctx->buf, kUnit);
+  SecureWipe(Buffer<Cipher>(ctx), kUnit);
   *outLen = produced;
   return 0;
 }

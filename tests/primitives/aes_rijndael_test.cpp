@@ -10,9 +10,9 @@
 
 #include "primitives/aes/aes_internal.h"
 #include "qor/rijndael.h"
-#include "support/aes_paths.h"
 #include "support/bytes.h"
 #include "support/evp_oracle.h"
+#include "support/kernel_paths.h"
 
 namespace {
 
@@ -24,10 +24,9 @@ const EVP_CIPHER* Ecb(size_t keyLen) {
   return keyLen == 16 ? EVP_aes_128_ecb() : keyLen == 24 ? EVP_aes_192_ecb() : EVP_aes_256_ecb();
 }
 
-using Path = qor::test::AesPath;
 
 // Runs every test on each implementation this processor can run.
-class RijndaelTest : public qor::test::AesPathTest {};
+class RijndaelTest : public qor::test::KernelPathTest<qor::aes::g_kernels> {};
 
 TEST_P(RijndaelTest, StandardVectors) {
   struct Case {
@@ -123,7 +122,6 @@ TEST_P(RijndaelTest, Cbc128MatchesOpenSsl) {
   EXPECT_EQ(-1, aes_128_cbc_encrypt(nullptr, iv, buf, buf, 16));
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, RijndaelTest, ::testing::Values(Path::kVaes, Path::kAesNi, Path::kTables),
-                         qor::test::AesPathName);
+QOR_INSTANTIATE_KERNEL_PATHS(RijndaelTest, qor::aes::g_kernels);
 
 }  // namespace

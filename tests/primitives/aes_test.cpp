@@ -11,9 +11,9 @@
 
 #include "primitives/aes/aes_internal.h"
 #include "qor/nc_aes.h"
-#include "support/aes_paths.h"
 #include "support/bytes.h"
 #include "support/evp_oracle.h"
+#include "support/kernel_paths.h"
 
 namespace {
 
@@ -83,10 +83,9 @@ Bytes OpenSsl(int mode, bool encrypt, bool pad, const Bytes& key, const Bytes& i
   return EvpCrypt(OpenSslCipher(mode, key.size()), encrypt, pad, key, iv.data(), in);
 }
 
-using Path = qor::test::AesPath;
 
 // Runs every test on each implementation this processor can run.
-class AesTest : public qor::test::AesPathTest {};
+class AesTest : public qor::test::KernelPathTest<qor::aes::g_kernels> {};
 
 // The four 16-byte example blocks under each mode and key size.
 TEST_P(AesTest, ModeExampleVectors) {
@@ -148,7 +147,7 @@ TEST_P(AesTest, ModeExampleVectors) {
 // Random keys, IVs and every length up to a few blocks plus larger ones, in
 // one call and over random split points, against OpenSSL in both directions.
 TEST_P(AesTest, MatchesOpenSslOverRandomInputs) {
-  std::mt19937 rng(7 + static_cast<unsigned>(GetParam()));
+  std::mt19937 rng(7 + PathIndex());
   std::vector<size_t> lengths;
   for (size_t n = 0; n <= 100; ++n) lengths.push_back(n);
   for (size_t base : {256u, 1024u, 4096u}) {
@@ -410,7 +409,6 @@ TEST_P(AesTest, OneShotCbc) {
   EXPECT_EQ(-1, NC_AES_CBC_Encrypt(&ctx, buf, buf, -1, buf));
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, AesTest, ::testing::Values(Path::kVaes, Path::kAesNi, Path::kTables),
-                         qor::test::AesPathName);
+QOR_INSTANTIATE_KERNEL_PATHS(AesTest, qor::aes::g_kernels);
 
 }  // namespace

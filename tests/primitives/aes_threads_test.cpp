@@ -78,9 +78,9 @@ TEST(AesFirstUse, PicksTheWidestSupportedImplementation) {
   if (expected == nullptr) expected = qor::aes::AesNiImpl();
   if (expected == nullptr) expected = &qor::aes::PortableImpl();
   EXPECT_EQ(expected, &qor::aes::Active());
-  qor::aes::ForcePortable(true);
+  qor::aes::g_kernels.Force(&qor::aes::PortableImpl());
   EXPECT_EQ(&qor::aes::PortableImpl(), &qor::aes::Active());
-  qor::aes::ForcePortable(false);
+  qor::aes::g_kernels.Force(nullptr);
   EXPECT_EQ(expected, &qor::aes::Active());
 }
 

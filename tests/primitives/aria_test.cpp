@@ -1,6 +1,6 @@
 // ARIA: published vectors, differential checks against OpenSSL and Crypto++,
-// the streaming contract and the counter step. Every cipher test runs once
-// with the automatically chosen kernels and once forced onto the portable ones.
+// the streaming contract and the counter step. Every cipher test runs on each
+// kernel this processor has.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -20,6 +20,7 @@
 #include "support/bytes.h"
 #include "support/cipher_stream.h"
 #include "support/evp_oracle.h"
+#include "support/kernel_paths.h"
 
 namespace {
 
@@ -50,41 +51,13 @@ struct Keys {
   }
 };
 
-// Kernel sets under test: the automatic choice and each one forced.
-enum class KernelSet { kAuto, kPortable, kAesni, kGfni };
-
-const qor::aria::Kernels* Forced(KernelSet set) {
-  switch (set) {
-    case KernelSet::kPortable: return &qor::aria::PortableKernels();
-    case KernelSet::kAesni: return qor::aria::AesniKernels();
-    case KernelSet::kGfni: return qor::aria::GfniKernels();
-    default: return nullptr;
-  }
-}
-
-class AriaTest : public ::testing::TestWithParam<KernelSet> {
+class AriaTest : public qor::test::KernelPathTest<qor::aria::g_kernels> {
  protected:
-  void SetUp() override {
-    if (GetParam() != KernelSet::kAuto && Forced(GetParam()) == nullptr) GTEST_SKIP() << "not supported here";
-    qor::aria::ForceKernels(Forced(GetParam()));
-  }
-  void TearDown() override { qor::aria::ForceKernels(nullptr); }
   std::mt19937 rng_{12345};
   Bytes Random(size_t n) { return RandomBytes(rng_, n); }
 };
 
-std::string KernelName(const ::testing::TestParamInfo<KernelSet>& info) {
-  switch (info.param) {
-    case KernelSet::kPortable: return "Portable";
-    case KernelSet::kAesni: return "Aesni";
-    case KernelSet::kGfni: return "Gfni";
-    default: return "Auto";
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Kernels, AriaTest,
-                         ::testing::Values(KernelSet::kAuto, KernelSet::kPortable, KernelSet::kAesni, KernelSet::kGfni),
-                         KernelName);
+QOR_INSTANTIATE_KERNEL_PATHS(AriaTest, qor::aria::g_kernels);
 
 TEST(AriaSBoxes, MatchPublishedValuesAndInvert) {
   const auto& s = qor::aria::kSBox;
@@ -493,7 +466,7 @@ TEST(AriaKeyGen, UnknownRoundCountLeavesTheScheduleUntouched) {
 }
 
 TEST(AriaKernels, AutomaticChoicePrefersGfniThenAesni) {
-  qor::aria::ForcePortable(false);
+  qor::aria::g_kernels.Force(nullptr);
   const char* name = qor::aria::ActiveKernels().name;
   if (qor::aria::GfniKernels() != nullptr) {
     EXPECT_STREQ(qor::aria::GfniKernels()->name, name);
@@ -502,9 +475,9 @@ TEST(AriaKernels, AutomaticChoicePrefersGfniThenAesni) {
   } else {
     EXPECT_STREQ("generic", name);
   }
-  qor::aria::ForcePortable(true);
+  qor::aria::g_kernels.Force(&qor::aria::PortableKernels());
   EXPECT_STREQ("generic", qor::aria::ActiveKernels().name);
-  qor::aria::ForcePortable(false);
+  qor::aria::g_kernels.Force(nullptr);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "support/bytes.h"
 #include "support/cipher_stream.h"
 #include "support/cryptopp_oracle.h"
+#include "support/kernel_paths.h"
 
 namespace {
 
@@ -51,6 +52,9 @@ Bytes ZeroFill(Bytes b) {
   b.resize((b.size() + 7) / 8 * 8, 0);
   return b;
 }
+
+// Every test that runs triple-DES decryption does so on each kernel.
+class DesPaths : public qor::test::KernelPathTest<qor::des::g_kernels> {};
 
 TEST(DesKnownAnswer, SingleDesVectors) {
   struct Case {
@@ -138,7 +142,7 @@ TEST(DesOracle, SingleBlocksMatchCryptopp) {
 
 // One-shot CBC against the oracle for every length up to 80 and some large
 // ones: a trailing partial block is zero-filled, the output rounded up.
-TEST(DesOracle, OneShotCbcEveryLength) {
+TEST_P(DesPaths, OneShotCbcEveryLength) {
   std::mt19937 rng(2);
   std::vector<size_t> lengths;
   for (size_t n = 0; n <= 80; ++n) lengths.push_back(n);
@@ -250,7 +254,7 @@ StreamResult RunStream(bool encrypt, NC_DES3_CTX& ctx, const Bytes& in, const st
   return qor::test::RunStream(kStreamCalls, encrypt, ctx, in, splits);
 }
 
-TEST(Des3Stream, MatchesUnitModelForAnySplit) {
+TEST_P(DesPaths, StreamMatchesUnitModelForAnySplit) {
   std::mt19937 rng(3);
   for (size_t len = 0; len <= 100; ++len) {
     for (int padding : {1, 2}) {
@@ -375,16 +379,7 @@ TEST(Des3Stream, PaddingAndErrorCodes) {
 
 // Long decryptions run through the bitsliced engine when the processor allows;
 // both it and the table path must agree with the oracle at every batch edge.
-class DesDecryptPaths : public testing::TestWithParam<bool> {
- protected:
-  void SetUp() override {
-    qor::des::ForcePortableDes(GetParam());
-    if (!GetParam() && !qor::des::BitsliceEnabled()) GTEST_SKIP() << "no AVX-512 on this machine";
-  }
-  void TearDown() override { qor::des::ForcePortableDes(false); }
-};
-
-TEST_P(DesDecryptPaths, OneShotAroundBatchEdges) {
+TEST_P(DesPaths, OneShotAroundBatchEdges) {
   std::mt19937 rng(5);
   for (size_t blocks : {1u, 2u, 3u, 71u, 72u, 73u, 511u, 512u, 513u, 583u, 584u, 1100u}) {
     for (size_t extra : {0u, 3u}) {
@@ -407,7 +402,7 @@ TEST_P(DesDecryptPaths, OneShotAroundBatchEdges) {
   }
 }
 
-TEST_P(DesDecryptPaths, StreamingUnitsAroundBatchEdges) {
+TEST_P(DesPaths, StreamingUnitsAroundBatchEdges) {
   std::mt19937 rng(6);
   for (size_t units : {35u, 36u, 37u, 256u, 257u, 292u, 700u}) {
     SCOPED_TRACE(units);
@@ -426,8 +421,7 @@ TEST_P(DesDecryptPaths, StreamingUnitsAroundBatchEdges) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, DesDecryptPaths, testing::Values(true, false),
-                         [](const testing::TestParamInfo<bool>& p) { return p.param ? "Portable" : "Bitsliced"; });
+QOR_INSTANTIATE_KERNEL_PATHS(DesPaths, qor::des::g_kernels);
 
 TEST(DesKeyHelpers, ParityAndWeakKeys) {
   Bytes key = FromHex("0023456789ABCDEF");

@@ -14,6 +14,7 @@
 #include "primitives/sha/sha_internal.h"
 #include "qor/nc_hmac.h"
 #include "support/bytes.h"
+#include "support/kernel_paths.h"
 
 namespace {
 
@@ -108,11 +109,7 @@ const RfcCase kRfcCases[] = {
      "9b09ffa71b942fcb27635fbcd5b0e944bfdc63644f0713938a7f51535c3a35e2"},
 };
 
-class HmacPaths : public ::testing::TestWithParam<bool> {
- protected:
-  void SetUp() override { qor::sha::ForcePortable(GetParam()); }
-  void TearDown() override { qor::sha::ForcePortable(false); }
-};
+class HmacPaths : public qor::test::KernelPathTest<qor::sha::g_kernels> {};
 
 TEST_P(HmacPaths, RfcCasesOneShotAndStreamed) {
   for (const RfcCase& c : kRfcCases) {
@@ -127,7 +124,7 @@ TEST_P(HmacPaths, RfcCasesOneShotAndStreamed) {
 }
 
 TEST_P(HmacPaths, MatchesOpenSslOverKeyAndDataLengths) {
-  std::mt19937 rng(GetParam() ? 7 : 8);
+  std::mt19937 rng(7 + PathIndex());
   Bytes pool(3000);
   for (auto& b : pool) b = static_cast<uint8_t>(rng());
   // Key lengths on both sides of the block size (longer keys are hashed).
@@ -163,8 +160,7 @@ TEST_P(HmacPaths, MatchesOpenSslOverKeyAndDataLengths) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, HmacPaths, ::testing::Values(false, true),
-                         [](const auto& p) { return p.param ? "Portable" : "Fast"; });
+QOR_INSTANTIATE_KERNEL_PATHS(HmacPaths, qor::sha::g_kernels);
 
 TEST(Hmac, NullArgumentsAreRefusedAndEmptyNullKeyOrDataIsAccepted) {
   const uint8_t key[4] = {1, 2, 3, 4};

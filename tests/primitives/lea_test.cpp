@@ -24,6 +24,7 @@
 #include "support/bytes.h"
 #include "support/cipher_stream.h"
 #include "support/cryptopp_oracle.h"
+#include "support/kernel_paths.h"
 
 namespace {
 
@@ -39,16 +40,13 @@ LEA_KEY Key(const Bytes& k) {
   return key;
 }
 
-class LeaTest : public ::testing::TestWithParam<bool> {
+class LeaTest : public qor::test::KernelPathTest<qor::lea::g_kernels> {
  protected:
-  void SetUp() override { qor::lea::ForcePortable(GetParam()); }
-  void TearDown() override { qor::lea::ForcePortable(false); }
   std::mt19937 rng_{777};
   Bytes Random(size_t n) { return RandomBytes(rng_, n); }
 };
 
-INSTANTIATE_TEST_SUITE_P(Kernels, LeaTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Portable" : "Auto"; });
+QOR_INSTANTIATE_KERNEL_PATHS(LeaTest, qor::lea::g_kernels);
 
 TEST_P(LeaTest, PublishedVectors) {
   struct Case {
@@ -473,7 +471,7 @@ TEST(LeaThreads, ConcurrentCallersGetTheSameResults) {
 }
 
 TEST(LeaKernels, SimdTypeNamesTheActiveKernels) {
-  qor::lea::ForcePortable(false);
+  qor::lea::g_kernels.Force(nullptr);
   init_simd();
   const std::string active = get_simd_type();
   if (qor::lea::Avx512Kernels() != nullptr) {
@@ -483,9 +481,9 @@ TEST(LeaKernels, SimdTypeNamesTheActiveKernels) {
   } else {
     EXPECT_EQ("generic", active);
   }
-  qor::lea::ForcePortable(true);
+  qor::lea::g_kernels.Force(&qor::lea::PortableKernels());
   EXPECT_STREQ("generic", get_simd_type());
-  qor::lea::ForcePortable(false);
+  qor::lea::g_kernels.Force(nullptr);
 }
 
 TEST(LeaKernels, AllKernelsAgree) {

@@ -11,16 +11,17 @@
 #include <thread>
 #include <vector>
 
+#include "primitives/cpu_features.h"
 #include "primitives/lsh/lsh512_core.h"
 #include "qor/lsh.h"
 #include "support/bytes.h"
+#include "support/kernel_paths.h"
 
 namespace {
 
 using qor::test::Bytes;
 using qor::test::FromHex;
 using qor::test::RandomBytes;
-using qor::lsh::LshImpl;
 
 // Crypto++ keeps the algorithm-type constructor protected; this opens it for
 // any digest length.
@@ -63,13 +64,7 @@ Bytes OurStreamed(uint32_t algType, const Bytes& in, std::mt19937_64& rng) {
 const uint32_t kNamedTypes[] = {LSH512_TYPE_224, LSH512_TYPE_256, LSH512_TYPE_384, LSH512_TYPE_512};
 
 // Every test runs on each compression body this CPU has.
-class LshTest : public ::testing::TestWithParam<LshImpl> {
- protected:
-  void SetUp() override {
-    if (!qor::lsh::ForceLshImpl(GetParam())) GTEST_SKIP() << "CPU lacks this body";
-  }
-  void TearDown() override { qor::lsh::ResetLshImpl(); }
-};
+class LshTest : public qor::test::KernelPathTest<qor::lsh::g_kernels> {};
 
 TEST_P(LshTest, PublishedAndReferenceValues) {
   struct Case {
@@ -139,11 +134,7 @@ TEST_P(LshTest, OtherLengthsUseTheirOwnInitialValue) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Bodies, LshTest,
-                         ::testing::Values(LshImpl::kPortable, LshImpl::kAvx2, LshImpl::kAvx512),
-                         [](const auto& param_info) {
-                           return std::string(qor::lsh::LshImplName(param_info.param));
-                         });
+QOR_INSTANTIATE_KERNEL_PATHS(LshTest, qor::lsh::g_kernels);
 
 // The derivation rule (compress a zero block from (64, bits, 0...)) must
 // reproduce the four published initial values, which pins it down for the
@@ -167,13 +158,13 @@ TEST(LshCompress, BodiesAgreeOnRandomInput) {
   uint64_t reference[16];
   std::copy(start, start + 16, reference);
   qor::lsh::CompressPortable(reference, blocks.data(), 5);
-  if (qor::lsh::CpuHasAvx2()) {
+  if (qor::cpu::HasAvx2()) {
     uint64_t v[16];
     std::copy(start, start + 16, v);
     qor::lsh::CompressAvx2(v, blocks.data(), 5);
     EXPECT_TRUE(std::equal(v, v + 16, reference));
   }
-  if (qor::lsh::CpuHasAvx512Vl()) {
+  if (qor::cpu::HasAvx512Vl() && qor::cpu::HasAvx2()) {
     uint64_t v[16];
     std::copy(start, start + 16, v);
     qor::lsh::CompressAvx512(v, blocks.data(), 5);

@@ -18,6 +18,7 @@
 #include "support/bytes.h"
 #include "support/cipher_stream.h"
 #include "support/cryptopp_oracle.h"
+#include "support/kernel_paths.h"
 
 namespace {
 
@@ -28,6 +29,9 @@ using qor::test::Pkcs7Pad;
 using qor::test::RandomBytes;
 using qor::test::RandomSplits;
 using qor::test::StreamResult;
+
+// Every test that runs data through the cipher does so on each kernel.
+class SeedPaths : public qor::test::KernelPathTest<qor::seed::g_kernels> {};
 
 TEST(SeedKnownAnswer, Rfc4269Vectors) {
   struct Case {
@@ -57,7 +61,7 @@ TEST(SeedKnownAnswer, Rfc4269Vectors) {
   }
 }
 
-TEST(SeedOracle, BlocksAndOneShotCbcEveryLength) {
+TEST_P(SeedPaths, BlocksAndOneShotCbcEveryLength) {
   std::mt19937 rng(11);
   std::vector<size_t> lengths;
   for (size_t n = 0; n <= 100; ++n) lengths.push_back(n);
@@ -130,7 +134,7 @@ StreamResult RunStream(bool encrypt, NC_SEED_CTX& ctx, const Bytes& in, const st
   return qor::test::RunStream(kStreamCalls, encrypt, ctx, in, splits);
 }
 
-TEST(SeedStream, MatchesOracleCbcForAnySplit) {
+TEST_P(SeedPaths, StreamMatchesOracleCbcForAnySplit) {
   std::mt19937 rng(12);
   for (size_t len = 0; len <= 90; ++len) {
     for (int padding : {1, 2}) {
@@ -235,16 +239,7 @@ TEST(SeedStream, ErrorCodes) {
 
 // CBC decryption runs on the vector path when the processor allows; both it
 // and the table path must agree with the oracle around every group edge.
-class SeedDecryptPaths : public testing::TestWithParam<bool> {
- protected:
-  void SetUp() override {
-    qor::seed::ForcePortableSeed(GetParam());
-    if (!GetParam() && !qor::seed::VectorEnabled()) GTEST_SKIP() << "no AVX-512 GFNI on this machine";
-  }
-  void TearDown() override { qor::seed::ForcePortableSeed(false); }
-};
-
-TEST_P(SeedDecryptPaths, OneShotAndStreamingAroundGroupEdges) {
+TEST_P(SeedPaths, OneShotAndStreamingAroundGroupEdges) {
   std::mt19937 rng(13);
   for (size_t blocks : {1u, 2u, 3u, 4u, 15u, 16u, 17u, 18u, 63u, 64u, 65u, 66u, 80u, 130u, 200u}) {
     for (size_t extra : {0u, 7u}) {
@@ -276,7 +271,6 @@ TEST_P(SeedDecryptPaths, OneShotAndStreamingAroundGroupEdges) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, SeedDecryptPaths, testing::Values(true, false),
-                         [](const testing::TestParamInfo<bool>& p) { return p.param ? "Portable" : "Vector"; });
+QOR_INSTANTIATE_KERNEL_PATHS(SeedPaths, qor::seed::g_kernels);
 
 }  // namespace

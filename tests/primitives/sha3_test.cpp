@@ -10,16 +10,17 @@
 #include <thread>
 #include <vector>
 
+#include "primitives/cpu_features.h"
 #include "primitives/sha3/keccak.h"
 #include "qor/sha3.h"
 #include "support/bytes.h"
+#include "support/kernel_paths.h"
 
 namespace {
 
 using qor::test::Bytes;
 using qor::test::FromHex;
 using qor::test::RandomBytes;
-using qor::sha3::KeccakImpl;
 
 struct Variant {
   int bits;
@@ -73,13 +74,7 @@ Bytes OurStreamed(const Variant& v, const Bytes& in, size_t outLen, std::mt19937
 size_t DigestLen(const Variant& v) { return v.shake ? 32 : static_cast<size_t>(v.bits) / 8; }
 
 // Every test runs on each Keccak body this CPU has.
-class Sha3Test : public ::testing::TestWithParam<KeccakImpl> {
- protected:
-  void SetUp() override {
-    if (!qor::sha3::ForceKeccakImpl(GetParam())) GTEST_SKIP() << "CPU lacks this body";
-  }
-  void TearDown() override { qor::sha3::ResetKeccakImpl(); }
-};
+class Sha3Test : public qor::test::KernelPathTest<qor::sha3::g_kernels> {};
 
 TEST_P(Sha3Test, PublishedExampleValues) {
   struct Case {
@@ -179,12 +174,7 @@ TEST_P(Sha3Test, ShakeSqueezesAnyLength) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Bodies, Sha3Test,
-                         ::testing::Values(KeccakImpl::kPortable, KeccakImpl::kBmi2,
-                                           KeccakImpl::kAvx512),
-                         [](const auto& param_info) {
-                           return std::string(qor::sha3::KeccakImplName(param_info.param));
-                         });
+QOR_INSTANTIATE_KERNEL_PATHS(Sha3Test, qor::sha3::g_kernels);
 
 TEST(Sha3Refusals, HashRefusesBadSizesAndWritesNothing) {
   struct Case {
@@ -273,11 +263,11 @@ TEST(Keccak, BodiesAgreeOnRandomStates) {
     std::copy(reference, reference + 25, bmi2);
     std::copy(reference, reference + 25, avx512);
     qor::sha3::KeccakF1600Portable(reference);
-    if (qor::sha3::CpuHasBmi2()) {
+    if (qor::cpu::HasBmi2()) {
       qor::sha3::KeccakF1600Bmi2(bmi2);
       ASSERT_TRUE(std::equal(reference, reference + 25, bmi2));
     }
-    if (qor::sha3::CpuHasAvx512Vl()) {
+    if (qor::cpu::HasAvx512Vl()) {
       qor::sha3::KeccakF1600Avx512(avx512);
       ASSERT_TRUE(std::equal(reference, reference + 25, avx512));
     }

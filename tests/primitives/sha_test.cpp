@@ -13,9 +13,11 @@
 #include <thread>
 #include <vector>
 
+#include "primitives/cpu_features.h"
 #include "primitives/sha/sha_internal.h"
 #include "qor/nc_sha.h"
 #include "support/bytes.h"
+#include "support/kernel_paths.h"
 
 namespace {
 
@@ -108,11 +110,15 @@ Bytes OpenSslDigest(const EVP_MD* md, const uint8_t* p, size_t n) {
   return out;
 }
 
-// Parameter: (index into kAlgos, force the portable compression).
-class ShaTest : public ::testing::TestWithParam<std::tuple<int, bool>> {
+// Parameter: (index into kAlgos, the compression kernels to force).
+class ShaTest : public ::testing::TestWithParam<std::tuple<int, const char*>> {
  protected:
-  void SetUp() override { qor::sha::ForcePortable(std::get<1>(GetParam())); }
-  void TearDown() override { qor::sha::ForcePortable(false); }
+  void SetUp() override {
+    const qor::sha::Kernels* kernels = qor::sha::g_kernels.Find(std::get<1>(GetParam()));
+    if (kernels == nullptr) GTEST_SKIP() << std::get<1>(GetParam()) << " is not supported by this processor";
+    qor::sha::g_kernels.Force(kernels);
+  }
+  void TearDown() override { qor::sha::g_kernels.Force(nullptr); }
   const Algo& algo() const { return kAlgos[std::get<0>(GetParam())]; }
 };
 
@@ -216,25 +222,27 @@ TEST_P(ShaTest, MatchesOpenSslOnEveryShortLengthAndRandomLongOnes) {
   }
 }
 
-std::string ParamName(const ::testing::TestParamInfo<std::tuple<int, bool>>& info) {
-  return std::string(kAlgos[std::get<0>(info.param)].name) +
-         (std::get<1>(info.param) ? "_Portable" : "_Fast");
+std::string ParamName(const ::testing::TestParamInfo<std::tuple<int, const char*>>& info) {
+  return std::string(kAlgos[std::get<0>(info.param)].name) + "_" +
+         qor::test::KernelPathName({std::get<1>(info.param), info.index});
 }
 
 INSTANTIATE_TEST_SUITE_P(AllHashes, ShaTest,
-                         ::testing::Combine(::testing::Range(0, 5), ::testing::Bool()), ParamName);
+                         ::testing::Combine(::testing::Range(0, 5), ::testing::ValuesIn(qor::sha::g_kernels.Names())),
+                         ParamName);
 
 TEST(ShaDispatch, FastPathIsChosenWhenTheCpuHasIt) {
-  if (qor::sha::CpuHasShaNi()) {
+  qor::sha::g_kernels.Force(nullptr);
+  if (qor::cpu::HasShaNi()) {
     EXPECT_STREQ(qor::sha::Sha256Implementation(), "sha-ni");
   }
-  if (qor::sha::CpuHasAvx2Bmi2()) {
+  if (qor::cpu::HasAvx2Bmi2()) {
     EXPECT_STREQ(qor::sha::Sha512Implementation(), "avx2");
   }
-  qor::sha::ForcePortable(true);
+  qor::sha::g_kernels.Force(&qor::sha::PortableKernels());
   EXPECT_STREQ(qor::sha::Sha256Implementation(), "portable");
   EXPECT_STREQ(qor::sha::Sha512Implementation(), "portable");
-  qor::sha::ForcePortable(false);
+  qor::sha::g_kernels.Force(nullptr);
 }
 
 // The block functions must agree with each other on multi-block runs too
@@ -255,13 +263,13 @@ TEST(ShaDispatch, FastAndPortableBlockFunctionsAgreeOnLongRuns) {
     qor::sha::Sha1BlocksPortable(a1, data.data(), blocks);
     qor::sha::Sha256BlocksPortable(a2, data.data(), blocks);
     qor::sha::Sha512BlocksPortable(a5, data.data(), blocks);
-    if (qor::sha::CpuHasShaNi()) {
+    if (qor::cpu::HasShaNi()) {
       qor::sha::Sha1BlocksShaNi(b1, data.data(), blocks);
       qor::sha::Sha256BlocksShaNi(b2, data.data(), blocks);
       EXPECT_TRUE(std::equal(a1, a1 + 5, b1)) << blocks;
       EXPECT_TRUE(std::equal(a2, a2 + 8, b2)) << blocks;
     }
-    if (qor::sha::CpuHasAvx2Bmi2()) {
+    if (qor::cpu::HasAvx2Bmi2()) {
       qor::sha::Sha512BlocksAvx2(b5, data.data(), blocks);
       EXPECT_TRUE(std::equal(a5, a5 + 8, b5)) << blocks;
     }
@@ -397,8 +405,11 @@ TEST(MySha1, EqualsOneRawCompression) {
   uint8_t block[64] = {'a', 'b', 'c', 0x80};
   block[63] = 24;  // bit length
   uint8_t out[20];
-  for (bool portable : {false, true}) {
-    qor::sha::ForcePortable(portable);
+  for (const char* path : qor::sha::g_kernels.Names()) {
+    const qor::sha::Kernels* kernels = qor::sha::g_kernels.Find(path);
+    if (kernels == nullptr) continue;
+    SCOPED_TRACE(path);
+    qor::sha::g_kernels.Force(kernels);
     ASSERT_EQ(NC_E_MySHA1(out, block), 0);
     EXPECT_EQ(ToHex(Bytes(out, out + 20)), "a9993e364706816aba3e25717850c26c9cd0d89d");
 
@@ -416,7 +427,7 @@ TEST(MySha1, EqualsOneRawCompression) {
       EXPECT_EQ(ToHex(Bytes(out, out + 20)), ToHex(Bytes(want, want + 20)));
     }
   }
-  qor::sha::ForcePortable(false);
+  qor::sha::g_kernels.Force(nullptr);
   EXPECT_EQ(NC_E_MySHA1(nullptr, block), -1);
   EXPECT_EQ(NC_E_MySHA1(out, nullptr), -1);
 }

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "primitives/dispatch.h"
+
 namespace qor::aes {
 
 constexpr int kMaxRounds = 14;
@@ -56,12 +58,10 @@ const Impl* AesNiImpl();
 // when the processor lacks them.
 const Impl* VaesImpl();
 
-// The implementation in use: the widest one the processor supports, chosen
-// once, unless one is forced (tests use this to cover every path here).
-const Impl& Active();
-// Forces |impl| for the whole process; null returns to the automatic choice.
-void ForceImpl(const Impl* impl);
-void ForcePortable(bool force);
+// VAES, then AES-NI, then the tables.
+extern primitives::Dispatcher<Impl> g_kernels;
+
+inline const Impl& Active() { return g_kernels.Active(); }
 
 }  // namespace qor::aes
 

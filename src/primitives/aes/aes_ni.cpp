@@ -403,23 +403,11 @@ constexpr Impl kVaes = {
     NiExpandKey128,
 };
 
-bool Supports(const char* what) {
-  const auto& f = qor::cpu::Get();
-  if (what[0] == 'v') return f.vaes && f.avx2;
-  return f.aes && f.ssse3 && f.sse41;
-}
-
 }  // namespace
 
-const Impl* AesNiImpl() {
-  static const bool usable = Supports("aes");
-  return usable ? &kAesNi : nullptr;
-}
+const Impl* AesNiImpl() { return cpu::HasAesNi() ? &kAesNi : nullptr; }
 
-const Impl* VaesImpl() {
-  static const bool usable = Supports("aes") && Supports("vaes");
-  return usable ? &kVaes : nullptr;
-}
+const Impl* VaesImpl() { return cpu::HasVaes() ? &kVaes : nullptr; }
 
 }  // namespace qor::aes
 

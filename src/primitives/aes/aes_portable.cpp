@@ -2,9 +2,9 @@
 // the processor has no AES instructions (or when tests force this path).
 #include <cstring>
 
-#include "common/secure_wipe.h"
 #include "primitives/aes/aes_internal.h"
 #include "primitives/aes/aes_tables.h"
+#include "primitives/block_modes.h"
 #include "primitives/byte_order.h"
 
 namespace qor::aes {
@@ -20,10 +20,6 @@ inline uint32_t SubWord(const Tables& t, uint32_t w) {
          (uint32_t{t.sbox[Byte(w, 1)]} << 8) | uint32_t{t.sbox[Byte(w, 0)]};
 }
 
-inline void Xor16(uint8_t* dst, const uint8_t* a, const uint8_t* b) {
-  for (int i = 0; i < 16; ++i) dst[i] = static_cast<uint8_t>(a[i] ^ b[i]);
-}
-
 void PortableEcbEncrypt(const uint32_t* rk, int rounds, const uint8_t* in, uint8_t* out, size_t blocks) {
   for (size_t i = 0; i < blocks; ++i) PortableEncryptBlock(rk, rounds, in + 16 * i, out + 16 * i);
 }
@@ -32,58 +28,39 @@ void PortableEcbDecrypt(const uint32_t* rk, int rounds, const uint8_t* in, uint8
   for (size_t i = 0; i < blocks; ++i) PortableDecryptBlock(rk, rounds, in + 16 * i, out + 16 * i);
 }
 
+// The chained modes are the shared ones over the table cipher.
 void PortableCbcEncrypt(const uint32_t* rk, int rounds, uint8_t iv[16], const uint8_t* in, uint8_t* out,
                         size_t blocks) {
-  uint8_t chain[16];
-  std::memcpy(chain, iv, 16);
-  for (size_t i = 0; i < blocks; ++i) {
-    Xor16(chain, chain, in + 16 * i);
-    PortableEncryptBlock(rk, rounds, chain, chain);
-    std::memcpy(out + 16 * i, chain, 16);
-  }
-  std::memcpy(iv, chain, 16);
+  primitives::CbcEncrypt(in, out, blocks, iv,
+                         [rk, rounds](const uint8_t* src, uint8_t* dst) { PortableEncryptBlock(rk, rounds, src, dst); });
 }
 
 void PortableCbcDecrypt(const uint32_t* rk, int rounds, uint8_t iv[16], const uint8_t* in, uint8_t* out,
                         size_t blocks) {
-  uint8_t chain[16], cipher[16], plain[16];
-  std::memcpy(chain, iv, 16);
-  for (size_t i = 0; i < blocks; ++i) {
-    std::memcpy(cipher, in + 16 * i, 16);  // read before a same-buffer write
-    PortableDecryptBlock(rk, rounds, cipher, plain);
-    Xor16(out + 16 * i, plain, chain);
-    std::memcpy(chain, cipher, 16);
-  }
-  std::memcpy(iv, chain, 16);
-  SecureWipe(plain, sizeof plain);
+  primitives::CbcDecryptInChunks(in, out, blocks, iv, [rk, rounds](const uint8_t* src, uint8_t* dst, size_t n) {
+    PortableEcbDecrypt(rk, rounds, src, dst, n);
+  });
 }
 
 void PortableOfb(const uint32_t* rk, int rounds, uint8_t iv[16], const uint8_t* in, uint8_t* out,
                  size_t blocks) {
-  for (size_t i = 0; i < blocks; ++i) {
-    PortableEncryptBlock(rk, rounds, iv, iv);
-    Xor16(out + 16 * i, in + 16 * i, iv);
-  }
+  primitives::FeedbackCrypt<false>(in, out, 16 * blocks, iv, [rk, rounds](const uint8_t* src, uint8_t* dst) {
+    PortableEncryptBlock(rk, rounds, src, dst);
+  });
 }
 
 void PortableCfbEncrypt(const uint32_t* rk, int rounds, uint8_t iv[16], const uint8_t* in, uint8_t* out,
                         size_t blocks) {
-  for (size_t i = 0; i < blocks; ++i) {
-    PortableEncryptBlock(rk, rounds, iv, iv);
-    Xor16(iv, iv, in + 16 * i);
-    std::memcpy(out + 16 * i, iv, 16);
-  }
+  primitives::FeedbackCrypt<true>(in, out, 16 * blocks, iv, [rk, rounds](const uint8_t* src, uint8_t* dst) {
+    PortableEncryptBlock(rk, rounds, src, dst);
+  });
 }
 
 void PortableCfbDecrypt(const uint32_t* rk, int rounds, uint8_t iv[16], const uint8_t* in, uint8_t* out,
                         size_t blocks) {
-  uint8_t keystream[16];
-  for (size_t i = 0; i < blocks; ++i) {
-    PortableEncryptBlock(rk, rounds, iv, keystream);
-    std::memcpy(iv, in + 16 * i, 16);
-    Xor16(out + 16 * i, keystream, iv);
-  }
-  SecureWipe(keystream, sizeof keystream);
+  primitives::CfbDecrypt(in, out, 16 * blocks, iv, [rk, rounds](const uint8_t* src, uint8_t* dst, size_t n) {
+    PortableEcbEncrypt(rk, rounds, src, dst, n);
+  });
 }
 
 int ExpandWithTables(const uint8_t* key, size_t keyLength, uint32_t* rk);

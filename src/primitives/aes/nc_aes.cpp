@@ -1,5 +1,7 @@
 // Keyed AES streaming context: Init/Update/Final over ECB, CBC, OFB and
-// CFB-128 with block padding, and one-shot CBC.
+// CFB-128 with block padding, and one-shot CBC. The buffering and padding are
+// the shared streaming pieces; what is AES's own is the mode code, the
+// argument rules and that input and output may overlap.
 #include "qor/nc_aes.h"
 
 #include <climits>
@@ -10,6 +12,7 @@
 
 #include "common/secure_wipe.h"
 #include "primitives/aes/aes_internal.h"
+#include "primitives/block_modes.h"
 #include "primitives/block_stream.h"
 
 namespace {
@@ -18,6 +21,7 @@ using qor::aes::Impl;
 
 constexpr int kBlock = NC_AES_BLOCK_SIZE;
 static_assert(qor::primitives::block_stream::kBadPaddingLen == NC_AES_BAD_PADDING &&
+              qor::primitives::block_stream::kUnknownPaddingLen == NC_AES_BAD_PADDING_CODE &&
               qor::primitives::block_stream::kUnit == static_cast<size_t>(kBlock));
 
 enum class Mode { kEcb, kCbc, kOfb, kCfb };
@@ -75,13 +79,29 @@ void CryptBlocks(NC_AES_CTX& ctx, const Impl& impl, bool decrypt, const uint8_t*
   }
 }
 
+namespace bs = qor::primitives::block_stream;
+
+struct AesCipher {
+  using Ctx = NC_AES_CTX;
+  static constexpr int32_t Ctx::*kBuffered = &Ctx::bufferedCount;
+  static constexpr bs::NullIv kNullIv = bs::NullIv::kKeep;
+  static uint8_t* Buffer(Ctx* ctx) { return ctx->buffer; }
+  static void Encrypt(Ctx* ctx, const uint8_t* in, uint8_t* out, size_t units) {
+    CryptBlocks(*ctx, qor::aes::Active(), false, in, out, units);
+  }
+  static void Decrypt(Ctx* ctx, const uint8_t* in, uint8_t* out, size_t units) {
+    CryptBlocks(*ctx, qor::aes::Active(), true, in, out, units);
+  }
+};
+
 bool Overlaps(const void* a, size_t aLen, const void* b, size_t bLen) {
   const auto pa = reinterpret_cast<uintptr_t>(a);
   const auto pb = reinterpret_cast<uintptr_t>(b);
   return pa < pb + bLen && pb < pa + aLen;
 }
 
-int Update(NC_AES_CTX* ctx, const unsigned char* in, int inLen, unsigned char* out, int* outLen, bool decrypt) {
+template <bool kDecrypt>
+int Update(NC_AES_CTX* ctx, const unsigned char* in, int inLen, unsigned char* out, int* outLen) {
   if (outLen == nullptr) return -1;
   *outLen = 0;
   if (ctx == nullptr || inLen < 0 || (inLen > 0 && in == nullptr)) return -1;
@@ -91,46 +111,23 @@ int Update(NC_AES_CTX* ctx, const unsigned char* in, int inLen, unsigned char* o
 
   const size_t n = static_cast<size_t>(inLen);
   const size_t b = static_cast<size_t>(buffered);
-  const size_t total = b + n;
-  // Decryption always keeps the last unit back so that Final can strip padding.
-  const size_t keep = decrypt ? (total == 0 ? 0 : (total - 1) % kBlock + 1) : total % kBlock;
-  const size_t produce = total - keep;
-  if (produce == 0) {
-    if (n > 0) std::memcpy(ctx->buffer + b, in, n);
-    ctx->bufferedCount = static_cast<int32_t>(total);
-    return 0;
-  }
-  if (out == nullptr || produce > static_cast<size_t>(INT_MAX)) return -1;
+  const size_t produce = bs::Produced<kDecrypt>(b, n);
+  if (produce > 0 && (out == nullptr || produce > static_cast<size_t>(INT_MAX))) return -1;
 
   // Output runs b bytes ahead of the input it comes from, so a shared buffer
   // is safe only when the output starts at least b bytes before the input.
   std::unique_ptr<uint8_t[]> copy;
   const uint8_t* src = in;
-  if (n > 0 && Overlaps(in, n, out, produce) &&
+  if (produce > 0 && n > 0 && Overlaps(in, n, out, produce) &&
       reinterpret_cast<uintptr_t>(out) + b > reinterpret_cast<uintptr_t>(in)) {
     copy.reset(new (std::nothrow) uint8_t[n]);
     if (!copy) return -1;
     std::memcpy(copy.get(), in, n);
     src = copy.get();
   }
-
-  const Impl& impl = qor::aes::Active();
-  uint8_t* dst = out;
-  size_t consumed = 0;
-  size_t left = produce;
-  if (b > 0) {
-    consumed = kBlock - b;
-    std::memcpy(ctx->buffer + b, src, consumed);
-    CryptBlocks(*ctx, impl, decrypt, ctx->buffer, dst, 1);
-    dst += kBlock;
-    left -= kBlock;
-  }
-  CryptBlocks(*ctx, impl, decrypt, src + consumed, dst, left / kBlock);
-  consumed += left;
-  std::memcpy(ctx->buffer, src + consumed, keep);
-  ctx->bufferedCount = static_cast<int32_t>(keep);
+  const size_t written = bs::Feed<AesCipher, kDecrypt>(ctx, src, n, out);
   if (copy) qor::SecureWipe(copy.get(), n);
-  *outLen = static_cast<int>(produce);
+  *outLen = static_cast<int>(written);
   return 0;
 }
 
@@ -203,11 +200,7 @@ int NC_AES_DecKeySchedule(const unsigned char* key, int keyLen, NC_AES_CTX* ctx)
 }
 
 int NC_AES_SetAlgInfo(int mode, int padding, const unsigned char* iv, NC_AES_CTX* ctx) {
-  if (ctx == nullptr) return -1;
-  ctx->mode = mode;
-  ctx->padding = padding;
-  if (iv != nullptr) std::memcpy(ctx->iv, iv, sizeof ctx->iv);
-  return 0;
+  return bs::SetAlgInfo<AesCipher>(mode, padding, iv, ctx);
 }
 
 int NC_AES_EncInit(NC_AES_CTX* ctx) {
@@ -220,11 +213,11 @@ int NC_AES_EncInit(NC_AES_CTX* ctx) {
 int NC_AES_DecInit(NC_AES_CTX* ctx) { return NC_AES_EncInit(ctx); }
 
 int NC_AES_EncUpdate(NC_AES_CTX* ctx, const unsigned char* in, int inLen, unsigned char* out, int* outLen) {
-  return Update(ctx, in, inLen, out, outLen, false);
+  return Update<false>(ctx, in, inLen, out, outLen);
 }
 
 int NC_AES_DecUpdate(NC_AES_CTX* ctx, const unsigned char* in, int inLen, unsigned char* out, int* outLen) {
-  return Update(ctx, in, inLen, out, outLen, true);
+  return Update<true>(ctx, in, inLen, out, outLen);
 }
 
 int NC_AES_EncFinal(NC_AES_CTX* ctx, unsigned char* out, int* outLen) {
@@ -237,11 +230,7 @@ int NC_AES_EncFinal(NC_AES_CTX* ctx, unsigned char* out, int* outLen) {
   if (ctx->padding != NC_AES_PAD_BLOCK) return NC_AES_ERR_PADDING_CODE;
   if (out == nullptr) return -1;
 
-  const uint8_t pad = static_cast<uint8_t>(kBlock - count);
-  std::memset(ctx->buffer + count, pad, pad);
-  CryptBlocks(*ctx, qor::aes::Active(), false, ctx->buffer, out, 1);
-  qor::SecureWipe(ctx->buffer, sizeof ctx->buffer);
-  ctx->bufferedCount = 0;
+  bs::PadAndEncrypt<AesCipher>(ctx, out);
   *outLen = kBlock;
   return 0;
 }
@@ -286,17 +275,12 @@ int NC_AES_CBC_Encrypt(const NC_AES_CTX* ctx, const unsigned char* iv, const uns
   if (inLen == 0) return 0;
   if (in == nullptr || out == nullptr) return -1;
   const Impl& impl = qor::aes::Active();
-  const size_t whole = static_cast<size_t>(inLen) / kBlock;
-  const size_t rest = static_cast<size_t>(inLen) % kBlock;
-  uint8_t chain[kBlock];
-  std::memcpy(chain, iv, kBlock);
-  uint8_t last[kBlock] = {};
-  if (rest > 0) std::memcpy(last, in + whole * kBlock, rest);  // before |out| may overwrite it
-  impl.cbcEncrypt(ctx->key.encRoundKeys, rounds, chain, in, out, whole);
-  if (rest == 0) return inLen;
-  impl.cbcEncrypt(ctx->key.encRoundKeys, rounds, chain, last, out + whole * kBlock, 1);
-  qor::SecureWipe(last, sizeof last);
-  return static_cast<int>((whole + 1) * kBlock);
+  const uint32_t* ek = ctx->key.encRoundKeys;
+  auto cbc = [&impl, ek, rounds](const uint8_t* src, uint8_t* dst, size_t n, uint8_t* chain) {
+    impl.cbcEncrypt(ek, rounds, chain, src, dst, n);
+  };
+  const size_t written = qor::primitives::CbcZeroFilled(in, out, static_cast<size_t>(inLen), iv, cbc);
+  return static_cast<int>(written);
 }
 
 int NC_AES_CBC_Decrypt(const NC_AES_CTX* ctx, const unsigned char* iv, const unsigned char* in, int inLen,

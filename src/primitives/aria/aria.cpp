@@ -1,6 +1,5 @@
 // ARIA: portable kernels, key schedules, kernel choice and the exported
 // one-shot and streaming functions.
-#include <atomic>
 #include <bit>
 #include <climits>
 #include <cstring>
@@ -9,7 +8,7 @@
 #include "primitives/aria/aria_internal.h"
 #include "primitives/block_stream.h"
 #include "primitives/byte_order.h"
-#include "primitives/cbc_decrypt.h"
+#include "primitives/block_modes.h"
 #include "qor/nc_aria.h"
 
 namespace qor::aria {
@@ -84,18 +83,17 @@ void EcbPortable(const uint8_t* in, uint8_t* out, size_t blocks, const uint8_t* 
 
 void CbcEncPortable(const uint8_t* in, uint8_t* out, size_t blocks, const uint8_t* rk, int rounds,
                     uint8_t chain[16]) {
-  uint8_t x[16];
-  for (size_t b = 0; b < blocks; ++b) {
-    for (int i = 0; i < 16; ++i) x[i] = static_cast<uint8_t>(in[16 * b + i] ^ chain[i]);
-    CryptBlockPortable(x, chain, rk, rounds);
-    std::memcpy(out + 16 * b, chain, 16);
-  }
-  qor::SecureWipe(x, sizeof x);
+  primitives::CbcEncrypt(in, out, blocks, chain,
+                         [rk, rounds](const uint8_t* src, uint8_t* dst) { CryptBlockPortable(src, dst, rk, rounds); });
 }
 
 constexpr Kernels kPortable = {EcbPortable, CbcEncPortable, "generic"};
 
-std::atomic<const Kernels*> g_forced{nullptr};
+constexpr primitives::Candidate<Kernels> kCandidates[] = {
+    {"gfni-avx512", GfniKernels},
+    {"aesni", AesniKernels},
+    {"generic", [] { return &kPortable; }},
+};
 
 // 128-bit values as big-endian (hi, lo) pairs for the key schedule rotations.
 struct U128 {
@@ -173,19 +171,7 @@ void Diffuse(const uint8_t in[16], uint8_t out[16]) { Store(out, DiffuseWords(Lo
 
 const Kernels& PortableKernels() { return kPortable; }
 
-const Kernels& ActiveKernels() {
-  static const Kernels* const chosen = [] {
-    if (const Kernels* k = GfniKernels()) return k;
-    if (const Kernels* k = AesniKernels()) return k;
-    return &kPortable;
-  }();
-  const Kernels* forced = g_forced.load(std::memory_order_relaxed);
-  return forced != nullptr ? *forced : *chosen;
-}
-
-void ForceKernels(const Kernels* kernels) { g_forced.store(kernels, std::memory_order_relaxed); }
-
-void ForcePortable(bool force) { ForceKernels(force ? &kPortable : nullptr); }
+constinit primitives::Dispatcher<Kernels> g_kernels{kCandidates};
 
 namespace {
 
@@ -207,6 +193,12 @@ void CbcEncryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint
 void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint8_t* rk, int rounds,
                       uint8_t chain[16]) {
   CbcDecrypt(ActiveKernels(), in, out, blocks, rk, rounds, chain);
+}
+
+// The round function behind every single-block entry point.
+void CryptBlock(const uint8_t* in, uint8_t* out, const uint8_t* roundKeys, int rounds) {
+  if (in == nullptr || out == nullptr || roundKeys == nullptr || !ValidRounds(rounds)) return;
+  ActiveKernels().ecb(in, out, 1, roundKeys, rounds);
 }
 
 }  // namespace qor::aria
@@ -283,16 +275,15 @@ QOR_API int NC_ARIA_CBC_DecFinal(NC_ARIA_CTX* ctx, uint8_t* out, int* outLen) {
 }
 
 QOR_API void NC_Crypt(const uint8_t* in, uint8_t* out, const uint8_t* roundKeys, int rounds) {
-  if (in == nullptr || out == nullptr || roundKeys == nullptr || !qor::aria::ValidRounds(rounds)) return;
-  qor::aria::ActiveKernels().ecb(in, out, 1, roundKeys, rounds);
+  qor::aria::CryptBlock(in, out, roundKeys, rounds);
 }
 
 QOR_API void NC_E_ARIA_Encrypt(const uint8_t* in, uint8_t* out, const uint8_t* roundKeys, int rounds) {
-  NC_Crypt(in, out, roundKeys, rounds);
+  qor::aria::CryptBlock(in, out, roundKeys, rounds);
 }
 
 QOR_API void NC_E_ARIA_Decrypt(const uint8_t* in, uint8_t* out, const uint8_t* roundKeys, int rounds) {
-  NC_Crypt(in, out, roundKeys, rounds);
+  qor::aria::CryptBlock(in, out, roundKeys, rounds);
 }
 
 QOR_API int NC_E_ARIA_CBC_Encrypt(const uint8_t* in, uint8_t* out, const uint8_t* roundKeys,
@@ -302,19 +293,11 @@ QOR_API int NC_E_ARIA_CBC_Encrypt(const uint8_t* in, uint8_t* out, const uint8_t
   if (((in == nullptr || out == nullptr) && length != 0) || roundKeys == nullptr || iv == nullptr || length < 0 ||
       length > INT_MAX - 15 || !qor::aria::ValidRounds(rounds))
     return -1;
-  uint8_t chain[16];
-  std::memcpy(chain, iv, 16);
-  const size_t whole = static_cast<size_t>(length) / 16;
-  const size_t tail = static_cast<size_t>(length) % 16;
-  qor::aria::CbcEncryptBlocks(in, out, whole, roundKeys, rounds, chain);
-  if (tail != 0) {
-    // The last partial block is completed with zero bytes.
-    uint8_t last[16] = {};
-    std::memcpy(last, in + whole * 16, tail);
-    qor::aria::CbcEncryptBlocks(last, out + whole * 16, 1, roundKeys, rounds, chain);
-    qor::SecureWipe(last, sizeof last);
-  }
-  return static_cast<int>((whole + (tail != 0)) * 16);
+  auto cbc = [roundKeys, rounds](const uint8_t* src, uint8_t* dst, size_t n, uint8_t* chain) {
+    qor::aria::CbcEncryptBlocks(src, dst, n, roundKeys, rounds, chain);
+  };
+  const size_t written = qor::primitives::CbcZeroFilled(in, out, static_cast<size_t>(length), iv, cbc);
+  return static_cast<int>(written);
 }
 
 QOR_API int NC_E_ARIA_CBC_Decrypt(const uint8_t* in, uint8_t* out, const uint8_t* roundKeys,
@@ -345,25 +328,13 @@ QOR_API int NC_E_ARIA_CTR_Crypt(const uint8_t* in, uint8_t* out, const uint8_t* 
       !qor::aria::ValidRounds(rounds))
     return -1;
   const qor::aria::Kernels& k = qor::aria::ActiveKernels();
-  constexpr size_t kChunk = 32;
+  // The caller's counter stays as it is.
   uint8_t ctr[16];
-  uint8_t blocks[kChunk * 16];
   std::memcpy(ctr, counter, 16);
-  size_t left = static_cast<size_t>(length);
-  while (left > 0) {
-    const size_t bytes = left < kChunk * 16 ? left : kChunk * 16;
-    const size_t n = (bytes + 15) / 16;
-    for (size_t i = 0; i < n; ++i) {
-      std::memcpy(blocks + 16 * i, ctr, 16);
-      CTR_INCREASE(ctr);
-    }
-    k.ecb(blocks, blocks, n, roundKeys, rounds);
-    for (size_t i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(in[i] ^ blocks[i]);
-    in += bytes;
-    out += bytes;
-    left -= bytes;
-  }
-  qor::SecureWipe(blocks, sizeof blocks);
+  qor::primitives::CtrCrypt(
+      in, out, static_cast<size_t>(length), ctr,
+      [&k, roundKeys, rounds](const uint8_t* src, uint8_t* dst, size_t n) { k.ecb(src, dst, n, roundKeys, rounds); },
+      qor::aria::CtrIncrease);
   return length;
 }
 

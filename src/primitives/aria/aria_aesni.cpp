@@ -174,9 +174,7 @@ constexpr Kernels kAesni = {EcbAesni, CbcEncAesni, "aesni"};
 }  // namespace
 
 const Kernels* AesniKernels() {
-  const auto& f = qor::cpu::Get();
-  if (f.aes && f.ssse3 && f.sse41) return &kAesni;
-  return nullptr;
+  return cpu::HasAesNi() ? &kAesni : nullptr;
 }
 
 }  // namespace qor::aria

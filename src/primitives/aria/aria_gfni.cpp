@@ -303,9 +303,7 @@ constexpr Kernels kGfni = {EcbGfni, CbcEncGfni, "gfni-avx512"};
 }  // namespace
 
 const Kernels* GfniKernels() {
-  const auto& f = qor::cpu::Get();
-  if (f.gfni && f.avx512f && f.avx512bw && f.avx512vl) return &kGfni;
-  return nullptr;
+  return cpu::HasGfniAvx512() && cpu::Get().avx512vl ? &kGfni : nullptr;
 }
 
 }  // namespace qor::aria

@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "primitives/block_modes.h"
+#include "primitives/dispatch.h"
+
 namespace qor::aria {
 
 namespace detail {
@@ -93,19 +96,24 @@ const Kernels& PortableKernels();
 // Null when the processor lacks the instructions.
 const Kernels* GfniKernels();
 const Kernels* AesniKernels();
-// The kernels in use: chosen once per process (GFNI, then AES-NI, then
-// portable) unless forced by tests.
-const Kernels& ActiveKernels();
-// Tests: forces the given kernels; null restores the automatic choice.
-void ForceKernels(const Kernels* kernels);
-// Tests: true forces the portable kernels, false restores the automatic choice.
-void ForcePortable(bool force);
+// GFNI, then AES-NI, then portable.
+extern primitives::Dispatcher<Kernels> g_kernels;
+
+inline const Kernels& ActiveKernels() { return g_kernels.Active(); }
+
+// One block through the round function with the given keys (encryption or
+// decryption keys); does nothing on a null pointer or an unknown round count.
+void CryptBlock(const uint8_t* in, uint8_t* out, const uint8_t* roundKeys, int rounds);
 
 // CBC over whole blocks with the active kernels; |chain| is updated.
 void CbcEncryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint8_t* rk, int rounds,
                       uint8_t chain[16]);
 void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint8_t* rk, int rounds,
                       uint8_t chain[16]);
+
+// The counter step of the counter mode: bytes 8..15 form a big-endian 64-bit
+// counter, the carry stops at byte 8.
+inline void CtrIncrease(uint8_t counter[16]) { primitives::IncrementCounter<8>(counter); }
 
 // Diffusion layer on a block (used by the decryption key schedule).
 void Diffuse(const uint8_t in[16], uint8_t out[16]);

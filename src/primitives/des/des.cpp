@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "common/secure_wipe.h"
-#include "primitives/cbc_decrypt.h"
+#include "primitives/block_modes.h"
 #include "primitives/des/des_bitslice.h"
 #include "primitives/des/des_core.h"
 

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "primitives/dispatch.h"
+
 namespace qor::des {
 
 // Blocks per bitsliced batch.
@@ -14,11 +16,22 @@ inline constexpr size_t kBitsliceBatch = 512;
 // Below this many blocks the table path is faster.
 inline constexpr size_t kBitsliceMinBlocks = 72;
 
-// True when the bitsliced path is available and not switched off.
-bool BitsliceEnabled();
-// Test hook: forces the portable table path (true) or restores the choice made
-// at start-up (false).
-void ForcePortableDes(bool force);
+// Triple-DES decryption (D(k3) E(k2) D(k1)) of many independent blocks. The
+// table code runs blocks a few at a time inside the callers' loops and has
+// no batch function (null).
+struct Kernels {
+  void (*decryptBatch)(const uint8_t* in, uint8_t* out, size_t blocks, const uint32_t* k1, const uint32_t* k2,
+                       const uint32_t* k3);
+  const char* name;
+};
+
+// Null when the processor lacks AVX-512.
+const Kernels* BitsliceKernels();
+// Bitsliced, then the tables.
+extern primitives::Dispatcher<Kernels> g_kernels;
+
+// True when the kernels in use decrypt in bitsliced batches.
+inline bool BitsliceEnabled() { return g_kernels.Active().decryptBatch != nullptr; }
 
 // Triple-DES decryption (D(k3) E(k2) D(k1)) of |blocks| <= kBitsliceBatch
 // 8-byte blocks from |in| to |out| (may be the same buffer), ECB.

@@ -8,7 +8,6 @@
 #include <immintrin.h>
 
 #include <array>
-#include <atomic>
 #include <cstring>
 
 #include "common/secure_wipe.h"
@@ -208,21 +207,7 @@ QOR_AVX512 void DecryptBatch(const uint8_t* in, uint8_t* out, size_t blocks, con
   }
 }
 
-bool CpuHasAvx512() {
-  const auto& f = qor::cpu::Get();
-  return f.avx512f && f.avx512bw;
-}
-
-std::atomic<bool> g_force_portable{false};
-
 }  // namespace
-
-bool BitsliceEnabled() {
-  static const bool have = CpuHasAvx512();
-  return have && !g_force_portable.load(std::memory_order_relaxed);
-}
-
-void ForcePortableDes(bool force) { g_force_portable.store(force, std::memory_order_relaxed); }
 
 void Des3DecryptBitsliced(const uint8_t* in, uint8_t* out, size_t blocks, const uint32_t* k1,
                           const uint32_t* k2, const uint32_t* k3) {
@@ -233,5 +218,21 @@ void Des3DecryptBitsliced(const uint8_t* in, uint8_t* out, size_t blocks, const 
   DecryptBatch(in, out, blocks, masks[0], masks[1], masks[2]);
   SecureWipe(masks, sizeof(masks));
 }
+
+namespace {
+
+constexpr Kernels kBitslice = {Des3DecryptBitsliced, "bitslice-avx512"};
+constexpr Kernels kTables = {nullptr, "generic"};
+
+constexpr primitives::Candidate<Kernels> kCandidates[] = {
+    {"bitslice-avx512", BitsliceKernels},
+    {"generic", [] { return &kTables; }},
+};
+
+}  // namespace
+
+const Kernels* BitsliceKernels() { return cpu::HasAvx512Bw() ? &kBitslice : nullptr; }
+
+constinit primitives::Dispatcher<Kernels> g_kernels{kCandidates};
 
 }  // namespace qor::des

@@ -1,12 +1,11 @@
 // LEA: key schedule, portable block kernels, kernel choice and the block,
 // ECB and CBC functions.
-#include <atomic>
 #include <bit>
 #include <cstring>
 
 #include "common/secure_wipe.h"
 #include "primitives/byte_order.h"
-#include "primitives/cbc_decrypt.h"
+#include "primitives/block_modes.h"
 #include "primitives/lea/lea_internal.h"
 
 namespace qor::lea {
@@ -43,22 +42,17 @@ void EcbDecPortable(const uint8_t* in, uint8_t* out, size_t blocks, const LEA_KE
 
 constexpr Kernels kPortable = {EcbEncPortable, EcbDecPortable, "generic"};
 
-std::atomic<bool> g_forcePortable{false};
+constexpr primitives::Candidate<Kernels> kCandidates[] = {
+    {"avx512", Avx512Kernels},
+    {"avx2", Avx2Kernels},
+    {"generic", [] { return &kPortable; }},
+};
 
 }  // namespace
 
 const Kernels& PortableKernels() { return kPortable; }
 
-const Kernels& ActiveKernels() {
-  static const Kernels* const chosen = [] {
-    if (const Kernels* k = Avx512Kernels()) return k;
-    if (const Kernels* k = Avx2Kernels()) return k;
-    return &kPortable;
-  }();
-  return g_forcePortable.load(std::memory_order_relaxed) ? kPortable : *chosen;
-}
-
-void ForcePortable(bool force) { g_forcePortable.store(force, std::memory_order_relaxed); }
+constinit primitives::Dispatcher<Kernels> g_kernels{kCandidates};
 
 void EncryptBlock(const uint8_t* in, uint8_t* out, const LEA_KEY* key) { EcbEncPortable(in, out, 1, key); }
 void DecryptBlock(const uint8_t* in, uint8_t* out, const LEA_KEY* key) { EcbDecPortable(in, out, 1, key); }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "primitives/dispatch.h"
 #include "qor/lea.h"
 
 namespace qor::lea {
@@ -88,9 +89,10 @@ const Kernels& PortableKernels();
 // Null when the processor lacks the instructions.
 const Kernels* Avx2Kernels();
 const Kernels* Avx512Kernels();
-const Kernels& ActiveKernels();
-// Tests: true forces the portable kernels, false restores the automatic choice.
-void ForcePortable(bool force);
+// AVX-512, then AVX2, then portable.
+extern primitives::Dispatcher<Kernels> g_kernels;
+
+inline const Kernels& ActiveKernels() { return g_kernels.Active(); }
 
 void EncryptBlock(const uint8_t* in, uint8_t* out, const LEA_KEY* key);
 void DecryptBlock(const uint8_t* in, uint8_t* out, const LEA_KEY* key);

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "common/secure_wipe.h"
+#include "primitives/block_modes.h"
 #include "primitives/byte_order.h"
 #include "primitives/lea/lea_internal.h"
 
@@ -15,37 +16,22 @@ using primitives::LoadBe64;
 using primitives::StoreBe64;
 
 
-constexpr size_t kChunk = 32;
+using primitives::XorBytes;
 
-// 128-bit big-endian increment over bytes first..15.
+// 128-bit big-endian increment over bytes first..15 (CCM: the counter field
+// follows a nonce whose length the caller picks).
 void Increment(uint8_t* block, int first) {
   for (int i = 15; i >= first; --i) {
     if (++block[i] != 0) break;
   }
 }
 
-inline void XorBlock(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n) {
-  for (size_t i = 0; i < n; ++i) dst[i] = static_cast<uint8_t>(a[i] ^ b[i]);
-}
-
-void CtrCrypt(uint8_t* out, const uint8_t* in, uint32_t len, uint8_t* ctr, const LEA_KEY* key) {
-  const Kernels& k = ActiveKernels();
-  alignas(64) uint8_t ks[kChunk * 16];
-  while (len > 0) {
-    const size_t bytes = len < kChunk * 16 ? len : kChunk * 16;
-    const size_t n = (bytes + 15) / 16;
-    for (size_t i = 0; i < n; ++i) {
-      std::memcpy(ks + 16 * i, ctr, 16);
-      Increment(ctr, 0);
-    }
-    k.ecbEnc(ks, ks, n, key);
-    XorBlock(out, in, ks, bytes);
-    in += bytes;
-    out += bytes;
-    len -= static_cast<uint32_t>(bytes);
-  }
-  qor::SecureWipe(ks, sizeof ks);
-}
+// The kernel in use, as the shared modes call it: independent blocks.
+struct EcbEncrypt {
+  const Kernels& k;
+  const LEA_KEY* key;
+  void operator()(const uint8_t* in, uint8_t* out, size_t n) const { k.ecbEnc(in, out, n, key); }
+};
 
 // CMAC subkey doubling in GF(2^128).
 void Double(const uint8_t in[16], uint8_t out[16]) {
@@ -122,18 +108,18 @@ int GcmCrypt(LEA_GCM_CTX* ctx, uint8_t* out, const uint8_t* in, uint32_t len, bo
   while (len > 0) {
     if (ctx->ks_used == 16) {
       std::memcpy(ctx->keystream, ctx->ctr, 16);
-      Increment(ctx->ctr, 12);  // only the last 32 bits count
+      primitives::IncrementCounter<12>(ctx->ctr);  // only the last 32 bits count
       EncryptBlock(ctx->keystream, ctx->keystream, &ctx->key);
       ctx->ks_used = 0;
     }
     const size_t n = std::min<size_t>(len, 16 - ctx->ks_used);
     uint8_t c[16];
     if (encrypt) {
-      XorBlock(out, in, ctx->keystream + ctx->ks_used, n);
+      XorBytes(out, in, ctx->keystream + ctx->ks_used, n);
       std::memcpy(c, out, n);
     } else {
       std::memcpy(c, in, n);
-      XorBlock(out, in, ctx->keystream + ctx->ks_used, n);
+      XorBytes(out, in, ctx->keystream + ctx->ks_used, n);
     }
     GcmAbsorb(ctx, c, n);
     ctx->ks_used += static_cast<uint32_t>(n);
@@ -211,7 +197,7 @@ void CcmCtr(uint8_t* out, const uint8_t* in, uint32_t len, uint8_t s0[16], const
     EncryptBlock(a, s, key);
     Increment(a, static_cast<int>(nonceLen + 1));
     const uint32_t n = len < 16 ? len : 16;
-    XorBlock(out, in, s, n);
+    XorBytes(out, in, s, n);
     qor::SecureWipe(s, sizeof s);
     in += n;
     out += n;
@@ -219,22 +205,13 @@ void CcmCtr(uint8_t* out, const uint8_t* in, uint32_t len, uint8_t s0[16], const
   }
 }
 
-// One block at a time through a 16-byte register that is encrypted for every
-// block of keystream: CFB encryption then loads the ciphertext just written
-// into it, OFB keeps the encrypted register.
+// OFB and CFB-128 encryption, block by block from a copy of the IV.
 template <bool kCipherFeedback>
 void FeedbackCrypt(uint8_t* out, const uint8_t* in, uint32_t len, const uint8_t* iv, const LEA_KEY* key) {
   uint8_t reg[16];
   std::memcpy(reg, iv, 16);
-  while (len > 0) {
-    EncryptBlock(reg, reg, key);
-    const uint32_t n = len < 16 ? len : 16;
-    XorBlock(out, in, reg, n);
-    if (kCipherFeedback) std::memcpy(reg, out, n);
-    in += n;
-    out += n;
-    len -= n;
-  }
+  primitives::FeedbackCrypt<kCipherFeedback>(in, out, len, reg,
+                                             [key](const uint8_t* src, uint8_t* dst) { EncryptBlock(src, dst, key); });
   qor::SecureWipe(reg, sizeof reg);
 }
 
@@ -247,12 +224,14 @@ extern "C" {
 
 QOR_API void lea_ctr_enc(uint8_t* ct, const uint8_t* pt, uint32_t pt_len, uint8_t* ctr, const LEA_KEY* key) {
   if (ct == nullptr || pt == nullptr || ctr == nullptr || key == nullptr) return;
-  lea::CtrCrypt(ct, pt, pt_len, ctr, key);
+  qor::primitives::CtrCrypt(pt, ct, pt_len, ctr, lea::EcbEncrypt{lea::ActiveKernels(), key},
+                            qor::primitives::IncrementCounter<0>);
 }
 
 QOR_API void lea_ctr_dec(uint8_t* pt, const uint8_t* ct, uint32_t ct_len, uint8_t* ctr, const LEA_KEY* key) {
   if (ct == nullptr || pt == nullptr || ctr == nullptr || key == nullptr) return;
-  lea::CtrCrypt(pt, ct, ct_len, ctr, key);
+  qor::primitives::CtrCrypt(ct, pt, ct_len, ctr, lea::EcbEncrypt{lea::ActiveKernels(), key},
+                            qor::primitives::IncrementCounter<0>);
 }
 
 QOR_API void lea_cfb128_enc(uint8_t* ct, const uint8_t* pt, uint32_t pt_len, const uint8_t* iv,
@@ -264,25 +243,10 @@ QOR_API void lea_cfb128_enc(uint8_t* ct, const uint8_t* pt, uint32_t pt_len, con
 QOR_API void lea_cfb128_dec(uint8_t* pt, const uint8_t* ct, uint32_t ct_len, const uint8_t* iv,
                             const LEA_KEY* key) {
   if (ct == nullptr || pt == nullptr || iv == nullptr || key == nullptr) return;
-  // Every keystream block is the encryption of the previous ciphertext block,
-  // so chunks of them are computed together.
-  const lea::Kernels& k = lea::ActiveKernels();
-  alignas(64) uint8_t ks[lea::kChunk * 16];
   uint8_t prev[16];
   std::memcpy(prev, iv, 16);
-  while (ct_len > 0) {
-    const uint32_t bytes = ct_len < lea::kChunk * 16 ? ct_len : static_cast<uint32_t>(lea::kChunk * 16);
-    const uint32_t n = (bytes + 15) / 16;
-    std::memcpy(ks, prev, 16);
-    std::memcpy(ks + 16, ct, 16 * (n - 1));
-    if (bytes == 16 * n) std::memcpy(prev, ct + 16 * (n - 1), 16);
-    k.ecbEnc(ks, ks, n, key);
-    lea::XorBlock(pt, ct, ks, bytes);
-    pt += bytes;
-    ct += bytes;
-    ct_len -= bytes;
-  }
-  qor::SecureWipe(ks, sizeof ks);
+  qor::primitives::CfbDecrypt(ct, pt, ct_len, prev, lea::EcbEncrypt{lea::ActiveKernels(), key});
+  qor::SecureWipe(prev, sizeof prev);
 }
 
 QOR_API void lea_ofb_enc(uint8_t* ct, const uint8_t* pt, uint32_t pt_len, const uint8_t* iv,
@@ -315,7 +279,7 @@ QOR_API int lea_cmac_update(LEA_CMAC_CTX* ctx, const uint8_t* data, uint32_t dat
     // A full buffered block is only absorbed once more data follows it: the
     // final block gets the subkey treatment.
     if (ctx->nlast == 16) {
-      lea::XorBlock(ctx->state, ctx->state, ctx->last, 16);
+      qor::primitives::XorBytes(ctx->state, ctx->state, ctx->last, 16);
       lea::EncryptBlock(ctx->state, ctx->state, &ctx->key);
       ctx->nlast = 0;
     }
@@ -331,13 +295,13 @@ QOR_API int lea_cmac_update(LEA_CMAC_CTX* ctx, const uint8_t* data, uint32_t dat
 QOR_API int lea_cmac_final(LEA_CMAC_CTX* ctx, uint8_t* mac, uint32_t mac_len) {
   if (ctx == nullptr || mac == nullptr || mac_len == 0 || mac_len > 16 || ctx->nlast > 16) return -1;
   if (ctx->nlast == 16) {
-    lea::XorBlock(ctx->last, ctx->last, ctx->k1, 16);
+    qor::primitives::XorBytes(ctx->last, ctx->last, ctx->k1, 16);
   } else {
     ctx->last[ctx->nlast] = 0x80;
     std::memset(ctx->last + ctx->nlast + 1, 0, 15 - ctx->nlast);
-    lea::XorBlock(ctx->last, ctx->last, ctx->k2, 16);
+    qor::primitives::XorBytes(ctx->last, ctx->last, ctx->k2, 16);
   }
-  lea::XorBlock(ctx->state, ctx->state, ctx->last, 16);
+  qor::primitives::XorBytes(ctx->state, ctx->state, ctx->last, 16);
   lea::EncryptBlock(ctx->state, ctx->state, &ctx->key);
   std::memcpy(mac, ctx->state, mac_len);
   qor::SecureWipe(ctx, sizeof *ctx);
@@ -353,7 +317,7 @@ QOR_API int lea_ccm_enc(uint8_t* ct, uint8_t* tag, const uint8_t* pt, uint32_t p
   uint8_t mac[16], s0[16];
   lea::CcmMac(mac, pt, pt_len, tag_len, nonce, nonce_len, aad, aad_len, key);
   lea::CcmCtr(ct, pt, pt_len, s0, nonce, nonce_len, key);
-  lea::XorBlock(tag, mac, s0, tag_len);
+  qor::primitives::XorBytes(tag, mac, s0, tag_len);
   qor::SecureWipe(mac, sizeof mac);
   qor::SecureWipe(s0, sizeof s0);
   return 0;
@@ -409,7 +373,7 @@ QOR_API int lea_gcm_set_ctr(LEA_GCM_CTX* ctx, const uint8_t* iv, uint32_t iv_len
     lea::GhashBlocks(ctx->j0, ctx->h, lens, 16);
   }
   std::memcpy(ctx->ctr, ctx->j0, 16);
-  lea::Increment(ctx->ctr, 12);
+  qor::primitives::IncrementCounter<12>(ctx->ctr);
   std::memset(ctx->ghash, 0, 16);
   ctx->aad_len = ctx->text_len = 0;
   ctx->buf_len = 0;
@@ -445,7 +409,7 @@ QOR_API int lea_gcm_final(LEA_GCM_CTX* ctx, uint8_t* tag, uint32_t tag_len) {
   lea::GhashBlocks(ctx->ghash, ctx->h, lens, 16);
   uint8_t ek[16];
   lea::EncryptBlock(ctx->j0, ek, &ctx->key);
-  lea::XorBlock(tag, ctx->ghash, ek, tag_len);
+  qor::primitives::XorBytes(tag, ctx->ghash, ek, tag_len);
   qor::SecureWipe(ek, sizeof ek);
   qor::SecureWipe(ctx, sizeof *ctx);
   ctx->stage = lea::kGcmDead;

@@ -110,15 +110,8 @@ constexpr Kernels kAvx512 = {Blocks16<true>, Blocks16<false>, "avx512"};
 
 }  // namespace
 
-const Kernels* Avx2Kernels() {
-  if (qor::cpu::Get().avx2) return &kAvx2;
-  return nullptr;
-}
+const Kernels* Avx2Kernels() { return cpu::HasAvx2() ? &kAvx2 : nullptr; }
 
-const Kernels* Avx512Kernels() {
-  const auto& f = qor::cpu::Get();
-  if (f.avx512f && f.avx2) return &kAvx512;
-  return nullptr;
-}
+const Kernels* Avx512Kernels() { return cpu::HasAvx512F() ? &kAvx512 : nullptr; }
 
 }  // namespace qor::lea

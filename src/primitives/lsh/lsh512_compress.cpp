@@ -1,4 +1,3 @@
-#include <atomic>
 #include <bit>
 #include <cstring>
 
@@ -9,14 +8,6 @@
 namespace qor::lsh {
 
 namespace {
-
-std::atomic<CompressFn> g_compress{nullptr};
-
-CompressFn BestCompress() {
-  if (CpuHasAvx512Vl()) return &CompressAvx512;
-  if (CpuHasAvx2()) return &CompressAvx2;
-  return &CompressPortable;
-}
 
 using primitives::LoadLe64;
 
@@ -79,57 +70,20 @@ void CompressPortable(std::uint64_t cv[16], const std::uint8_t* blocks, std::siz
   }
 }
 
-bool CpuHasAvx2() {
-  return qor::cpu::Get().avx2;
-}
+namespace {
 
-bool CpuHasAvx512Vl() {
-  const auto& f = qor::cpu::Get();
-  return f.avx2 && f.avx512f && f.avx512vl;
-}
+constexpr Kernels kAvx512 = {CompressAvx512, "avx512vl"};
+constexpr Kernels kAvx2 = {CompressAvx2, "avx2"};
+constexpr Kernels kPortable = {CompressPortable, "portable"};
 
-CompressFn ActiveCompress() {
-  CompressFn fn = g_compress.load(std::memory_order_acquire);
-  if (fn == nullptr) {
-    CompressFn expected = nullptr;
-    fn = BestCompress();
-    if (!g_compress.compare_exchange_strong(expected, fn, std::memory_order_acq_rel)) fn = expected;
-  }
-  return fn;
-}
+constexpr primitives::Candidate<Kernels> kCandidates[] = {
+    {"avx512vl", [] { return cpu::HasAvx512Vl() && cpu::HasAvx2() ? &kAvx512 : nullptr; }},
+    {"avx2", [] { return cpu::HasAvx2() ? &kAvx2 : nullptr; }},
+    {"portable", [] { return &kPortable; }},
+};
 
-void Compress(std::uint64_t cv[16], const std::uint8_t* blocks, std::size_t n) {
-  ActiveCompress()(cv, blocks, n);
-}
+}  // namespace
 
-LshImpl ActiveLshImpl() {
-  const CompressFn fn = ActiveCompress();
-  if (fn == &CompressAvx512) return LshImpl::kAvx512;
-  if (fn == &CompressAvx2) return LshImpl::kAvx2;
-  return LshImpl::kPortable;
-}
-
-const char* LshImplName(LshImpl impl) {
-  switch (impl) {
-    case LshImpl::kAvx512: return "avx512vl";
-    case LshImpl::kAvx2: return "avx2";
-    default: return "portable";
-  }
-}
-
-bool ForceLshImpl(LshImpl impl) {
-  CompressFn fn = &CompressPortable;
-  if (impl == LshImpl::kAvx2) {
-    if (!CpuHasAvx2()) return false;
-    fn = &CompressAvx2;
-  } else if (impl == LshImpl::kAvx512) {
-    if (!CpuHasAvx512Vl()) return false;
-    fn = &CompressAvx512;
-  }
-  g_compress.store(fn, std::memory_order_release);
-  return true;
-}
-
-void ResetLshImpl() { g_compress.store(BestCompress(), std::memory_order_release); }
+constinit primitives::Dispatcher<Kernels> g_kernels{kCandidates};
 
 }  // namespace qor::lsh

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "primitives/dispatch.h"
+
 namespace qor::lsh {
 
 inline constexpr int kSteps = 28;
@@ -54,27 +56,26 @@ static_assert(kStepConstants.sc[27 * 8 + 7] == 0xaa666ab975724a42ULL);
 // |cv| (left half in words 0..7, right half in 8..15).
 using CompressFn = void (*)(std::uint64_t cv[16], const std::uint8_t* blocks, std::size_t blocks_n);
 
-enum class LshImpl { kPortable, kAvx2, kAvx512 };
+struct Kernels {
+  CompressFn compress;
+  const char* name;
+};
 
-void Compress(std::uint64_t cv[16], const std::uint8_t* blocks, std::size_t n);
-CompressFn ActiveCompress();
-LshImpl ActiveLshImpl();
-const char* LshImplName(LshImpl impl);
+// AVX-512VL, then AVX2, then portable.
+extern primitives::Dispatcher<Kernels> g_kernels;
 
-// Tests and benchmarks only: pins one body (false when the CPU lacks it), or
-// returns to the automatic choice.
-bool ForceLshImpl(LshImpl impl);
-void ResetLshImpl();
+// Compresses |n| consecutive blocks into |cv| with the body in use.
+inline void Compress(std::uint64_t cv[16], const std::uint8_t* blocks, std::size_t n) {
+  g_kernels.Active().compress(cv, blocks, n);
+}
 
 void CompressPortable(std::uint64_t cv[16], const std::uint8_t* blocks, std::size_t n);
 void CompressAvx2(std::uint64_t cv[16], const std::uint8_t* blocks, std::size_t n);
 void CompressAvx512(std::uint64_t cv[16], const std::uint8_t* blocks, std::size_t n);
-bool CpuHasAvx2();
 
 // The initial value the derivation rule gives for a digest of |digestBytes|
 // (1..64) bytes, whether or not the length has a fixed published value.
 void DeriveInitialValue(std::uint32_t digestBytes, std::uint64_t out[16]);
-bool CpuHasAvx512Vl();
 
 }  // namespace qor::lsh
 

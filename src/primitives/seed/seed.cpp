@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/secure_wipe.h"
+#include "primitives/block_modes.h"
 #include "primitives/block_stream.h"
 #include "primitives/seed/seed_core.h"
 #include "primitives/seed/seed_vector.h"
@@ -132,17 +133,32 @@ void CbcEncryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint
   detail::StoreBe32(chain + 12, c3);
 }
 
-void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint32_t* rk, uint8_t chain[16]) {
-  size_t i = 0;
-  if (blocks > 1 && VectorEnabled()) {
-    i = CbcDecryptVector(in, out, blocks, rk, chain);
-    if (i == blocks) return;
-  }
+void CbcDecryptTables(const uint8_t* in, uint8_t* out, size_t blocks, const uint32_t* rk, uint8_t chain[16]) {
   uint32_t prev[4];
   LoadWords(chain, prev);
+  size_t i = 0;
   for (; i + 4 <= blocks; i += 4) DecryptGroup<4>(in + i * kBlock, out + i * kBlock, rk, prev);
   for (; i < blocks; ++i) DecryptGroup<1>(in + i * kBlock, out + i * kBlock, rk, prev);
   StoreWords(chain, prev);
+}
+
+namespace {
+
+constexpr Kernels kPortable = {CbcDecryptTables, "generic"};
+
+constexpr primitives::Candidate<Kernels> kCandidates[] = {
+    {"gfni-avx512", GfniKernels},
+    {"generic", [] { return &kPortable; }},
+};
+
+}  // namespace
+
+const Kernels& PortableKernels() { return kPortable; }
+
+constinit primitives::Dispatcher<Kernels> g_kernels{kCandidates};
+
+void CbcDecryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks, const uint32_t* rk, uint8_t chain[16]) {
+  g_kernels.Active().cbcDecrypt(in, out, blocks, rk, chain);
 }
 
 namespace {
@@ -170,26 +186,15 @@ inline bool CbcArgsOk(const uint8_t* in, uint8_t* out, const uint32_t* rk, int32
 template <bool kDecrypt>
 int OneShotCbc(const uint8_t* in, uint8_t* out, const uint32_t* rk, int32_t len, const uint8_t* iv) {
   if (!CbcArgsOk(in, out, rk, len, iv)) return -1;
-  uint8_t chain[kBlock];
-  std::memcpy(chain, iv, kBlock);
-  const size_t n = static_cast<size_t>(len);
-  const size_t whole = n / kBlock;
-  if (kDecrypt) {
-    CbcDecryptBlocks(in, out, whole, rk, chain);
-  } else {
-    CbcEncryptBlocks(in, out, whole, rk, chain);
-  }
-  if (const size_t tail = n % kBlock; tail != 0) {
-    uint8_t last[kBlock] = {};
-    std::memcpy(last, in + whole * kBlock, tail);
+  auto cbc = [rk](const uint8_t* src, uint8_t* dst, size_t n, uint8_t* chain) {
     if (kDecrypt) {
-      CbcDecryptBlocks(last, out + whole * kBlock, 1, rk, chain);
+      CbcDecryptBlocks(src, dst, n, rk, chain);
     } else {
-      CbcEncryptBlocks(last, out + whole * kBlock, 1, rk, chain);
+      CbcEncryptBlocks(src, dst, n, rk, chain);
     }
-    SecureWipe(last, sizeof(last));
-  }
-  return static_cast<int>((n + kBlock - 1) / kBlock * kBlock);
+  };
+  const size_t written = primitives::CbcZeroFilled(in, out, static_cast<size_t>(len), iv, cbc);
+  return static_cast<int>(written);
 }
 
 }  // namespace

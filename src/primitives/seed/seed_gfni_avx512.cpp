@@ -13,12 +13,11 @@
 #include <immintrin.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 #include "common/secure_wipe.h"
 #include "primitives/cpu_features.h"
-#include "primitives/cbc_decrypt.h"
+#include "primitives/block_modes.h"
 #include "primitives/seed/seed_vector.h"
 
 namespace qor::seed {
@@ -115,25 +114,10 @@ QOR_SEED_VEC void DecryptGroups(const uint8_t* in, uint8_t* out, const uint32_t*
   }
 }
 
-bool CpuHasVector() {
-  const auto& f = qor::cpu::Get();
-  return f.avx512f && f.avx512bw && f.gfni;
-}
-
-std::atomic<bool> g_force_portable{false};
-
 // Fewer blocks than this are cheaper on the table path.
 constexpr size_t kMinBlocks = 3;
 
-}  // namespace
-
-bool VectorEnabled() {
-  static const bool have = CpuHasVector();
-  return have && !g_force_portable.load(std::memory_order_relaxed);
-}
-
-void ForcePortableSeed(bool force) { g_force_portable.store(force, std::memory_order_relaxed); }
-
+// Returns the blocks done: a short remainder is left to the table path.
 size_t CbcDecryptVector(const uint8_t* in, uint8_t* out, size_t blocks, const uint32_t* rk, uint8_t chain[16]) {
   alignas(64) uint8_t plain[4 * kGroupBlocks * kBlock];
   size_t done = 0;
@@ -158,5 +142,16 @@ size_t CbcDecryptVector(const uint8_t* in, uint8_t* out, size_t blocks, const ui
   SecureWipe(plain, sizeof(plain));
   return done;
 }
+
+void CbcDecryptGfni(const uint8_t* in, uint8_t* out, size_t blocks, const uint32_t* rk, uint8_t chain[16]) {
+  const size_t done = blocks > 1 ? CbcDecryptVector(in, out, blocks, rk, chain) : 0;
+  if (done < blocks) CbcDecryptTables(in + done * kBlock, out + done * kBlock, blocks - done, rk, chain);
+}
+
+constexpr Kernels kGfni = {CbcDecryptGfni, "gfni-avx512"};
+
+}  // namespace
+
+const Kernels* GfniKernels() { return cpu::HasGfniAvx512() ? &kGfni : nullptr; }
 
 }  // namespace qor::seed

@@ -1,64 +1,42 @@
 // Chooses, once per process, which compression variant the SHA family runs.
-#include <atomic>
-
-#include "primitives/sha/sha_internal.h"
 #include "primitives/cpu_features.h"
+#include "primitives/sha/sha_internal.h"
 
 namespace qor::sha {
 namespace {
 
-// Constant-initialised; only the tests ever set it.
-constinit std::atomic<bool> g_forcePortable{false};
+constexpr Kernels kBoth = {Sha1BlocksShaNi, Sha256BlocksShaNi, Sha512BlocksAvx2, "shani-avx2"};
+constexpr Kernels kShaNi = {Sha1BlocksShaNi, Sha256BlocksShaNi, Sha512BlocksPortable, "shani"};
+constexpr Kernels kAvx2 = {Sha1BlocksPortable, Sha256BlocksPortable, Sha512BlocksAvx2, "avx2"};
+constexpr Kernels kPortable = {Sha1BlocksPortable, Sha256BlocksPortable, Sha512BlocksPortable, "portable"};
 
-bool UseShaNi() {
-  static const bool has = CpuHasShaNi();
-  return has && !g_forcePortable.load(std::memory_order_relaxed);
-}
-
-bool UseAvx2() {
-  static const bool has = CpuHasAvx2Bmi2();
-  return has && !g_forcePortable.load(std::memory_order_relaxed);
-}
+constexpr primitives::Candidate<Kernels> kCandidates[] = {
+    {"shani-avx2", [] { return cpu::HasShaNi() && cpu::HasAvx2Bmi2() ? &kBoth : nullptr; }},
+    {"shani", [] { return cpu::HasShaNi() ? &kShaNi : nullptr; }},
+    {"avx2", [] { return cpu::HasAvx2Bmi2() ? &kAvx2 : nullptr; }},
+    {"portable", [] { return &kPortable; }},
+};
 
 }  // namespace
 
-bool CpuHasShaNi() {
-  const auto& f = qor::cpu::Get();
-  return f.sha && f.sse41 && f.ssse3;
+constinit primitives::Dispatcher<Kernels> g_kernels{kCandidates};
+
+const Kernels& PortableKernels() { return kPortable; }
+
+const char* Sha256Implementation() {
+  return g_kernels.Active().sha256 == Sha256BlocksShaNi ? "sha-ni" : "portable";
 }
 
-bool CpuHasAvx2Bmi2() {
-  const auto& f = qor::cpu::Get();
-  return f.avx2 && f.bmi1 && f.bmi2;
-}
+const char* Sha512Implementation() { return g_kernels.Active().sha512 == Sha512BlocksAvx2 ? "avx2" : "portable"; }
 
-void ForcePortable(bool on) { g_forcePortable.store(on, std::memory_order_relaxed); }
-
-const char* Sha256Implementation() { return UseShaNi() ? "sha-ni" : "portable"; }
-const char* Sha512Implementation() { return UseAvx2() ? "avx2" : "portable"; }
-
-void Sha1Blocks(uint32_t state[5], const uint8_t* data, size_t blocks) {
-  if (UseShaNi()) {
-    Sha1BlocksShaNi(state, data, blocks);
-  } else {
-    Sha1BlocksPortable(state, data, blocks);
-  }
-}
+void Sha1Blocks(uint32_t state[5], const uint8_t* data, size_t blocks) { g_kernels.Active().sha1(state, data, blocks); }
 
 void Sha256Blocks(uint32_t state[8], const uint8_t* data, size_t blocks) {
-  if (UseShaNi()) {
-    Sha256BlocksShaNi(state, data, blocks);
-  } else {
-    Sha256BlocksPortable(state, data, blocks);
-  }
+  g_kernels.Active().sha256(state, data, blocks);
 }
 
 void Sha512Blocks(uint64_t state[8], const uint8_t* data, size_t blocks) {
-  if (UseAvx2()) {
-    Sha512BlocksAvx2(state, data, blocks);
-  } else {
-    Sha512BlocksPortable(state, data, blocks);
-  }
+  g_kernels.Active().sha512(state, data, blocks);
 }
 
 }  // namespace qor::sha

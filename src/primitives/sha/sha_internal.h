@@ -8,6 +8,7 @@
 
 #include "common/secure_wipe.h"
 #include "primitives/byte_order.h"
+#include "primitives/dispatch.h"
 
 namespace qor::sha {
 
@@ -26,15 +27,22 @@ void Sha1BlocksShaNi(uint32_t state[5], const uint8_t* data, size_t blocks);
 void Sha256BlocksShaNi(uint32_t state[8], const uint8_t* data, size_t blocks);
 void Sha512BlocksAvx2(uint64_t state[8], const uint8_t* data, size_t blocks);
 
-// True when the CPU has the SHA extensions (SHA-1/SHA-256 instructions),
-// respectively AVX2 with BMI1 and BMI2 (used by the SHA-512 variant).
-bool CpuHasShaNi();
-bool CpuHasAvx2Bmi2();
+// The compression functions in use. SHA-1 and SHA-256 run on the SHA
+// extensions, SHA-512 on AVX2 with BMI; each falls back to portable code on
+// its own, hence one kernel per combination.
+struct Kernels {
+  void (*sha1)(uint32_t state[5], const uint8_t* data, size_t blocks);
+  void (*sha256)(uint32_t state[8], const uint8_t* data, size_t blocks);
+  void (*sha512)(uint64_t state[8], const uint8_t* data, size_t blocks);
+  const char* name;
+};
 
-// Test switch: while on, the dispatchers use the portable code only.
-void ForcePortable(bool on);
-// Names the variant the dispatchers currently use: "sha-ni" or "portable"
-// for SHA-1/SHA-256, "avx2" or "portable" for SHA-512.
+const Kernels& PortableKernels();
+// Both extensions, then the SHA extensions, then AVX2, then portable.
+extern primitives::Dispatcher<Kernels> g_kernels;
+
+// Names the variant in use: "sha-ni" or "portable" for SHA-1/SHA-256, "avx2"
+// or "portable" for SHA-512.
 const char* Sha256Implementation();
 const char* Sha512Implementation();
 

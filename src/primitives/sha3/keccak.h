@@ -5,32 +5,30 @@
 
 #include <cstdint>
 
+#include "primitives/dispatch.h"
+
 namespace qor::sha3 {
 
 using PermuteFn = void (*)(std::uint64_t state[25]);
 
-enum class KeccakImpl { kPortable, kBmi2, kAvx512 };
+struct Kernels {
+  PermuteFn permute;
+  const char* name;
+};
+
+// AVX-512VL, then BMI2, then portable.
+extern primitives::Dispatcher<Kernels> g_kernels;
 
 // The 24-round permutation of the 25 lanes (lane x + 5y at index x + 5y).
 void KeccakF1600(std::uint64_t state[25]);
 
-// Body used by KeccakF1600 for the rest of the process; the first call picks
-// the fastest one the CPU supports.
-PermuteFn ActivePermute();
-KeccakImpl ActiveKeccakImpl();
-const char* KeccakImplName(KeccakImpl impl);
-
-// Tests and benchmarks only: ForceKeccakImpl pins one body (false when the CPU
-// lacks it); ResetKeccakImpl returns to the automatic choice.
-bool ForceKeccakImpl(KeccakImpl impl);
-void ResetKeccakImpl();
+// The body in use; callers hashing many blocks fetch it once.
+inline PermuteFn ActivePermute() { return g_kernels.Active().permute; }
 
 // The bodies themselves, for the dispatcher and for tests that compare them.
 void KeccakF1600Portable(std::uint64_t state[25]);
 void KeccakF1600Bmi2(std::uint64_t state[25]);
 void KeccakF1600Avx512(std::uint64_t state[25]);
-bool CpuHasBmi2();
-bool CpuHasAvx512Vl();
 
 }  // namespace qor::sha3
 
