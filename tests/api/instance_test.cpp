@@ -15,6 +15,7 @@
 #include "api/instance_testing.h"
 #include "qor/config.h"
 #include "qor/qolog.h"
+#include "service/crypto/self_test.h"
 #include "support/test_support.h"
 
 namespace {
@@ -206,6 +207,9 @@ TEST_F(InstanceTest, LogSwitchedOffByConfiguration) {
 TEST_F(InstanceTest, FailedSelfTestLeavesTheInstanceUninitialised) {
   EXPECT_EQ(RunInChild([&]() -> std::string {
     UseEnvironment();
+    qor::crypto::KnownAnswer broken = qor::crypto::kSelfTestVector;
+    broken.ciphertext[0] ^= 1;
+    qor::crypto::SetSelfTestVectorForTesting(&broken);
     CHILD_CHECK(QOR_Init() == 1);
     CHILD_CHECK(QOR_IsInit() == 1);
     CHILD_CHECK(QOR_GetLastErrorCode() == 1);
