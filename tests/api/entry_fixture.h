@@ -30,6 +30,8 @@ inline constexpr char kNullEncrypted[] = "aes128.null";
 inline constexpr char kNoDouble[] = "aes128.nodouble";
 // AES-256, version 0, the policy IV: binary values of the bare CBC layout.
 inline constexpr char kAesPlain[] = "aes256.plain";
+// Three-key triple DES (8-byte blocks), version 3, a record IV.
+inline constexpr char kDes3Record[] = "des3.record";
 
 struct EntryPolicy {
   const char* name;
@@ -49,6 +51,7 @@ inline const EntryPolicy kEntryPolicies[] = {
     {kNullEncrypted, "AES", 16, {1}, QOR_IV_POLICY, 0, 1},
     {kNoDouble, "AES", 16, {2}, QOR_IV_POLICY, 0, 0, 2},
     {kAesPlain, "AES", 32, {0}},
+    {kDes3Record, "TDES", 24, {3}, QOR_IV_RECORD},
 };
 
 // A new key manager holding every policy above (the keys of a version are
