@@ -157,7 +157,10 @@ class Instance {
   void UnmapStamp(int fd);
 
   InstanceData gData;
-  pthread_rwlock_t API_rwlock = PTHREAD_RWLOCK_INITIALIZER;
+  // Writers first: with readers preferred, a steady stream of value calls
+  // would hold off a key-set swap or a clear indefinitely. No path takes the
+  // read lock while already holding it, so this cannot self-deadlock.
+  pthread_rwlock_t API_rwlock = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
   std::atomic<int32_t> giInitMode{0};
   std::atomic<int32_t> giCall{0};
   std::atomic<int32_t> giCallEnv{0};
@@ -464,7 +467,9 @@ bool Instance::EnterCall() {
   } else if (GetInstanceAuto() != 0) {
     return false;
   }
-  {
+  // Nothing pending is the common case: it must not cost every call the
+  // process-wide wait lock, which would line all callers up behind it.
+  if (gData.updateReady != 0 || gData.clearing != 0) {
     std::unique_lock lock(waitLock_);
     changed_.wait(lock, [&] { return gData.updateReady == 0 && gData.clearing == 0; });
   }

@@ -31,6 +31,8 @@ TEST_F(SharedLibrary, ExportsTheCInterface) {
       "QOAudit_Init",     "lwl_audit_write",     "QOLog_Audit_IsEnable", "build_name",
       "Connection_Create", "AcceptConnection_Create", "GenPacket",     "RecordAdd",
       "DestroyPacket",
+      "QOR_EncryptExUdf", "QOR_DecryptExUdf",    "QOR_Encrypt",       "QOR_Decrypt",
+      "QOR_EncryptExMsSql", "QOR_DecryptExMsSql", "QOR_EncryptLobEx", "QOR_DecryptLobEx",
   };
   for (const char* name : names) EXPECT_NE(dlsym(handle_, name), nullptr) << name;
 }
