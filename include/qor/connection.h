@@ -11,6 +11,7 @@
 
 #include "qor/data_buffer.h"
 #include "qor/error.h"
+#include "qor/packet.h"
 
 QOR_BEGIN_DECLS
 
@@ -19,23 +20,9 @@ QOR_BEGIN_DECLS
 /* Largest body ReadPacket accepts; a longer announced body is refused unread. */
 #define QOR_PACKET_BODY_MAX (64u * 1024u * 1024u)
 
-/* A further piece of a packet; |data| is owned by the packet. */
-typedef struct PacketRecord {
-  int32_t length;
-  unsigned char *data;
-  struct PacketRecord *next;
-} PacketRecord;
-
-/* One message. Start from an all-zero packet; release with DestroyPacket.
- * A read packet: |length| is the body length and |data| the body, followed by
- * two zero bytes. */
-typedef struct Packet {
-  uint8_t opcode;
-  int32_t recordCount;
-  int32_t length;            /* first record */
-  unsigned char *data;       /* first record, owned */
-  PacketRecord *records;     /* further records in sending order, owned */
-} Packet;
+/* Packet and PacketRecord (qor/packet.h): start from an all-zero packet and
+ * release it with DestroyPacket. A read packet: |length| is the body length
+ * and |data| the body, followed by two zero bytes. */
 
 typedef struct Connection Connection;
 struct Connection {
