@@ -17,8 +17,12 @@ constexpr char kLogUnit[] = "source/Crypto/UACipherUtil";
 
 // Room for the blank and a padding block that encryption writes in place.
 constexpr size_t kSegmentSpare = 17;
-// The shortest text an encrypted segment can have.
-constexpr size_t kMinEncryptedText = 24;
+// A segment shorter than this cannot be an encrypted value; digit and triple-DES
+// values can be shorter than 24 characters, so their own shortest form counts.
+size_t MinEncryptedText(UACipherUtil** self) {
+  const int64_t shortest = EncryptedTextLength(1, self);
+  return static_cast<size_t>(shortest < 24 ? shortest : 24);
+}
 
 struct Plan {
   std::string_view front;
@@ -48,7 +52,7 @@ std::optional<Plan> PlanSplit(UACipherUtil** self, const PatternBlock& pattern,
         plan.segment = parts->back;
         plan.front = text.substr(0, text.size() - parts->back.size());
       }
-      if (decrypt && plan.segment.size() < kMinEncryptedText) return std::nullopt;
+      if (decrypt && plan.segment.size() < MinEncryptedText(self)) return std::nullopt;
       break;
     }
     case QOR_PATTERN_MIDDLE: {
@@ -59,7 +63,7 @@ std::optional<Plan> PlanSplit(UACipherUtil** self, const PatternBlock& pattern,
           SplitMiddle(text, clear, decrypt ? MiddleLength(middle, self) : middle, pattern.position);
       if (!parts) return std::nullopt;
       plan = Plan{parts->front, parts->middle, parts->back};
-      if (decrypt && plan.segment.size() < kMinEncryptedText) return std::nullopt;
+      if (decrypt && plan.segment.size() < MinEncryptedText(self)) return std::nullopt;
       if (!decrypt && (plan.front.size() == text.size() || plan.segment.size() == text.size())) {
         return std::nullopt;
       }

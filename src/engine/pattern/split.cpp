@@ -1,5 +1,6 @@
 #include "engine/pattern/split.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -62,12 +63,40 @@ bool ReadMiddlePattern(std::string_view pattern, int* clear, int* middle) {
   return true;
 }
 
-int64_t MiddleLength(int middle, UACipherUtil** object) {
-  if (object == nullptr || *object == nullptr || (*object)->data == nullptr) return middle;
+int64_t EncryptedTextLength(int64_t plain, UACipherUtil** object) {
+  if (object == nullptr || *object == nullptr || (*object)->data == nullptr) return plain;
   const UACipherUtilData* data = (*object)->data;
   const CipherUtil* head = data->ciphers;
-  return getCryptoLen(middle, head != nullptr ? head->useRecordIV : 0, data->compatibility,
-                      head != nullptr ? head->keyVersion : 0);
+  if (head == nullptr) {
+    return getCryptoLen(static_cast<int>(std::min<int64_t>(plain, INT32_MAX)), 0, data->compatibility, 0);
+  }
+  const uint32_t alg = head->algType;
+  if (alg == QOR_ALG_FPE) return plain;  // digits keep their length, no Base64
+  int64_t binary = 0;
+  switch (alg) {
+    case QOR_ALG_SHA1: binary = 20; break;
+    case QOR_ALG_SHA256: case QOR_ALG_SHA3_256: case QOR_ALG_SHA3_256_B: case QOR_ALG_LSH512_256:
+      binary = 32;
+      break;
+    case QOR_ALG_SHA384: binary = 48; break;
+    case QOR_ALG_SHA512: case QOR_ALG_SHA3_512: case QOR_ALG_LSH512_512: binary = 64; break;
+    default: {
+      const bool des3 = alg == QOR_ALG_DES3_2KEY || alg == QOR_ALG_DES3_2KEY_B || alg == QOR_ALG_DES3_3KEY;
+      const int64_t block = des3 ? 8 : 16;
+      const int compat = data->compatibility;
+      const bool blank = compat == 1 || compat == 3 || (compat == 2 && data->nullProcess != 0);
+      const int64_t padded = ((plain + (blank ? 1 : 0)) / block + 1) * block;
+      binary = padded + (head->keyVersion != 0 ? 3 : 0) + (head->useRecordIV != 0 ? 4 : 0);
+    }
+  }
+  return (data->compatibility == 0 ? 2 : 0) + (binary + 2) / 3 * 4;
+}
+
+int64_t MiddleLength(int middle, UACipherUtil** object) {
+  // getCryptoLen's prediction misses the whole padding block, the blank and the
+  // triple-DES block size, so values it mispredicts could never be read back;
+  // the exact length agrees with it wherever it was right.
+  return EncryptedTextLength(middle, object);
 }
 
 void FreeSplitResult(SplitResult* result) {

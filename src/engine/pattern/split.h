@@ -31,6 +31,10 @@ std::optional<SplitParts> SplitMiddle(std::string_view text, int64_t clear, int6
 // and neither is negative.
 bool ReadMiddlePattern(std::string_view pattern, int* clear, int* middle);
 
+// The text length of |plain| bytes encrypted under |object|'s head record
+// (|plain| itself without an object).
+int64_t EncryptedTextLength(int64_t plain, UACipherUtil** object);
+
 // The middle length to cut for |middle| plaintext characters: the number
 // itself for encryption (no object), the predicted encrypted length for
 // decryption under |object|.
