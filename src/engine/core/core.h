@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/engine_log.h"
+#include "log/log.h"
 #include "qor/ua_cipher_util.h"
 
 namespace qor::engine {
@@ -64,7 +64,7 @@ bool Open(const char* op, UACipherUtil** self, Policy* policy);
 
 // Log lines name the value operation, not the helper that writes them.
 #define QOR_CORE_LOG(level, policy, fmt, ...) \
-  QOR_LOG_AS(level, (policy).op, kLogUnit, fmt __VA_OPT__(, ) __VA_ARGS__)
+  QOR_LOG_UNIT_AS(level, (policy).op, kLogUnit, fmt __VA_OPT__(, ) __VA_ARGS__)
 
 // Marks the value layout needs: a version prefix and a record-IV tail exist
 // only for block ciphers (digests and digit strings carry neither).
