@@ -27,6 +27,7 @@
 #include <openssl/sha.h>
 
 #include "agent/emergency/emergency_file.h"
+#include "agent/policy/key_record.h"
 #include "agent/socket/protocol.h"
 #include "agent/socket/qor_socket.h"
 #include "policy_set.h"
@@ -418,19 +419,16 @@ TEST_F(AgentTest, SingleKeyRecordsAndUnknownKeys) {
   const Reply reply = Ask(agent_->first(), 3, "CARD_NUMBER_FRONT:2");
   ASSERT_TRUE(reply.decrypted) << reply.body;
   EXPECT_EQ(reply.operation, 3);
-  std::vector<unsigned char> bytes(reply.body.begin(), reply.body.end());
-  uint32_t count = 0, position = 0;
-  BerTlvNode* list = Parse_Tlv(bytes.data(), static_cast<uint32_t>(bytes.size()), 0, &count, &position);
-  ASSERT_GE(count, 6u);
-  const BerTlvNode* n = list->next;
-  ASSERT_EQ(n->tlv.length, 1u);
-  EXPECT_EQ(n->tlv.value[0], 2);
-  n = n->next;
-  EXPECT_EQ(std::vector<unsigned char>(n->tlv.value, n->tlv.value + n->tlv.length),
-            Hex(policy["keys"][1]["key"]));
-  n = n->next;
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(n->tlv.value), n->tlv.length), "active");
-  BerTlv_free(list);
+  // Read back the way the library reads a fetched key version.
+  qor::agent::KeyRecord record;
+  ASSERT_TRUE(qor::agent::ReadKeyRecord(reinterpret_cast<const uint8_t*>(reply.body.data()),
+                                        reply.body.size(), 32, &record));
+  EXPECT_EQ(record.version, 2);
+  const std::vector<unsigned char> expected = Hex(policy["keys"][1]["key"]);
+  EXPECT_EQ(record.key, expected);
+  EXPECT_EQ(record.status, "active");
+  EXPECT_EQ(record.firstTime, 20240101);  // "2024010100Z": all but the last three characters
+  EXPECT_EQ(record.secondTime, 20991231);
 
   for (const char* unknown : {"CARD_NUMBER_FRONT:3", "NO_SUCH_POLICY:1"}) {
     const Reply refused = Ask(agent_->first(), 3, unknown);
