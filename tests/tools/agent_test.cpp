@@ -112,11 +112,13 @@ class AgentProcess {
   pid_t pid() const { return pid_; }
 
   // Starts the agent and waits for its ports; false when it exited instead.
-  bool Start() {
-    pid_ = Spawn({QOR_AGENT_BINARY, "--home", Home(), "--policies", Policies(), "--first-port", "0",
-                  "--second-port", "0", "--foreground", "--request-timeout-ms", "1500", "--log", dir_ / "agent.log", "--port-file",
-                  dir_ / "ports.txt"},
-                 dir_ / "stdout.txt", dir_ / "stderr.txt");
+  bool Start(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {QOR_AGENT_BINARY, "--home", Home(), "--policies", Policies(),
+                                     "--first-port", "0", "--second-port", "0", "--foreground",
+                                     "--request-timeout-ms", "1500", "--log", dir_ / "agent.log",
+                                     "--port-file", dir_ / "ports.txt"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    pid_ = Spawn(args, dir_ / "stdout.txt", dir_ / "stderr.txt");
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (std::chrono::steady_clock::now() < deadline) {
       const std::string line = ReadFile(dir_ / "ports.txt");
@@ -553,6 +555,30 @@ TEST_F(AgentTest, SigtermStopsCleanly) {
   EXPECT_EQ(e.code, 0);
   EXPECT_FALSE(std::filesystem::exists(pidFile));
   EXPECT_NE(agent_->Log().find("stopped"), std::string::npos);
+}
+
+// Past the cap a connection is refused at once instead of queued; a slot
+// held by a silent client comes free at the request time limit.
+TEST(AgentLimits, ConnectionsPastTheCapAreRefusedUntilASlotFrees) {
+  AgentProcess agent(ExampleSet());
+  ASSERT_TRUE(agent.Start({"--max-connections", "1"})) << agent.Stderr();
+  const int silent = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(agent.first()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  std::this_thread::sleep_for(300ms);  // let the agent take it
+
+  const Reply busy = Ask(agent.second(), 4);
+  EXPECT_FALSE(busy.read);
+  EXPECT_EQ(busy.operation, 0);
+  EXPECT_EQ(busy.body, "agent busy");
+
+  std::this_thread::sleep_for(2000ms);  // past the 1500 ms request limit
+  EXPECT_TRUE(Ask(agent.second(), 4).decrypted);
+  close(silent);
+  EXPECT_EQ(agent.Stop().code, 0);
 }
 
 // A set with an error never starts: the message names file, policy and field.
