@@ -290,6 +290,13 @@ class AgentTest : public ::testing::Test {
     agent_ = std::make_unique<AgentProcess>(ExampleSet());
     ASSERT_TRUE(agent_->Start()) << agent_->Stderr();
   }
+  // Every agent ends with a clean stop, whatever it was sent.
+  void TearDown() override {
+    if (agent_ == nullptr || agent_->pid() <= 0) return;
+    const Exit e = agent_->Stop();
+    EXPECT_TRUE(e.exited);
+    EXPECT_EQ(e.code, 0) << agent_->Stderr();
+  }
   std::unique_ptr<AgentProcess> agent_;
 };
 
