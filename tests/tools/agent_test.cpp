@@ -564,6 +564,18 @@ TEST_F(AgentTest, SigtermStopsCleanly) {
   EXPECT_NE(agent_->Log().find("stopped"), std::string::npos);
 }
 
+TEST_F(AgentTest, ReloadCommandSignalsOnlyARunningAgent) {
+  // A pid file naming a process that is not an agent (this test) is ignored.
+  const std::string pidFile = agent_->Home() + "/conf/qor-agent.pid";
+  const std::string agentPid = ReadFile(pidFile);
+  WriteFile(pidFile, std::to_string(getpid()) + "\n");
+  const auto [code, output] = agent_->Reload();
+  EXPECT_EQ(code, 2) << output;
+  EXPECT_NE(output.find("no agent running"), std::string::npos) << output;
+  WriteFile(pidFile, agentPid);
+  EXPECT_EQ(agent_->Reload().first, 0);
+}
+
 // Past the cap a connection is refused at once instead of queued; a slot
 // held by a silent client comes free at the request time limit.
 TEST(AgentLimits, ConnectionsPastTheCapAreRefusedUntilASlotFrees) {
