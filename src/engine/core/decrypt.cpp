@@ -1,0 +1,191 @@
+// Decryption in its four forms. A value is [version prefix] ciphertext
+// [record-IV tail]; the prefix picks the key version, the tail completes this
+// call's copy of the IV. Nothing shared is written.
+#include <cstring>
+
+#include "engine/core/core.h"
+#include "log/log.h"
+
+namespace {
+constexpr char kLogUnit[] = "source/Crypto/UACipherUtil";
+}  // namespace
+
+namespace qor::engine {
+
+namespace core {
+
+int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length, DataBuffer* out,
+                   int nullProcess, const DecryptRules& rules, bool* adapterRan) {
+  *adapterRan = false;
+  CipherUtil* record = policy.head;
+  const unsigned char* tail = nullptr;
+  int n = length;
+  // A value too short for its own layout is refused before anything is read.
+  if (!rules.tailBySelected && HasTail(policy.head)) {
+    if (n < kTailBytes + 1) {
+      QOR_CORE_LOG(log::kCrit, policy, "Encrypted data is too short [data length:%d]\n", length);
+      return kFailed;
+    }
+    n -= kTailBytes;
+    tail = bytes + n;
+  }
+  if (HasPrefix(policy.head)) {
+    // Checked before the lookup: a malformed value must not cost a fetch.
+    const int tailAfter = rules.tailBySelected && HasTail(policy.head) ? kTailBytes : 0;
+    if (n < kPrefixBytes + tailAfter + 1) {
+      QOR_CORE_LOG(log::kCrit, policy, "Encrypted data is too short [data length:%d]\n", length);
+      return kFailed;
+    }
+    const int version = (bytes[0] << 8) | bytes[1];
+    const Lookup found = FindKeyVersion(policy, version, rules.fetch, &record);
+    if (found == Lookup::kUnknown && !rules.unknownIsUnusable) return kUnknownVersion;
+    if (found != Lookup::kFound) {
+      QOR_CORE_LOG(log::kCrit, policy,
+                   "This key has been revoked and does not support encryption.\n");
+      return kKeyUnusable;
+    }
+    bytes += kPrefixBytes;
+    n -= kPrefixBytes;
+  }
+  if (rules.tailBySelected && HasTail(record) && n > kTailBytes) {
+    n -= kTailBytes;
+    tail = bytes + n;
+  } else if (rules.tailBySelected && HasTail(record)) {
+    n = 0;
+  }
+  if (n < 1) {
+    QOR_CORE_LOG(log::kCrit, policy, "Encrypted data is too short [data length:%d]\n", length);
+    return kFailed;
+  }
+  if (record->algType >= QOR_ALG_COUNT) return kFailed;
+
+  const unsigned char* iv = record->iv;
+  unsigned char callIv[16];
+  if (tail != nullptr) {
+    // The IV the value was encrypted with: the version's IV under its tail.
+    std::memcpy(callIv, record->iv, sizeof(callIv));
+    std::memcpy(callIv, tail, kTailBytes);
+    iv = callIv;
+  }
+  *adapterRan = true;
+  DataBuffer ciphertext{n, const_cast<unsigned char*>(bytes)};
+  return DecryptFunctions[record->algType](&ciphertext, record->pDKey, iv, out, nullProcess,
+                                           policy.data->compatibility);
+}
+
+namespace {
+
+bool Empty(const Policy& policy, const DataBuffer* in) {
+  if (in != nullptr && in->data != nullptr && in->length > 0) return false;
+  QOR_CORE_LOG(log::kCrit, policy, "Encrypted Data is Empty or Null\n");
+  return true;
+}
+
+// Text value: digit strings are their own working bytes, anything else is
+// Base64 of the binary value.
+int DecryptText(const Policy& policy, DataBuffer* in, DataBuffer* out, int nullProcess,
+                const DecryptRules& rules) {
+  WorkingBytes work;
+  const unsigned char* bytes = in->data;
+  int n = in->length;
+  if (policy.head->algType != QOR_ALG_FPE) {
+    n = work.Decode(reinterpret_cast<const char*>(in->data), in->length,
+                    policy.data->compatibility);
+    if (n < 1) {
+      QOR_CORE_LOG(log::kCrit, policy, "QOR_Base64Decode Failed [data length:%d]\n", n);
+      return kFailed;
+    }
+    bytes = work.data();
+  }
+  bool adapterRan = false;
+  int result = DecryptWorking(policy, bytes, n, out, nullProcess, rules, &adapterRan);
+  if (adapterRan) result = ApplyDecryptDuplication(policy, in, out, result);
+  CollapseZeroByte(out);
+  return result;
+}
+
+int DecryptBinary(const Policy& policy, DataBuffer* in, DataBuffer* out, int nullProcess,
+                  const DecryptRules& rules) {
+  bool adapterRan = false;
+  int result = DecryptWorking(policy, in->data, in->length, out, nullProcess, rules, &adapterRan);
+  if (adapterRan) result = ApplyDecryptDuplication(policy, in, out, result);
+  CollapseZeroByte(out);
+  return result;
+}
+
+int RefuseOneWayBinary(const Policy& policy) {
+  if (!IsOneWayBinary(policy.head->algType)) return 0;
+  QOR_CORE_LOG(log::kCrit, policy, "It does not support the decryption algorithm\n");
+  return kFailed;
+}
+
+}  // namespace
+}  // namespace core
+
+using core::Policy;
+
+int D_from_B64_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, QOR_KeyFetchFn fetch,
+                   const char* identity1, const char* identity2, const char* identity3) {
+  Policy policy;
+  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
+    return core::kFailed;
+  if (const int refused =
+          core::CheckDecryptAccess(policy, in, out, identity1, identity2, identity3)) {
+    return refused;
+  }
+  if (core::IsOneWayText(policy.head->algType)) {
+    return core::CopyOut(in->data, in->length, out) == 0 ? core::kOneWay : core::kFailed;
+  }
+  core::DecryptRules rules;
+  rules.fetch = fetch;
+  return core::DecryptText(policy, in, out, policy.data->nullProcess, rules);
+}
+
+int D_from_B64(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess) {
+  Policy policy;
+  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
+    return core::kFailed;
+  const int decDuplication = policy.data->decDuplication;
+  if ((decDuplication == 1 || decDuplication == 2) &&
+      !isDoubleEncryptPrevention(self, reinterpret_cast<const char*>(in->data), in->length, 0)) {
+    if (decDuplication == 2) {
+      *out = DataBuffer{-1, nullptr};
+      return core::kDuplicateRefused;
+    }
+    return core::CopyOut(in->data, in->length, out) == 0 ? core::kNotEncrypted : core::kFailed;
+  }
+  if (core::IsOneWayText(policy.head->algType)) {
+    return core::CopyOut(in->data, in->length, out) == 0 ? core::kOneWay : core::kFailed;
+  }
+  // No fetch here: a version the policy does not hold is reported, not requested.
+  return core::DecryptText(policy, in, out, nullProcess, core::DecryptRules{});
+}
+
+int D_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, QOR_KeyFetchFn fetch,
+          const char* identity1, const char* identity2, const char* identity3) {
+  Policy policy;
+  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
+    return core::kFailed;
+  if (const int refused =
+          core::CheckDecryptAccess(policy, in, out, identity1, identity2, identity3)) {
+    return refused;
+  }
+  if (const int refused = core::RefuseOneWayBinary(policy)) return refused;
+  core::DecryptRules rules;
+  rules.fetch = fetch;
+  rules.unknownIsUnusable = true;
+  rules.tailBySelected = true;
+  return core::DecryptBinary(policy, in, out, policy.data->nullProcess, rules);
+}
+
+int D(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess) {
+  Policy policy;
+  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
+    return core::kFailed;
+  if (const int refused = core::RefuseOneWayBinary(policy)) return refused;
+  core::DecryptRules rules;
+  rules.unknownIsUnusable = true;
+  return core::DecryptBinary(policy, in, out, nullProcess, rules);
+}
+
+}  // namespace qor::engine
