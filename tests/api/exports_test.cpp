@@ -31,6 +31,9 @@ TEST_F(SharedLibrary, ExportsTheCInterface) {
       "QOAudit_Init",     "lwl_audit_write",     "QOLog_Audit_IsEnable", "build_name",
       "QOR_EncryptExUdf", "QOR_DecryptExUdf",    "QOR_Encrypt",       "QOR_Decrypt",
       "QOR_EncryptExMsSql", "QOR_DecryptExMsSql", "QOR_EncryptLobEx", "QOR_DecryptLobEx",
+      "Connection_Create", "AcceptConnection_Create", "GenPacket",     "RecordAdd",
+      "DestroyPacket",    "Packet_OpGetKeyinfo2KeyMgr", "readFileData", "Packet_writeFile",
+      "isWhitespace",
   };
   for (const char* name : names) EXPECT_NE(dlsym(handle_, name), nullptr) << name;
 }

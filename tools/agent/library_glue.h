@@ -18,13 +18,13 @@ namespace qor::agent_tool {
 bool SealAnswer(const unsigned char* seed, uint8_t operation,
                 const std::vector<unsigned char>& plain, std::vector<unsigned char>* body);
 
-// The policy record for |set| (without its hash) and the same with the hash
-// element; |policies| is what the hash covers.
-bool EncodePolicies(const PolicySet& set, std::vector<unsigned char>* policies, std::string* error);
-bool EncodeRecord(const std::vector<unsigned char>& policies, const std::string& hash,
-                  std::vector<unsigned char>* record, std::string* error);
+// Each policy of |set| as one encoded element of the policy record.
+std::vector<std::vector<unsigned char>> EncodePolicies(const PolicySet& set);
+// The whole record: the policies and the hash element in front of them.
+std::vector<unsigned char> EncodeRecord(const std::vector<std::vector<unsigned char>>& policies,
+                                        const std::string& hash);
 // The single-key record for one key version.
-bool EncodeKeyRecord(const KeyVersion& key, std::vector<unsigned char>* record, std::string* error);
+std::vector<unsigned char> EncodeKeyRecord(const KeyVersion& key);
 
 // Writes the emergency policy file "conf/agent.dat" under |home| for |record|,
 // with the file secret kept under |home|.

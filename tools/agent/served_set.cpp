@@ -19,36 +19,29 @@ SecretBytes::~SecretBytes() { SecureWipe(bytes_.data(), bytes_.size()); }
 
 std::shared_ptr<const ServedSet> ServedSet::Build(const PolicySet& set, std::string* error) {
   auto served = std::make_shared<ServedSet>();
-  std::vector<unsigned char> policies;
-  if (!EncodePolicies(set, &policies, error)) return nullptr;
-  SecretBytes policiesHolder(std::move(policies));
-
-  // SHA-512 is 64 bytes, whose Base64 text is exactly the 88 characters the
-  // library compares; any change of any policy or key changes it.
+  std::vector<std::vector<unsigned char>> policies = EncodePolicies(set);
+  // SHA-512 over the encoded policies (everything the record holds but the
+  // hash itself) is 64 bytes, whose Base64 text is exactly the 88 characters
+  // the library compares; any change of any policy or key changes it.
+  NC_SHA512_CTX context;
+  NC_E_SHA512_Init(&context);
+  for (const auto& policy : policies) NC_E_SHA512_Update(&context, policy.data(), policy.size());
   unsigned char digest[NC_SHA512_DIGEST_LEN];
-  NC_E_SHA512(digest, policiesHolder.bytes().data(), policiesHolder.bytes().size());
+  NC_E_SHA512_Final(&context, digest);
   char text[kPolicyHashLength + 1];
   if (QOR_Base64Encode_Buffer(digest, sizeof digest, text) != kPolicyHashLength) {
     *error = "policy hash could not be encoded";
     return nullptr;
   }
   served->hash_.assign(text, kPolicyHashLength);
-
-  std::vector<unsigned char> record;
-  if (!EncodeRecord(policiesHolder.bytes(), served->hash_, &record, error)) return nullptr;
-  served->record_ = SecretBytes(std::move(record));
+  served->record_ = SecretBytes(EncodeRecord(policies, served->hash_));
+  for (auto& policy : policies) SecureWipe(policy.data(), policy.size());
   served->policyCount_ = set.policies.size();
 
   for (const Policy& policy : set.policies) {
     for (const KeyVersion& key : policy.keys) {
-      std::vector<unsigned char> keyRecord;
-      if (!EncodeKeyRecord(key, &keyRecord, error)) {
-        *error = "policy \"" + policy.name + "\": key version " + std::to_string(key.version) +
-                 ": " + *error;
-        return nullptr;
-      }
       served->keyRecords_.emplace(std::make_pair(policy.name, key.version),
-                                  SecretBytes(std::move(keyRecord)));
+                                  SecretBytes(EncodeKeyRecord(key)));
     }
   }
   return served;

@@ -18,8 +18,8 @@ struct KeyVersionSpec {
   uint64_t version = 1;
   Bytes key;                       // at least the policy's key length in bytes
   std::string status = "active";
-  std::string firstTime = "20260101000000Z";   // all but the last three characters are read
-  std::string secondTime = "20361231235959Z";
+  std::string firstTime = "2026010100Z";   // all but the last three characters are read
+  std::string secondTime = "2036123123Z";
 };
 
 // One access rule entry.
