@@ -1,6 +1,8 @@
 // The agent's use of the library's policy-record writer and emergency file.
 #include <cstring>
 
+#include "agent/emergency/emergency_file.h"
+#include "agent/emergency/file_secret.h"
 #include "agent/policy/policy_writer.h"
 #include "common/secure_wipe.h"
 #include "library_glue.h"
@@ -88,8 +90,17 @@ std::vector<unsigned char> EncodeKeyRecord(const KeyVersion& key) {
 
 bool WriteEmergencyFile(const std::string& home, const std::vector<unsigned char>& record,
                         std::string* error) {
-  *error = "no emergency file writer in this build";
-  return false;
+  unsigned char secret[agent::kFileSecretSize];
+  std::string why;
+  if (agent::EnsureFileSecret(home, secret, &why) != agent::SecretStatus::kOk) {
+    *error = "file secret: " + why;
+    return false;
+  }
+  const std::string path = agent::EmergencyFilePath(home);
+  const int rc = agent::WriteEmergencyPolicyFile(path, record, secret);
+  SecureWipe(secret, sizeof secret);
+  if (rc != 0) *error = "cannot write " + path;
+  return rc == 0;
 }
 
 }  // namespace qor::agent_tool

@@ -335,6 +335,11 @@ Policy ReadPolicy(const json& entry) {
     }
   }
 
+  // The library encrypts with the first version of the record, so the
+  // highest version leads; the file may list them in any order.
+  std::stable_sort(p.keys.begin(), p.keys.end(),
+                   [](const KeyVersion& a, const KeyVersion& b) { return a.version > b.version; });
+
   p.ivType = r.Keyword("ivType", "POLICY", {"POLICY", "RECORD"});
   p.errorHandling = r.Keyword("errorHandling", "RETURN_ERROR",
                               {"RETURN_ERROR", "RETURN_NULL", "RETURN_INPUT"});

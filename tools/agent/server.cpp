@@ -311,23 +311,44 @@ int Agent::Run() {
     std::fprintf(stderr, "qor-agent: pipe: %s\n", std::strerror(errno));
     return 1;
   }
-  const std::string line =
-      "listening first=" + std::to_string(ports[0]) + " second=" + std::to_string(ports[1]);
-  if (!options_.portFile.empty() && !ReplaceFile(options_.portFile, line + "\n", &error)) {
-    std::fprintf(stderr, "qor-agent: %s\n", error.c_str());
-    return 1;
-  }
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
-
+  int ready[2] = {-1, -1};
   if (!options_.foreground) {
+    // The parent stays until the child has its pid file and has reported
+    // its ports, so whoever started it can use both at once.
+    if (pipe2(ready, O_CLOEXEC) != 0) {
+      std::fprintf(stderr, "qor-agent: pipe: %s\n", std::strerror(errno));
+      return 1;
+    }
+    std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) {
       std::fprintf(stderr, "qor-agent: fork: %s\n", std::strerror(errno));
       return 1;
     }
-    if (child > 0) _exit(0);
+    if (child > 0) {
+      close(ready[1]);
+      char byte = 0;
+      const bool started = read(ready[0], &byte, 1) == 1;
+      _exit(started ? 0 : 1);
+    }
+    close(ready[0]);
     setsid();
+  }
+  if (!WritePidFile(options_.home, &error)) log_.Event("pid file not written: " + error);
+  const std::string line =
+      "listening first=" + std::to_string(ports[0]) + " second=" + std::to_string(ports[1]);
+  if (!options_.portFile.empty() && !ReplaceFile(options_.portFile, line + "\n", &error)) {
+    std::fprintf(stderr, "qor-agent: %s\n", error.c_str());
+    RemovePidFile(options_.home);
+    return 1;
+  }
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+  log_.Event(line + " pid=" + std::to_string(getpid()));
+  if (!options_.foreground) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t ignored = write(ready[1], &byte, 1);
+    close(ready[1]);
     const int null = open("/dev/null", O_RDWR);
     if (null >= 0) {
       dup2(null, 0);
@@ -336,8 +357,6 @@ int Agent::Run() {
       if (null > 2) close(null);
     }
   }
-  if (!WritePidFile(options_.home, &error)) log_.Event("pid file not written: " + error);
-  log_.Event(line + " pid=" + std::to_string(getpid()));
 
   std::thread signalThread([this] { SignalLoop(); });
   Serve();
