@@ -391,4 +391,39 @@ TEST_F(InstanceAgent, LookupMissAppendsNewPolicies) {
             "");
 }
 
+// An append that grows the policy table runs while 8 threads look policies
+// up in it: every lookup still finds its policy and every value round-trips.
+TEST_F(InstanceAgent, AppendGrowsThePolicyTableUnderConcurrentLookups) {
+  AgentProcess agent(agentHome.path(), {Policy("ARIA_256", "ARIA", 256, {1})});
+  ASSERT_TRUE(agent.ok());
+  std::vector<PolicySpec> many = {Policy("ARIA_256", "ARIA", 256, {1})};
+  for (int i = 0; i < 600; ++i) many.push_back(Policy("P" + std::to_string(i), "SEED", 128, {1}));
+  EXPECT_EQ(InChild(AgentEnvironment(libHome.path(), agent.firstPort(), agent.secondPort()), [&] {
+              CHILD_CHECK(RoundTrips("ARIA_256", "warm up"));
+              CHILD_CHECK(agent.Reload(many));
+              std::atomic<bool> stop{false};
+              std::atomic<int> failures{0};
+              std::vector<std::thread> threads;
+              for (int t = 0; t < 8; ++t) {
+                threads.emplace_back([&] {
+                  while (!stop.load()) {
+                    if (!RoundTrips("ARIA_256", "looked up during the append")) ++failures;
+                  }
+                });
+              }
+              std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              const bool appended = RoundTrips("P300", "brought in by the miss");
+              std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              stop = true;
+              for (auto& thread : threads) thread.join();
+              CHILD_CHECK(appended);
+              CHILD_CHECK(failures.load() == 0);
+              CHILD_CHECK(RoundTrips("P599", "already there"));
+              return std::string();
+            }),
+            "");
+  // One initial load and one append: no lookup during the append missed.
+  EXPECT_EQ(agent.RequestsSettled(1, 2), 2);
+}
+
 }  // namespace
