@@ -325,4 +325,56 @@ TEST(Pattern, TypesThroughTheTextForms) {
   }
 }
 
+// The middle segment of a stored value is cut at its encrypted length. The
+// length predicted from the plaintext alone misses the padding block, the
+// compatibility blank and the triple-DES block size, so each of these values
+// would come back still encrypted; digit segments are shorter than 24
+// characters and must still be found.
+TEST(Pattern, MiddleSegmentsOfEveryLengthDecrypt) {
+  struct Case {
+    uint32_t alg;
+    int keyLength;
+    int version;
+    bool recordIv;
+    const char* chars;
+    std::string value;
+  };
+  const std::string digits = "4111111111111111";
+  const Case cases[] = {
+      {QOR_ALG_AES128, 16, 0, false, "2,4", "ab1234gh"},
+      {QOR_ALG_AES128, 16, 0, false, "2,15", "ab" + std::string(15, 'x') + "gh"},
+      {QOR_ALG_AES128, 16, 0, false, "2,16", "ab" + std::string(16, 'x') + "gh"},
+      {QOR_ALG_AES256, 32, 258, true, "1,20", "a" + std::string(20, 'y') + "zz"},
+      {QOR_ALG_ARIA256, 32, 7, false, "3,31", "abc" + std::string(31, 'q')},
+      {QOR_ALG_DES3_2KEY, 16, 0, false, "2,4", "ab1234gh"},
+      {QOR_ALG_DES3_3KEY, 24, 3, true, "2,9", "ab123456789gh"},
+      {QOR_ALG_FPE, 16, 0, false, "6,6", digits},
+  };
+  for (const Case& c : cases) {
+    for (int compatibility : {0, 1}) {
+      SCOPED_TRACE(::testing::Message() << "alg " << c.alg << " " << c.chars << " compat "
+                                        << compatibility);
+      const PatternBlock block = MakePattern(QOR_PATTERN_MIDDLE, QOR_POSITION_FRONT, c.chars);
+      PolicySpec spec;
+      spec.alg = c.alg;
+      spec.keyLength = c.keyLength;
+      spec.versions = {{c.version}};
+      spec.recordIv = c.recordIv;
+      spec.pattern = &block;
+      spec.compatibility = compatibility;
+      Policy p(spec);
+      ASSERT_TRUE(p.ok());
+      In in(c.value, kSpare);
+      Out out;
+      ASSERT_EQ(0, p->EncryptToBase64(p.self(), in.get(), out.get()));
+      const std::string text = out.str();
+      EXPECT_NE(c.value, text);
+      In stored(text, 0);
+      Out back;
+      ASSERT_EQ(0, p->DecryptFromBase64(p.self(), stored.get(), back.get())) << text;
+      EXPECT_EQ(c.value, back.str()) << text;
+    }
+  }
+}
+
 }  // namespace
