@@ -13,6 +13,7 @@
 #include "api/service_call.h"
 #include "common/error_codes.h"
 #include "log/log.h"
+#include "qor/key_mgr.h"
 #include "service/crypto/qor_crypto.h"
 
 namespace {
@@ -22,8 +23,10 @@ constexpr char kLogUnit[] = "../QORApi";
 constexpr uint64_t kPiece = 4096;
 // Room per piece: the text form of an encrypted piece and its length field.
 constexpr uint64_t kTextRecordRoom = 6694;
-// One piece of the binary form as the decrypting side cuts it.
+// Room per piece in the binary form: a piece padded by one 16-byte block.
 constexpr uint64_t kBinaryRecordRoom = kPiece + 16;
+// A version prefix and a record-IV tail on top of that.
+constexpr uint64_t kBinaryPieceMost = kBinaryRecordRoom + 3 + 4;
 constexpr int kLengthDigits = 8;
 
 struct FreeDeleter {
@@ -43,11 +46,11 @@ struct Result {
 // The work buffer, sized once from the input so that nothing grows in the loop.
 class Work {
  public:
-  Work(uint64_t pieces, uint64_t room, bool zeroed) {
+  // Only appended bytes are ever read, so the block is not cleared first.
+  Work(uint64_t pieces, uint64_t room) {
     if (pieces == 0 || pieces > SIZE_MAX / room) return;
     capacity_ = static_cast<size_t>(pieces * room);
-    block_.reset(static_cast<unsigned char*>(zeroed ? std::calloc(capacity_, 1)
-                                                    : std::malloc(capacity_)));
+    block_.reset(static_cast<unsigned char*>(std::malloc(capacity_)));
   }
   bool ok() const { return block_ != nullptr; }
   // False when |n| more bytes would not fit: the caller's object was not
@@ -111,6 +114,28 @@ int64_t ReadLengthField(const unsigned char* text) {
   return n;
 }
 
+// The length of one whole encrypted piece in binary form under the policy's
+// newest key: 4096 bytes padded by one block, with the version prefix and
+// record-IV tail that key writes. Cutting at a fixed 4112 bytes would split
+// every piece that carries a prefix or a tail, or an 8-byte block, and the
+// object could never be decrypted again. 4112 when the policy is not held
+// (the service then reports it).
+uint64_t BinaryPieceLength(const char* keyName, int keyNameLength) {
+  if (keyName == nullptr || keyNameLength <= 0) return kBinaryRecordRoom;
+  DataBuffer name{keyNameLength, reinterpret_cast<unsigned char*>(const_cast<char*>(keyName))};
+  KeyInfo* info = nullptr;
+  if (FindKeyInfo(&name, &info) != 0 || info == nullptr || info->cipher == nullptr) {
+    return kBinaryRecordRoom;
+  }
+  UACipherUtil* cipher = info->cipher;
+  const CipherUtil* head = cipher->GetCipher(&cipher, cipher->GetLatestKeyVersion(&cipher));
+  if (head == nullptr || head->oneWay) return kBinaryRecordRoom;
+  const bool desBlock = head->algType == QOR_ALG_DES3_2KEY ||
+                        head->algType == QOR_ALG_DES3_2KEY_B || head->algType == QOR_ALG_DES3_3KEY;
+  const bool tail = __atomic_load_n(&head->useRecordIV, __ATOMIC_RELAXED) != 0;
+  return kPiece + (desBlock ? 8 : 16) + (head->keyVersion != 0 ? 3 : 0) + (tail ? 4 : 0);
+}
+
 // "%08d" of |n|, which the work buffer's room per piece keeps far below 10^8.
 void WriteLengthField(size_t n, char* field) {
   for (int i = kLengthDigits - 1; i >= 0; --i, n /= 10) field[i] = static_cast<char>('0' + n % 10);
@@ -135,7 +160,7 @@ QOR_API int64_t QOR_EncryptLobEx(const char* keyName, unsigned char* data, uint6
   if (!ArgumentsPresent(data, length, out)) return -1;
 
   const bool text = binary == 0;
-  Work work(length / kPiece + 1, text ? kTextRecordRoom : kBinaryRecordRoom, false);
+  Work work(length / kPiece + 1, text ? kTextRecordRoom : kBinaryPieceMost);
   if (!work.ok()) return 0;
   if (length == 0 && (kind == 0 || kind == 1)) {
     out[0] = '\0';
@@ -179,7 +204,7 @@ QOR_API int64_t QOR_DecryptLobEx(const char* keyName, unsigned char* data, uint6
   if (!ArgumentsPresent(data, length, out)) return -1;
 
   // Decrypted pieces are never longer than their encrypted form.
-  Work work(length, 1, true);
+  Work work(length, 1);
   if (length == 0) {
     out[0] = '\0';
     return 0;
@@ -188,6 +213,7 @@ QOR_API int64_t QOR_DecryptLobEx(const char* keyName, unsigned char* data, uint6
   const bool text = binary == 0;
   const int keyNameLength = KeyNameLength(keyName);
   const int mode = text ? qor::crypto::kText : qor::crypto::kBinary;
+  const uint64_t binaryPiece = text ? 0 : BinaryPieceLength(keyName, keyNameLength);
   uint64_t offset = 0;
   while (offset < length) {
     uint64_t piece = 0;
@@ -205,7 +231,7 @@ QOR_API int64_t QOR_DecryptLobEx(const char* keyName, unsigned char* data, uint6
       at = data + offset + kLengthDigits;
       offset += kLengthDigits + piece;
     } else {
-      piece = length - offset < kBinaryRecordRoom ? length - offset : kBinaryRecordRoom;
+      piece = length - offset < binaryPiece ? length - offset : binaryPiece;
       at = data + offset;
       offset += piece;
     }
