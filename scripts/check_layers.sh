@@ -27,6 +27,7 @@ public = {
     "qor/nc_random.h": "primitives", "qor/nc_seed.h": "primitives", "qor/nc_sha.h": "primitives",
     "qor/connection.h": "agent",
     "qor/policy.h": "agent", "qor/policy_file.h": "agent", "qor/packet.h": "agent",
+    "qor/key_download.h": "agent",
 }
 neutral = {"qor/export.h"}
 include = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)

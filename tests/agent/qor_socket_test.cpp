@@ -368,12 +368,13 @@ TEST(QORSocket, RoundTripToTheSecondAgent) {
   std::free(request.data);
 }
 
-TEST(QORSocket, KeyOperationsReportThatTheyCannotLoadKeys) {
+// Without a configuration or key manager the key operations refuse and leave
+// the caller's slot empty.
+TEST(QORSocket, KeyOperationsRefuseMissingArguments) {
   SocketFixture f(9909);
   KeyMgr* slot = nullptr;
   EXPECT_NE(f->GetKeyMgrFromQORServer(f.get(), &slot, nullptr), 0);
   EXPECT_EQ(slot, nullptr);
-  EXPECT_NE(std::string(f.error.message).find("GetKeyMgrFromQORServer"), std::string::npos);
   EXPECT_NE(f->GetKeyMgrUpdateFromQORServer(f.get(), &slot, nullptr), 0);
   EXPECT_NE(f->AppendPolicyFromQORServer(f.get(), nullptr, nullptr), 0);
   EXPECT_NE(f->GetSpecficKeyFromQORServer(f.get(), nullptr, nullptr, 1, "P", 3), 0);
