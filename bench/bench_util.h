@@ -56,10 +56,11 @@ void ForEachCbcRun(const Sizes& sizes, Fn each) {
   }
 }
 
-// Registers |fn| as the run "<caseName>/<impl>".
+// Registers |fn| as the run "<caseName>/<impl>"; the run is returned for
+// options such as Threads().
 template <class Fn>
-void RegisterRun(const std::string& caseName, const char* impl, Fn fn) {
-  benchmark::RegisterBenchmark((caseName + "/" + impl).c_str(), fn);
+benchmark::internal::Benchmark* RegisterRun(const std::string& caseName, const char* impl, Fn fn) {
+  return benchmark::RegisterBenchmark((caseName + "/" + impl).c_str(), fn);
 }
 
 inline void SetBytesProcessed(benchmark::State& state, size_t len) {

@@ -19,8 +19,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (const Run& run : runs) {
       if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
       std::string name = run.benchmark_name();
-      // Strip benchmark's own suffixes such as "/real_time" or "/iterations:N".
-      for (const char* suffix : {"/real_time", "/process_time"}) {
+      // Strip benchmark's own suffixes such as "/real_time" or "/threads:N" (the
+      // case name says the thread count when it matters).
+      for (const char* suffix : {"/real_time", "/process_time", "/threads:"}) {
         if (auto pos = name.find(suffix); pos != std::string::npos) name.erase(pos);
       }
       const auto slash = name.rfind('/');

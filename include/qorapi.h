@@ -30,6 +30,49 @@ QOR_API int QOR_ReconnectFile(void);
 /* Kept for callers of older releases; does nothing. */
 QOR_API int sync_env(void);
 
+/* Value entry points. |data| need not be zero-terminated. Identities go unchanged to the policy's access rules
+ * and may be NULL. |mode| 0 gives the text form, anything else binary. */
+
+/* Encrypts one value. The result owns its buffer (caller frees .data);
+ * .length -1 failed (see the last error), -2 no value produced. */
+QOR_API DataBuffer QOR_EncryptExUdf(const char *keyName, unsigned char *data, int length,
+                                    const char *identity1, const char *identity2,
+                                    const char *identity3, int mode);
+/* Decrypts one value; as above, and .length -3 for an empty input under a
+ * policy that does not encrypt empty values. */
+QOR_API DataBuffer QOR_DecryptExUdf(const char *keyName, unsigned char *data, int length,
+                                    const char *identity1, const char *identity2,
+                                    const char *identity3, int mode);
+/* Text form of one value as a new zero-terminated text (caller frees), or
+ * NULL when empty or failed. |count| 1: three identity texts follow. NULL
+ * |data| is a null value. */
+QOR_API char *QOR_Encrypt(const char *keyName, unsigned char *data, int length, int count, ...);
+/* Decrypts a text-form value into a new buffer (caller frees), or NULL. */
+QOR_API char *QOR_Decrypt(const char *keyName, unsigned char *data, int length, int count, ...);
+/* Encrypts into the caller's |out| (room for the largest result; nothing is
+ * written past the returned length): the length, or -1/-2. Kinds 1, 4, 5
+ * take three identity texts; 2/4 encrypt an empty and 3/5 a null value and
+ * set |data|[0] to a blank. */
+QOR_API int QOR_EncryptExMsSql(const char *keyName, unsigned char *data, int length,
+                               unsigned char *out, int binary, int kind, ...);
+/* Decrypts into the caller's |out|: the length, or a negative result. Kind 1
+ * takes three identity texts. */
+QOR_API int QOR_DecryptExMsSql(const char *keyName, unsigned char *data, int length,
+                               unsigned char *out, int binary, int kind, ...);
+
+/* Large objects, in pieces of 4096 bytes. |out| is the caller's, with room
+ * for the whole result and a terminating zero byte; it is written only on
+ * success. Kinds 1, 4, 5 take three identity texts; kinds 2 and up make the
+ * first piece an empty or null value. Returns the bytes written (zero byte
+ * not counted), a negative result of the failed piece, -1 when the instance
+ * cannot be initialised or the object is malformed, 0 when a key-set update
+ * failed or memory ran out. */
+QOR_API int64_t QOR_EncryptLobEx(const char *keyName, unsigned char *data, uint64_t length,
+                                 unsigned char *out, int binary, int kind, ...);
+/* Decrypts an object written by QOR_EncryptLobEx in the same form. */
+QOR_API int64_t QOR_DecryptLobEx(const char *keyName, unsigned char *data, uint64_t length,
+                                 unsigned char *out, int binary, int kind, ...);
+
 QOR_END_DECLS
 
 #endif

@@ -25,6 +25,9 @@ public = {
     "qor/lsh.h": "primitives", "qor/sha3.h": "primitives", "qor/nc_aes.h": "primitives",
     "qor/nc_aria.h": "primitives", "qor/nc_des.h": "primitives", "qor/nc_hmac.h": "primitives",
     "qor/nc_random.h": "primitives", "qor/nc_seed.h": "primitives", "qor/nc_sha.h": "primitives",
+    "qor/connection.h": "agent",
+    "qor/policy.h": "agent", "qor/policy_file.h": "agent", "qor/packet.h": "agent",
+    "qor/key_download.h": "agent",
 }
 neutral = {"qor/export.h"}
 include = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, tests, tools and benchmarks need, when missing.
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libcrypto++-dev libssl-dev)
+          libcrypto++-dev libssl-dev nlohmann-json3-dev libcli11-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

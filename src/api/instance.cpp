@@ -14,8 +14,10 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <shared_mutex>
 #include <type_traits>
 
+#include "agent/download/policy_table_lock.h"
 #include "agent/socket/qor_socket.h"
 #include "api/error_record.h"
 #include "api/instance_testing.h"
@@ -71,6 +73,7 @@ class Instance {
   int FindKeyInfo(DataBuffer* keyName, KeyInfo** out);
   int GetUpdate(const char* address, uint16_t port);
   int AddKey(int nameLength, const char* name, int version);
+  bool HasKeyVersion(int nameLength, const char* name, int version);
   int AddSpecficKey(const char* address, uint16_t port, int nameLength, const char* name,
                     int version);
   bool EnterCall();
@@ -414,6 +417,8 @@ int Instance::FindKeyInfo(DataBuffer* keyName, KeyInfo** out) {
   *out = nullptr;
   KeyMgr* mgr = gData.keyMgr;
   if (mgr == nullptr) return 1;
+  // An append after another thread's miss may be growing the table.
+  std::shared_lock tableLock(qor::agent::PolicyTableLock());
   *out = mgr->GetKeyInfo(mgr, keyName);
   return *out != nullptr ? 0 : 1;
 }
@@ -440,9 +445,25 @@ int Instance::AddSpecficKey(const char* address, uint16_t port, int nameLength, 
   return result == 0 ? 0 : 1;
 }
 
+// True when the policy |name| already holds key version |version|.
+bool Instance::HasKeyVersion(int nameLength, const char* name, int version) {
+  KeyMgr* mgr = gData.keyMgr;
+  const DataBuffer keyName{nameLength, reinterpret_cast<unsigned char*>(const_cast<char*>(name))};
+  std::shared_lock tableLock(qor::agent::PolicyTableLock());
+  KeyInfo* info = mgr->GetKeyInfo(mgr, &keyName);
+  UACipherUtil* cipher = info != nullptr ? info->cipher : nullptr;
+  return cipher != nullptr && cipher->GetCipher(&cipher, version) != nullptr;
+}
+
 int Instance::AddKey(int nameLength, const char* name, int version) {
   if (gData.keyMgr == nullptr || Config() == nullptr) return 1;
   if (!ClaimWithin10Seconds(giCallAdd)) return -1;
+  // Threads that missed the same version together fetch it once: the ones
+  // that waited find it added.
+  if (name != nullptr && nameLength > 0 && HasKeyVersion(nameLength, name, version)) {
+    Publish(giCallAdd, 0);
+    return 0;
+  }
   QORApiData* data = ConfigData();
   const int result = AddSpecficKey(data->firstAgentIp, data->firstPort, nameLength, name, version);
   Publish(giCallAdd, 0);
@@ -516,6 +537,7 @@ char* Instance::InitResult() {
 int Instance::LoadKeyName(char*** out) {
   ReadLock lock(&API_rwlock);
   if (!gData.initialised || gData.keyMgr == nullptr) return 0;
+  std::shared_lock tableLock(qor::agent::PolicyTableLock());
   return gData.keyMgr->LoadKeyName(gData.keyMgr, out);
 }
 

@@ -29,6 +29,11 @@ TEST_F(SharedLibrary, ExportsTheCInterface) {
       "QOUtil_Copy",      "FileStreamReader_ReadLineEx", "QORGet_Info", "API_Destroy",
       "lwl_write_log",    "QOLog_Init",          "make_unique",
       "QOAudit_Init",     "lwl_audit_write",     "QOLog_Audit_IsEnable", "build_name",
+      "QOR_EncryptExUdf", "QOR_DecryptExUdf",    "QOR_Encrypt",       "QOR_Decrypt",
+      "QOR_EncryptExMsSql", "QOR_DecryptExMsSql", "QOR_EncryptLobEx", "QOR_DecryptLobEx",
+      "Connection_Create", "AcceptConnection_Create", "GenPacket",     "RecordAdd",
+      "DestroyPacket",    "Packet_OpGetKeyinfo2KeyMgr", "readFileData", "Packet_writeFile",
+      "isWhitespace",
   };
   for (const char* name : names) EXPECT_NE(dlsym(handle_, name), nullptr) << name;
 }

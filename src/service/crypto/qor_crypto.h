@@ -1,17 +1,29 @@
 // The crypto service table through which every entry point reaches encryption.
 #pragma once
 
+#include <type_traits>
+
 #include "engine/keymgr/key_callbacks.h"
 #include "qor/data_buffer.h"
 #include "qor/error.h"
+#include "qor/qorcrypto.h"
 
 struct QORApiData;
 struct FileResult;
 
+// The exported declarations spell the callbacks in C; they are the same types.
+static_assert(std::is_same_v<QOR_FindKeyInfoFn, FindKeyInfoFn>);
+static_assert(std::is_same_v<QOR_UpdateKeySetFn, UpdateKeySetFn>);
+static_assert(std::is_same_v<QOR_AddKeyFn, AddKeyFn>);
+
 namespace qor::crypto {
 
 // How QORCrypto_Create fills the table.
-enum class TableMode : int { kReal = 1, kBypassValues = 2, kAllBypass = 3 };
+enum class TableMode : int {
+  kReal = QORCRYPTO_REAL,
+  kBypassValues = QORCRYPTO_BYPASS_VALUES,
+  kAllBypass = QORCRYPTO_BYPASS_ALL,
+};
 
 // Value mode of the value operations: text (Base64) or the binary layout.
 enum ValueMode : int { kText = 0, kBinary = 1 };
@@ -54,10 +66,22 @@ struct QORCrypto {
 };
 
 extern QORCrypto gCrypto;
+// Where the key set came from, by QORApiData.policyInitFrom.
+extern const char* const QOR_PolicyInitFrom[4];
 
-// Fills |table| as |mode| says; any other mode leaves it unchanged.
-void QORCrypto_Create(QORCrypto* table, qor::crypto::TableMode mode);
-// Hands the configuration data to the service.
-void QORCrypto_SetConfigData(QORApiData* data);
-// Known-answer test of the crypto module: 0 passed, 1 failed.
-int Self_Test();
+inline void QORCrypto_Create(QORCrypto* table, qor::crypto::TableMode mode) {
+  QORCrypto_Create(table, static_cast<int>(mode));
+}
+
+// The policy named by the first |keyNameLength| bytes of |keyName|, or null
+// with the reason in |errorRecord|'s chain. A miss refreshes the key set once,
+// serialised with every other refresh after a miss.
+KeyInfo* GetPolicy(int keyNameLength, const char* keyName, FindKeyInfoFn find,
+                   UpdateKeySetFn update, ErrorInfo* errorRecord);
+
+namespace qor::crypto {
+
+// The configuration data last handed over (not owned), or null.
+QORApiData* ConfigData();
+
+}  // namespace qor::crypto

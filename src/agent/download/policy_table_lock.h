@@ -1,0 +1,12 @@
+// The lock over the policy table of a key set that is already in service.
+// Lookups share it; adding the policies an append brings holds it alone, so
+// a lookup never walks the table while it grows.
+#pragma once
+
+#include <shared_mutex>
+
+namespace qor::agent {
+
+std::shared_mutex& PolicyTableLock();
+
+}  // namespace qor::agent

@@ -1,0 +1,248 @@
+// The large-object entry points: an object cut into pieces of 4096 bytes,
+// each encrypted as an independent value, the results joined. Text form puts
+// each piece's length before it as eight decimal digits.
+#include <cstdarg>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "api/error_record.h"
+#include "api/instance.h"
+#include "api/service_call.h"
+#include "common/error_codes.h"
+#include "log/log.h"
+#include "qor/key_mgr.h"
+#include "service/crypto/qor_crypto.h"
+
+namespace {
+
+constexpr char kLogUnit[] = "../QORApi";
+
+constexpr uint64_t kPiece = 4096;
+// Room per piece: the text form of an encrypted piece and its length field.
+constexpr uint64_t kTextRecordRoom = 6694;
+// Room per piece in the binary form: a piece padded by one 16-byte block.
+constexpr uint64_t kBinaryRecordRoom = kPiece + 16;
+// A version prefix and a record-IV tail on top of that.
+constexpr uint64_t kBinaryPieceMost = kBinaryRecordRoom + 3 + 4;
+constexpr int kLengthDigits = 8;
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+using Block = std::unique_ptr<unsigned char[], FreeDeleter>;
+
+// A result the service handed over, released on every path.
+struct Result {
+  DataBuffer value;
+  ~Result() { std::free(value.data); }
+  int32_t length() const { return value.length; }
+  // Bytes to append: none when the service produced no buffer.
+  size_t size() const { return value.data != nullptr ? static_cast<size_t>(value.length) : 0; }
+};
+
+// The work buffer, sized once from the input so that nothing grows in the loop.
+class Work {
+ public:
+  Work(uint64_t pieces, uint64_t room, bool zeroed) {
+    if (pieces == 0 || pieces > SIZE_MAX / room) return;
+    capacity_ = static_cast<size_t>(pieces * room);
+    block_.reset(static_cast<unsigned char*>(zeroed ? std::calloc(capacity_, 1)
+                                                    : std::malloc(capacity_)));
+  }
+  bool ok() const { return block_ != nullptr; }
+  // False when |n| more bytes would not fit: the caller's object was not
+  // one this library produced.
+  bool Append(const void* bytes, size_t n) {
+    if (n > capacity_ - used_) return false;
+    if (n > 0) std::memcpy(block_.get() + used_, bytes, n);
+    used_ += n;
+    return true;
+  }
+  int64_t CopyTo(unsigned char* out) const {
+    if (used_ > 0) std::memcpy(out, block_.get(), used_);
+    out[used_] = '\0';
+    return static_cast<int64_t>(used_);
+  }
+
+ private:
+  Block block_;
+  size_t capacity_ = 0;
+  size_t used_ = 0;
+};
+
+// Runs the prologue; |failure| is what the entry returns when it fails:
+// -1 when initialisation failed, 0 when a key-set swap did.
+bool Enter(std::optional<qor::api::CallGuard>* guard, int64_t* failure) {
+  const bool wasInitialised = QOR_IsInit() == 0;
+  guard->emplace();
+  if ((*guard)->ok()) return true;
+  *failure = wasInitialised ? 0 : -1;
+  return false;
+}
+
+bool ArgumentsPresent(const unsigned char* data, uint64_t length, const unsigned char* out) {
+  if (out != nullptr && (data != nullptr || length == 0)) return true;
+  qor::ErrorSet(qor::LastErrorRecord(), qor::err::kNullArgument, "argument value cannot be null");
+  return false;
+}
+
+int KeyNameLength(const char* keyName) {
+  return keyName != nullptr ? static_cast<int>(strlen(keyName)) : 0;
+}
+
+// Refuses an object that does not have the layout this library writes, or
+// a piece whose result breaks the bounds the layout guarantees.
+int64_t Refuse(const char* function, const char* what, uint64_t offset) {
+  qor::ErrorSet(qor::LastErrorRecord(), qor::err::kCheckFailed,
+                "Invalid large object: %s at offset %llu", what,
+                static_cast<unsigned long long>(offset));
+  QOR_LOG_AS(function, qor::log::kError, "Invalid large object: %s at offset %llu\n", what,
+             static_cast<unsigned long long>(offset));
+  return -1;
+}
+
+// The eight-digit length field at |text|, or -1 when it is not one.
+int64_t ReadLengthField(const unsigned char* text) {
+  int64_t n = 0;
+  for (int i = 0; i < kLengthDigits; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    n = n * 10 + (text[i] - '0');
+  }
+  return n;
+}
+
+// The length of one whole encrypted piece in binary form under the policy's
+// newest key: 4096 bytes padded by one block, with the version prefix and
+// record-IV tail that key writes. Cutting at a fixed 4112 bytes would split
+// every piece that carries a prefix or a tail, or an 8-byte block, and the
+// object could never be decrypted again. 4112 when the policy is not held
+// (the service then reports it).
+uint64_t BinaryPieceLength(const char* keyName, int keyNameLength) {
+  if (keyName == nullptr || keyNameLength <= 0) return kBinaryRecordRoom;
+  DataBuffer name{keyNameLength, reinterpret_cast<unsigned char*>(const_cast<char*>(keyName))};
+  KeyInfo* info = nullptr;
+  if (FindKeyInfo(&name, &info) != 0 || info == nullptr || info->cipher == nullptr) {
+    return kBinaryRecordRoom;
+  }
+  UACipherUtil* cipher = info->cipher;
+  const CipherUtil* head = cipher->GetCipher(&cipher, cipher->GetLatestKeyVersion(&cipher));
+  if (head == nullptr || head->oneWay) return kBinaryRecordRoom;
+  const bool desBlock = head->algType == QOR_ALG_DES3_2KEY ||
+                        head->algType == QOR_ALG_DES3_2KEY_B || head->algType == QOR_ALG_DES3_3KEY;
+  const bool tail = __atomic_load_n(&head->useRecordIV, __ATOMIC_RELAXED) != 0;
+  return kPiece + (desBlock ? 8 : 16) + (head->keyVersion != 0 ? 3 : 0) + (tail ? 4 : 0);
+}
+
+// "%08d" of |n|, which the work buffer's room per piece keeps far below 10^8.
+void WriteLengthField(size_t n, char* field) {
+  for (int i = kLengthDigits - 1; i >= 0; --i, n /= 10) field[i] = static_cast<char>('0' + n % 10);
+}
+
+}  // namespace
+
+extern "C" {
+
+QOR_API int64_t QOR_EncryptLobEx(const char* keyName, unsigned char* data, uint64_t length,
+                                 unsigned char* out, int binary, int kind, ...) {
+  qor::api::Identities ids;
+  if (kind == 1 || kind == 4 || kind == 5) {
+    va_list args;
+    va_start(args, kind);
+    ids = qor::api::ReadIdentities(args);
+    va_end(args);
+  }
+  std::optional<qor::api::CallGuard> guard;
+  int64_t failure = 0;
+  if (!Enter(&guard, &failure)) return failure;
+  if (!ArgumentsPresent(data, length, out)) return -1;
+
+  const bool text = binary == 0;
+  Work work(length / kPiece + 1, text ? kTextRecordRoom : kBinaryPieceMost, false);
+  if (!work.ok()) return 0;
+  if (length == 0 && (kind == 0 || kind == 1)) {
+    out[0] = '\0';
+    return 0;
+  }
+  const int keyNameLength = KeyNameLength(keyName);
+  const int mode = text ? qor::crypto::kText : qor::crypto::kBinary;
+  uint64_t offset = 0;
+  do {
+    const uint64_t piece = length - offset < kPiece ? length - offset : kPiece;
+    // Kinds 2 and up make the first piece an empty (-1) or null value.
+    const int valueLength = offset == 0 && kind >= 2 ? 1 - kind : static_cast<int>(piece);
+    const Result result{qor::api::ServiceEncrypt(valueLength, data + offset, keyNameLength,
+                                                 keyName, ids, mode)};
+    if (result.length() < 0) return result.length();
+    if (text) {
+      char field[kLengthDigits];
+      WriteLengthField(result.size(), field);
+      if (!work.Append(field, kLengthDigits)) return Refuse(__func__, "piece too long", offset);
+    }
+    if (!work.Append(result.value.data, result.size())) {
+      return Refuse(__func__, "piece too long", offset);
+    }
+    offset += piece;
+  } while (offset < length);
+  return work.CopyTo(out);
+}
+
+QOR_API int64_t QOR_DecryptLobEx(const char* keyName, unsigned char* data, uint64_t length,
+                                 unsigned char* out, int binary, int kind, ...) {
+  qor::api::Identities ids;
+  if (kind == 1 || kind == 4 || kind == 5) {
+    va_list args;
+    va_start(args, kind);
+    ids = qor::api::ReadIdentities(args);
+    va_end(args);
+  }
+  std::optional<qor::api::CallGuard> guard;
+  int64_t failure = 0;
+  if (!Enter(&guard, &failure)) return failure;
+  if (!ArgumentsPresent(data, length, out)) return -1;
+
+  // Decrypted pieces are never longer than their encrypted form.
+  Work work(length, 1, true);
+  if (length == 0) {
+    out[0] = '\0';
+    return 0;
+  }
+  if (!work.ok()) return 0;
+  const bool text = binary == 0;
+  const int keyNameLength = KeyNameLength(keyName);
+  const int mode = text ? qor::crypto::kText : qor::crypto::kBinary;
+  const uint64_t binaryPiece = text ? 0 : BinaryPieceLength(keyName, keyNameLength);
+  uint64_t offset = 0;
+  while (offset < length) {
+    uint64_t piece = 0;
+    unsigned char* at = nullptr;
+    if (text) {
+      if (length - offset < kLengthDigits) {
+        return Refuse(__func__, "truncated length field", offset);
+      }
+      const int64_t n = ReadLengthField(data + offset);
+      if (n < 0) return Refuse(__func__, "length field is not eight digits", offset);
+      if (static_cast<uint64_t>(n) > length - offset - kLengthDigits) {
+        return Refuse(__func__, "piece runs past the end", offset);
+      }
+      piece = static_cast<uint64_t>(n);
+      at = data + offset + kLengthDigits;
+      offset += kLengthDigits + piece;
+    } else {
+      piece = length - offset < binaryPiece ? length - offset : binaryPiece;
+      at = data + offset;
+      offset += piece;
+    }
+    const Result result{
+        qor::api::ServiceDecrypt(static_cast<int>(piece), at, keyNameLength, keyName, ids, mode)};
+    if (result.length() < 0) return result.length();
+    if (!work.Append(result.value.data, result.size())) {
+      return Refuse(__func__, "piece decrypts to more than it holds", offset);
+    }
+  }
+  return work.CopyTo(out);
+}
+
+}  // extern "C"

@@ -1,0 +1,301 @@
+// One value through its policy: lookup, null and empty handling, record IV,
+// the access-controlled operation, the policy's error handling, the audit
+// record. Everything a call needs lives on its own stack.
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "common/error_codes.h"
+#include "common/error_record.h"
+#include "log/log.h"
+#include "qor/key_mgr.h"
+#include "qor/qorcrypto.h"
+#include "qor/qostring.h"
+#include "qor/qoutil.h"
+#include "service/crypto/qor_crypto.h"
+
+namespace {
+
+constexpr char kLogUnit[] = "source/QORCrypto";
+
+// Result codes of the value operations the pipeline tells apart.
+enum : int {
+  kDone = 0,
+  kKeyUnusable = 2100,
+  kRefused = 2200,
+  kAlreadyEncrypted = 3033,
+  kNotEncrypted = 3034,
+  kDuplicateRefused = 3035,
+  kPatternSkipped = 3104,
+  // Set by the pipeline itself: decryption of an empty or null input.
+  kNullDecrypt = 1111,
+};
+
+enum ErrorProcess : int { kReturnError = 1, kReturnNull = 2, kReturnInput = 3 };
+enum : int { kEncrypt = 1, kDecrypt = 2, kFailure = 0, kSuccess = 1 };
+
+// The one-byte stand-ins that carry an empty or a null value through a cipher.
+constexpr unsigned char kEmptyMarker = 6;
+constexpr unsigned char kNullMarker = 7;
+// Encryption writes the blank and a whole padding block after the value.
+constexpr size_t kWorkingSpare = 19;
+
+struct FreeDeleter {
+  void operator()(unsigned char* p) const { std::free(p); }
+};
+using Bytes = std::unique_ptr<unsigned char, FreeDeleter>;
+
+// The per-call state: a cleared record in front of the caller's chain, the
+// policy and its audit switches.
+struct Call {
+  ErrorInfo local{};
+  KeyInfo* info = nullptr;
+  UACipherUtil* object = nullptr;
+  int32_t audit[4] = {0, 0, 0, 0};
+
+  void Audit(int operation, int outcome, const char* tag) const {
+    Audit_Writer(info->name, operation, outcome, tag, audit, audit + 2);
+  }
+};
+
+bool Begin(Call* call, int keyNameLength, const char* keyName, ErrorInfo* errorRecord,
+           FindKeyInfoFn find, UpdateKeySetFn update) {
+  call->local.next = errorRecord;
+  qor::ErrorClearChain(&call->local);
+  call->info = GetPolicy(keyNameLength, keyName, find, update, &call->local);
+  if (call->info == nullptr || call->info->cipher == nullptr) return false;
+  call->object = call->info->cipher;
+  call->object->GetAudit(&call->object, call->audit);
+  return true;
+}
+
+bool HasValue(int length, const unsigned char* data) { return data != nullptr && length > 0; }
+
+// How a value is quoted in a message: its bytes as given, never past its length.
+int ShownLength(int length, const unsigned char* data) { return HasValue(length, data) ? length : 0; }
+const char* ShownText(int length, const unsigned char* data) {
+  return HasValue(length, data) ? reinterpret_cast<const char*>(data) : "";
+}
+
+// The caller's value handed back as it came: a zero-terminated copy, or no
+// data when there is none (or no memory for the copy).
+DataBuffer CopyOfInput(int length, const unsigned char* data) {
+  if (!HasValue(length, data)) return DataBuffer{0, nullptr};
+  auto* copy = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(length) + 1));
+  if (copy == nullptr) return DataBuffer{0, nullptr};
+  std::memcpy(copy, data, static_cast<size_t>(length));
+  copy[length] = 0;
+  return DataBuffer{length, copy};
+}
+
+void Release(DataBuffer* out) {
+  std::free(out->data);
+  *out = DataBuffer{0, nullptr};
+}
+
+}  // namespace
+
+extern "C" {
+
+DataBuffer QORCrypto_Encrypt(int length, unsigned char* data, int keyNameLength,
+                             const char* keyName, ErrorInfo* errorRecord, QOR_FindKeyInfoFn find,
+                             QOR_UpdateKeySetFn update, const char* identity1,
+                             const char* identity2, const char* identity3, int mode) {
+  Call call;
+  if (!Begin(&call, keyNameLength, keyName, errorRecord, find, update)) {
+    return DataBuffer{-1, nullptr};
+  }
+  UACipherUtil* object = call.object;
+
+  if (call.info->ivType == QOR_IV_RECORD && UACipherUtil_SetRecordIV(&object, nullptr) != 0) {
+    qor::ErrorSet(&call.local, qor::err::kCheckFailed, "UACipherUtil_SetRecordIV Failed");
+    call.Audit(kEncrypt, kFailure, qor::err::kTagKey);
+    return DataBuffer{-1, nullptr};
+  }
+
+  // A length without data is a null value, never a read through a null pointer.
+  const bool hasValue = HasValue(length, data);
+  const size_t valueLength = hasValue ? static_cast<size_t>(length) : 0;
+  Bytes working(static_cast<unsigned char*>(std::calloc(valueLength + kWorkingSpare, 1)));
+  if (!working) {
+    QOR_LOG(qor::log::kCrit, "Memory Allocation Failed.\n");
+    qor::ErrorSet(&call.local, qor::err::kInternal, "Memory Allocation Failed.");
+    return DataBuffer{-1, nullptr};
+  }
+  DataBuffer in{0, working.get()};
+  if (hasValue) {
+    std::memcpy(working.get(), data, valueLength);
+    in.length = length;
+  } else {
+    const bool empty = (length == 0 && data != nullptr) || length == -1;
+    const int nullProcess = object->Getnull_process(&object);
+    if (nullProcess != 0 && object->GetCompatibility(&object) != 0) {
+      in.length = 0;
+    } else if (nullProcess != 0 || empty) {
+      working.get()[0] = empty ? kEmptyMarker : kNullMarker;
+      in.length = 1;
+    } else {
+      call.Audit(kEncrypt, kFailure, qor::err::kTagNull);
+      return DataBuffer{-2, nullptr};
+    }
+  }
+
+  DataBuffer out{0, nullptr};
+  const int code =
+      mode == qor::crypto::kText
+          ? object->EncryptToBase64_ACC(&object, &in, &out, 0, identity1, identity2, identity3)
+          : object->Encrypt_API_ACC(&object, &in, &out, 0, identity1, identity2, identity3);
+
+  const int shownLength = ShownLength(length, data);
+  const char* shown = ShownText(length, data);
+  switch (code) {
+    case kDone:
+      call.Audit(kEncrypt, kSuccess, nullptr);
+      return out;
+    case kPatternSkipped:
+    case kAlreadyEncrypted:
+      Release(&out);
+      call.Audit(kEncrypt, kFailure, nullptr);
+      return CopyOfInput(length, data);
+    case kDuplicateRefused:
+      Release(&out);
+      qor::ErrorSet(&call.local, kDuplicateRefused, "This data is already encrypted. %.*s",
+                    shownLength, shown);
+      QOR_LOG(qor::log::kCrit, "This data is already encrypted. %.*s\n", shownLength, shown);
+      call.Audit(kEncrypt, kFailure, qor::err::kTagDuplicate);
+      return DataBuffer{-1, nullptr};
+    case kRefused:
+      // A pattern policy leaves its clear parts here even when refused.
+      Release(&out);
+      call.Audit(kEncrypt, kFailure, qor::err::kTagAccess);
+      qor::ErrorSet(&call.local, qor::err::kCheckFailed, "Permission Denied Encrypt/Decrypt");
+      return DataBuffer{-1, nullptr};
+    default:
+      break;
+  }
+
+  switch (object->Geterror_process(&object)) {
+    case kReturnNull:
+      Release(&out);
+      return DataBuffer{-2, nullptr};
+    case kReturnInput:
+      Release(&out);
+      return CopyOfInput(length, data);
+    case kReturnError:
+      Release(&out);
+      if (code == kKeyUnusable) {
+        qor::ErrorSet(&call.local, qor::err::kCheckFailed, "Failed to LifeCycle");
+        QOR_LOG(qor::log::kCrit, "Failed to LifeCycle\n");
+      } else {
+        qor::ErrorSet(&call.local, qor::err::kCheckFailed, "key or data check(%.*s)", shownLength,
+                      shown);
+        QOR_LOG(qor::log::kCrit, "key or data check(%.*s)\n", shownLength, shown);
+      }
+      return DataBuffer{-1, nullptr};
+    default:
+      return out;
+  }
+}
+
+DataBuffer QORCrypto_Decrypt(int length, unsigned char* data, int keyNameLength,
+                             const char* keyName, ErrorInfo* errorRecord, QOR_FindKeyInfoFn find,
+                             QOR_UpdateKeySetFn update, QOR_AddKeyFn addKey,
+                             const char* identity1, const char* identity2, const char* identity3,
+                             int mode) {
+  Call call;
+  if (!Begin(&call, keyNameLength, keyName, errorRecord, find, update)) {
+    return DataBuffer{-1, nullptr};
+  }
+  UACipherUtil* object = call.object;
+  const int nullProcess = object->Getnull_process(&object);
+
+  DataBuffer out{0, nullptr};
+  int code = kNullDecrypt;
+  if (!HasValue(length, data)) {
+    if (nullProcess == 0) {
+      call.Audit(kDecrypt, kSuccess, nullptr);
+      return DataBuffer{-3, nullptr};
+    }
+    qor::ErrorSet(&call.local, qor::err::kCheckFailed, "Can not Decrypt NULL DATA");
+    QOR_LOG(qor::log::kCrit, "Failed to NULL Decrypt\n");
+  } else {
+    DataBuffer in{length, data};
+    code = mode == qor::crypto::kText
+               ? object->DecryptFromBase64_ACC(&object, &in, &out, addKey, identity1, identity2,
+                                               identity3)
+               : object->Decrypt_API_ACC(&object, &in, &out, addKey, identity1, identity2,
+                                         identity3);
+    switch (code) {
+      case kDone:
+        call.Audit(kDecrypt, kSuccess, nullptr);
+        return out;
+      case kPatternSkipped:
+      case kNotEncrypted:
+        Release(&out);
+        call.Audit(kDecrypt, kFailure, nullptr);
+        return CopyOfInput(length, data);
+      case kDuplicateRefused: {
+        call.Audit(kDecrypt, kFailure, qor::err::kTagDuplicate);
+        const int leftLength = ShownLength(out.length, out.data);
+        const char* left = ShownText(out.length, out.data);
+        qor::ErrorSet(&call.local, kDuplicateRefused, "%.*s is not encrypted data.", leftLength,
+                      left);
+        QOR_LOG(qor::log::kCrit, "%.*s is not encrypted data.\n", leftLength, left);
+        Release(&out);
+        return DataBuffer{-1, nullptr};
+      }
+      case kRefused:
+        call.Audit(kDecrypt, kFailure, qor::err::kTagAccess);
+        if (object->GetUnauthorizedDecryption(&object) == 2) {
+          qor::ErrorSet(&call.local, qor::err::kCheckFailed, "Permission Denied Encrypt/Decrypt");
+          Release(&out);
+          return DataBuffer{-1, nullptr};
+        }
+        // What access control gives a refused caller (masked text, the
+        // ciphertext, nothing) is the answer.
+        return out;
+      default:
+        break;
+    }
+  }
+
+  Release(&out);
+  DataBuffer result{0, nullptr};
+  switch (object->Geterror_process(&object)) {
+    case kReturnInput:
+      result = CopyOfInput(length, data);
+      break;
+    case kReturnError:
+      result.length = -1;
+      if (code == kNullDecrypt) break;  // its error is set already
+      if (code == kKeyUnusable) {
+        qor::ErrorSet(&call.local, qor::err::kCheckFailed, "Failed to lifeCycle");
+        QOR_LOG(qor::log::kCrit, "Failed to Decrypt\n");
+      } else if (mode == qor::crypto::kText) {
+        const int shownLength = ShownLength(length, data);
+        const char* shown = ShownText(length, data);
+        qor::ErrorSet(&call.local, qor::err::kCheckFailed, "key or data check(%.*s)", shownLength,
+                      shown);
+        QOR_LOG(qor::log::kCrit, "key or data check(%.*s)\n", shownLength, shown);
+      } else {
+        const UString value{static_cast<uint32_t>(length), reinterpret_cast<char*>(data)};
+        UString hex{0, nullptr};
+        if (QOUtil_byte2HexaString(&value, &hex) == 0) {
+          qor::ErrorSet(&call.local, qor::err::kCheckFailed, "key or data check(%s)", hex.data);
+          QOR_LOG(qor::log::kCrit, "key or data check(%s)\n", hex.data);
+          std::free(hex.data);
+        } else {
+          qor::ErrorSet(&call.local, qor::err::kCheckFailed,
+                        "key or data check(Can Not Allocation)");
+          QOR_LOG(qor::log::kCrit, "key or data check(Can Not Allocation)\n");
+        }
+      }
+      break;
+    default:
+      break;
+  }
+  if (code != kKeyUnusable) call.Audit(kDecrypt, kFailure, Error_Spliter(code));
+  return result;
+}
+
+}  // extern "C"

@@ -1,0 +1,625 @@
+// The stand-in agent as a real process on loopback: the library's own client
+// code talks to it, and its answers are read back with the library's parsers.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <openssl/evp.h>
+#include <openssl/sha.h>
+
+#include "agent/emergency/emergency_file.h"
+#include "agent/socket/protocol.h"
+#include "agent/socket/qor_socket.h"
+#include "policy_set.h"
+#include "qor/cipher_util.h"
+#include "qor/connection.h"
+#include "qor/key_mgr.h"
+#include "qor/nc_random.h"
+#include "qor/policy.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using qor::test::ReadFile;
+using qor::test::TempDir;
+using qor::test::WriteFile;
+
+json ExampleSet() { return json::parse(ReadFile(QOR_AGENT_EXAMPLE)); }
+
+json& PolicyNamed(json& set, const std::string& name) {
+  for (json& p : set["policies"]) {
+    if (p["name"] == name) return p;
+  }
+  ADD_FAILURE() << "no policy " << name;
+  return set["policies"][0];
+}
+
+struct Exit {
+  bool exited = false;
+  int code = -1;
+};
+
+// Waits for |pid| up to |limit|; kills it when it does not end.
+Exit WaitFor(pid_t pid, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) return {WIFEXITED(status), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    std::this_thread::sleep_for(10ms);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  return {};
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    if (freopen(out.c_str(), "w", stdout) == nullptr || freopen(err.c_str(), "w", stderr) == nullptr) {
+      _exit(127);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// One agent process on ephemeral ports with its home in a temporary directory.
+class AgentProcess {
+ public:
+  explicit AgentProcess(const json& set) {
+    WriteFile(Policies(), set.dump(2));
+  }
+  ~AgentProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  std::string Home() const { return dir_ / "home"; }
+  std::string Policies() const { return dir_ / "policies.json"; }
+  std::string Stderr() const { return ReadFile(dir_ / "stderr.txt"); }
+  std::string Log() const { return ReadFile(dir_ / "agent.log"); }
+  int first() const { return first_; }
+  int second() const { return second_; }
+  pid_t pid() const { return pid_; }
+
+  // Starts the agent and waits for its ports; false when it exited instead.
+  bool Start() {
+    pid_ = Spawn({QOR_AGENT_BINARY, "--home", Home(), "--policies", Policies(), "--first-port", "0",
+                  "--second-port", "0", "--foreground", "--request-timeout-ms", "1500", "--log", dir_ / "agent.log", "--port-file",
+                  dir_ / "ports.txt"},
+                 dir_ / "stdout.txt", dir_ / "stderr.txt");
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const std::string line = ReadFile(dir_ / "ports.txt");
+      if (std::sscanf(line.c_str(), "listening first=%d second=%d", &first_, &second_) == 2) return true;
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        pid_ = -1;
+        return false;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+  std::optional<int> exitCode() const { return exitCode_; }
+
+  Exit Stop() {
+    kill(pid_, SIGTERM);
+    const Exit e = WaitFor(pid_, 10s);
+    pid_ = -1;
+    return e;
+  }
+
+  // "qor-agent reload --home": its exit code and what it printed.
+  std::pair<int, std::string> Reload() {
+    const pid_t pid = Spawn({QOR_AGENT_BINARY, "reload", "--home", Home()}, dir_ / "reload.txt",
+                            dir_ / "reload-err.txt");
+    const Exit e = WaitFor(pid, 15s);
+    return {e.code, ReadFile(dir_ / "reload.txt") + ReadFile(dir_ / "reload-err.txt")};
+  }
+
+  uint64_t Stamp() const {
+    const std::string bytes = ReadFile(Home() + "/conf/.qorupdate.dat");
+    uint64_t value = 0;
+    if (bytes.size() == 8) std::memcpy(&value, bytes.data(), 8);
+    return value;
+  }
+
+ private:
+  TempDir dir_;
+  pid_t pid_ = -1;
+  int first_ = 0;
+  int second_ = 0;
+  std::optional<int> exitCode_;
+};
+
+struct Reply {
+  bool read = false;       // ReadPacket succeeded (a non-refusal answer)
+  uint8_t operation = 0;
+  std::string body;        // decrypted, or the refusal text as sent
+  bool decrypted = false;
+};
+
+// One request the way the library sends it, answered and decrypted with the
+// library's own session cipher.
+Reply Ask(int port, uint8_t operation, const std::string& payload = "") {
+  Reply reply;
+  unsigned char seed[qor::agent::kSeedSize];
+  NC_GenerateRandom(seed, sizeof seed);
+  DataBuffer request{0, nullptr};
+  if (qor::agent::BuildRequest(operation, seed, reinterpret_cast<const unsigned char*>(payload.data()),
+                               static_cast<int32_t>(payload.size()), &request) != 0) {
+    return reply;
+  }
+  Connection* connection = Connection_Create("127.0.0.1", static_cast<uint16_t>(port), 1, 3000);
+  Packet out{};
+  Packet in{};
+  if (connection->Connect(connection) == 0 && GenPacket(operation, &request, &out) == 0 &&
+      connection->SendPacket(connection, &out) == 0) {
+    reply.read = connection->ReadPacket(connection, &in) == 0;
+    reply.operation = in.opcode;
+    if (in.data != nullptr) reply.body.assign(reinterpret_cast<char*>(in.data), in.length);
+    if (reply.read) {
+      unsigned char key[32];
+      unsigned char iv[16];
+      qor::agent::DeriveSessionKey(seed, operation, key, iv);
+      UACipherUtil* cipher = qor::agent::CreateSessionCipher(key, iv);
+      DataBuffer plain{0, nullptr};
+      reply.decrypted = qor::agent::DecryptAnswer(cipher, in, &plain) == 0;
+      reply.body = reply.decrypted ? std::string(reinterpret_cast<char*>(plain.data), plain.length) : "";
+      std::free(plain.data);
+      cipher->Destroy(&cipher);
+    }
+  }
+  DestroyPacket(&out);
+  DestroyPacket(&in);
+  connection->Destroy(&connection);
+  std::free(request.data);
+  return reply;
+}
+
+// Raw bytes in, the framed answer out: for requests the library never sends.
+std::pair<int, std::string> AskRaw(int port, const std::string& bytes) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval limit{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return {-1, "connect failed"};
+  }
+  send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  std::string answer;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<size_t>(n));
+  close(fd);
+  if (answer.size() < 5) return {-2, answer};
+  return {static_cast<unsigned char>(answer[0]), answer.substr(5)};
+}
+
+std::string Frame(uint8_t operation, const std::string& body) {
+  std::string frame(5, '\0');
+  frame[0] = static_cast<char>(operation);
+  const auto length = static_cast<uint32_t>(body.size());
+  frame[1] = static_cast<char>(length >> 24);
+  frame[2] = static_cast<char>(length >> 16);
+  frame[3] = static_cast<char>(length >> 8);
+  frame[4] = static_cast<char>(length);
+  return frame + body;
+}
+
+std::string FixedFields() {
+  return std::string(reinterpret_cast<const char*>(qor::agent::kFixedField1), 8) +
+         std::string(reinterpret_cast<const char*>(qor::agent::kFixedField2), 8);
+}
+
+struct KeyMgrDeleter {
+  void operator()(KeyMgr* mgr) const { mgr->Destroy(&mgr); }
+};
+using KeyMgrPtr = std::unique_ptr<KeyMgr, KeyMgrDeleter>;
+
+KeyMgrPtr ParseRecord(const std::string& record) {
+  KeyMgrPtr mgr(KeyMgr_Create(nullptr));
+  std::vector<unsigned char> bytes(record.begin(), record.end());
+  const DataBuffer buffer{static_cast<int32_t>(bytes.size()), bytes.data()};
+  KeyMgrParse(&buffer, mgr.get(), 0, 0);
+  return mgr;
+}
+
+KeyInfo* Find(KeyMgr* mgr, const std::string& name) {
+  const DataBuffer key{static_cast<int32_t>(name.size()),
+                       reinterpret_cast<unsigned char*>(const_cast<char*>(name.data()))};
+  return mgr->GetKeyInfo(mgr, &key);
+}
+
+std::string Sha512Base64(const std::string& data) {
+  unsigned char digest[SHA512_DIGEST_LENGTH];
+  SHA512(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest);
+  unsigned char text[100] = {0};
+  const int n = EVP_EncodeBlock(text, digest, sizeof digest);
+  return std::string(reinterpret_cast<char*>(text), static_cast<size_t>(n));
+}
+
+std::vector<unsigned char> Hex(const std::string& text) {
+  std::vector<unsigned char> out;
+  for (size_t i = 0; i + 1 < text.size(); i += 2) {
+    out.push_back(static_cast<unsigned char>(std::stoi(text.substr(i, 2), nullptr, 16)));
+  }
+  return out;
+}
+
+class AgentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    agent_ = std::make_unique<AgentProcess>(ExampleSet());
+    ASSERT_TRUE(agent_->Start()) << agent_->Stderr();
+  }
+  std::unique_ptr<AgentProcess> agent_;
+};
+
+TEST_F(AgentTest, HealthChecksOnBothPortsThroughTheLibraryClient) {
+  for (int port : {agent_->first(), agent_->second()}) {
+    ErrorInfo errors{};
+    QORSocket* socket = QORSocket_Create("127.0.0.1", static_cast<uint16_t>(port), nullptr, 0, 2000, &errors);
+    ASSERT_NE(socket, nullptr);
+    EXPECT_EQ(socket->HealthCheckAgent(socket), 0) << socket->GetLastErrorMsg(socket);
+    EXPECT_EQ(socket->HealthCheckServer(socket), 0) << socket->GetLastErrorMsg(socket);
+    socket->Destroy(&socket);
+  }
+  EXPECT_NE(agent_->Log().find("op=4 ok"), std::string::npos) << agent_->Log();
+}
+
+TEST_F(AgentTest, PolicySetParsesIntoAKeyManagerWithEveryPolicyAndOption) {
+  const Reply reply = Ask(agent_->first(), 1);
+  ASSERT_TRUE(reply.decrypted);
+  KeyMgrPtr mgr = ParseRecord(reply.body);
+  json set = ExampleSet();
+  ASSERT_EQ(mgr->GetPolicyCount(mgr.get()), static_cast<int>(set["policies"].size()));
+
+  for (const json& p : set["policies"]) {
+    KeyInfo* info = Find(mgr.get(), p["name"]);
+    ASSERT_NE(info, nullptr) << p["name"];
+    const int bytes = p["keyLength"].get<int>() / 8;
+    EXPECT_EQ(static_cast<uint32_t>(info->cipher->GetAlgorithmType(&info->cipher)),
+              GetCryptoAlgorithmType(p["algorithm"].get<std::string>().c_str(), bytes))
+        << p["name"];
+    EXPECT_EQ(info->cipher->GetKeyLength(&info->cipher), bytes) << p["name"];
+    // The highest version is the one the library encrypts with.
+    int highest = 0;
+    for (const json& k : p["keys"]) highest = std::max(highest, k["version"].get<int>());
+    EXPECT_EQ(info->cipher->GetLatestKeyVersion(&info->cipher), highest) << p["name"];
+  }
+
+  KeyInfo* full = Find(mgr.get(), "CUSTOMER_NAME");
+  ASSERT_NE(full, nullptr);
+  UACipherUtil** c = &full->cipher;
+  EXPECT_EQ(full->ivType, QOR_IV_RECORD);
+  EXPECT_EQ((*c)->Geterror_process(c), 2);           // RETURN_NULL
+  EXPECT_EQ((*c)->Getnull_process(c), 1);
+  EXPECT_EQ((*c)->GetCompatibility(c), 1);           // STANDARD, library compatibility off
+  EXPECT_EQ((*c)->GetDecrypt_cnt(c), 1000);
+  EXPECT_EQ((*c)->GetUnauthorizedDecryption(c), 3);  // CIPHERTEXT
+  EXPECT_EQ((*c)->Getprio(c), 1);                    // ALLOW_FIRST
+  EXPECT_EQ((*c)->GetACL_count(c), 2);
+  EXPECT_EQ((*c)->GettargetExist(c), 3);             // RENAME
+  EXPECT_EQ((*c)->GetencDataVerify(c), 1);
+  EXPECT_EQ((*c)->GetorgDataVerify(c), 1);
+  int32_t audit[4] = {9, 9, 9, 9};
+  (*c)->GetAudit(c, audit);
+  EXPECT_EQ(audit[0], 0);
+  EXPECT_EQ(audit[1], 1);
+  EXPECT_EQ(audit[2], 0);
+  EXPECT_EQ(audit[3], 1);
+
+  KeyInfo* ulvex = Find(mgr.get(), "CARD_NUMBER_FRONT");
+  ASSERT_NE(ulvex, nullptr);
+  EXPECT_EQ(ulvex->cipher->GetCompatibility(&ulvex->cipher), 0);
+  EXPECT_EQ(ulvex->cipher->data->pattern.type, QOR_PATTERN_EXCLUDE_STRING);
+  EXPECT_EQ(ulvex->cipher->data->pattern.position, QOR_POSITION_FRONT);
+  KeyInfo* character = Find(mgr.get(), "EMAIL_LOCAL_PART");
+  ASSERT_NE(character, nullptr);
+  EXPECT_EQ(character->cipher->data->pattern.type, QOR_PATTERN_CHARACTER);
+  KeyInfo* middle = Find(mgr.get(), "PHONE_MIDDLE");
+  ASSERT_NE(middle, nullptr);
+  EXPECT_EQ(middle->cipher->data->pattern.type, QOR_PATTERN_MIDDLE);
+
+  // The key bytes served are the file's.
+  const DataBuffer key = full->cipher->GetKeyValue(&full->cipher);
+  const std::vector<unsigned char> expected = Hex(PolicyNamed(set, "CUSTOMER_NAME")["keys"][1]["key"]);
+  if (key.data != nullptr && key.length == static_cast<int>(expected.size())) {
+    EXPECT_EQ(std::vector<unsigned char>(key.data, key.data + key.length), expected);
+  }
+}
+
+TEST_F(AgentTest, PolicyHashMatchesTheRecordAndChangesWithTheSet) {
+  const Reply record = Ask(agent_->first(), 1);
+  const Reply hash = Ask(agent_->first(), 2);
+  ASSERT_TRUE(record.decrypted);
+  ASSERT_TRUE(hash.decrypted);
+  ASSERT_EQ(hash.body.size(), 88u);
+
+  // The hash covers the encoded policies: the record's second top-level element.
+  std::vector<unsigned char> bytes(record.body.begin(), record.body.end());
+  uint32_t count = 0, position = 0;
+  BerTlvNode* list = Parse_Tlv(bytes.data(), static_cast<uint32_t>(bytes.size()), 0, &count, &position);
+  const BerTlv* hashElement = nullptr;
+  ASSERT_GT(Policy_count(list, count, &hashElement), 0u);
+  ASSERT_NE(hashElement, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(hashElement->value), hashElement->length), hash.body);
+  std::string policies;
+  for (const BerTlvNode* n = list; n != nullptr; n = n->next) {
+    if (n->depth == 1 && n->tlv.tag == BER_TAG_SEQUENCE) {
+      policies.assign(reinterpret_cast<char*>(n->tlv.value), n->tlv.length);
+    }
+  }
+  BerTlv_free(list);
+  EXPECT_EQ(Sha512Base64(policies), hash.body);
+
+  KeyMgrPtr mgr = ParseRecord(record.body);
+  ErrorInfo errors{};
+  QORSocket* socket =
+      QORSocket_Create("127.0.0.1", static_cast<uint16_t>(agent_->first()), nullptr, 0, 2000, &errors);
+  EXPECT_EQ(socket->CheckPolicy(socket, mgr.get()), 0);
+
+  json set = ExampleSet();
+  PolicyNamed(set, "AES_128")["keys"][0]["status"] = "deactive";
+  WriteFile(agent_->Policies(), set.dump());
+  const uint64_t stampBefore = agent_->Stamp();
+  const auto [code, output] = agent_->Reload();
+  ASSERT_EQ(code, 0) << output;
+  EXPECT_NE(agent_->Stamp(), stampBefore);
+  const Reply changed = Ask(agent_->first(), 2);
+  ASSERT_TRUE(changed.decrypted);
+  EXPECT_EQ(changed.body.size(), 88u);
+  EXPECT_NE(changed.body, hash.body);
+  EXPECT_NE(socket->CheckPolicy(socket, mgr.get()), 0);
+  socket->Destroy(&socket);
+}
+
+TEST_F(AgentTest, SingleKeyRecordsAndUnknownKeys) {
+  json set = ExampleSet();
+  const json& policy = PolicyNamed(set, "CARD_NUMBER_FRONT");
+  const Reply reply = Ask(agent_->first(), 3, "CARD_NUMBER_FRONT:2");
+  ASSERT_TRUE(reply.decrypted) << reply.body;
+  EXPECT_EQ(reply.operation, 3);
+  std::vector<unsigned char> bytes(reply.body.begin(), reply.body.end());
+  uint32_t count = 0, position = 0;
+  BerTlvNode* list = Parse_Tlv(bytes.data(), static_cast<uint32_t>(bytes.size()), 0, &count, &position);
+  ASSERT_GE(count, 6u);
+  const BerTlvNode* n = list->next;
+  ASSERT_EQ(n->tlv.length, 1u);
+  EXPECT_EQ(n->tlv.value[0], 2);
+  n = n->next;
+  EXPECT_EQ(std::vector<unsigned char>(n->tlv.value, n->tlv.value + n->tlv.length),
+            Hex(policy["keys"][1]["key"]));
+  n = n->next;
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(n->tlv.value), n->tlv.length), "active");
+  BerTlv_free(list);
+
+  for (const char* unknown : {"CARD_NUMBER_FRONT:3", "NO_SUCH_POLICY:1"}) {
+    const Reply refused = Ask(agent_->first(), 3, unknown);
+    EXPECT_FALSE(refused.read) << unknown;
+    EXPECT_EQ(refused.operation, 0) << unknown;
+    EXPECT_NE(refused.body.find("unknown key"), std::string::npos) << refused.body;
+  }
+}
+
+TEST_F(AgentTest, MalformedAndUnknownRequestsAreRefusedAndServingGoesOn) {
+  const std::string seed(32, 'S');
+  struct Case {
+    const char* what;
+    std::string bytes;
+    const char* says;
+  } cases[] = {
+      {"unknown operation", Frame(9, FixedFields() + seed), "unknown operation [9]"},
+      {"operation 0", Frame(0, FixedFields() + seed), "unknown operation [0]"},
+      {"too short", Frame(1, FixedFields()), "too short"},
+      {"wrong fixed field", Frame(1, std::string(16, 'x') + seed), "fixed fields"},
+      {"payload on a health check", Frame(4, FixedFields() + seed + "x"), "no payload"},
+      {"key request without version", Frame(3, FixedFields() + seed + "AES_128"), "name:version"},
+      {"key version over 16 bits", Frame(3, FixedFields() + seed + "AES_128:65536"), "name:version"},
+      {"announced body of 1 MiB", Frame(1, FixedFields() + seed).substr(0, 1) + std::string("\x00\x10\x00\x00", 4),
+       "malformed request"},
+      {"empty body", Frame(1, ""), "size of the message"},
+  };
+  for (const Case& c : cases) {
+    const auto [operation, body] = AskRaw(agent_->first(), c.bytes);
+    EXPECT_EQ(operation, 0) << c.what;
+    EXPECT_NE(body.find(c.says), std::string::npos) << c.what << ": " << body;
+  }
+  // A client that sends half a header and goes quiet is cut, not waited on forever.
+  const auto [operation, body] = AskRaw(agent_->first(), std::string("\x01\x00", 2));
+  EXPECT_LT(operation, 1);
+  EXPECT_TRUE(Ask(agent_->second(), 4).decrypted);
+}
+
+TEST_F(AgentTest, ManyClientsAtOnce) {
+  std::atomic<int> healthy{0};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < 16; ++t) {
+    clients.emplace_back([&, t] {
+      for (int i = 0; i < 5; ++i) {
+        const Reply r = Ask(t % 2 == 0 ? agent_->first() : agent_->second(), 1);
+        if (r.decrypted && !r.body.empty()) ++healthy;
+      }
+    });
+  }
+  for (auto& c : clients) c.join();
+  EXPECT_EQ(healthy.load(), 80);
+}
+
+TEST_F(AgentTest, ReloadWithAnErrorKeepsTheOldSetAndStamp) {
+  const Reply before = Ask(agent_->first(), 2);
+  const uint64_t stamp = agent_->Stamp();
+  json set = ExampleSet();
+  PolicyNamed(set, "LEA_256")["keys"][0]["key"] = "00ff";
+  WriteFile(agent_->Policies(), set.dump());
+  const auto [code, output] = agent_->Reload();
+  EXPECT_EQ(code, 1);
+  EXPECT_NE(output.find("\"LEA_256\""), std::string::npos) << output;
+  EXPECT_NE(output.find("keys[0].key"), std::string::npos) << output;
+  EXPECT_EQ(agent_->Stamp(), stamp);
+  const Reply after = Ask(agent_->first(), 2);
+  ASSERT_TRUE(after.decrypted);
+  EXPECT_EQ(after.body, before.body);
+  EXPECT_TRUE(Ask(agent_->first(), 3, "LEA_256:1").decrypted);
+}
+
+TEST_F(AgentTest, SighupReloadsAndRewritesTheStampInPlace) {
+  const std::string stampPath = agent_->Home() + "/conf/.qorupdate.dat";
+  struct stat before{};
+  ASSERT_EQ(stat(stampPath.c_str(), &before), 0);
+  EXPECT_EQ(before.st_size, 8);
+  const uint64_t stamp = agent_->Stamp();
+  ASSERT_EQ(kill(agent_->pid(), SIGHUP), 0);
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (agent_->Stamp() == stamp && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_NE(agent_->Stamp(), stamp);
+  // Libraries map the stamp file: it must stay the same file.
+  struct stat after{};
+  ASSERT_EQ(stat(stampPath.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_size, 8);
+}
+
+TEST_F(AgentTest, EmergencyFileHoldsTheServedSetAndFollowsReloads) {
+  auto load = [&] {
+    DataBuffer record{0, nullptr};
+    ErrorInfo errors{};
+    EXPECT_EQ(qor::agent::LoadEmergencyPolicy(agent_->Home(), &record, &errors),
+              qor::agent::EmergencyLoad::kOk)
+        << errors.message;
+    std::string bytes = record.data != nullptr ? std::string(reinterpret_cast<char*>(record.data), record.length) : "";
+    std::free(record.data);
+    return bytes;
+  };
+  const Reply served = Ask(agent_->first(), 1);
+  ASSERT_TRUE(served.decrypted);
+  EXPECT_EQ(load(), served.body);
+
+  json set = ExampleSet();
+  set["policies"].erase(set["policies"].begin());
+  WriteFile(agent_->Policies(), set.dump());
+  ASSERT_EQ(agent_->Reload().first, 0);
+  const std::string reloaded = load();
+  KeyMgrPtr mgr = ParseRecord(reloaded);
+  EXPECT_EQ(mgr->GetPolicyCount(mgr.get()), static_cast<int>(set["policies"].size()));
+  EXPECT_EQ(Find(mgr.get(), "SEED_128"), nullptr);
+  EXPECT_EQ(reloaded, Ask(agent_->first(), 1).body);
+}
+
+TEST_F(AgentTest, SigtermStopsCleanly) {
+  const std::string pidFile = agent_->Home() + "/conf/qor-agent.pid";
+  EXPECT_EQ(std::stol(ReadFile(pidFile)), agent_->pid());
+  const Exit e = agent_->Stop();
+  EXPECT_TRUE(e.exited);
+  EXPECT_EQ(e.code, 0);
+  EXPECT_FALSE(std::filesystem::exists(pidFile));
+  EXPECT_NE(agent_->Log().find("stopped"), std::string::npos);
+}
+
+// A set with an error never starts: the message names file, policy and field.
+TEST(AgentStart, BadSetIsRefusedWithFilePolicyAndFieldNamed) {
+  json set = ExampleSet();
+  PolicyNamed(set, "SEED_128")["algorithm"] = "SEEDX";
+  AgentProcess agent(set);
+  ASSERT_FALSE(agent.Start());
+  EXPECT_EQ(agent.exitCode(), 1);
+  const std::string err = agent.Stderr();
+  EXPECT_NE(err.find(agent.Policies()), std::string::npos) << err;
+  EXPECT_NE(err.find("\"SEED_128\""), std::string::npos) << err;
+  EXPECT_NE(err.find("\"algorithm\""), std::string::npos) << err;
+}
+
+// The loader's checks, one error per case, through the same code the agent runs.
+TEST(AgentPolicySet, ErrorsNameThePolicyAndField) {
+  struct Case {
+    const char* what;
+    std::function<void(json&)> change;
+    const char* policy;
+    const char* field;
+  } cases[] = {
+      {"unknown algorithm", [](json& s) { PolicyNamed(s, "AES_128")["algorithm"] = "AES-GCM"; },
+       "\"AES_128\"", "\"algorithm\""},
+      {"key length the algorithm lacks", [](json& s) { PolicyNamed(s, "SEED_128")["keyLength"] = 256; },
+       "\"SEED_128\"", "\"keyLength\""},
+      {"key of the wrong length",
+       [](json& s) { PolicyNamed(s, "ARIA_256")["keys"][0]["key"] = std::string(32, 'a'); },
+       "\"ARIA_256\"", "\"keys[0].key\""},
+      {"bad hex", [](json& s) { PolicyNamed(s, "LEA_128")["keys"][0]["key"] = std::string(31, 'a') + "g"; },
+       "\"LEA_128\"", "\"keys[0].key\""},
+      {"odd hex", [](json& s) { PolicyNamed(s, "LEA_128")["keys"][0]["key"] = std::string(31, 'a'); },
+       "\"LEA_128\"", "\"keys[0].key\""},
+      {"duplicate version",
+       [](json& s) { PolicyNamed(s, "CARD_NUMBER_FRONT")["keys"][1]["version"] = 1; },
+       "\"CARD_NUMBER_FRONT\"", "\"keys[1].version\""},
+      {"unknown keyword", [](json& s) { PolicyNamed(s, "AES_256")["ivType"] = "ROW"; }, "\"AES_256\"",
+       "\"ivType\""},
+      {"misspelt field", [](json& s) { PolicyNamed(s, "AES_256")["nullProcesing"] = true; },
+       "\"AES_256\"", "\"nullProcesing\""},
+      {"bad time text", [](json& s) { PolicyNamed(s, "AES_256")["keys"][0]["validFrom"] = "2024-01-01"; },
+       "\"AES_256\"", "\"keys[0].validFrom\""},
+      {"middle pattern without a length",
+       [](json& s) { PolicyNamed(s, "PHONE_MIDDLE")["pattern"]["characters"] = "3"; }, "\"PHONE_MIDDLE\"",
+       "\"pattern.characters\""},
+      {"rule text too long",
+       [](json& s) { PolicyNamed(s, "CUSTOMER_NAME")["accessRules"][0]["identity1"][0] = std::string(128, 'u'); },
+       "\"CUSTOMER_NAME\"", "\"accessRules[0].identity1[0]\""},
+      {"weekday out of range",
+       [](json& s) { PolicyNamed(s, "CUSTOMER_NAME")["accessRules"][0]["weekdays"][0] = "8"; },
+       "\"CUSTOMER_NAME\"", "\"accessRules[0].weekdays\""},
+      {"same name twice", [](json& s) { PolicyNamed(s, "AES_256")["name"] = "AES_128"; }, "\"AES_128\"",
+       "\"name\""},
+      {"name with a colon", [](json& s) { PolicyNamed(s, "AES_256")["name"] = "A:B"; }, "\"A:B\"", "\"name\""},
+  };
+  for (const Case& c : cases) {
+    json set = ExampleSet();
+    c.change(set);
+    std::string error;
+    EXPECT_FALSE(qor::agent_tool::ParsePolicySet(set.dump(), "set.json", &error)) << c.what;
+    EXPECT_EQ(error.rfind("set.json: policy ", 0), 0u) << c.what << ": " << error;
+    EXPECT_NE(error.find(c.policy), std::string::npos) << c.what << ": " << error;
+    EXPECT_NE(error.find(c.field), std::string::npos) << c.what << ": " << error;
+  }
+  std::string error;
+  EXPECT_TRUE(qor::agent_tool::ParsePolicySet(ExampleSet().dump(), "example", &error)) << error;
+  EXPECT_FALSE(qor::agent_tool::ParsePolicySet("{\"policies\": [", "cut.json", &error));
+  EXPECT_EQ(error.rfind("cut.json: not valid JSON", 0), 0u) << error;
+}
+
+}  // namespace

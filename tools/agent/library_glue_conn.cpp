@@ -1,0 +1,155 @@
+// The agent's use of the library's connection and session-key code.
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "agent/socket/protocol.h"
+#include "common/secure_wipe.h"
+#include "library_glue.h"
+#include "qor/connection.h"
+
+namespace qor::agent_tool {
+namespace {
+
+struct CipherDeleter {
+  void operator()(UACipherUtil* object) const {
+    if (object != nullptr) object->Destroy(&object);
+  }
+};
+
+struct PacketHolder {
+  Packet packet{};
+  ~PacketHolder() { DestroyPacket(&packet); }
+};
+
+}  // namespace
+
+bool SealAnswer(const unsigned char* seed, uint8_t operation,
+                const std::vector<unsigned char>& plain, std::vector<unsigned char>* body) {
+  unsigned char key[agent::kSessionKeySize];
+  unsigned char iv[agent::kSessionIvSize];
+  agent::DeriveSessionKey(seed, operation, key, iv);
+  std::unique_ptr<UACipherUtil, CipherDeleter> cipher(agent::CreateSessionCipher(key, iv));
+  SecureWipe(key, sizeof key);
+  SecureWipe(iv, sizeof iv);
+  if (!cipher) return false;
+  DataBuffer sealed{0, nullptr};
+  if (agent::EncryptAnswer(cipher.get(), plain.data(), static_cast<int32_t>(plain.size()),
+                           &sealed) != 0) {
+    return false;
+  }
+  body->assign(sealed.data, sealed.data + sealed.length);
+  std::free(sealed.data);
+  return true;
+}
+
+AgentConnection::AgentConnection(int fd, int timeLimitMs) : fd_(fd), timeLimitMs_(timeLimitMs) {
+  // Bounds a blocking send to a client that stops reading.
+  timeval limit{timeLimitMs / 1000, (timeLimitMs % 1000) * 1000};
+  setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  connection_ = AcceptConnection_Create(fd_, 1, timeLimitMs, 0);
+}
+
+AgentConnection::~AgentConnection() {
+  if (connection_ != nullptr) {
+    connection_->Destroy(&connection_);
+  } else {
+    close(fd_);
+  }
+}
+
+ReadOutcome AgentConnection::Read(uint8_t* operation, std::vector<unsigned char>* body,
+                                  std::string* error) {
+  if (connection_ == nullptr) {
+    *error = "no memory for the connection";
+    return ReadOutcome::kClosed;
+  }
+  // Look at the header before the library's reader allocates the body, so a
+  // client cannot make the agent hold more than one small request.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs_);
+  unsigned char header[agent::kFrameHeaderSize];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) {
+      *error = "no request header within the time limit";
+      return ReadOutcome::kClosed;
+    }
+    pollfd waiting{fd_, POLLIN, 0};
+    if (poll(&waiting, 1, static_cast<int>(left)) <= 0) continue;
+    const ssize_t seen = recv(fd_, header, sizeof header, MSG_PEEK);
+    if (seen <= 0) {
+      *error = seen == 0 ? "peer closed" : std::strerror(errno);
+      return ReadOutcome::kClosed;
+    }
+    if (static_cast<size_t>(seen) == sizeof header) break;
+    // Part of the header is in; wait for the rest rather than spin.
+    usleep(1000);
+  }
+  const uint32_t length = (uint32_t{header[1]} << 24) | (uint32_t{header[2]} << 16) |
+                          (uint32_t{header[3]} << 8) | uint32_t{header[4]};
+  *operation = header[0];
+  if (length > kMaxRequestBody) {
+    *error = "malformed request: body of " + std::to_string(length) + " bytes";
+    return ReadOutcome::kRefuse;
+  }
+  ErrorInfo errors{};
+  connection_->SetErrorVariable(connection_, &errors);
+  PacketHolder request;
+  const int rc = connection_->ReadPacket(connection_, &request.packet);
+  connection_->SetErrorVariable(connection_, nullptr);
+  if (*operation == 0) {
+    *error = "unknown operation [0]";
+    return ReadOutcome::kRefuse;
+  }
+  if (rc != 0 || errors.code != 0) {
+    // The library's reader keeps a short body; a request cut short is not
+    // answered as if it were whole.
+    *error = errors.message[0] != '\0' ? errors.message : "request could not be read";
+    return errors.code == 1 ? ReadOutcome::kRefuse : ReadOutcome::kClosed;
+  }
+  body->assign(request.packet.data, request.packet.data + request.packet.length);
+  return ReadOutcome::kRequest;
+}
+
+bool AgentConnection::Send(const Answer& answer, std::string* error) {
+  if (connection_ == nullptr) {
+    *error = "no connection";
+    return false;
+  }
+  const size_t total = agent::kFrameHeaderSize + answer.body.size();
+  auto* frame = static_cast<unsigned char*>(std::malloc(total));
+  if (frame == nullptr) {
+    *error = "no memory";
+    return false;
+  }
+  const auto length = static_cast<uint32_t>(answer.body.size());
+  frame[0] = answer.operation;
+  frame[1] = static_cast<unsigned char>(length >> 24);
+  frame[2] = static_cast<unsigned char>(length >> 16);
+  frame[3] = static_cast<unsigned char>(length >> 8);
+  frame[4] = static_cast<unsigned char>(length);
+  if (!answer.body.empty()) std::memcpy(frame + 5, answer.body.data(), answer.body.size());
+  PacketHolder packet;
+  if (RecordAdd(&packet.packet, static_cast<int32_t>(total), frame) != 0) {
+    std::free(frame);
+    *error = "no memory";
+    return false;
+  }
+  packet.packet.opcode = answer.operation;
+  ErrorInfo errors{};
+  connection_->SetErrorVariable(connection_, &errors);
+  const int rc = connection_->SendPacket(connection_, &packet.packet);
+  connection_->SetErrorVariable(connection_, nullptr);
+  if (rc != 0) *error = errors.message;
+  return rc == 0;
+}
+
+}  // namespace qor::agent_tool

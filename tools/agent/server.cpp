@@ -1,0 +1,408 @@
+// Listening, one thread per connection up to a cap, a watchdog that cuts
+// requests that run past their time, and a signal thread for reload and stop.
+#include "server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "agent_home.h"
+#include "library_glue.h"
+#include "policy_set.h"
+#include "protocol.h"
+#include "request_log.h"
+#include "served_set.h"
+
+namespace qor::agent_tool {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string PeerText(int fd) {
+  sockaddr_in peer{};
+  socklen_t size = sizeof peer;
+  if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0) return "?";
+  char text[INET_ADDRSTRLEN] = "?";
+  inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+  return std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
+}
+
+int Listen(int port, int* boundPort, std::string* error) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = std::string("socket: ") + std::strerror(errno);
+    return -1;
+  }
+  const int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 128) != 0) {
+    *error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
+    close(fd);
+    return -1;
+  }
+  socklen_t size = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  *boundPort = ntohs(address.sin_port);
+  return fd;
+}
+
+class Agent {
+ public:
+  explicit Agent(const AgentOptions& options) : options_(options) {}
+  int Run();
+
+ private:
+  bool Load(std::string* error);
+  void Reload();
+  void Serve();
+  void Handle(int fd);
+  void RefuseBusy(int fd);
+  void CutOverdue();
+  std::shared_ptr<const ServedSet> Current() {
+    std::lock_guard<std::mutex> lock(setMutex_);
+    return set_;
+  }
+  void SignalLoop();
+
+  AgentOptions options_;
+  RequestLog log_;
+  std::mutex setMutex_;
+  std::shared_ptr<const ServedSet> set_;
+  std::mutex reloadMutex_;
+
+  int listeners_[2] = {-1, -1};
+  int wake_[2] = {-1, -1};
+  std::atomic<bool> stopping_{false};
+
+  // Open connections and when each must be finished.
+  std::mutex connectionsMutex_;
+  std::condition_variable connectionsDone_;
+  std::map<int, Clock::time_point> connections_;
+};
+
+bool Agent::Load(std::string* error) {
+  auto policies = LoadPolicySet(options_.policies, error);
+  if (!policies) return false;
+  auto served = ServedSet::Build(*policies, error);
+  if (!served) {
+    *error = options_.policies + ": " + *error;
+    return false;
+  }
+  // The emergency file follows the set the agent serves; a failure to write
+  // it does not stop serving, but it is reported.
+  std::string fileError;
+  if (!WriteEmergencyFile(options_.home, served->record(), &fileError)) {
+    log_.Event("emergency policy file not written: " + fileError);
+  }
+  {
+    std::lock_guard<std::mutex> lock(setMutex_);
+    set_ = std::move(served);
+  }
+  std::string stampError;
+  const auto stamp = RewriteStamp(options_.home, &stampError);
+  if (!stamp) log_.Event("update stamp not written: " + stampError);
+  log_.Event("policy set loaded from " + options_.policies + ": " +
+             std::to_string(policies->policies.size()) + " policies, hash " + Current()->hash() +
+             (stamp ? ", stamp " + std::to_string(*stamp) : ""));
+  return true;
+}
+
+void Agent::Reload() {
+  std::lock_guard<std::mutex> lock(reloadMutex_);
+  std::string error;
+  if (Load(&error)) {
+    WriteStatus(options_.home, "ok reloaded " + Current()->hash());
+  } else {
+    log_.Event("reload refused, the previous set stays: " + error);
+    WriteStatus(options_.home, "failed " + error);
+  }
+}
+
+void Agent::SignalLoop() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGHUP);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&set, &signal) != 0) continue;
+    if (signal == SIGHUP) {
+      log_.Event("SIGHUP: reloading");
+      Reload();
+      continue;
+    }
+    log_.Event(std::string(signal == SIGTERM ? "SIGTERM" : "SIGINT") + ": stopping");
+    stopping_.store(true);
+    const char byte = 1;
+    [[maybe_unused]] ssize_t ignored = write(wake_[1], &byte, 1);
+    return;
+  }
+}
+
+void Agent::RefuseBusy(int fd) {
+  // Sent without waiting: a client that does not read just loses it.
+  const std::string text = "agent busy";
+  unsigned char frame[5 + 16];
+  frame[0] = 0;
+  const uint32_t length = static_cast<uint32_t>(text.size());
+  frame[1] = static_cast<unsigned char>(length >> 24);
+  frame[2] = static_cast<unsigned char>(length >> 16);
+  frame[3] = static_cast<unsigned char>(length >> 8);
+  frame[4] = static_cast<unsigned char>(length);
+  std::memcpy(frame + 5, text.data(), text.size());
+  [[maybe_unused]] ssize_t ignored = send(fd, frame, 5 + text.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  close(fd);
+}
+
+void Agent::Handle(int fd) {
+  const std::string peer = PeerText(fd);
+  // Leaves the watchdog's list before the connection closes the descriptor,
+  // so the watchdog never touches a number the system has handed out again.
+  struct Unlist {
+    Agent* agent;
+    int fd;
+    ~Unlist() {
+      {
+        std::lock_guard<std::mutex> lock(agent->connectionsMutex_);
+        agent->connections_.erase(fd);
+      }
+      agent->connectionsDone_.notify_all();
+    }
+  };
+  AgentConnection connection(fd, options_.requestTimeoutMs);
+  Unlist unlist{this, fd};
+
+  uint8_t operation = 0;
+  std::vector<unsigned char> body;
+  std::string readError;
+  const ReadOutcome outcome = connection.Read(&operation, &body, &readError);
+  if (outcome == ReadOutcome::kClosed) {
+    log_.Request(peer, operation, "no answer: " + readError);
+    return;
+  }
+  Answer answer = outcome == ReadOutcome::kRefuse
+                      ? Refusal(readError)
+                      : AnswerRequest(operation, body.data(), body.size(), *Current());
+  std::fill(body.begin(), body.end(), 0);
+  std::string sendError;
+  if (!connection.Send(answer, &sendError)) answer.outcome += "; answer not sent: " + sendError;
+  log_.Request(peer, operation, answer.outcome);
+}
+
+void Agent::CutOverdue() {
+  const auto now = Clock::now();
+  std::lock_guard<std::mutex> lock(connectionsMutex_);
+  for (const auto& [fd, deadline] : connections_) {
+    // The handler still owns the descriptor; shutting it down only makes
+    // its blocked read or send return.
+    if (now >= deadline) shutdown(fd, SHUT_RDWR);
+  }
+}
+
+void Agent::Serve() {
+  pollfd fds[3] = {{listeners_[0], POLLIN, 0}, {listeners_[1], POLLIN, 0}, {wake_[0], POLLIN, 0}};
+  while (!stopping_.load()) {
+    const int ready = poll(fds, 3, 200);
+    CutOverdue();
+    if (ready <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if ((fds[i].revents & POLLIN) == 0) continue;
+      const int fd = accept4(listeners_[i], nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      {
+        std::lock_guard<std::mutex> lock(connectionsMutex_);
+        if (static_cast<int>(connections_.size()) >= options_.maxConnections) {
+          log_.Request(PeerText(fd), -1, "refused: agent busy");
+          RefuseBusy(fd);
+          continue;
+        }
+        connections_[fd] = Clock::now() + std::chrono::milliseconds(options_.requestTimeoutMs);
+      }
+      try {
+        std::thread([this, fd] { Handle(fd); }).detach();
+      } catch (const std::system_error&) {
+        {
+          std::lock_guard<std::mutex> lock(connectionsMutex_);
+          connections_.erase(fd);
+        }
+        RefuseBusy(fd);
+      }
+    }
+  }
+  close(listeners_[0]);
+  close(listeners_[1]);
+  // Let running requests finish; the watchdog bound still applies.
+  std::unique_lock<std::mutex> lock(connectionsMutex_);
+  while (!connections_.empty()) {
+    connectionsDone_.wait_for(lock, std::chrono::milliseconds(100));
+    const auto now = Clock::now();
+    for (const auto& [fd, deadline] : connections_) {
+      if (now >= deadline) shutdown(fd, SHUT_RDWR);
+    }
+  }
+}
+
+int Agent::Run() {
+  std::string error;
+  if (!EnsureHome(options_.home, &error)) {
+    std::fprintf(stderr, "qor-agent: %s\n", error.c_str());
+    return 1;
+  }
+  std::string logPath = options_.logPath;
+  if (logPath.empty() && !options_.foreground) {
+    mkdir((options_.home + "/logs").c_str(), 0755);
+    logPath = options_.home + "/logs/qor-agent.log";
+  }
+  if (!log_.Open(logPath, &error)) {
+    std::fprintf(stderr, "qor-agent: %s\n", error.c_str());
+    return 1;
+  }
+  // Signals are taken by one thread with sigwait; every thread started from
+  // here on inherits the mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGHUP);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  if (!Load(&error)) {
+    std::fprintf(stderr, "qor-agent: policy set refused: %s\n", error.c_str());
+    log_.Event("policy set refused: " + error);
+    return 1;
+  }
+  int ports[2] = {0, 0};
+  const int wanted[2] = {options_.firstPort, options_.secondPort};
+  for (int i = 0; i < 2; ++i) {
+    listeners_[i] = Listen(wanted[i], &ports[i], &error);
+    if (listeners_[i] < 0) {
+      std::fprintf(stderr, "qor-agent: %s\n", error.c_str());
+      log_.Event(error);
+      if (i == 1) close(listeners_[0]);
+      return 1;
+    }
+  }
+  if (pipe2(wake_, O_CLOEXEC) != 0) {
+    std::fprintf(stderr, "qor-agent: pipe: %s\n", std::strerror(errno));
+    return 1;
+  }
+  int ready[2] = {-1, -1};
+  if (!options_.foreground) {
+    // The parent stays until the child has its pid file and has reported
+    // its ports, so whoever started it can use both at once.
+    if (pipe2(ready, O_CLOEXEC) != 0) {
+      std::fprintf(stderr, "qor-agent: pipe: %s\n", std::strerror(errno));
+      return 1;
+    }
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) {
+      std::fprintf(stderr, "qor-agent: fork: %s\n", std::strerror(errno));
+      return 1;
+    }
+    if (child > 0) {
+      close(ready[1]);
+      char byte = 0;
+      const bool started = read(ready[0], &byte, 1) == 1;
+      _exit(started ? 0 : 1);
+    }
+    close(ready[0]);
+    setsid();
+  }
+  if (!WritePidFile(options_.home, &error)) log_.Event("pid file not written: " + error);
+  const std::string line =
+      "listening first=" + std::to_string(ports[0]) + " second=" + std::to_string(ports[1]);
+  if (!options_.portFile.empty() && !ReplaceFile(options_.portFile, line + "\n", &error)) {
+    std::fprintf(stderr, "qor-agent: %s\n", error.c_str());
+    RemovePidFile(options_.home);
+    return 1;
+  }
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+  log_.Event(line + " pid=" + std::to_string(getpid()));
+  if (!options_.foreground) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t ignored = write(ready[1], &byte, 1);
+    close(ready[1]);
+    const int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+      dup2(null, 0);
+      dup2(null, 1);
+      dup2(null, 2);
+      if (null > 2) close(null);
+    }
+  }
+
+  std::thread signalThread([this] { SignalLoop(); });
+  Serve();
+  signalThread.join();
+  RemovePidFile(options_.home);
+  close(wake_[0]);
+  close(wake_[1]);
+  log_.Event("stopped");
+  return 0;
+}
+
+}  // namespace
+
+int RunAgent(const AgentOptions& options) {
+  Agent agent(options);
+  return agent.Run();
+}
+
+int RequestReload(const std::string& home, int waitMs) {
+  const auto pid = ReadPidFile(home);
+  if (!pid || kill(static_cast<pid_t>(*pid), 0) != 0) {
+    std::fprintf(stderr, "qor-agent: no agent running for %s\n", home.c_str());
+    return 2;
+  }
+  const std::string statusPath = home + kStatusFile;
+  std::remove(statusPath.c_str());
+  if (kill(static_cast<pid_t>(*pid), SIGHUP) != 0) {
+    std::fprintf(stderr, "qor-agent: cannot signal %ld: %s\n", *pid, std::strerror(errno));
+    return 2;
+  }
+  const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+  while (Clock::now() < deadline) {
+    std::FILE* file = std::fopen(statusPath.c_str(), "r");
+    if (file != nullptr) {
+      char text[2048] = {0};
+      const bool read = std::fgets(text, sizeof text, file) != nullptr;
+      std::fclose(file);
+      if (read) {
+        std::fputs(text, stdout);
+        return std::strncmp(text, "ok", 2) == 0 ? 0 : 1;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::fprintf(stderr, "qor-agent: no answer to the reload within %d ms\n", waitMs);
+  return 1;
+}
+
+}  // namespace qor::agent_tool
