@@ -37,7 +37,7 @@ const std::vector<PolicySpec> kSet = {
     Policy("DIGEST_SHA256", "SHA256", 256, {1}),
 };
 
-struct Run {
+struct Outcome {
   int status = -1;
   std::string out;
   std::string err;
@@ -64,7 +64,7 @@ class Qorctl : public ::testing::Test {
 
   // Runs qorctl with |args|, |input| on standard input and the library
   // pointed at the agent.
-  Run Qor(const std::vector<std::string>& args, const std::string& input = "") {
+  Outcome Qor(const std::vector<std::string>& args, const std::string& input = "") {
     WriteFile(libHome_ / "in", input);
     const std::string outPath = libHome_ / "out";
     const std::string errPath = libHome_ / "err";
@@ -105,21 +105,21 @@ TEST_F(Qorctl, ValuesRoundTripByArgumentAndByInputLines) {
   const std::vector<std::string> plain = {"Alex Morgan", "4111-1111-1111-1111", "x"};
   for (const char* policy : {"ARIA_256", "SEED_128"}) {
     SCOPED_TRACE(policy);
-    Run enc = Qor({"encrypt", policy, plain[0], plain[1], plain[2]});
+    Outcome enc = Qor({"encrypt", policy, plain[0], plain[1], plain[2]});
     ASSERT_EQ(enc.status, 0) << enc.err;
     const std::vector<std::string> stored = Lines(enc.out);
     ASSERT_EQ(stored.size(), plain.size());
     for (size_t i = 0; i < plain.size(); ++i) EXPECT_NE(stored[i], plain[i]);
 
-    Run dec = Qor({"decrypt", policy, stored[0], stored[1], stored[2]});
+    Outcome dec = Qor({"decrypt", policy, stored[0], stored[1], stored[2]});
     ASSERT_EQ(dec.status, 0) << dec.err;
     EXPECT_EQ(Lines(dec.out), plain);
 
     // The same through standard input, one value a line (CR LF endings too).
-    Run encLines = Qor({"encrypt", policy}, plain[0] + "\n" + plain[1] + "\r\n" + plain[2] + "\n");
+    Outcome encLines = Qor({"encrypt", policy}, plain[0] + "\n" + plain[1] + "\r\n" + plain[2] + "\n");
     ASSERT_EQ(encLines.status, 0) << encLines.err;
     ASSERT_EQ(Lines(encLines.out).size(), plain.size());
-    Run decLines = Qor({"decrypt", policy}, encLines.out);
+    Outcome decLines = Qor({"decrypt", policy}, encLines.out);
     ASSERT_EQ(decLines.status, 0) << decLines.err;
     EXPECT_EQ(Lines(decLines.out), plain);
   }
@@ -127,7 +127,7 @@ TEST_F(Qorctl, ValuesRoundTripByArgumentAndByInputLines) {
 
 TEST_F(Qorctl, HexModeCarriesBinaryValuesBothWays) {
   const std::string value = "00ff10800a0d";
-  Run enc = Qor({"encrypt", "--hex", "ARIA_256", value});
+  Outcome enc = Qor({"encrypt", "--hex", "ARIA_256", value});
   ASSERT_EQ(enc.status, 0) << enc.err;
   const std::string stored = Lines(enc.out).at(0);
   EXPECT_NE(stored, value);
@@ -135,25 +135,25 @@ TEST_F(Qorctl, HexModeCarriesBinaryValuesBothWays) {
   // The binary layout leads with the newest key version and its marker.
   EXPECT_EQ(stored.substr(0, 6), "0002fe");
 
-  Run dec = Qor({"decrypt", "--hex", "ARIA_256", stored});
+  Outcome dec = Qor({"decrypt", "--hex", "ARIA_256", stored});
   ASSERT_EQ(dec.status, 0) << dec.err;
   EXPECT_EQ(Lines(dec.out), std::vector<std::string>{value});
 
-  Run bad = Qor({"encrypt", "--hex", "ARIA_256", "0g"});
+  Outcome bad = Qor({"encrypt", "--hex", "ARIA_256", "0g"});
   EXPECT_EQ(bad.status, 2);
   EXPECT_EQ(bad.err, "qorctl: not a hex value: '0g'\n");
 }
 
 TEST_F(Qorctl, FailuresGiveTheLibrarysCodeAndMessageOnOneLine) {
   for (const char* command : {"encrypt", "decrypt"}) {
-    Run run = Qor({command, "NO_SUCH_POLICY", "value"});
+    Outcome run = Qor({command, "NO_SUCH_POLICY", "value"});
     EXPECT_NE(run.status, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err.rfind("qorctl: 3015 ", 0), 0u) << run.err;
     EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
   }
   // The values before a failure are written; the ones after it are not.
-  Run partial = Qor({"decrypt", "ARIA_256"}, Lines(Qor({"encrypt", "ARIA_256", "a"}).out).at(0) +
+  Outcome partial = Qor({"decrypt", "ARIA_256"}, Lines(Qor({"encrypt", "ARIA_256", "a"}).out).at(0) +
                                                   "\nnot a stored value\nnever\n");
   EXPECT_NE(partial.status, 0);
   EXPECT_EQ(Lines(partial.out), std::vector<std::string>{"a"});
@@ -161,12 +161,12 @@ TEST_F(Qorctl, FailuresGiveTheLibrarysCodeAndMessageOnOneLine) {
 }
 
 TEST_F(Qorctl, StatusAndPoliciesReportTheLoadedSet) {
-  Run status = Qor({"status"});
+  Outcome status = Qor({"status"});
   ASSERT_EQ(status.status, 0) << status.err;
   EXPECT_EQ(Lines(status.out),
             (std::vector<std::string>{"agent: reachable", "policies: 3", "policy hash: equal"}));
 
-  Run policies = Qor({"policies"});
+  Outcome policies = Qor({"policies"});
   ASSERT_EQ(policies.status, 0) << policies.err;
   EXPECT_EQ(Lines(policies.out), (std::vector<std::string>{
                                       "ARIA_256       ARIA-256 versions=2,1",
@@ -177,14 +177,14 @@ TEST_F(Qorctl, StatusAndPoliciesReportTheLoadedSet) {
 
 TEST_F(Qorctl, StatusWithTheAgentDownFails) {
   StopAgent();
-  Run status = Qor({"status"});
+  Outcome status = Qor({"status"});
   EXPECT_NE(status.status, 0);
   EXPECT_EQ(status.out, "agent: unreachable\n");
   ASSERT_EQ(Lines(status.err).size(), 1u) << status.err;
   EXPECT_EQ(status.err.rfind("qorctl: ", 0), 0u);
   EXPECT_EQ(status.err.find("qorctl: 0 "), std::string::npos) << status.err;
 
-  Run policies = Qor({"policies"});
+  Outcome policies = Qor({"policies"});
   EXPECT_NE(policies.status, 0);
   EXPECT_EQ(policies.err.rfind("qorctl: ", 0), 0u);
 }
