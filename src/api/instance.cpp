@@ -474,11 +474,13 @@ int Instance::AddSpecficKey(const char* address, uint16_t port, int nameLength, 
 // True when the policy |name| already holds key version |version|.
 bool Instance::HasKeyVersion(int nameLength, const char* name, int version) {
   KeyMgr* mgr = gData.keyMgr;
+  if (mgr == nullptr || mgr->GetKeyInfo == nullptr) return false;
   const DataBuffer keyName{nameLength, reinterpret_cast<unsigned char*>(const_cast<char*>(name))};
   std::shared_lock tableLock(qor::agent::PolicyTableLock());
   KeyInfo* info = mgr->GetKeyInfo(mgr, &keyName);
   UACipherUtil* cipher = info != nullptr ? info->cipher : nullptr;
-  return cipher != nullptr && cipher->GetCipher(&cipher, version) != nullptr;
+  return cipher != nullptr && cipher->GetCipher != nullptr &&
+         cipher->GetCipher(&cipher, version) != nullptr;
 }
 
 int Instance::AddKey(int nameLength, const char* name, int version) {

@@ -5,6 +5,7 @@
 // up. Every scenario runs in a forked child with its own environment.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -31,6 +32,8 @@ using qor::test::TempDir;
 PolicySpec Policy(const std::string& name, const std::string& algorithm, int bits,
                   std::vector<int> versions, unsigned seed = 1) {
   PolicySpec p{name, algorithm, bits, {}};
+  // The agent lists the newest version first; the policy encrypts with the first.
+  std::sort(versions.rbegin(), versions.rend());
   for (int v : versions) p.keys.push_back({v, KeyHex(bits / 8, seed * 100 + static_cast<unsigned>(v))});
   return p;
 }
@@ -101,7 +104,12 @@ class InstanceAgent : public ::testing::Test {
  protected:
   void SetUp() override {
     if (qor::test::AgentBinary() == nullptr) GTEST_SKIP() << "qor-agent is not built";
+    // The API log opens here, never in its fallback outside the test's directory.
+    std::filesystem::create_directories(libHome / "logs");
   }
+  // A stamp file of the library's own, so that its mapping leaves the last
+  // error to the key download.
+  void WriteStamp() { qor::test::WriteFile(libHome / "conf/.qorupdate.dat", std::string(8, '\x01')); }
   TempDir libHome;
   TempDir agentHome;
 };
@@ -121,7 +129,7 @@ TEST_F(InstanceAgent, FirstCallLoadsTheKeySetFromTheFirstAgent) {
               return std::string();
             }),
             "");
-  EXPECT_EQ(agent.Requests(1), 1);
+  EXPECT_EQ(agent.RequestsSettled(1, 1), 1);
 }
 
 TEST_F(InstanceAgent, SecondAgentServesWhenTheFirstIsDown) {
@@ -175,6 +183,7 @@ TEST_F(InstanceAgent, RefusingFirstAgentFallsBackToTheSecond) {
 
 // Both agents down: the emergency file under the home decides.
 TEST_F(InstanceAgent, BothAgentsDownWithoutEmergencyFileFails) {
+  WriteStamp();
   const int down1 = qor::test::UnusedPort(), down2 = qor::test::UnusedPort();
   EXPECT_EQ(InChild(AgentEnvironment(libHome.path(), down1, down2), [] {
               CHILD_CHECK(!Encrypt("ARIA_256", "no keys"));
@@ -211,6 +220,7 @@ TEST_F(InstanceAgent, BothAgentsDownLoadsTheEmergencyFile) {
 // A file that is there but does not decrypt gives no key set at all: the load
 // fails with the reason instead of reporting success with no policies.
 TEST_F(InstanceAgent, EmergencyFileThatDoesNotDecryptFailsTheLoad) {
+  WriteStamp();
   {
     AgentProcess agent(libHome.path(), kBaseSet);
     ASSERT_TRUE(agent.ok());
@@ -232,6 +242,7 @@ TEST_F(InstanceAgent, EmergencyFileThatDoesNotDecryptFailsTheLoad) {
 }
 
 TEST_F(InstanceAgent, SlowAgentEndsAtTheTimeLimit) {
+  WriteStamp();
   MisbehavingAgent silent(MisbehavingAgent::Kind::kSilent);
   EXPECT_EQ(InChild(AgentEnvironment(libHome.path(), silent.port(), silent.port()), [] {
               const auto started = std::chrono::steady_clock::now();
@@ -305,7 +316,7 @@ TEST_F(InstanceAgent, StampChangeSwapsTheKeySetUnderLoad) {
               return std::string();
             }),
             "");
-  EXPECT_EQ(agent.Requests(1), 2);
+  EXPECT_EQ(agent.RequestsSettled(1, 2), 2);
 }
 
 // A value under a version the loaded set lacks: the first agent (the set
@@ -353,8 +364,8 @@ TEST_F(InstanceAgent, MissingKeyVersionIsFetchedOnce) {
               return std::string();
             }),
             "");
-  EXPECT_EQ(full.Requests(3) - fetchesBefore, 1);
-  EXPECT_EQ(withoutV2.Requests(3), 1);
+  EXPECT_EQ(withoutV2.RequestsSettled(3, 1), 1);
+  EXPECT_EQ(full.RequestsSettled(3, fetchesBefore + 1) - fetchesBefore, 1);
 }
 
 // A policy the loaded set lacks: the lookup miss appends what the agent has
@@ -378,6 +389,41 @@ TEST_F(InstanceAgent, LookupMissAppendsNewPolicies) {
               return std::string();
             }),
             "");
+}
+
+// An append that grows the policy table runs while 8 threads look policies
+// up in it: every lookup still finds its policy and every value round-trips.
+TEST_F(InstanceAgent, AppendGrowsThePolicyTableUnderConcurrentLookups) {
+  AgentProcess agent(agentHome.path(), {Policy("ARIA_256", "ARIA", 256, {1})});
+  ASSERT_TRUE(agent.ok());
+  std::vector<PolicySpec> many = {Policy("ARIA_256", "ARIA", 256, {1})};
+  for (int i = 0; i < 600; ++i) many.push_back(Policy("P" + std::to_string(i), "SEED", 128, {1}));
+  EXPECT_EQ(InChild(AgentEnvironment(libHome.path(), agent.firstPort(), agent.secondPort()), [&] {
+              CHILD_CHECK(RoundTrips("ARIA_256", "warm up"));
+              CHILD_CHECK(agent.Reload(many));
+              std::atomic<bool> stop{false};
+              std::atomic<int> failures{0};
+              std::vector<std::thread> threads;
+              for (int t = 0; t < 8; ++t) {
+                threads.emplace_back([&] {
+                  while (!stop.load()) {
+                    if (!RoundTrips("ARIA_256", "looked up during the append")) ++failures;
+                  }
+                });
+              }
+              std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              const bool appended = RoundTrips("P300", "brought in by the miss");
+              std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              stop = true;
+              for (auto& thread : threads) thread.join();
+              CHILD_CHECK(appended);
+              CHILD_CHECK(failures.load() == 0);
+              CHILD_CHECK(RoundTrips("P599", "already there"));
+              return std::string();
+            }),
+            "");
+  // One initial load and one append: no lookup during the append missed.
+  EXPECT_EQ(agent.RequestsSettled(1, 2), 2);
 }
 
 }  // namespace

@@ -154,6 +154,18 @@ class AgentProcess {
     pid_ = -1;
   }
 
+  // Number of requests of |operation| in the agent's log once it reaches
+  // |expected| (the agent logs after answering) or 2 seconds passed.
+  int RequestsSettled(int operation, int expected) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    int n = Requests(operation);
+    while (n < expected && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      n = Requests(operation);
+    }
+    return n;
+  }
+
   // Number of requests of |operation| in the agent's log.
   int Requests(int operation) const {
     const std::string text = log();
