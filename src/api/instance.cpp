@@ -513,7 +513,9 @@ bool Instance::EnterCall() {
   } else if (GetInstanceAuto() != 0) {
     return false;
   }
-  {
+  // Nothing pending is the common case: it must not cost every call the
+  // process-wide wait lock, which would line all callers up behind it.
+  if (gData.updateReady != 0 || gData.clearing != 0) {
     std::unique_lock lock(waitLock_);
     changed_.wait(lock, [&] { return gData.updateReady == 0 && gData.clearing == 0; });
   }

@@ -46,11 +46,11 @@ struct Result {
 // The work buffer, sized once from the input so that nothing grows in the loop.
 class Work {
  public:
-  Work(uint64_t pieces, uint64_t room, bool zeroed) {
+  // Only appended bytes are ever read, so the block is not cleared first.
+  Work(uint64_t pieces, uint64_t room) {
     if (pieces == 0 || pieces > SIZE_MAX / room) return;
     capacity_ = static_cast<size_t>(pieces * room);
-    block_.reset(static_cast<unsigned char*>(zeroed ? std::calloc(capacity_, 1)
-                                                    : std::malloc(capacity_)));
+    block_.reset(static_cast<unsigned char*>(std::malloc(capacity_)));
   }
   bool ok() const { return block_ != nullptr; }
   // False when |n| more bytes would not fit: the caller's object was not
@@ -160,7 +160,7 @@ QOR_API int64_t QOR_EncryptLobEx(const char* keyName, unsigned char* data, uint6
   if (!ArgumentsPresent(data, length, out)) return -1;
 
   const bool text = binary == 0;
-  Work work(length / kPiece + 1, text ? kTextRecordRoom : kBinaryPieceMost, false);
+  Work work(length / kPiece + 1, text ? kTextRecordRoom : kBinaryPieceMost);
   if (!work.ok()) return 0;
   if (length == 0 && (kind == 0 || kind == 1)) {
     out[0] = '\0';
@@ -204,7 +204,7 @@ QOR_API int64_t QOR_DecryptLobEx(const char* keyName, unsigned char* data, uint6
   if (!ArgumentsPresent(data, length, out)) return -1;
 
   // Decrypted pieces are never longer than their encrypted form.
-  Work work(length, 1, true);
+  Work work(length, 1);
   if (length == 0) {
     out[0] = '\0';
     return 0;
