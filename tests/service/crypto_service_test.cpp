@@ -332,6 +332,15 @@ TEST_F(AuditLines, OneRecordPerSwitchedOnOutcome) {
 
 TEST(SelfTest, Passes) { EXPECT_EQ(0, Self_Test()); }
 
+TEST(SelfTest, ReportsAFailingVector) {
+  crypto::KnownAnswer broken = crypto::kSelfTestVector;
+  broken.plaintext[0] ^= 1;
+  crypto::SetSelfTestVectorForTesting(&broken);
+  EXPECT_EQ(1, Self_Test());
+  crypto::SetSelfTestVectorForTesting(nullptr);
+  EXPECT_EQ(0, Self_Test());
+}
+
 TEST(SelfTest, VectorIsAria256CbcByOpenSsl) {
   const crypto::KnownAnswer& v = crypto::kSelfTestVector;
   EXPECT_EQ(static_cast<uint32_t>(QOR_ALG_ARIA256), v.algType);

@@ -81,6 +81,10 @@ class Pipeline : public ValueService {
     a.patternChars = "4";
     ASSERT_NE(nullptr, Add(a));
 
+    a.name = "pattern.dup";
+    a.encDuplication = 2;
+    ASSERT_NE(nullptr, Add(a));
+
     a = Args("dup.refuse");
     a.encDuplication = 2;
     a.decDuplication = 2;
@@ -118,6 +122,8 @@ TEST_F(Pipeline, EveryBranchAsATable) {
        "np0.err1,E,F,NULL"},
       {"length without data is null", true, "np0.err1", Input::kNullData, "", 0, -2, nullptr, 0,
        "", "np0.err1,E,F,NULL"},
+      {"other negative length is null", true, "np0.err1", Input::kNegative, "abc", 0, -2, nullptr,
+       0, "", "np0.err1,E,F,NULL"},
       {"empty as marker", true, "np0.err1", Input::kEmpty, "", 0, kAny, "", 0, "",
        "np0.err1,E,S,S"},
       {"empty -1 as marker", true, "np0.err1", Input::kEmptyMinus, "", 0, kAny, "", 0, "",
@@ -301,6 +307,17 @@ TEST_F(Pipeline, RecordIvPerValue) {
   }
 }
 
+// A message quotes the caller's value by its length, never reading on to
+// whatever follows it in the caller's memory.
+TEST_F(Pipeline, MessagesQuoteTheValueByItsLength) {
+  Outcome o = Run(false, "np0.err1", Input::kValue, "not base64!!", 0, "TRAILER");
+  EXPECT_EQ("key or data check(not base64!!)", o.message);
+  const std::string ct = Encrypt("dup.refuse", "secret").value;
+  o = Run(true, "dup.refuse", Input::kValue, ct, 0, "TRAILER");
+  EXPECT_EQ(3035, o.code);
+  EXPECT_EQ("This data is already encrypted. " + ct, o.message);
+}
+
 size_t HeapInUse() { return mallinfo2().uordblks; }
 
 // Outputs the pipeline does not hand back are released: a refusal under a
@@ -313,7 +330,10 @@ TEST_F(Pipeline, DiscardedOutputsAreReleased) {
     const char* policy;
     std::string value;
   };
-  const Leak cases[] = {{"pattern.acl", longValue}, {"dup.return", ct}};
+  const std::string segment = Encrypt("pattern.dup", "abcdsecret").value.substr(4);
+  const Leak cases[] = {
+      {"pattern.acl", longValue}, {"dup.return", ct}, {"pattern.dup", "wxyz" + segment}};
+  ASSERT_EQ(-1, Encrypt("pattern.dup", "wxyz" + segment).length);
   QOAudit_Uninit();  // audit records are not what is measured
   for (const Leak& c : cases) {
     SCOPED_TRACE(c.policy);

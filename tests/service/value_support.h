@@ -47,6 +47,7 @@ enum class Input {
   kEmptyMinus, // data present, length -1
   kNull,       // no data, length -2
   kNullData,   // no data with a positive length
+  kNegative,   // data present, a negative length other than -1
 };
 
 // What one pipeline call gave back.
@@ -85,11 +86,13 @@ class ValueService : public ::testing::Test {
     return AddPolicy(mgr_, args, keys);
   }
 
+  // |trailer| follows the value in the caller's block without being part of it.
   static Outcome Run(bool encrypt, const std::string& policy, Input input,
                      const std::string& text = "", int mode = 0,
-                     const char* identity = "app") {
-    // The caller's value sits in its own block, with no room after it.
+                     const std::string& trailer = "") {
+    const char* identity = "app";
     std::vector<unsigned char> block(text.begin(), text.end());
+    block.insert(block.end(), trailer.begin(), trailer.end());
     block.push_back(0);
     unsigned char* data = block.data();
     int length = static_cast<int>(text.size());
@@ -109,6 +112,9 @@ class ValueService : public ::testing::Test {
       case Input::kNullData:
         data = nullptr;
         length = 5;
+        break;
+      case Input::kNegative:
+        length = -100;
         break;
     }
     ErrorInfo error{};

@@ -1,6 +1,7 @@
 // The crypto module's known-answer test.
 #include "service/crypto/self_test.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -22,6 +23,8 @@ constinit const KnownAnswer kSelfTestVector = {
 };
 
 namespace {
+
+constinit std::atomic<const KnownAnswer*> g_testVector{nullptr};
 
 struct ObjectDeleter {
   void operator()(UACipherUtil* object) const {
@@ -65,6 +68,11 @@ int RunKnownAnswer(const KnownAnswer& vector) {
   return 0;
 }
 
+void SetSelfTestVectorForTesting(const KnownAnswer* vector) { g_testVector.store(vector); }
+
 }  // namespace qor::crypto
 
-extern "C" int Self_Test(void) { return qor::crypto::RunKnownAnswer(qor::crypto::kSelfTestVector); }
+extern "C" int Self_Test(void) {
+  const qor::crypto::KnownAnswer* vector = qor::crypto::g_testVector.load();
+  return qor::crypto::RunKnownAnswer(vector != nullptr ? *vector : qor::crypto::kSelfTestVector);
+}

@@ -22,4 +22,8 @@ extern const KnownAnswer kSelfTestVector;
 // 0 when every step matches, 1 otherwise.
 int RunKnownAnswer(const KnownAnswer& vector);
 
+// Makes Self_Test run |vector| instead of kSelfTestVector (null: back to it),
+// so callers' tests can see a failing self test. Not for production use.
+void SetSelfTestVectorForTesting(const KnownAnswer* vector);
+
 }  // namespace qor::crypto
