@@ -14,7 +14,7 @@ build=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_BUILD_FUZZ=ON \
   -DQOR_BUILD_TESTS=OFF -DQOR_BUILD_BENCH=OFF
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_base64 fuzz_properties fuzz_digits)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_base64 fuzz_properties fuzz_digits fuzz_policy)
 # Only the fuzz targets: the shared library is not linked with the fuzzing runtime.
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 for target in "${targets[@]}"; do

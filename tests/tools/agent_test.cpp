@@ -335,6 +335,7 @@ TEST_F(AgentTest, PolicySetParsesIntoAKeyManagerWithEveryPolicyAndOption) {
   EXPECT_EQ((*c)->Getprio(c), 1);                    // ALLOW_FIRST
   EXPECT_EQ((*c)->GetACL_count(c), 2);
   EXPECT_EQ((*c)->GettargetExist(c), 3);             // RENAME
+  EXPECT_EQ((*c)->GetorgFileHandling(c), 2);        // BACKUP with ".orig": rename
   EXPECT_EQ((*c)->GetencDataVerify(c), 1);
   EXPECT_EQ((*c)->GetorgDataVerify(c), 1);
   int32_t audit[4] = {9, 9, 9, 9};
@@ -346,6 +347,8 @@ TEST_F(AgentTest, PolicySetParsesIntoAKeyManagerWithEveryPolicyAndOption) {
 
   KeyInfo* ulvex = Find(mgr.get(), "CARD_NUMBER_FRONT");
   ASSERT_NE(ulvex, nullptr);
+  EXPECT_EQ(ulvex->cipher->GetorgFileHandling(&ulvex->cipher), 0);  // KEEP: no action
+  EXPECT_EQ(ulvex->cipher->GettargetExist(&ulvex->cipher), 2);      // OVERWRITE
   EXPECT_EQ(ulvex->cipher->GetCompatibility(&ulvex->cipher), 0);
   EXPECT_EQ(ulvex->cipher->data->pattern.type, QOR_PATTERN_EXCLUDE_STRING);
   EXPECT_EQ(ulvex->cipher->data->pattern.position, QOR_POSITION_FRONT);
@@ -605,6 +608,9 @@ TEST(AgentPolicySet, ErrorsNameThePolicyAndField) {
        "\"CUSTOMER_NAME\"", "\"accessRules[0].weekdays\""},
       {"same name twice", [](json& s) { PolicyNamed(s, "AES_256")["name"] = "AES_128"; }, "\"AES_128\"",
        "\"name\""},
+      {"backup without an extension",
+       [](json& s) { PolicyNamed(s, "CUSTOMER_NAME")["file"]["backupExtension"] = ""; },
+       "\"CUSTOMER_NAME\"", "\"file.backupExtension\""},
       {"name with a colon", [](json& s) { PolicyNamed(s, "AES_256")["name"] = "A:B"; }, "\"A:B\"", "\"name\""},
   };
   for (const Case& c : cases) {

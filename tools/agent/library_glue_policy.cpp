@@ -56,8 +56,15 @@ agent::PolicySpec Spec(const Policy& p) {
     spec.acl.push_back(std::move(entry));
   }
   spec.targetExist = p.targetExist;
-  spec.orgFileHandling = p.originalFile;
-  spec.orgBackupExtension = p.backupExtension;
+  // The library reads "BACKUP" without an extension as "leave the original
+  // alone", any other text but "DELETE" as "rename it with the extension".
+  if (p.originalFile == "KEEP") {
+    spec.orgFileHandling = "BACKUP";
+    spec.orgBackupExtension.clear();
+  } else {
+    spec.orgFileHandling = p.originalFile;
+    spec.orgBackupExtension = p.backupExtension;
+  }
   spec.encFileDelete = p.deleteEncryptedFile ? 1 : 0;
   spec.encDataVerify = p.verifyEncryptedData ? 1 : 0;
   spec.orgDataVerify = p.verifyOriginalData ? 1 : 0;

@@ -386,6 +386,9 @@ Policy ReadPolicy(const json& entry) {
     p.originalFile = f.Keyword("original", "KEEP", {"KEEP", "DELETE", "BACKUP"});
     p.backupExtension = f.Text("backupExtension", "", false);
     CheckBounded(p.backupExtension, kMaxNameText, "file.backupExtension");
+    if (p.originalFile == "BACKUP" && p.backupExtension.empty()) {
+      throw LoadError{"file.backupExtension", "is needed to keep a backup of the original"};
+    }
     p.deleteEncryptedFile = f.Flag("deleteEncrypted", false);
     p.verifyEncryptedData = f.Flag("verifyEncrypted", false);
     p.verifyOriginalData = f.Flag("verifyOriginal", false);

@@ -186,10 +186,9 @@ void Agent::Handle(int fd) {
     Agent* agent;
     int fd;
     ~Unlist() {
-      {
-        std::lock_guard<std::mutex> lock(agent->connectionsMutex_);
-        agent->connections_.erase(fd);
-      }
+      // Notified under the lock: once the list is empty the agent may go.
+      std::lock_guard<std::mutex> lock(agent->connectionsMutex_);
+      agent->connections_.erase(fd);
       agent->connectionsDone_.notify_all();
     }
   };
@@ -291,11 +290,6 @@ int Agent::Run() {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
-  if (!Load(&error)) {
-    std::fprintf(stderr, "qor-agent: policy set refused: %s\n", error.c_str());
-    log_.Event("policy set refused: " + error);
-    return 1;
-  }
   int ports[2] = {0, 0};
   const int wanted[2] = {options_.firstPort, options_.secondPort};
   for (int i = 0; i < 2; ++i) {
@@ -306,6 +300,15 @@ int Agent::Run() {
       if (i == 1) close(listeners_[0]);
       return 1;
     }
+  }
+  // Ports first: an agent that cannot listen must not rewrite the stamp or
+  // the emergency file of the agent that holds them.
+  if (!Load(&error)) {
+    std::fprintf(stderr, "qor-agent: policy set refused: %s\n", error.c_str());
+    log_.Event("policy set refused: " + error);
+    close(listeners_[0]);
+    close(listeners_[1]);
+    return 1;
   }
   if (pipe2(wake_, O_CLOEXEC) != 0) {
     std::fprintf(stderr, "qor-agent: pipe: %s\n", std::strerror(errno));
