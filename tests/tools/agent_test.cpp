@@ -453,6 +453,7 @@ TEST_F(AgentTest, MalformedAndUnknownRequestsAreRefusedAndServingGoesOn) {
       {"wrong fixed field", Frame(1, std::string(16, 'x') + seed), "fixed fields"},
       {"payload on a health check", Frame(4, FixedFields() + seed + "x"), "no payload"},
       {"key request without version", Frame(3, FixedFields() + seed + "AES_128"), "name:version"},
+      {"control characters in a key name", Frame(3, FixedFields() + seed + "AES\n128:1"), "name:version"},
       {"key version over 16 bits", Frame(3, FixedFields() + seed + "AES_128:65536"), "name:version"},
       {"announced body of 1 MiB", Frame(1, FixedFields() + seed).substr(0, 1) + std::string("\x00\x10\x00\x00", 4),
        "malformed request"},

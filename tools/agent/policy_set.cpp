@@ -296,6 +296,10 @@ Policy ReadPolicy(const json& entry) {
   p.name = r.Text("name", "", true);
   if (p.name.empty()) throw LoadError{"name", "must not be empty"};
   CheckBounded(p.name, kMaxNameText, "name");
+  if (std::any_of(p.name.begin(), p.name.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+    throw LoadError{"name", "must not contain control characters"};
+  }
   if (p.name.find(':') != std::string::npos) {
     throw LoadError{"name", "must not contain ':' (single-key requests are \"name:version\")"};
   }

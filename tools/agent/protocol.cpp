@@ -36,8 +36,9 @@ bool SplitKeyRequest(const unsigned char* payload, size_t length, std::string* n
     value = value * 10 + static_cast<uint32_t>(c - '0');
   }
   if (value > 0xFFFF) return false;
+  // Names come back in refusals and log lines: no control characters.
   for (size_t i = 0; i < colon; ++i) {
-    if (text[i] == '\0') return false;
+    if (static_cast<unsigned char>(text[i]) < 0x20 || text[i] == 0x7F) return false;
   }
   *name = text.substr(0, colon);
   *version = static_cast<uint16_t>(value);
