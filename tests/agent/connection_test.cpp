@@ -266,6 +266,9 @@ struct RoundTripCase {
   std::vector<Bytes> records;  // the first carries the header
 };
 
+// Test names say which case ran; the byte dump does not.
+void PrintTo(const RoundTripCase& c, std::ostream* os) { *os << c.name; }
+
 class RoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(RoundTrip, ServerSeesTheRecordsAsOneFrameAndAnswers) {
@@ -344,6 +347,9 @@ struct ShortReadCase {
   int code;
   std::string message;
 };
+
+// Test names say which case ran; the byte dump does not.
+void PrintTo(const ShortReadCase& c, std::ostream* os) { *os << c.name; }
 
 class ShortRead : public ::testing::TestWithParam<ShortReadCase> {};
 

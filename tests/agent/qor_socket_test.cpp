@@ -219,6 +219,9 @@ struct HealthCase {
   bool healthy;
 };
 
+// Test names say which case ran; the byte dump does not.
+void PrintTo(const HealthCase& c, std::ostream* os) { *os << c.name; }
+
 class HealthCheck : public ::testing::TestWithParam<HealthCase> {};
 
 TEST_P(HealthCheck, AnswersFirstByteOneAsHealthy) {

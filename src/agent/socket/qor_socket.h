@@ -9,8 +9,12 @@
 struct KeyMgr;
 struct QORApiConf;
 
+// Every slot takes the object itself. Results: 0 success; the checks return
+// -1 for an absent argument and another non-zero value for a failure, with the
+// reason at the end of the error chain set by SetErrorVariable.
 struct QORSocket {
   void* state;
+  // which: 1 first agent, 2 second agent (other values: first, not logged). 0 or 1.
   int (*Connect)(QORSocket* socket, int which);
   void (*Disconnect)(QORSocket* socket);
   const char* (*GetLastErrorMsg)(QORSocket* socket);
@@ -19,7 +23,9 @@ struct QORSocket {
   int (*GetSpecficKeyFromQORServer)(QORSocket* socket, KeyMgr* mgr, QORApiConf* config,
                                     int nameLength, const char* name, int version);
   int (*GetKeyMgrUpdateFromQORServer)(QORSocket* socket, KeyMgr** slot, QORApiConf* config);
+  // 0 when the first agent's policy hash equals |mgr|'s.
   int (*CheckPolicy)(QORSocket* socket, KeyMgr* mgr);
+  // 0 when the first agent reports the server (agent) healthy.
   int (*HealthCheckServer)(QORSocket* socket);
   int (*HealthCheckAgent)(QORSocket* socket);
   int (*AppendPolicyFromQORServer)(QORSocket* socket, KeyMgr* mgr, QORApiConf* config);
