@@ -99,8 +99,8 @@ QOR_API char *QOR_EncodeKeyVersion(int version);
 /* Report for |command| (ignoring case) into |out| (|size| bytes with the
  * terminator, extra text cut): "all" initialises on demand and reports the
  * instance, "key-update" reloads the key set first (both return the
- * initialisation result), "data type size" the platform's type sizes, any
- * other command the help text. */
+ * initialisation result), "show-conf" the configuration, "data type size"
+ * the platform's type sizes, any other command the help text. */
 QOR_API int QOR_AgentChecker_GetInfo(const char *command, char *out, int size);
 /* The same report in a static 4096-byte buffer overwritten by the next call. */
 QOR_API char *QOR_checkAgent(const char *command);

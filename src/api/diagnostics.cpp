@@ -157,6 +157,35 @@ int GetALL(char* out, size_t size, int mode) {
   return result;
 }
 
+const char* TrueFalse(int flag) { return flag != 0 ? "True" : "False"; }
+
+// The configuration the instance runs with, field by field.
+void ShowConf(Report& report) {
+  const QORApiData* data = qor::api::CurrentConfigData();
+  if (data == nullptr) {
+    report << "Property is Not Initialized";
+    return;
+  }
+  const int cipherMode = data->cryptoMode >= 0 && data->cryptoMode <= 5 ? data->cryptoMode : 0;
+  report << " Mandatory\n" << "\n Agent Home :" << data->home << "\n First IP : "
+         << data->firstAgentIp << "\n First Port : " << static_cast<long>(data->firstPort)
+         << "\n Second IP : " << data->secondAgentIp << "\n Second Port : "
+         << static_cast<long>(data->secondPort) << "\n Log level : "
+         << LogLevelName(data->logLevel) << "\n\n Optional \n" << "\n user Set : "
+         << TrueFalse(qor::api::ReadStatus().userSet) << "\n Crypto Mode : "
+         << CryptoMode[cipherMode] << "\n Use Compatibility : " << TrueFalse(data->compatibility)
+         << "\n use Log: " << TrueFalse(data->useLog) << "\n use Log Dir : ";
+  if (data->useLogDir != 0) {
+    report << "True" << "\n Log Dir : " << data->logDir;
+  } else {
+    report << "False";
+  }
+  report << "\n\n Internal \n" << "\n Current Moudle Dir : "
+         << (data->moduleDirKnown != 0 ? data->moduleDir : "Cannot Load")
+         << "\n Process Level : " << static_cast<long>(Filter_level.load())
+         << "\n Device IP : " << data->deviceIp;
+}
+
 struct DescribeRequest {
   const char* name;
   char* out;
@@ -289,6 +318,10 @@ QOR_API int QOR_AgentChecker_GetInfo(const char* command, char* out, int size) {
   if (command != nullptr && strcasecmp(command, "key-update") == 0) return GetALL(out, room, 1);
   if (out == nullptr) return -1;
   Report report(out, room);
+  if (command != nullptr && strcasecmp(command, "show-conf") == 0) {
+    ShowConf(report);
+    return 0;
+  }
   if (command != nullptr && strcasecmp(command, "data type size") == 0) {
     char text[160];
     std::snprintf(text, sizeof(text),

@@ -88,7 +88,7 @@ class Instance {
   qor::api::InstanceStatus Status() const {
     return {gData.initialised != 0, gData.configReady != 0,
             giInitMode == static_cast<int32_t>(qor::crypto::TableMode::kAllBypass),
-            gData.logState.load()};
+            gData.userSet != 0, gData.logState.load()};
   }
   QORApiData* CurrentConfigData() const { return ConfigData(); }
   int WithKeySet(int (*visit)(KeyMgr* mgr, void* context), void* context);

@@ -61,6 +61,7 @@ struct InstanceStatus {
   bool initialised;
   bool configReady;
   bool bypass;
+  bool userSet;      // a setter changed the configuration
   int32_t logState;  // 0 configured place, 1 fallback, 2 nowhere, 3 logging off
 };
 InstanceStatus ReadStatus();

@@ -126,6 +126,8 @@ TEST_F(Diagnostics, WithTheAgentUp) {
               CHILD_CHECK(QOR_IsInit() == 1);
               CHILD_CHECK(QOR_HealthCheckAgent() == 0);
               CHILD_CHECK(QOR_IsInit() == 1);
+              // The health check's configuration was its own.
+              CHILD_CHECK(std::string(QOR_checkAgent("show-conf")) == "Property is Not Initialized");
 
               const std::string report = QOR_checkAgent("ALL");
               const std::string head = " Product version : V 3.7.3\n Product release : 2.0.26.7\n"
@@ -144,6 +146,20 @@ TEST_F(Diagnostics, WithTheAgentUp) {
                 return "report tail: " + report;
               }
               CHILD_CHECK(QOR_IsInit() == 0);
+
+              const std::string conf = QOR_checkAgent("Show-Conf");
+              const std::string port = std::to_string(agent.firstPort());
+              const std::string second = std::to_string(agent.secondPort());
+              const std::string confHead =
+                  " Mandatory\n\n Agent Home :" + home + "\n First IP : 127.0.0.1\n First Port : " +
+                  port + "\n Second IP : 127.0.0.1\n Second Port : " + second +
+                  "\n Log level : INFO\n\n Optional \n\n user Set : False\n Crypto Mode : CBC"
+                  "\n Use Compatibility : False\n use Log: True\n use Log Dir : False"
+                  "\n\n Internal \n\n Current Moudle Dir : ";
+              if (conf.rfind(confHead, 0) != 0) return "show-conf: " + conf;
+              if (conf.find("\n Process Level : 0\n Device IP : ") == std::string::npos) {
+                return "show-conf tail: " + conf;
+              }
 
               CHILD_CHECK(QOR_ExistPolicy("ARIA_256") == 0);
               CHILD_CHECK(QOR_ExistPolicy(nullptr) == 1);

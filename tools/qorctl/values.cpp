@@ -1,8 +1,5 @@
 // encrypt and decrypt: one value per argument or per input line, one result
 // per output line.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -91,42 +88,5 @@ int RunAll(ValueCall call, const ValueOptions& options) {
 
 int Encrypt(const ValueOptions& options) { return RunAll(&QOR_EncryptExUdf, options); }
 int Decrypt(const ValueOptions& options) { return RunAll(&QOR_DecryptExUdf, options); }
-
-namespace {
-// Where qorctl's own failure lines go: standard error as it was at start.
-FILE* gErrors = stderr;
-}  // namespace
-
-void KeepLibraryLogOffStandardError() {
-  std::fflush(stderr);
-  const int saved = dup(STDERR_FILENO);
-  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (saved < 0 || null < 0) return;
-  FILE* errors = fdopen(saved, "w");
-  if (errors == nullptr) return;
-  dup2(null, STDERR_FILENO);
-  close(null);
-  gErrors = errors;
-}
-
-int Fail() {
-  std::cout << std::flush;
-  // Some messages end in a line break of their own; the failure is one line.
-  std::string message = QOR_GetLastErrorMsg();
-  for (char& c : message) {
-    if (c == '\n' || c == '\r') c = ' ';
-  }
-  while (!message.empty() && message.back() == ' ') message.pop_back();
-  std::fprintf(gErrors, "qorctl: %d %s\n", QOR_GetLastErrorCode(), message.c_str());
-  std::fflush(gErrors);
-  return 1;
-}
-
-int Usage(const std::string& message) {
-  std::cout << std::flush;
-  std::fprintf(gErrors, "qorctl: %s\n", message.c_str());
-  std::fflush(gErrors);
-  return 2;
-}
 
 }  // namespace qorctl
