@@ -20,6 +20,8 @@ cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 for target in "${targets[@]}"; do
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
+  # Checked-in seeds (a well-formed input) get the fuzzer past the outer layers.
+  if [ -d "fuzz/corpus/$target" ]; then cp -n "fuzz/corpus/$target"/* "$corpus"/; fi
   echo "== $target"
   "$build/fuzz/$target" -max_total_time="${QOR_FUZZ_SECONDS:-60}" "$corpus"
 done

@@ -53,8 +53,10 @@ SecretStatus ReadFileSecret(const std::string& home, unsigned char (&secret)[kFi
     Say(why, path + ": " + std::to_string(st.st_size) + " bytes, 16 expected");
     return SecretStatus::kWrongSize;
   }
-  if ((st.st_mode & 077) != 0) {
-    QOR_LOG(qor::log::kError, "%s is readable by others (mode %03o)\n", path.c_str(),
+  // Group access is how a library running as another user of the agent's
+  // group reads it; access for everyone defeats the secret.
+  if ((st.st_mode & 007) != 0) {
+    QOR_LOG(qor::log::kError, "%s is open to every user (mode %03o)\n", path.c_str(),
             static_cast<unsigned>(st.st_mode & 0777));
   }
   size_t got = 0;

@@ -27,7 +27,13 @@ namespace {
 
 constexpr char kLogUnit[] = "source/QORSocket";
 
-enum Source : int32_t { kNothing = 0, kFirstAgent = 1, kSecondAgent = 2, kEmergencyFile = 3 };
+enum Source : int32_t {
+  kNoRequest = -1,  // a request could not be built: nothing else is tried
+  kNothing = 0,
+  kFirstAgent = 1,
+  kSecondAgent = 2,
+  kEmergencyFile = 3,
+};
 
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
@@ -69,7 +75,10 @@ Source AskAgents(QORSocket* socket, int opcode, const DataBuffer* payload, Packe
     DataBuffer request{0, nullptr};
     const int built = payload != nullptr ? GetSendPacketInfoFromSpecfic(socket, &request, payload)
                                          : GetSendPacketInfo(socket, &request, opcode);
-    if (built != 0) return kNothing;
+    if (built != 0) {
+      DestroyPacket(answer);
+      return kNoRequest;
+    }
     Bytes owned(request.data);
     DestroyPacket(answer);
     if (GetPolicyInfoFromQORServer(socket, &request, answer, which, opcode) == 0) return which;
@@ -78,19 +87,20 @@ Source AskAgents(QORSocket* socket, int opcode, const DataBuffer* payload, Packe
   return kNothing;
 }
 
-// A new, empty key manager and the session cipher of the answered request.
-bool PrepareTargets(QORSocket* socket, KeyMgrPtr* mgr, CipherPtr* cipher) {
+// A new, empty key manager and the session cipher of the answered request;
+// failures are logged under |function|.
+bool PrepareTargets(QORSocket* socket, const char* function, KeyMgrPtr* mgr, CipherPtr* cipher) {
   SocketState* state = StateOf(socket);
   mgr->reset(KeyMgr_Create(nullptr));
   if (*mgr == nullptr) {
     ErrorSet(&state->error, err::kGeneral, "failed to KeyMgr_Create");
-    QOR_LOG(log::kCrit, "%s\n", "failed to KeyMgr_Create");
+    QOR_LOG_AS(function, log::kCrit, "%s\n", "failed to KeyMgr_Create");
     return false;
   }
   cipher->reset(CreateSessionCipher(socket));
   if (*cipher == nullptr) {
     ErrorSet(&state->error, err::kGeneral, "failed to UACipherUtil_CreateEx");
-    QOR_LOG(log::kCrit, "%s\n", "failed to UACipherUtil_CreateEx");
+    QOR_LOG_AS(function, log::kCrit, "%s\n", "failed to UACipherUtil_CreateEx");
     return false;
   }
   return true;
@@ -121,6 +131,7 @@ int GetKeyMgrFromQORServer(QORSocket* socket, KeyMgr** slot, QORApiConf* config)
   Answer answer;
   Plain fileRecord;
   Source from = AskAgents(socket, kOpKeySet, nullptr, &answer.packet);
+  if (from == kNoRequest) return 1;
   if (from == kNothing) {
     // The reason neither agent answered stays the last error when there is
     // no file either.
@@ -138,7 +149,7 @@ int GetKeyMgrFromQORServer(QORSocket* socket, KeyMgr** slot, QORApiConf* config)
 
   KeyMgrPtr mgr;
   CipherPtr cipher;
-  if (!PrepareTargets(socket, &mgr, &cipher)) return 1;
+  if (!PrepareTargets(socket, __func__, &mgr, &cipher)) return 1;
   if (from == kEmergencyFile) {
     KeyMgrParse(&fileRecord.block, mgr.get(), data->cryptoMode, data->compatibility);
   } else if (Packet_OpGetKeyinfo2KeyMgr(&answer.packet, mgr.get(), cipher.get(), &state->error,
@@ -162,7 +173,7 @@ int GetKeyMgrUpdateFromQORServer(QORSocket* socket, KeyMgr** slot, QORApiConf* c
 
   Answer answer;
   const Source from = AskAgents(socket, kOpKeySet, nullptr, &answer.packet);
-  if (from == kNothing) return 1;
+  if (from == kNothing || from == kNoRequest) return 1;
   data->policyInitFrom = from;
   if (*slot != nullptr) {
     ErrorSet(&state->error, err::kGeneral, "KeyMgr Already exists");
@@ -171,7 +182,7 @@ int GetKeyMgrUpdateFromQORServer(QORSocket* socket, KeyMgr** slot, QORApiConf* c
   }
   KeyMgrPtr mgr;
   CipherPtr cipher;
-  if (!PrepareTargets(socket, &mgr, &cipher)) return 1;
+  if (!PrepareTargets(socket, __func__, &mgr, &cipher)) return 1;
   if (Packet_OpGetKeyinfo2KeyMgr(&answer.packet, mgr.get(), cipher.get(), &state->error,
                                  data->cryptoMode, data->compatibility) != 1) {
     return 1;
@@ -188,10 +199,11 @@ int AppendPolicyFromQORServer(QORSocket* socket, KeyMgr* target, QORApiConf* con
   }
   QORApiData* data = config->data;
   Answer answer;
-  if (AskAgents(socket, kOpKeySet, nullptr, &answer.packet) == kNothing) return 1;
+  const Source from = AskAgents(socket, kOpKeySet, nullptr, &answer.packet);
+  if (from == kNothing || from == kNoRequest) return 1;
   KeyMgrPtr fetched;
   CipherPtr cipher;
-  if (!PrepareTargets(socket, &fetched, &cipher)) return 1;
+  if (!PrepareTargets(socket, __func__, &fetched, &cipher)) return 1;
   if (Packet_OpGetKeyinfo2KeyMgr(&answer.packet, fetched.get(), cipher.get(), &state->error,
                                  data->cryptoMode, data->compatibility) != 1) {
     return 1;
@@ -237,7 +249,7 @@ int GetSpecficKeyFromQORServer(QORSocket* socket, KeyMgr* mgr, QORApiConf* confi
 
   Answer answer;
   const Source from = AskAgents(socket, kOpSingleKey, &payload, &answer.packet);
-  if (from == kNothing) return 1;
+  if (from == kNothing || from == kNoRequest) return 1;
   data->policyInitFrom = from;
 
   CipherPtr cipher(CreateSessionCipher(socket));

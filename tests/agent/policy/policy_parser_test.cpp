@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "agent/policy/key_mgr_parse.h"
+#include "agent/policy/key_record.h"
 #include "agent/policy/policy_writer.h"
 #include "engine/policy_fixture.h"
 #include "qor/key_mgr.h"
@@ -743,6 +744,51 @@ TEST(KeyRecord, SingleKeyAnswerParsesToFiveFields) {
   EXPECT_EQ(Policy_split_item2(&f->next->tlv), 20261210);
   EXPECT_EQ(Policy_split_item2(&f->next->next->tlv), 20270101);
   BerTlv_free(list);
+}
+
+TEST(KeyRecord, ReadKeyRecordChecksShapeAndKeyLength) {
+  using qor::agent::EncodeNumber;
+  using qor::agent::EncodeSequence;
+  using qor::agent::EncodeText;
+  using qor::agent::EncodeTlv;
+  KeyVersionSpec k{0x10003, Bytes(32, 0x5A), "active", "2026121012Z", "1234"};
+  const Bytes good = qor::agent::EncodeKeyRecord(k);
+  {
+    qor::agent::KeyRecord r;
+    ASSERT_TRUE(qor::agent::ReadKeyRecord(good.data(), good.size(), 32, &r));
+    EXPECT_EQ(r.version, 0x10003);
+    EXPECT_EQ(r.key, k.key);
+    EXPECT_EQ(r.status, "active");
+    EXPECT_EQ(r.firstTime, 20261210);
+    EXPECT_EQ(r.secondTime, 1);
+  }
+  const Bytes key16 = Bytes(16, 1);
+  const struct {
+    const char* name;
+    Bytes record;
+    uint32_t keyBytes;
+  } refused[] = {
+      {"key shorter than the policy's", good, 33},
+      {"four fields",
+       EncodeSequence({EncodeNumber(1), EncodeTlv(4, key16), EncodeText("active"), EncodeText("1234")}),
+       16},
+      {"a field constructed",
+       EncodeSequence({EncodeNumber(1), EncodeSequence({EncodeTlv(4, key16)}), EncodeText("active"),
+                       EncodeText("1234"), EncodeText("1234")}),
+       16},
+      {"version of nine bytes",
+       EncodeSequence({EncodeTlv(2, Bytes(9, 1)), EncodeTlv(4, key16), EncodeText("active"),
+                       EncodeText("1234"), EncodeText("1234")}),
+       16},
+      {"not a SEQUENCE", EncodeText("key"), 0},
+      {"cut short", Bytes(good.begin(), good.end() - 1), 32},
+      {"empty", Bytes{}, 0},
+  };
+  for (const auto& c : refused) {
+    qor::agent::KeyRecord r;
+    EXPECT_FALSE(qor::agent::ReadKeyRecord(c.record.data(), c.record.size(), c.keyBytes, &r))
+        << c.name;
+  }
 }
 
 }  // namespace
