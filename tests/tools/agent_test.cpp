@@ -27,6 +27,7 @@
 #include <openssl/sha.h>
 
 #include "agent/emergency/emergency_file.h"
+#include "agent/policy/key_record.h"
 #include "agent/socket/protocol.h"
 #include "agent/socket/qor_socket.h"
 #include "policy_set.h"
@@ -111,11 +112,13 @@ class AgentProcess {
   pid_t pid() const { return pid_; }
 
   // Starts the agent and waits for its ports; false when it exited instead.
-  bool Start() {
-    pid_ = Spawn({QOR_AGENT_BINARY, "--home", Home(), "--policies", Policies(), "--first-port", "0",
-                  "--second-port", "0", "--foreground", "--request-timeout-ms", "1500", "--log", dir_ / "agent.log", "--port-file",
-                  dir_ / "ports.txt"},
-                 dir_ / "stdout.txt", dir_ / "stderr.txt");
+  bool Start(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {QOR_AGENT_BINARY, "--home", Home(), "--policies", Policies(),
+                                     "--first-port", "0", "--second-port", "0", "--foreground",
+                                     "--request-timeout-ms", "1500", "--log", dir_ / "agent.log",
+                                     "--port-file", dir_ / "ports.txt"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    pid_ = Spawn(args, dir_ / "stdout.txt", dir_ / "stderr.txt");
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (std::chrono::steady_clock::now() < deadline) {
       const std::string line = ReadFile(dir_ / "ports.txt");
@@ -418,19 +421,16 @@ TEST_F(AgentTest, SingleKeyRecordsAndUnknownKeys) {
   const Reply reply = Ask(agent_->first(), 3, "CARD_NUMBER_FRONT:2");
   ASSERT_TRUE(reply.decrypted) << reply.body;
   EXPECT_EQ(reply.operation, 3);
-  std::vector<unsigned char> bytes(reply.body.begin(), reply.body.end());
-  uint32_t count = 0, position = 0;
-  BerTlvNode* list = Parse_Tlv(bytes.data(), static_cast<uint32_t>(bytes.size()), 0, &count, &position);
-  ASSERT_GE(count, 6u);
-  const BerTlvNode* n = list->next;
-  ASSERT_EQ(n->tlv.length, 1u);
-  EXPECT_EQ(n->tlv.value[0], 2);
-  n = n->next;
-  EXPECT_EQ(std::vector<unsigned char>(n->tlv.value, n->tlv.value + n->tlv.length),
-            Hex(policy["keys"][1]["key"]));
-  n = n->next;
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(n->tlv.value), n->tlv.length), "active");
-  BerTlv_free(list);
+  // Read back the way the library reads a fetched key version.
+  qor::agent::KeyRecord record;
+  ASSERT_TRUE(qor::agent::ReadKeyRecord(reinterpret_cast<const uint8_t*>(reply.body.data()),
+                                        reply.body.size(), 32, &record));
+  EXPECT_EQ(record.version, 2);
+  const std::vector<unsigned char> expected = Hex(policy["keys"][1]["key"]);
+  EXPECT_EQ(record.key, expected);
+  EXPECT_EQ(record.status, "active");
+  EXPECT_EQ(record.firstTime, 20240101);  // "2024010100Z": all but the last three characters
+  EXPECT_EQ(record.secondTime, 20991231);
 
   for (const char* unknown : {"CARD_NUMBER_FRONT:3", "NO_SUCH_POLICY:1"}) {
     const Reply refused = Ask(agent_->first(), 3, unknown);
@@ -555,6 +555,30 @@ TEST_F(AgentTest, SigtermStopsCleanly) {
   EXPECT_EQ(e.code, 0);
   EXPECT_FALSE(std::filesystem::exists(pidFile));
   EXPECT_NE(agent_->Log().find("stopped"), std::string::npos);
+}
+
+// Past the cap a connection is refused at once instead of queued; a slot
+// held by a silent client comes free at the request time limit.
+TEST(AgentLimits, ConnectionsPastTheCapAreRefusedUntilASlotFrees) {
+  AgentProcess agent(ExampleSet());
+  ASSERT_TRUE(agent.Start({"--max-connections", "1"})) << agent.Stderr();
+  const int silent = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(agent.first()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  std::this_thread::sleep_for(300ms);  // let the agent take it
+
+  const Reply busy = Ask(agent.second(), 4);
+  EXPECT_FALSE(busy.read);
+  EXPECT_EQ(busy.operation, 0);
+  EXPECT_EQ(busy.body, "agent busy");
+
+  std::this_thread::sleep_for(2000ms);  // past the 1500 ms request limit
+  EXPECT_TRUE(Ask(agent.second(), 4).decrypted);
+  close(silent);
+  EXPECT_EQ(agent.Stop().code, 0);
 }
 
 // A set with an error never starts: the message names file, policy and field.

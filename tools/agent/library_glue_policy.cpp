@@ -10,40 +10,40 @@
 namespace qor::agent_tool {
 namespace {
 
-agent::KeyVersionSpec KeySpec(const KeyVersion& key) {
-  agent::KeyVersionSpec spec;
-  spec.version = key.version;
-  spec.key.assign(key.key.bytes().begin(), key.key.bytes().end());
-  spec.status = key.status;
-  spec.firstTime = key.validFrom;
-  spec.secondTime = key.validTo;
-  return spec;
+agent::KeyVersionSpec WriterKey(const KeyVersion& key) {
+  agent::KeyVersionSpec out;
+  out.version = key.version;
+  out.key.assign(key.key.bytes().begin(), key.key.bytes().end());
+  out.status = key.status;
+  out.firstTime = key.validFrom;
+  out.secondTime = key.validTo;
+  return out;
 }
 
-void WipeKeys(agent::PolicySpec& spec) {
-  for (auto& key : spec.keys) SecureWipe(key.key.data(), key.key.size());
+void WipeKeys(agent::PolicySpec& policy) {
+  for (auto& key : policy.keys) SecureWipe(key.key.data(), key.key.size());
 }
 
-agent::PolicySpec Spec(const Policy& p) {
-  agent::PolicySpec spec;
-  spec.name = p.name;
-  spec.item2 = p.kind;
-  spec.algorithm = p.algorithm;
-  spec.keyBits = p.keyLengthBits;
-  for (const KeyVersion& key : p.keys) spec.keys.push_back(KeySpec(key));
-  spec.ivType = p.ivType;
-  spec.errorProcess = p.errorHandling;
-  spec.nullProcess = p.nullProcessing ? 1 : 0;
-  spec.duplication = p.duplicates;
-  spec.patternType = p.patternType;
-  spec.patternChars = p.patternCharacters;
-  spec.position = p.patternPosition;
-  spec.compatibility = p.compatibility;
-  spec.decryptCountUnit = p.decryptLimitUnit;
-  spec.decryptCnt = p.decryptLimitCount;
-  spec.unauthorizedDecryption = p.unauthorizedDecryption;
-  spec.prio = p.priority;
-  for (size_t i = 0; i < 4; ++i) spec.audit[i] = p.audit[i] ? 255 : 0;
+agent::PolicySpec WriterPolicy(const Policy& p) {
+  agent::PolicySpec out;
+  out.name = p.name;
+  out.item2 = p.kind;
+  out.algorithm = p.algorithm;
+  out.keyBits = p.keyLengthBits;
+  for (const KeyVersion& key : p.keys) out.keys.push_back(WriterKey(key));
+  out.ivType = p.ivType;
+  out.errorProcess = p.errorHandling;
+  out.nullProcess = p.nullProcessing ? 1 : 0;
+  out.duplication = p.duplicates;
+  out.patternType = p.patternType;
+  out.patternChars = p.patternCharacters;
+  out.position = p.patternPosition;
+  out.compatibility = p.compatibility;
+  out.decryptCountUnit = p.decryptLimitUnit;
+  out.decryptCnt = p.decryptLimitCount;
+  out.unauthorizedDecryption = p.unauthorizedDecryption;
+  out.prio = p.priority;
+  for (size_t i = 0; i < 4; ++i) out.audit[i] = p.audit[i] ? 255 : 0;
   for (const AccessRule& rule : p.accessRules) {
     agent::AccessRuleSpec entry;
     entry.rules = {rule.identity1, rule.identity2, rule.identity3, rule.weekdays};
@@ -53,22 +53,22 @@ agent::PolicySpec Spec(const Policy& p) {
     entry.timeTo = rule.timeTo;
     entry.decryptAllowed = rule.decrypt ? 1 : 0;
     entry.encryptAllowed = rule.encrypt ? 1 : 0;
-    spec.acl.push_back(std::move(entry));
+    out.acl.push_back(std::move(entry));
   }
-  spec.targetExist = p.targetExist;
+  out.targetExist = p.targetExist;
   // The library reads "BACKUP" without an extension as "leave the original
   // alone", any other text but "DELETE" as "rename it with the extension".
   if (p.originalFile == "KEEP") {
-    spec.orgFileHandling = "BACKUP";
-    spec.orgBackupExtension.clear();
+    out.orgFileHandling = "BACKUP";
+    out.orgBackupExtension.clear();
   } else {
-    spec.orgFileHandling = p.originalFile;
-    spec.orgBackupExtension = p.backupExtension;
+    out.orgFileHandling = p.originalFile;
+    out.orgBackupExtension = p.backupExtension;
   }
-  spec.encFileDelete = p.deleteEncryptedFile ? 1 : 0;
-  spec.encDataVerify = p.verifyEncryptedData ? 1 : 0;
-  spec.orgDataVerify = p.verifyOriginalData ? 1 : 0;
-  return spec;
+  out.encFileDelete = p.deleteEncryptedFile ? 1 : 0;
+  out.encDataVerify = p.verifyEncryptedData ? 1 : 0;
+  out.orgDataVerify = p.verifyOriginalData ? 1 : 0;
+  return out;
 }
 
 }  // namespace
@@ -76,9 +76,9 @@ agent::PolicySpec Spec(const Policy& p) {
 std::vector<std::vector<unsigned char>> EncodePolicies(const PolicySet& set) {
   std::vector<std::vector<unsigned char>> policies;
   for (const Policy& p : set.policies) {
-    agent::PolicySpec spec = Spec(p);
-    policies.push_back(agent::EncodeSequence(agent::EncodePolicyItems(spec)));
-    WipeKeys(spec);
+    agent::PolicySpec out = WriterPolicy(p);
+    policies.push_back(agent::EncodeSequence(agent::EncodePolicyItems(out)));
+    WipeKeys(out);
   }
   return policies;
 }
@@ -89,9 +89,9 @@ std::vector<unsigned char> EncodeRecord(const std::vector<std::vector<unsigned c
 }
 
 std::vector<unsigned char> EncodeKeyRecord(const KeyVersion& key) {
-  agent::KeyVersionSpec spec = KeySpec(key);
-  std::vector<unsigned char> record = agent::EncodeKeyRecord(spec);
-  SecureWipe(spec.key.data(), spec.key.size());
+  agent::KeyVersionSpec out = WriterKey(key);
+  std::vector<unsigned char> record = agent::EncodeKeyRecord(out);
+  SecureWipe(out.key.data(), out.key.size());
   return record;
 }
 

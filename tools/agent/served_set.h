@@ -6,17 +6,14 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "policy_set.h"
 
 namespace qor::agent_tool {
-inline constexpr int kPolicyHashLength = 88;
-}
 
-namespace qor::agent_tool {
+inline constexpr int kPolicyHashLength = 88;
 
 // Byte buffer that is wiped on release: records carry key bytes.
 class SecretBytes {
@@ -36,8 +33,8 @@ class SecretBytes {
 
 class ServedSet {
  public:
-  // Encodes |set|; nullptr with |error| set when the library's encoder
-  // refuses it.
+  // Encodes |set| with the library's record writer; nullptr with |error|
+  // set when the hash cannot be made.
   static std::shared_ptr<const ServedSet> Build(const PolicySet& set, std::string* error);
 
   // The answer to a request for the whole set.

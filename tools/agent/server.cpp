@@ -80,6 +80,7 @@ class Agent {
   void Serve();
   void Handle(int fd);
   void RefuseBusy(int fd);
+  void DrainRefused(bool all);
   void CutOverdue();
   std::shared_ptr<const ServedSet> Current() {
     std::lock_guard<std::mutex> lock(setMutex_);
@@ -101,6 +102,10 @@ class Agent {
   std::mutex connectionsMutex_;
   std::condition_variable connectionsDone_;
   std::map<int, Clock::time_point> connections_;
+  // Refused connections: closed once the client has read the refusal (or
+  // after a second), since closing with its request unread would reset the
+  // connection and lose the refusal. Used by the accepting thread only.
+  std::map<int, Clock::time_point> refused_;
 };
 
 bool Agent::Load(std::string* error) {
@@ -164,7 +169,6 @@ void Agent::SignalLoop() {
 }
 
 void Agent::RefuseBusy(int fd) {
-  // Sent without waiting: a client that does not read just loses it.
   const std::string text = "agent busy";
   unsigned char frame[5 + 16];
   frame[0] = 0;
@@ -174,8 +178,32 @@ void Agent::RefuseBusy(int fd) {
   frame[3] = static_cast<unsigned char>(length >> 8);
   frame[4] = static_cast<unsigned char>(length);
   std::memcpy(frame + 5, text.data(), text.size());
+  // Sent without waiting: a client that does not read just loses it.
   [[maybe_unused]] ssize_t ignored = send(fd, frame, 5 + text.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-  close(fd);
+  shutdown(fd, SHUT_WR);
+  if (refused_.size() >= 256) {
+    close(fd);
+    return;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  refused_[fd] = Clock::now() + std::chrono::seconds(1);
+}
+
+void Agent::DrainRefused(bool all) {
+  const auto now = Clock::now();
+  for (auto it = refused_.begin(); it != refused_.end();) {
+    char sink[512];
+    ssize_t n;
+    while ((n = recv(it->first, sink, sizeof sink, 0)) > 0) {
+    }
+    const bool finished = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    if (all || finished || now >= it->second) {
+      close(it->first);
+      it = refused_.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 void Agent::Handle(int fd) {
@@ -225,8 +253,9 @@ void Agent::CutOverdue() {
 void Agent::Serve() {
   pollfd fds[3] = {{listeners_[0], POLLIN, 0}, {listeners_[1], POLLIN, 0}, {wake_[0], POLLIN, 0}};
   while (!stopping_.load()) {
-    const int ready = poll(fds, 3, 200);
+    const int ready = poll(fds, 3, refused_.empty() ? 200 : 20);
     CutOverdue();
+    DrainRefused(false);
     if (ready <= 0) continue;
     for (int i = 0; i < 2; ++i) {
       if ((fds[i].revents & POLLIN) == 0) continue;
@@ -254,6 +283,7 @@ void Agent::Serve() {
   }
   close(listeners_[0]);
   close(listeners_[1]);
+  DrainRefused(true);
   // Let running requests finish; the watchdog bound still applies.
   std::unique_lock<std::mutex> lock(connectionsMutex_);
   while (!connections_.empty()) {

@@ -521,16 +521,16 @@ struct Malformed {
 };
 
 Bytes Items(const std::function<void(std::vector<Bytes>&)>& change,
-            const std::function<void(PolicySpec&)>& spec = nullptr) {
+            const std::function<void(PolicySpec&)>& edit = nullptr) {
   PolicySpec p = Policy("bad");
-  if (spec) spec(p);
+  if (edit) edit(p);
   std::vector<Bytes> items = qor::agent::EncodePolicyItems(p);
   change(items);
   return qor::agent::EncodeSequence(items);
 }
 
-Bytes FromSpec(const std::function<void(PolicySpec&)>& spec) {
-  return Items([](std::vector<Bytes>&) {}, spec);
+Bytes Edited(const std::function<void(PolicySpec&)>& edit) {
+  return Items([](std::vector<Bytes>&) {}, edit);
 }
 
 std::vector<Malformed> MalformedCases() {
@@ -560,24 +560,24 @@ std::vector<Malformed> MalformedCases() {
       {"key record not a SEQUENCE",
        [] { return Items([](auto& i) { i[4] = EncodeSequence({EncodeText("key")}); }); }},
       {"key shorter than the key length",
-       [] { return FromSpec([](PolicySpec& p) { p.keys[0].key.resize(15); }); }},
+       [] { return Edited([](PolicySpec& p) { p.keys[0].key.resize(15); }); }},
       {"second key shorter than the key length",
        [] {
-         return FromSpec([](PolicySpec& p) {
+         return Edited([](PolicySpec& p) {
            p.keyBits = 256;
            p.keys = {KeyVersionSpec{2, Bytes(32, 2)}, KeyVersionSpec{1, Bytes(16, 1)}};
          });
        }},
       {"rule text of 128 characters",
        [] {
-         return FromSpec([](PolicySpec& p) {
+         return Edited([](PolicySpec& p) {
            p.acl = {AccessRuleSpec{}};
            p.acl[0].rules[2] = {std::string(128, 'r')};
          });
        }},
       {"date text of 16 characters",
        [] {
-         return FromSpec([](PolicySpec& p) {
+         return Edited([](PolicySpec& p) {
            p.acl = {AccessRuleSpec{}};
            p.acl[0].dateTo = "2026-12-31-23:59";
          });
