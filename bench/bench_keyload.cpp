@@ -131,9 +131,12 @@ class Agent {
     return *agent;
   }
   bool Start(int policies) {
+    if (pid_ > 0) return first_ > 0;
     char pattern[] = "/tmp/qor-bench-XXXXXX";
     if (mkdtemp(pattern) == nullptr) return false;
     home_ = pattern;
+    // The agent and its home go however the run ends (filters skip the last case).
+    std::atexit([] { Agent::Get().Stop(); });
     std::filesystem::create_directories(home_ + "/logs");
     WritePolicies(policies);
     const std::string ports = home_ + "/ports.txt";
@@ -176,8 +179,11 @@ class Agent {
       kill(pid_, SIGTERM);
       waitpid(pid_, nullptr, 0);
       pid_ = -1;
+    }
+    if (!home_.empty()) {
       std::error_code ignored;
       std::filesystem::remove_all(home_, ignored);
+      home_.clear();
     }
   }
 

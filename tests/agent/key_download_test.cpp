@@ -274,7 +274,7 @@ TEST_F(SocketKeyOperations, SingleKeyGoesToThePolicyItNames) {
   // A version the agent does not know.
   EXPECT_NE(socket->GetSpecficKeyFromQORServer(socket, mine.get(), &config, 1, "A", 9), 0);
   EXPECT_EQ(cipher->GetCipher(&cipher, 9), nullptr);
-  EXPECT_EQ(agent->RequestsSettled(3, 3), 4);  // the unknown version was asked of both ports
+  EXPECT_EQ(agent->RequestsSettled(3, 4), 4);  // the unknown version was asked of both ports
 }
 
 TEST(DownloadFileHelpers, ReadAndWholeFileWrite) {
