@@ -290,6 +290,13 @@ class AgentTest : public ::testing::Test {
     agent_ = std::make_unique<AgentProcess>(ExampleSet());
     ASSERT_TRUE(agent_->Start()) << agent_->Stderr();
   }
+  // Every agent ends with a clean stop, whatever it was sent.
+  void TearDown() override {
+    if (agent_ == nullptr || agent_->pid() <= 0) return;
+    const Exit e = agent_->Stop();
+    EXPECT_TRUE(e.exited);
+    EXPECT_EQ(e.code, 0) << agent_->Stderr();
+  }
   std::unique_ptr<AgentProcess> agent_;
 };
 
@@ -555,6 +562,18 @@ TEST_F(AgentTest, SigtermStopsCleanly) {
   EXPECT_EQ(e.code, 0);
   EXPECT_FALSE(std::filesystem::exists(pidFile));
   EXPECT_NE(agent_->Log().find("stopped"), std::string::npos);
+}
+
+TEST_F(AgentTest, ReloadCommandSignalsOnlyARunningAgent) {
+  // A pid file naming a process that is not an agent (this test) is ignored.
+  const std::string pidFile = agent_->Home() + "/conf/qor-agent.pid";
+  const std::string agentPid = ReadFile(pidFile);
+  WriteFile(pidFile, std::to_string(getpid()) + "\n");
+  const auto [code, output] = agent_->Reload();
+  EXPECT_EQ(code, 2) << output;
+  EXPECT_NE(output.find("no agent running"), std::string::npos) << output;
+  WriteFile(pidFile, agentPid);
+  EXPECT_EQ(agent_->Reload().first, 0);
 }
 
 // Past the cap a connection is refused at once instead of queued; a slot

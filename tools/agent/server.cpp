@@ -19,6 +19,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -410,7 +411,15 @@ int RunAgent(const AgentOptions& options) {
 
 int RequestReload(const std::string& home, int waitMs) {
   const auto pid = ReadPidFile(home);
-  if (!pid || kill(static_cast<pid_t>(*pid), 0) != 0) {
+  // A pid file left by an agent that was killed may name another process by
+  // now: only a process running this program is signalled.
+  std::string command;
+  if (pid) {
+    std::ifstream in("/proc/" + std::to_string(*pid) + "/cmdline", std::ios::binary);
+    std::getline(in, command, '\0');
+  }
+  if (!pid || kill(static_cast<pid_t>(*pid), 0) != 0 ||
+      command.substr(command.rfind('/') + 1) != "qor-agent") {
     std::fprintf(stderr, "qor-agent: no agent running for %s\n", home.c_str());
     return 2;
   }

@@ -541,7 +541,7 @@ std::vector<Malformed> MalformedCases() {
   return {
       {"32 items", [] { return Items([](auto& i) { i.pop_back(); }); }},
       {"only 5 items", [] { return Items([](auto& i) { i.resize(5); }); }},
-      {"item 1 constructed", [] { return Items([](auto& i) { i[1] = EncodeSequence({EncodeText("x")}); }); }},
+      {"item 2 constructed", [] { return Items([](auto& i) { i[1] = EncodeSequence({EncodeText("x")}); }); }},
       {"item 4 constructed", [] { return Items([](auto& i) { i[3] = EncodeSequence({EncodeNumber(128)}); }); }},
       {"item 4 nine bytes", [] { return Items([](auto& i) { i[3] = EncodeTlv(0x02, Bytes(9, 1)); }); }},
       {"item 4 beyond 32 bits", [] { return Items([](auto& i) { i[3] = EncodeNumber(1ull << 40); }); }},
