@@ -73,6 +73,38 @@ QOR_API int64_t QOR_EncryptLobEx(const char *keyName, unsigned char *data, uint6
 QOR_API int64_t QOR_DecryptLobEx(const char *keyName, unsigned char *data, uint64_t length,
                                  unsigned char *out, int binary, int kind, ...);
 
+/* Diagnostics. */
+
+/* Asks the first agent whether it is healthy: 0 yes, 1 no (the reason is the
+ * last error). Builds a configuration of its own when none exists yet. */
+QOR_API int QOR_HealthCheckAgent(void);
+/* Compares the agent's policy hash with the loaded key set's: 0 equal, 1
+ * changed, not initialised, or the agent could not be asked. */
+QOR_API int QOR_CheckPolicy(void);
+/* 0 when the loaded key set holds policy |keyName|; 1 when it does not (error
+ * 3015), or without a key set or name (no error). Never initialises. */
+QOR_API int QOR_ExistPolicy(const char *keyName);
+/* Writes "ALGORITHM-KEYBITS versions=V1,V2,..." (newest version first, e.g.
+ * "ARIA-256 versions=2,1") for policy |keyName| into the caller's |out| of
+ * |size| bytes, initialising the instance when needed: 0; 1 unknown policy
+ * (error 3015); -1 bad argument, no key set, or too small a buffer. */
+QOR_API int QOR_DescribePolicy(const char *keyName, char *out, int size);
+/* Key version carried by an encrypted text value (an optional "$." prefix is
+ * skipped): the big-endian 16-bit number in its first two bytes, or -1 when
+ * it does not decode to at least two bytes. */
+QOR_API int QOR_GetKeyVersion(const char *text);
+/* New Base64 text of {version high byte, low byte, 0xFE} (caller frees), or
+ * NULL when memory ran out. */
+QOR_API char *QOR_EncodeKeyVersion(int version);
+/* Report for |command| (ignoring case) into |out| (|size| bytes with the
+ * terminator, extra text cut): "all" initialises on demand and reports the
+ * instance, "key-update" reloads the key set first (both return the
+ * initialisation result), "show-conf" the configuration, "data type size"
+ * the platform's type sizes, any other command the help text. */
+QOR_API int QOR_AgentChecker_GetInfo(const char *command, char *out, int size);
+/* The same report in a static 4096-byte buffer overwritten by the next call. */
+QOR_API char *QOR_checkAgent(const char *command);
+
 QOR_END_DECLS
 
 #endif

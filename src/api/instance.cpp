@@ -85,6 +85,14 @@ class Instance {
   int LoadKeyName(char*** out);
   int ReconnectFile();
   ErrorInfo* LastError() { return &gData.lastError; }
+  qor::api::InstanceStatus Status() const {
+    return {gData.initialised != 0, gData.configReady != 0,
+            giInitMode == static_cast<int32_t>(qor::crypto::TableMode::kAllBypass),
+            gData.userSet != 0, gData.logState.load()};
+  }
+  QORApiData* CurrentConfigData() const { return ConfigData(); }
+  int WithKeySet(int (*visit)(KeyMgr* mgr, void* context), void* context);
+  QORSocket* CreateAgentSocket(const QORApiData* data, bool secondAgent, int timeLimitMs);
 
   qor::api::testing::InstanceState State();
   void InstallKeySet(KeyMgr* mgr, QORApiConf* config);
@@ -192,6 +200,24 @@ QORSocket* Instance::CreateSocket(const char* address, uint16_t port, int timeLi
                                             timeLimitMs, &gData.lastError);
   if (socket != nullptr) socket->SetErrorVariable(socket, &gData.lastError);
   return socket;
+}
+
+QORSocket* Instance::CreateAgentSocket(const QORApiData* data, bool secondAgent,
+                                       int timeLimitMs) {
+  QORSocket* socket =
+      socketFactory_.load()(data->firstAgentIp, data->firstPort,
+                            secondAgent ? data->secondAgentIp : nullptr,
+                            secondAgent ? data->secondPort : 0, timeLimitMs, &gData.lastError);
+  if (socket != nullptr) socket->SetErrorVariable(socket, &gData.lastError);
+  return socket;
+}
+
+// The read lock keeps QOR_ClearKeys and swaps out; the table lock keeps an
+// append from growing the table under the visitor.
+int Instance::WithKeySet(int (*visit)(KeyMgr* mgr, void* context), void* context) {
+  ReadLock lock(&API_rwlock);
+  std::shared_lock tableLock(qor::agent::PolicyTableLock());
+  return visit(gData.initialised ? gData.keyMgr : nullptr, context);
 }
 
 // Builds the configuration; the caller holds giCallEnv. 0 built, 7011 failed.
@@ -620,6 +646,15 @@ InstanceState ReadState() { return TheInstance().State(); }
 void InstallKeySet(KeyMgr* mgr, QORApiConf* config) { TheInstance().InstallKeySet(mgr, config); }
 void SetSocketFactory(SocketFactory factory) { TheInstance().SetSocketFactory(factory); }
 }  // namespace testing
+
+InstanceStatus ReadStatus() { return TheInstance().Status(); }
+QORApiData* CurrentConfigData() { return TheInstance().CurrentConfigData(); }
+int WithKeySet(int (*visit)(KeyMgr* mgr, void* context), void* context) {
+  return TheInstance().WithKeySet(visit, context);
+}
+QORSocket* CreateAgentSocket(const QORApiData* data, bool secondAgent, int timeLimitMs) {
+  return TheInstance().CreateAgentSocket(data, secondAgent, timeLimitMs);
+}
 
 }  // namespace qor::api
 

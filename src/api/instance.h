@@ -8,7 +8,9 @@
 #include "qorapi.h"
 
 struct KeyInfo;
+struct KeyMgr;
 struct QORApiData;
+struct QORSocket;
 
 // Host kind set by QOR_Filter_set: configuration source order and log name.
 extern std::atomic<int32_t> Filter_level;
@@ -53,5 +55,28 @@ class CallGuard {
  private:
   bool locked_ = false;
 };
+
+// What the status reports read of the instance.
+struct InstanceStatus {
+  bool initialised;
+  bool configReady;
+  bool bypass;
+  bool userSet;      // a setter changed the configuration
+  int32_t logState;  // 0 configured place, 1 fallback, 2 nowhere, 3 logging off
+};
+InstanceStatus ReadStatus();
+
+// The configuration data, or nullptr before one was built. It lives as long
+// as the instance's configuration; the caller does not own it.
+QORApiData* CurrentConfigData();
+
+// Runs |visit| on the current key set (nullptr when none is loaded) while no
+// clear or swap can free it, and returns what |visit| returns.
+int WithKeySet(int (*visit)(KeyMgr* mgr, void* context), void* context);
+
+// Agent socket object for |data|'s first agent, and its second one when
+// |secondAgent|, chained to the last-error record; nullptr when it cannot be
+// made. The caller destroys it.
+QORSocket* CreateAgentSocket(const QORApiData* data, bool secondAgent, int timeLimitMs);
 
 }  // namespace qor::api

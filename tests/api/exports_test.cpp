@@ -33,7 +33,9 @@ TEST_F(SharedLibrary, ExportsTheCInterface) {
       "QOR_EncryptExMsSql", "QOR_DecryptExMsSql", "QOR_EncryptLobEx", "QOR_DecryptLobEx",
       "Connection_Create", "AcceptConnection_Create", "GenPacket",     "RecordAdd",
       "DestroyPacket",    "Packet_OpGetKeyinfo2KeyMgr", "readFileData", "Packet_writeFile",
-      "isWhitespace",
+      "isWhitespace",     "QOR_HealthCheckAgent", "QOR_CheckPolicy",  "QOR_ExistPolicy",
+      "QOR_DescribePolicy", "QOR_GetKeyVersion", "QOR_EncodeKeyVersion",
+      "QOR_AgentChecker_GetInfo", "QOR_checkAgent",
   };
   for (const char* name : names) EXPECT_NE(dlsym(handle_, name), nullptr) << name;
 }

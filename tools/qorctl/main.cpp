@@ -1,0 +1,40 @@
+// qorctl: encrypts and decrypts values by policy name and reports on the
+// agent and the loaded policies, through the library's exported functions.
+#include <CLI/CLI.hpp>
+
+#include "qorctl.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"Encrypts and decrypts values by policy and checks the QOR Agent.\n"
+               "The library finds the agent through QOR_HOME, QOR_FIRST_PORT and the other\n"
+               "QOR_* variables, as in any host."};
+  app.require_subcommand(1);
+
+  qorctl::ValueOptions options;
+  auto addValueCommand = [&](const char* name, const char* about) {
+    CLI::App* command = app.add_subcommand(name, about);
+    command->add_option("policy", options.policy, "Policy (key) name")->required();
+    command->add_option("values", options.values,
+                        "Values; without any, one value per line of standard input");
+    command->add_flag("--hex", options.hex, "Binary values, given and shown as hex");
+    command->add_option("--identity1", options.identity1, "First identity for access rules");
+    command->add_option("--identity2", options.identity2, "Second identity for access rules");
+    command->add_option("--identity3", options.identity3, "Third identity for access rules");
+    return command;
+  };
+  CLI::App* encrypt = addValueCommand("encrypt", "Encrypt values; prints one stored value a line");
+  CLI::App* decrypt = addValueCommand("decrypt", "Decrypt stored values; prints one value a line");
+  CLI::App* status = app.add_subcommand(
+      "status", "Agent reachable, number of policies loaded, policy hash equal or changed");
+  CLI::App* policies =
+      app.add_subcommand("policies", "Loaded policies with algorithm and key versions");
+
+  CLI11_PARSE(app, argc, argv);
+  qorctl::KeepLibraryLogOffStandardError();
+
+  if (encrypt->parsed()) return qorctl::Encrypt(options);
+  if (decrypt->parsed()) return qorctl::Decrypt(options);
+  if (status->parsed()) return qorctl::Status();
+  if (policies->parsed()) return qorctl::Policies();
+  return qorctl::Usage("no command");
+}
