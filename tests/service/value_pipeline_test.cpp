@@ -277,7 +277,8 @@ TEST_F(Pipeline, DecryptionKeyVersions) {
   std::vector<unsigned char> k7(16, KeyList::KeyByte(7)), k5(16, KeyList::KeyByte(5));
   KeyEntry e5{5, k5.data(), const_cast<char*>("revoked"), 0, 0, nullptr};
   KeyEntry e7{7, k7.data(), const_cast<char*>("active"), 0, 0, &e5};
-  const DataBuffer name = Buffer(std::string("v7r5"));
+  const std::string nameText = "v7r5";
+  const DataBuffer name = Buffer(nameText);
   ASSERT_NE(nullptr, mgr_->AddKeyInfo(mgr_, &name, "ARIA", 4, QOR_IV_POLICY, 1, 16, 2, &e7, 1, 0,
                                       nullptr, 0, nullptr, 0, 0, 0, 1, 0, 0, nullptr, 0, 0, 0xFF,
                                       0xFF, 0xFF, 0xFF, 0, 0, 4, 0, "", 0, 0, 0, QOR_MODE_CBC));
