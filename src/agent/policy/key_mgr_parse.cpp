@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/secure_wipe.h"
@@ -172,13 +174,29 @@ void Parse(const DataBuffer* record, KeyMgr* mgr, int32_t cryptoMode, int32_t co
 
   std::vector<const BerTlvNode*> ids(policies);
   const uint32_t idCount = Policy_getIDList(list.head, count, ids.data());
+  // Each name resolves to its first policy in the list, as a search from the
+  // front would; the index keeps a large set from costing a scan per policy.
+  std::unordered_map<std::string_view, uint32_t> firstByName;
+  firstByName.reserve(idCount);
+  for (uint32_t i = 0; i < idCount; ++i) {
+    const BerTlv* nameItem = Policy_getName(ids[i]);
+    if (nameItem == nullptr) continue;
+    firstByName.emplace(
+        std::string_view(reinterpret_cast<const char*>(nameItem->value), nameItem->length), i);
+  }
   for (uint32_t i = 0; i < idCount; ++i) {
     const BerTlv* nameItem = Policy_getName(ids[i]);
     std::unique_ptr<char, decltype(&std::free)> name(
         nameItem != nullptr ? Policy_split_item(nameItem) : nullptr, &std::free);
     PolicyData* parsed = nullptr;
-    if (name == nullptr ||
-        Policy_getPolicy(ids.data(), idCount, name.get(), nameItem->length, &parsed) != 1) {
+    uint32_t first = 0;
+    if (name != nullptr) {
+      const auto found = firstByName.find(
+          std::string_view(reinterpret_cast<const char*>(nameItem->value), nameItem->length));
+      if (found != firstByName.end()) first = found->second;
+    }
+    if (name == nullptr || Policy_getPolicy(ids.data() + first, idCount - first, name.get(),
+                                            nameItem->length, &parsed) != 1) {
       std::fputs("\nnot found pPolicyData", stdout);
       continue;
     }

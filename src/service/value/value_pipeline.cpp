@@ -48,7 +48,7 @@ using Bytes = std::unique_ptr<unsigned char, FreeDeleter>;
 // The per-call state: a cleared record in front of the caller's chain, the
 // policy and its audit switches.
 struct Call {
-  ErrorInfo local{};
+  ErrorInfo local;  // Begin clears it; zero-filling its 1 KiB would cost every call
   KeyInfo* info = nullptr;
   UACipherUtil* object = nullptr;
   int32_t audit[4] = {0, 0, 0, 0};
