@@ -404,7 +404,6 @@ TEST(Helpers, CompareTime2) {
   EXPECT_EQ(0, Compare_time2(now - 3600));
 }
 
-TEST(Helpers, ConnectTestHasNoSocketYet) { EXPECT_EQ(-1, Connect_test("127.0.0.1", 1, 0)); }
 
 TEST(Exports, ServiceFunctionsAreCNames) {
   void* handle = dlopen(QOR_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);

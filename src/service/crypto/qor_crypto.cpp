@@ -170,6 +170,4 @@ FileResult QORCrypto_DecryptFile_BYPASS(int, const char*, const char*, const cha
 
 // The agent socket object is not part of this build: no connection test can
 // be made, which the caller sees as "no socket object".
-int Connect_test(const char*, uint16_t, int) { return -1; }
-
 }  // extern "C"
