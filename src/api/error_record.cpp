@@ -7,11 +7,12 @@
 void ErrorInfo_Set(int code, const char* text) {
   std::lock_guard lock(qor::ErrorLock());
   ErrorInfo* end = qor::ErrorChainEnd(qor::LastErrorRecord());
-  end->code = code;
+  qor::ErrorStoreCode(end, code);
   if (text == nullptr || text[0] == '\0') return;
   const size_t n = strnlen(text, QOR_ERROR_MESSAGE_SIZE - 1);
-  std::memcpy(end->message, text, n);
+  if (n > 1) std::memcpy(end->message + 1, text + 1, n - 1);
   end->message[n] = '\0';
+  qor::ErrorStoreLead(end, text[0]);
 }
 
 extern "C" {

@@ -20,7 +20,18 @@ ErrorInfo* ErrorChainEnd(ErrorInfo* record);
 void ErrorSet(ErrorInfo* record, int code, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
-// Code 0 and an empty message in every record of the chain.
+// Code 0 and an empty message in every record of the chain. Records that are
+// already clear are only read, without the lock, so callers clearing a chain
+// on every value call do not queue on the lock or bounce the shared record.
 void ErrorClearChain(ErrorInfo* record);
+
+// Stores |code| in the last record of the chain, leaving its message; a
+// record that already holds |code| is left untouched, without the lock.
+void ErrorSetChainCode(ErrorInfo* record, int code);
+
+// Writes of a record's code and of its message's first byte go through these
+// (under ErrorLock()), so the lock-free checks above may read them.
+void ErrorStoreCode(ErrorInfo* record, int code);
+void ErrorStoreLead(ErrorInfo* record, char lead);
 
 }  // namespace qor

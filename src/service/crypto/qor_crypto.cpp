@@ -26,11 +26,7 @@ std::atomic<QORApiData*> pgQORApiData{nullptr};
 constinit std::mutex g_keymgr_lock;
 
 // Stores |code| in the last record of the chain, leaving its message alone.
-void SetChainCode(ErrorInfo* record, int code) {
-  if (record == nullptr) return;
-  std::lock_guard lock(qor::ErrorLock());
-  qor::ErrorChainEnd(record)->code = code;
-}
+void SetChainCode(ErrorInfo* record, int code) { qor::ErrorSetChainCode(record, code); }
 
 int Find(FindKeyInfoFn find, int keyNameLength, const char* keyName, KeyInfo** out,
          ErrorInfo* errorRecord) {
