@@ -3,10 +3,12 @@
 // a lookup never walks the table while it grows.
 #pragma once
 
-#include <shared_mutex>
+#include "common/sharded_shared_mutex.h"
 
 namespace qor::agent {
 
-std::shared_mutex& PolicyTableLock();
+using qor::ShardedSharedMutex;
+
+ShardedSharedMutex& PolicyTableLock();
 
 }  // namespace qor::agent

@@ -282,8 +282,8 @@ int GetSpecficKeyFromQORServer(QORSocket* socket, KeyMgr* mgr, QORApiConf* confi
                                                                                              : 1;
 }
 
-std::shared_mutex& PolicyTableLock() {
-  static std::shared_mutex* lock = new std::shared_mutex();
+ShardedSharedMutex& PolicyTableLock() {
+  static ShardedSharedMutex* lock = new ShardedSharedMutex();
   return *lock;
 }
 
