@@ -1,6 +1,7 @@
 // Runs a parameterised test once per kernel of a primitive: each fast path
 // and the portable code (a path this processor lacks is skipped), through the
-// primitive's dispatcher.
+// primitive's dispatcher, and once more with the dispatcher's own choice
+// ("auto"), as callers get it.
 //
 //   class AriaTest : public qor::test::KernelPathTest<qor::aria::g_kernels> {};
 //   QOR_INSTANTIATE_KERNEL_PATHS(AriaTest, qor::aria::g_kernels);
@@ -10,14 +11,29 @@
 
 #include <cctype>
 #include <string>
+#include <vector>
 
 namespace qor::test {
+
+inline constexpr char kAutomaticChoice[] = "auto";
+
+// Every kernel name of |kernels|, then the automatic choice.
+template <typename Kernels>
+std::vector<const char*> KernelPathParams(const Kernels& kernels) {
+  std::vector<const char*> params = kernels.Names();
+  params.push_back(kAutomaticChoice);
+  return params;
+}
 
 // Forces the parameter's kernel for the length of one test.
 template <auto& kKernels>
 class KernelPathTest : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
+    if (std::string(GetParam()) == kAutomaticChoice) {
+      kKernels.Force(nullptr);
+      return;
+    }
     const auto* kernel = kKernels.Find(GetParam());
     if (kernel == nullptr) GTEST_SKIP() << GetParam() << " is not supported by this processor";
     kKernels.Force(kernel);
@@ -47,4 +63,5 @@ inline std::string KernelPathName(const ::testing::TestParamInfo<const char*>& i
 }  // namespace qor::test
 
 #define QOR_INSTANTIATE_KERNEL_PATHS(Fixture, kernels) \
-  INSTANTIATE_TEST_SUITE_P(Paths, Fixture, ::testing::ValuesIn((kernels).Names()), ::qor::test::KernelPathName)
+  INSTANTIATE_TEST_SUITE_P(Paths, Fixture, ::testing::ValuesIn(::qor::test::KernelPathParams(kernels)), \
+                           ::qor::test::KernelPathName)
