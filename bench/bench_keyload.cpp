@@ -54,10 +54,10 @@ wr::Bytes KeyBytes(int n, unsigned seed) {
 std::string Name(int i) { return "POLICY_" + std::to_string(i); }
 
 std::vector<unsigned char> EncodedSet(int count) {
-  wr::PolicySetSpec set;
+  wr::PolicySetDesc set;
   for (int i = 0; i < count; ++i) {
     const Algorithm& a = kAlgorithms[i % std::size(kAlgorithms)];
-    wr::PolicySpec p;
+    wr::PolicyDesc p;
     p.name = Name(i);
     p.algorithm = a.name;
     p.keyBits = static_cast<uint64_t>(a.bits);

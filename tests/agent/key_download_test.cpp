@@ -38,8 +38,8 @@ wr::Bytes KeyBytes(size_t n, uint8_t first) {
   return key;
 }
 
-wr::PolicySpec AriaPolicy(const std::string& name, std::vector<std::pair<uint64_t, uint8_t>> keys) {
-  wr::PolicySpec p;
+wr::PolicyDesc AriaPolicy(const std::string& name, std::vector<std::pair<uint64_t, uint8_t>> keys) {
+  wr::PolicyDesc p;
   p.name = name;
   p.algorithm = "ARIA";
   p.keyBits = 256;
@@ -48,8 +48,8 @@ wr::PolicySpec AriaPolicy(const std::string& name, std::vector<std::pair<uint64_
 }
 
 // A key manager holding |policies|, filled through the record parser.
-Mgr Load(const std::vector<wr::PolicySpec>& policies) {
-  wr::PolicySetSpec set;
+Mgr Load(const std::vector<wr::PolicyDesc>& policies) {
+  wr::PolicySetDesc set;
   set.policies = policies;
   const wr::Bytes record = wr::EncodePolicySet(set);
   std::vector<unsigned char> copy(record.begin(), record.end());
@@ -164,7 +164,7 @@ class PolicyAnswer : public ::testing::Test {
 };
 
 TEST_F(PolicyAnswer, FillsTheKeyManager) {
-  wr::PolicySetSpec set;
+  wr::PolicySetDesc set;
   set.policies = {AriaPolicy("A", {{1, 1}}), AriaPolicy("B", {{4, 2}})};
   Seal(wr::EncodePolicySet(set));
   Mgr mgr(KeyMgr_Create(nullptr));
@@ -186,7 +186,7 @@ TEST_F(PolicyAnswer, RefusesWhatItCannotUse) {
   unsigned char otherKey[32], otherIv[16];
   qor::agent::DeriveSessionKey(seed, 2, otherKey, otherIv);
   UACipherUtil* other = qor::agent::CreateSessionCipher(otherKey, otherIv);
-  wr::PolicySetSpec set;
+  wr::PolicySetDesc set;
   set.policies = {AriaPolicy("A", {{1, 1}})};
   Seal(wr::EncodePolicySet(set));
   EXPECT_EQ(Packet_OpGetKeyinfo2KeyMgr(&answer, mgr.get(), other, &error, 0, 0), 0);
@@ -201,7 +201,7 @@ class SocketKeyOperations : public ::testing::Test {
   void SetUp() override {
     if (qor::test::AgentBinary() == nullptr) GTEST_SKIP() << "qor-agent is not built";
     agent = std::make_unique<qor::test::AgentProcess>(
-        home.path(), std::vector<qor::test::PolicySpec>{
+        home.path(), std::vector<qor::test::PolicyDesc>{
                          {"A", "ARIA", 256, {{2, qor::test::KeyHex(32, 2)}, {1, qor::test::KeyHex(32, 1)}}},
                          {"B", "SEED", 128, {{1, qor::test::KeyHex(16, 3)}}}});
     ASSERT_TRUE(agent->ok());

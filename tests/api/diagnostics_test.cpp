@@ -20,17 +20,17 @@ namespace {
 using qor::test::AgentProcess;
 using qor::test::Environment;
 using qor::test::KeyHex;
-using qor::test::PolicySpec;
+using qor::test::PolicyDesc;
 using qor::test::TempDir;
 
-PolicySpec Policy(const std::string& name, const std::string& algorithm, int bits,
+PolicyDesc Policy(const std::string& name, const std::string& algorithm, int bits,
                   std::vector<int> versions) {
-  PolicySpec p{name, algorithm, bits, {}};
+  PolicyDesc p{name, algorithm, bits, {}};
   for (int v : versions) p.keys.push_back({v, KeyHex(bits / 8, 300 + static_cast<unsigned>(v))});
   return p;
 }
 
-const std::vector<PolicySpec> kSet = {
+const std::vector<PolicyDesc> kSet = {
     Policy("ARIA_256", "ARIA", 256, {1, 2}),
     Policy("SEED_128", "SEED", 128, {1}),
     Policy("LEA_256", "LEA", 256, {3, 1, 2}),
@@ -186,7 +186,7 @@ TEST_F(Diagnostics, WithTheAgentUp) {
 
               CHILD_CHECK(QOR_CheckPolicy() == 0);
               // The agent serving another set makes the loaded one's hash stale.
-              std::vector<PolicySpec> changed = kSet;
+              std::vector<PolicyDesc> changed = kSet;
               changed.pop_back();
               CHILD_CHECK(agent.Reload(changed));
               CHILD_CHECK(QOR_CheckPolicy() == 1);

@@ -26,19 +26,19 @@ using qor::test::AgentProcess;
 using qor::test::Environment;
 using qor::test::KeyHex;
 using qor::test::MisbehavingAgent;
-using qor::test::PolicySpec;
+using qor::test::PolicyDesc;
 using qor::test::TempDir;
 
-PolicySpec Policy(const std::string& name, const std::string& algorithm, int bits,
+PolicyDesc Policy(const std::string& name, const std::string& algorithm, int bits,
                   std::vector<int> versions, unsigned seed = 1) {
-  PolicySpec p{name, algorithm, bits, {}};
+  PolicyDesc p{name, algorithm, bits, {}};
   // The agent lists the newest version first; the policy encrypts with the first.
   std::sort(versions.rbegin(), versions.rend());
   for (int v : versions) p.keys.push_back({v, KeyHex(bits / 8, seed * 100 + static_cast<unsigned>(v))});
   return p;
 }
 
-const std::vector<PolicySpec> kBaseSet = {
+const std::vector<PolicyDesc> kBaseSet = {
     Policy("ARIA_256", "ARIA", 256, {1}),
     Policy("SEED_128", "SEED", 128, {1}),
     Policy("AES_256_REC", "AES", 256, {1, 2}),
@@ -275,7 +275,7 @@ TEST_F(InstanceAgent, StampChangeSwapsTheKeySetUnderLoad) {
   // One home: the agent rewrites the stamp the library watches.
   AgentProcess agent(libHome.path(), kBaseSet);
   ASSERT_TRUE(agent.ok());
-  const std::vector<PolicySpec> updated = {
+  const std::vector<PolicyDesc> updated = {
       Policy("ARIA_256", "ARIA", 256, {1, 2}),
       Policy("SEED_128", "SEED", 128, {1, 2}),
       Policy("AES_256_REC", "AES", 256, {1, 2, 3}),
@@ -396,7 +396,7 @@ TEST_F(InstanceAgent, LookupMissAppendsNewPolicies) {
 TEST_F(InstanceAgent, AppendGrowsThePolicyTableUnderConcurrentLookups) {
   AgentProcess agent(agentHome.path(), {Policy("ARIA_256", "ARIA", 256, {1})});
   ASSERT_TRUE(agent.ok());
-  std::vector<PolicySpec> many = {Policy("ARIA_256", "ARIA", 256, {1})};
+  std::vector<PolicyDesc> many = {Policy("ARIA_256", "ARIA", 256, {1})};
   for (int i = 0; i < 600; ++i) many.push_back(Policy("P" + std::to_string(i), "SEED", 128, {1}));
   EXPECT_EQ(InChild(AgentEnvironment(libHome.path(), agent.firstPort(), agent.secondPort()), [&] {
               CHILD_CHECK(RoundTrips("ARIA_256", "warm up"));

@@ -40,11 +40,11 @@ TEST(HostileInput, EveryDecryptFormReturnsItsCode) {
       for (int version : {0, 258}) {
         SCOPED_TRACE(::testing::Message() << "compat " << compatibility << " record " << recordIv
                                           << " version " << version);
-        PolicySpec spec;
-        spec.versions = {{version}};
-        spec.compatibility = compatibility;
-        spec.recordIv = recordIv;
-        Policy p(spec);
+        PolicyDesc desc;
+        desc.versions = {{version}};
+        desc.compatibility = compatibility;
+        desc.recordIv = recordIv;
+        Policy p(desc);
         ASSERT_TRUE(p.ok());
         const int layout = (version != 0 ? 3 : 0) + (recordIv ? 4 : 0);
 
@@ -113,10 +113,10 @@ TEST(HostileInput, EveryDecryptFormReturnsItsCode) {
 // Random bytes and random Base64-looking texts never crash or over-read.
 TEST(HostileInput, RandomBytes) {
   std::mt19937 rng(20261210);
-  PolicySpec spec;
-  spec.versions = {{258}};
-  spec.recordIv = true;
-  Policy p(spec);
+  PolicyDesc desc;
+  desc.versions = {{258}};
+  desc.recordIv = true;
+  Policy p(desc);
   ASSERT_TRUE(p.ok());
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=$.";
@@ -136,11 +136,11 @@ TEST(HostileInput, RandomBytes) {
 }
 
 TEST(Helpers, DoubleEncryptionLooks) {
-  PolicySpec spec;
-  spec.compatibility = 1;
+  PolicyDesc desc;
+  desc.compatibility = 1;
   for (uint32_t alg : {QOR_ALG_SEED, QOR_ALG_ARIA128, QOR_ALG_AES128, QOR_ALG_LEA128}) {
-    spec.alg = alg;
-    Policy p(spec);
+    desc.alg = alg;
+    Policy p(desc);
     ASSERT_TRUE(p.ok());
     const std::string shortText = "QUJDREVGR0hJSktMTU5PUA=";  // 23 characters
     EXPECT_EQ(0, isDoubleEncryptPrevention(p.self(), shortText.data(), 23, 0));
@@ -153,17 +153,17 @@ TEST(Helpers, DoubleEncryptionLooks) {
     odd[3] = '*';
     EXPECT_EQ(0, isDoubleEncryptPrevention(p.self(), odd.data(), static_cast<int>(odd.size()), 0));
   }
-  spec.alg = QOR_ALG_DES3_2KEY;
-  Policy des(spec);
+  desc.alg = QOR_ALG_DES3_2KEY;
+  Policy des(desc);
   const std::string text(24, 'A');
   EXPECT_EQ(0, isDoubleEncryptPrevention(des.self(), text.data(), 24, 0));
-  spec.alg = QOR_ALG_FPE;
-  Policy fpe(spec);
+  desc.alg = QOR_ALG_FPE;
+  Policy fpe(desc);
   EXPECT_EQ(1, isDoubleEncryptPrevention(fpe.self(), "ABC", 3, 0));
   EXPECT_EQ(0, isDoubleEncryptPrevention(fpe.self(), "ABC", 3, 1));
-  spec.alg = QOR_ALG_SHA256;
-  spec.compatibility = 0;
-  Policy sha(spec);
+  desc.alg = QOR_ALG_SHA256;
+  desc.compatibility = 0;
+  Policy sha(desc);
   In value("x", kSpare);
   Out digest;
   ASSERT_EQ(0, sha->EncryptToBase64(sha.self(), value.get(), digest.get()));
@@ -214,17 +214,17 @@ using namespace qor::test;
 TEST(Messages, FailuresAreLoggedWithTheirTexts) {
   LogCapture log;
   ASSERT_TRUE(log.ok());
-  PolicySpec spec;
-  spec.versions = {{5, "expired"}};
-  Policy revoked(spec);
+  PolicyDesc desc;
+  desc.versions = {{5, "expired"}};
+  Policy revoked(desc);
   ASSERT_TRUE(revoked.ok());
   In value("v", kSpare);
   Out out;
   EXPECT_EQ(2100,
             revoked->EncryptToBase64_ACC(revoked.self(), value.get(), out.get(), 0, "", "", ""));
 
-  spec.versions = {{5}};
-  Policy p(spec);
+  desc.versions = {{5}};
+  Policy p(desc);
   ASSERT_TRUE(p.ok());
   In empty(Bytes{}, 0), notBase64("$.@@@@", 0),
       unknown(B64(Bytes{0, 9, 0xFE, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, 0), 0),

@@ -55,10 +55,10 @@ class KeyVersions : public ::testing::Test {
   // A text and a binary value of |plain| encrypted under |version| alone.
   static void EncryptUnder(int version, bool recordIv, const std::string& plain, std::string* text,
                            Bytes* binary) {
-    PolicySpec spec;
-    spec.versions = {{version}};
-    spec.recordIv = recordIv;
-    Policy old(spec);
+    PolicyDesc desc;
+    desc.versions = {{version}};
+    desc.recordIv = recordIv;
+    Policy old(desc);
     ASSERT_TRUE(old.ok());
     In a(plain, kSpare), b(plain, kSpare);
     Out t, bin;
@@ -84,10 +84,10 @@ TEST_F(KeyVersions, OlderVersionDecryptsWithItsOwnKey) {
     std::string text;
     Bytes binary;
     EncryptUnder(4, recordIv, "older value", &text, &binary);
-    PolicySpec spec;
-    spec.versions = {{5}, {4}};
-    spec.recordIv = recordIv;
-    Policy p(spec);
+    PolicyDesc desc;
+    desc.versions = {{5}, {4}};
+    desc.recordIv = recordIv;
+    Policy p(desc);
     ASSERT_TRUE(p.ok());
     Out a, b;
     EXPECT_EQ(0, DecryptText(p, text, &a));
@@ -102,9 +102,9 @@ TEST_F(KeyVersions, MissingVersionIsFetchedOnce) {
   std::string text;
   Bytes binary;
   EncryptUnder(4, false, "fetched value", &text, &binary);
-  PolicySpec spec;
-  spec.versions = {{5}};
-  Policy p(spec);
+  PolicyDesc desc;
+  desc.versions = {{5}};
+  Policy p(desc);
   ASSERT_TRUE(p.ok());
   g_fetch.target = p.self();
   Out a;
@@ -123,9 +123,9 @@ TEST_F(KeyVersions, FailedFetchGivesOneForTextAndKeyErrorForBinary) {
   std::string text;
   Bytes binary;
   EncryptUnder(4, false, "lost value", &text, &binary);
-  PolicySpec spec;
-  spec.versions = {{5}};
-  Policy p(spec);
+  PolicyDesc desc;
+  desc.versions = {{5}};
+  Policy p(desc);
   ASSERT_TRUE(p.ok());
   g_fetch.target = p.self();
   g_fetch.succeed = false;
@@ -153,9 +153,9 @@ TEST_F(KeyVersions, RevokedVersionRefusesDecryption) {
   std::string text;
   Bytes binary;
   EncryptUnder(4, false, "revoked value", &text, &binary);
-  PolicySpec spec;
-  spec.versions = {{5}, {4, "revoked"}};
-  Policy p(spec);
+  PolicyDesc desc;
+  desc.versions = {{5}, {4, "revoked"}};
+  Policy p(desc);
   ASSERT_TRUE(p.ok());
   Out a, b;
   EXPECT_EQ(2100, DecryptText(p, text, &a));
@@ -166,9 +166,9 @@ TEST_F(KeyVersions, RevokedVersionRefusesDecryption) {
 // A head in status 2 has no key schedule: every encrypting form refuses it.
 // "deactive" (status 1) still encrypts.
 TEST_F(KeyVersions, RevokedHeadRefusesEncryption) {
-  PolicySpec spec;
-  spec.versions = {{5, "expired"}, {4}};
-  Policy p(spec);
+  PolicyDesc desc;
+  desc.versions = {{5, "expired"}, {4}};
+  Policy p(desc);
   ASSERT_TRUE(p.ok());
   In a("v", kSpare), b("v", kSpare), c("v", kSpare), d("v", kSpare);
   Out out;
@@ -181,7 +181,7 @@ TEST_F(KeyVersions, RevokedHeadRefusesEncryption) {
   EXPECT_EQ(2100, p->Encrypt_API_Init(p.self(), &stream, kPolicyIv.data(), 0));
   EXPECT_EQ(nullptr, stream);
 
-  PolicySpec deactive;
+  PolicyDesc deactive;
   deactive.versions = {{5, "deactive"}};
   Policy q(deactive);
   ASSERT_TRUE(q.ok());
@@ -194,13 +194,13 @@ TEST_F(KeyVersions, RevokedHeadRefusesEncryption) {
 // policy: every value round-trips, every value has its own record IV, and the
 // shared records are never written.
 TEST(RecordIv, ConcurrentValuesKeepTheirOwnIv) {
-  PolicySpec recordSpec;
-  recordSpec.versions = {{7}};
-  recordSpec.recordIv = true;
-  Policy record(recordSpec);
-  PolicySpec digitSpec;
-  digitSpec.alg = QOR_ALG_FPE;
-  Policy digits(digitSpec);
+  PolicyDesc recordDesc;
+  recordDesc.versions = {{7}};
+  recordDesc.recordIv = true;
+  Policy record(recordDesc);
+  PolicyDesc digitDesc;
+  digitDesc.alg = QOR_ALG_FPE;
+  Policy digits(digitDesc);
   ASSERT_TRUE(record.ok() && digits.ok());
   const Bytes headIv(record.head()->iv, record.head()->iv + 16);
 
@@ -333,10 +333,10 @@ TEST(Streaming, RoundTripMatchesOneShot) {
        {Case{QOR_ALG_AES128, 16}, Case{QOR_ALG_AES256, 32}, Case{QOR_ALG_ARIA256, 32},
         Case{QOR_ALG_SEED, 16}, Case{QOR_ALG_LEA128, 16}}) {
     SCOPED_TRACE(c.alg);
-    PolicySpec spec;
-    spec.alg = c.alg;
-    spec.keyLength = c.keyLength;
-    Policy p(spec);
+    PolicyDesc desc;
+    desc.alg = c.alg;
+    desc.keyLength = c.keyLength;
+    Policy p(desc);
     ASSERT_TRUE(p.ok());
     for (size_t len : {0u, 15u, 16u, 100u}) {
       Bytes plain(len);
@@ -355,12 +355,12 @@ TEST(Streaming, RoundTripMatchesOneShot) {
 
 TEST(Streaming, DecryptionPicksTheStatedVersion) {
   g_fetch = FetchState{};
-  PolicySpec oldSpec;
-  oldSpec.versions = {{4}};
-  Policy old(oldSpec);
-  PolicySpec newSpec;
-  newSpec.versions = {{5}, {3, "revoked"}};
-  Policy current(newSpec);
+  PolicyDesc oldDesc;
+  oldDesc.versions = {{4}};
+  Policy old(oldDesc);
+  PolicyDesc newDesc;
+  newDesc.versions = {{5}, {3, "revoked"}};
+  Policy current(newDesc);
   ASSERT_TRUE(old.ok() && current.ok());
   const Bytes plain(40, 0x5A);
   int init = -1;

@@ -25,10 +25,10 @@ TEST(Compatibility, BlankAndPrefixByCompatibilityAndNullProcessing) {
                         {2, 0, false}, {2, 1, true},  {3, 0, true}, {3, 1, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "compat " << c.compatibility << " null " << c.nullProcess);
-    PolicySpec spec;
-    spec.compatibility = c.compatibility;
-    spec.nullProcess = c.nullProcess;
-    Policy p(spec);
+    PolicyDesc desc;
+    desc.compatibility = c.compatibility;
+    desc.nullProcess = c.nullProcess;
+    Policy p(desc);
     ASSERT_TRUE(p.ok());
     const std::string value = "abcd";
     In in(value, kSpare);
@@ -50,7 +50,7 @@ TEST(Compatibility, BlankAndPrefixByCompatibilityAndNullProcessing) {
 
 // A decrypted value of one zero byte comes back empty.
 TEST(Compatibility, SingleZeroByteDecryptsToEmpty) {
-  Policy p(PolicySpec{});
+  Policy p(PolicyDesc{});
   ASSERT_TRUE(p.ok());
   In in(Bytes{0}, kSpare);
   Out out;
@@ -75,11 +75,11 @@ TEST(Duplicates, EncryptingAnEncryptedText) {
       for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "version " << version << " compat " << compatibility
                                           << " option " << c.option);
-        PolicySpec spec;
-        spec.versions = {{version}};
-        spec.compatibility = compatibility;
-        spec.encDuplication = c.option;
-        Policy p(spec);
+        PolicyDesc desc;
+        desc.versions = {{version}};
+        desc.compatibility = compatibility;
+        desc.encDuplication = c.option;
+        Policy p(desc);
         ASSERT_TRUE(p.ok());
         In plain("duplicate check value", kSpare);
         Out first;
@@ -124,9 +124,9 @@ TEST(Duplicates, DecryptingSomethingThatIsNotEncrypted) {
   const Bytes badPad = OracleCbcEncrypt(QOR_ALG_AES128, key, kPolicyIv.data(), Bytes(16, 0));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.option);
-    PolicySpec spec;
-    spec.decDuplication = c.option;
-    Policy p(spec);
+    PolicyDesc desc;
+    desc.decDuplication = c.option;
+    Policy p(desc);
     ASSERT_TRUE(p.ok());
     const std::string text = B64(badPad, 0);
     for (int form = 0; form < 3; ++form) {
@@ -172,12 +172,12 @@ TEST(Access, EveryUnauthorizedDecryptionOutcome) {
   RefuseDecryptAcl acl;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.option);
-    PolicySpec spec;
-    spec.aclCount = 1;
-    spec.acl = &acl.entry;
-    spec.prio = QOR_PRIO_BLOCK_FIRST;
-    spec.unauthorizedDecryption = c.option;
-    Policy p(spec);
+    PolicyDesc desc;
+    desc.aclCount = 1;
+    desc.acl = &acl.entry;
+    desc.prio = QOR_PRIO_BLOCK_FIRST;
+    desc.unauthorizedDecryption = c.option;
+    Policy p(desc);
     ASSERT_TRUE(p.ok());
     In plain("secret", kSpare);
     Out enc;
@@ -211,13 +211,13 @@ TEST(Access, PrefixRuleAllowsAndRefusesThroughEveryForm) {
   entry.rules1 = &rule;
   entry.decryptAllowed = 1;
   entry.encryptAllowed = 1;
-  PolicySpec spec;
-  spec.versions = {{9}};
-  spec.aclCount = 1;
-  spec.acl = &entry;
-  spec.prio = QOR_PRIO_ALLOW_FIRST;
-  spec.unauthorizedDecryption = 4;
-  Policy p(spec);
+  PolicyDesc desc;
+  desc.versions = {{9}};
+  desc.aclCount = 1;
+  desc.acl = &entry;
+  desc.prio = QOR_PRIO_ALLOW_FIRST;
+  desc.unauthorizedDecryption = 4;
+  Policy p(desc);
   ASSERT_TRUE(p.ok());
 
   In text("value", kSpare);
@@ -283,10 +283,10 @@ TEST(Pattern, TypesThroughTheTextForms) {
       SCOPED_TRACE(::testing::Message()
                    << c.type << "/" << c.position << " " << c.value << " compat " << compatibility);
       const PatternBlock block = MakePattern(c.type, c.position, c.chars);
-      PolicySpec spec;
-      spec.pattern = &block;
-      spec.compatibility = compatibility;
-      Policy p(spec);
+      PolicyDesc desc;
+      desc.pattern = &block;
+      desc.compatibility = compatibility;
+      Policy p(desc);
       ASSERT_TRUE(p.ok());
       for (bool acc : {true, false}) {
         In in(c.value, kSpare);
@@ -315,9 +315,9 @@ TEST(Pattern, TypesThroughTheTextForms) {
   for (const auto& [block, value] :
        {std::pair{&exclude, "0123456789"}, std::pair{&separator, "no separator"},
         std::pair{&separator, "ends with@"}}) {
-    PolicySpec spec;
-    spec.pattern = block;
-    Policy p(spec);
+    PolicyDesc desc;
+    desc.pattern = block;
+    Policy p(desc);
     ASSERT_TRUE(p.ok());
     In in(value, kSpare);
     Out out;
@@ -355,14 +355,14 @@ TEST(Pattern, MiddleSegmentsOfEveryLengthDecrypt) {
       SCOPED_TRACE(::testing::Message() << "alg " << c.alg << " " << c.chars << " compat "
                                         << compatibility);
       const PatternBlock block = MakePattern(QOR_PATTERN_MIDDLE, QOR_POSITION_FRONT, c.chars);
-      PolicySpec spec;
-      spec.alg = c.alg;
-      spec.keyLength = c.keyLength;
-      spec.versions = {{c.version}};
-      spec.recordIv = c.recordIv;
-      spec.pattern = &block;
-      spec.compatibility = compatibility;
-      Policy p(spec);
+      PolicyDesc desc;
+      desc.alg = c.alg;
+      desc.keyLength = c.keyLength;
+      desc.versions = {{c.version}};
+      desc.recordIv = c.recordIv;
+      desc.pattern = &block;
+      desc.compatibility = compatibility;
+      Policy p(desc);
       ASSERT_TRUE(p.ok());
       In in(c.value, kSpare);
       Out out;

@@ -33,15 +33,15 @@ inline Bytes VersionKey(int version, int keyLength) {
   return key;
 }
 
-struct VersionSpec {
+struct VersionDesc {
   int version;
   const char* status = "active";
 };
 
-struct PolicySpec {
+struct PolicyDesc {
   uint32_t alg = QOR_ALG_AES128;
   int keyLength = 16;
-  std::vector<VersionSpec> versions = {{0}};  // head first
+  std::vector<VersionDesc> versions = {{0}};  // head first
   int compatibility = 0;
   int nullProcess = 0;
   bool recordIv = false;  // every record carries a record-IV tail, as for ivType RECORD
@@ -57,15 +57,15 @@ struct PolicySpec {
 // Owns one keyed cipher object.
 class Policy {
  public:
-  explicit Policy(const PolicySpec& spec) : spec_(spec) {
-    std::vector<KeyEntry> entries(spec.versions.size());
+  explicit Policy(const PolicyDesc& desc) : desc_(desc) {
+    std::vector<KeyEntry> entries(desc.versions.size());
     std::vector<Bytes> keys;
-    keys.reserve(spec.versions.size());
-    for (size_t i = 0; i < spec.versions.size(); ++i) {
-      keys.push_back(VersionKey(spec.versions[i].version, spec.keyLength));
-      entries[i] = KeyEntry{spec.versions[i].version,
+    keys.reserve(desc.versions.size());
+    for (size_t i = 0; i < desc.versions.size(); ++i) {
+      keys.push_back(VersionKey(desc.versions[i].version, desc.keyLength));
+      entries[i] = KeyEntry{desc.versions[i].version,
                             keys.back().data(),
-                            const_cast<char*>(spec.versions[i].status),
+                            const_cast<char*>(desc.versions[i].status),
                             1700000000 + static_cast<int32_t>(i),
                             0,
                             i + 1 < entries.size() ? &entries[i + 1] : nullptr};
@@ -75,14 +75,14 @@ class Policy {
                              reinterpret_cast<unsigned char*>(const_cast<char*>(name.data()))};
     const DataBuffer iv{16, const_cast<uint8_t*>(kPolicyIv.data())};
     object_ = UACipherUtil_CreateEx3(
-        spec.alg, &nameBuf, spec.keyLength, static_cast<int32_t>(entries.size()), entries.data(),
-        &iv, nullptr, spec.pattern, spec.nullProcess, spec.aclCount, spec.acl,
-        spec.unauthorizedDecryption, spec.prio, 1, 0, 0, 0, 4, 0, "", 0, 0, 0, 0, 0);
+        desc.alg, &nameBuf, desc.keyLength, static_cast<int32_t>(entries.size()), entries.data(),
+        &iv, nullptr, desc.pattern, desc.nullProcess, desc.aclCount, desc.acl,
+        desc.unauthorizedDecryption, desc.prio, 1, 0, 0, 0, 4, 0, "", 0, 0, 0, 0, 0);
     if (object_ == nullptr) return;
-    object_->SetCompatibility(&object_, spec.compatibility);
-    UACipherUtil_SetEncDuplication(&object_, spec.encDuplication);
-    UACipherUtil_SetDecDuplication(&object_, spec.decDuplication);
-    if (spec.recordIv) {
+    object_->SetCompatibility(&object_, desc.compatibility);
+    UACipherUtil_SetEncDuplication(&object_, desc.encDuplication);
+    UACipherUtil_SetDecDuplication(&object_, desc.decDuplication);
+    if (desc.recordIv) {
       for (CipherUtil* r = object_->data->ciphers; r != nullptr; r = r->next) r->useRecordIV = 1;
     }
   }
@@ -96,10 +96,10 @@ class Policy {
   UACipherUtil* operator->() { return object_; }
   bool ok() const { return object_ != nullptr; }
   CipherUtil* head() { return object_->data->ciphers; }
-  const PolicySpec& spec() const { return spec_; }
+  const PolicyDesc& desc() const { return desc_; }
 
  private:
-  PolicySpec spec_;
+  PolicyDesc desc_;
   UACipherUtil* object_ = nullptr;
 };
 

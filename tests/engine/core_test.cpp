@@ -42,12 +42,12 @@ TEST_P(ValueLayout, BinaryValueMatchesIndependentCbc) {
       for (size_t len : {0u, 5u, 16u, 33u}) {
         SCOPED_TRACE(::testing::Message()
                      << "version " << version << " record " << recordMode << " len " << len);
-        PolicySpec spec;
-        spec.alg = c.alg;
-        spec.keyLength = c.keyLength;
-        spec.versions = {{version}};
-        spec.recordIv = recordMode != 0;
-        Policy p(spec);
+        PolicyDesc desc;
+        desc.alg = c.alg;
+        desc.keyLength = c.keyLength;
+        desc.versions = {{version}};
+        desc.recordIv = recordMode != 0;
+        Policy p(desc);
         ASSERT_TRUE(p.ok());
         Bytes plain(len);
         for (size_t i = 0; i < len; ++i) plain[i] = static_cast<uint8_t>(i * 13 + 3);
@@ -87,12 +87,12 @@ TEST_P(ValueLayout, TextFormWithAndWithoutPrefix) {
   const CipherCase c = GetParam();
   for (int compatibility : {0, 1}) {
     SCOPED_TRACE(compatibility);
-    PolicySpec spec;
-    spec.alg = c.alg;
-    spec.keyLength = c.keyLength;
-    spec.versions = {{258}};
-    spec.compatibility = compatibility;
-    Policy p(spec);
+    PolicyDesc desc;
+    desc.alg = c.alg;
+    desc.keyLength = c.keyLength;
+    desc.versions = {{258}};
+    desc.compatibility = compatibility;
+    Policy p(desc);
     ASSERT_TRUE(p.ok());
     const std::string value = "4321";
     In in(value, kSpare);
@@ -140,11 +140,11 @@ TEST(DigestValue, MatchesOpenSslAndDecryptsToItself) {
   for (const Case& c : cases) {
     for (int compatibility : {0, 1, 3}) {
       SCOPED_TRACE(::testing::Message() << "alg " << c.alg << " compatibility " << compatibility);
-      PolicySpec spec;
-      spec.alg = c.alg;
-      spec.versions = {{3}};
-      spec.compatibility = compatibility;
-      Policy p(spec);
+      PolicyDesc desc;
+      desc.alg = c.alg;
+      desc.versions = {{3}};
+      desc.compatibility = compatibility;
+      Policy p(desc);
       ASSERT_TRUE(p.ok());
       In in(value, kSpare);
       Out out;
@@ -162,9 +162,9 @@ TEST(DigestValue, MatchesOpenSslAndDecryptsToItself) {
 }
 
 TEST(DigestValue, BinaryDecryptionOfSha2IsRefused) {
-  PolicySpec spec;
-  spec.alg = QOR_ALG_SHA256;
-  Policy p(spec);
+  PolicyDesc desc;
+  desc.alg = QOR_ALG_SHA256;
+  Policy p(desc);
   ASSERT_TRUE(p.ok());
   In in(std::string(32, 'x'), 0);
   Out out;
@@ -178,12 +178,12 @@ TEST(DigestValue, BinaryDecryptionOfSha2IsRefused) {
 TEST(DigitValue, RoundTripKeepsLength) {
   for (int version : {0, 3}) {
     for (int compatibility : {0, 1}) {
-      PolicySpec spec;
-      spec.alg = QOR_ALG_FPE;
-      spec.versions = {{version}};
-      spec.compatibility = compatibility;
-      spec.recordIv = true;  // a RECORD policy's digits carry no tail either
-      Policy p(spec);
+      PolicyDesc desc;
+      desc.alg = QOR_ALG_FPE;
+      desc.versions = {{version}};
+      desc.compatibility = compatibility;
+      desc.recordIv = true;  // a RECORD policy's digits carry no tail either
+      Policy p(desc);
       ASSERT_TRUE(p.ok());
       for (const std::string digits : {"12", "0123456789", "9876543210123456", "12345678901234567",
                                        "000000000000000000000000000000000000000042"}) {

@@ -33,7 +33,7 @@ uint16_t ClosedPort() {
 TEST(ConnectTest, ReportsWhetherTheAgentAcceptedAConnection) {
   if (qor::test::AgentBinary() == nullptr) GTEST_SKIP() << "qor-agent is not built";
   TempDir home;
-  const std::vector<qor::test::PolicySpec> set = {
+  const std::vector<qor::test::PolicyDesc> set = {
       {"ARIA_256", "ARIA", 256, {{1, qor::test::KeyHex(32, 1)}}}};
   AgentProcess agent(home.path(), set);
   ASSERT_TRUE(agent.ok());

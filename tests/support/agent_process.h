@@ -33,7 +33,7 @@ struct PolicyKey {
   std::string status = "active";
 };
 
-struct PolicySpec {
+struct PolicyDesc {
   std::string name;
   std::string algorithm;  // "ARIA", "SEED", "AES", "LEA", "3DES" ...
   int keyBits;
@@ -55,10 +55,10 @@ inline std::string KeyHex(int bytes, unsigned seed) {
   return hex;
 }
 
-inline std::string PolicySetJson(const std::vector<PolicySpec>& policies) {
+inline std::string PolicySetJson(const std::vector<PolicyDesc>& policies) {
   std::string out = "{\n  \"policies\": [\n";
   for (size_t i = 0; i < policies.size(); ++i) {
-    const PolicySpec& p = policies[i];
+    const PolicyDesc& p = policies[i];
     out += "    {\"name\": \"" + p.name + "\", \"algorithm\": \"" + p.algorithm +
            "\", \"keyLength\": " + std::to_string(p.keyBits) + ", \"ivType\": \"" + p.ivType +
            "\", \"keys\": [";
@@ -88,7 +88,7 @@ inline const char* AgentBinary() {
 class AgentProcess {
  public:
   // Starts the agent on |home| serving |policies|; ok() tells whether it listens.
-  AgentProcess(const std::string& home, const std::vector<PolicySpec>& policies)
+  AgentProcess(const std::string& home, const std::vector<PolicyDesc>& policies)
       : home_(home), policyPath_(home + "/policies.json"), logPath_(home + "/agent.log") {
     WriteFile(policyPath_, PolicySetJson(policies));
     const std::string portFile = home + "/ports.txt";
@@ -131,7 +131,7 @@ class AgentProcess {
   std::string log() const { return ReadFile(logPath_); }
 
   // Serves |policies| from now on and waits until the agent says so.
-  bool Reload(const std::vector<PolicySpec>& policies) {
+  bool Reload(const std::vector<PolicyDesc>& policies) {
     const std::string status = home_ + "/conf/qor-agent.status";
     std::remove(status.c_str());
     WriteFile(policyPath_, PolicySetJson(policies));

@@ -19,19 +19,19 @@ namespace {
 
 using qor::test::AgentProcess;
 using qor::test::KeyHex;
-using qor::test::PolicySpec;
+using qor::test::PolicyDesc;
 using qor::test::ReadFile;
 using qor::test::TempDir;
 using qor::test::WriteFile;
 
-PolicySpec Policy(const std::string& name, const std::string& algorithm, int bits,
+PolicyDesc Policy(const std::string& name, const std::string& algorithm, int bits,
                   std::vector<int> versions) {
-  PolicySpec p{name, algorithm, bits, {}};
+  PolicyDesc p{name, algorithm, bits, {}};
   for (int v : versions) p.keys.push_back({v, KeyHex(bits / 8, 7 * 100 + static_cast<unsigned>(v))});
   return p;
 }
 
-const std::vector<PolicySpec> kSet = {
+const std::vector<PolicyDesc> kSet = {
     Policy("ARIA_256", "ARIA", 256, {1, 2}),
     Policy("SEED_128", "SEED", 128, {1}),
     Policy("DIGEST_SHA256", "SHA256", 256, {1}),

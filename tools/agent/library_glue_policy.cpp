@@ -10,8 +10,8 @@
 namespace qor::agent_tool {
 namespace {
 
-agent::KeyVersionSpec WriterKey(const KeyVersion& key) {
-  agent::KeyVersionSpec out;
+agent::KeyVersionDesc WriterKey(const KeyVersion& key) {
+  agent::KeyVersionDesc out;
   out.version = key.version;
   out.key.assign(key.key.bytes().begin(), key.key.bytes().end());
   out.status = key.status;
@@ -20,12 +20,12 @@ agent::KeyVersionSpec WriterKey(const KeyVersion& key) {
   return out;
 }
 
-void WipeKeys(agent::PolicySpec& policy) {
+void WipeKeys(agent::PolicyDesc& policy) {
   for (auto& key : policy.keys) SecureWipe(key.key.data(), key.key.size());
 }
 
-agent::PolicySpec WriterPolicy(const Policy& p) {
-  agent::PolicySpec out;
+agent::PolicyDesc WriterPolicy(const Policy& p) {
+  agent::PolicyDesc out;
   out.name = p.name;
   out.item2 = p.kind;
   out.algorithm = p.algorithm;
@@ -45,7 +45,7 @@ agent::PolicySpec WriterPolicy(const Policy& p) {
   out.prio = p.priority;
   for (size_t i = 0; i < 4; ++i) out.audit[i] = p.audit[i] ? 255 : 0;
   for (const AccessRule& rule : p.accessRules) {
-    agent::AccessRuleSpec entry;
+    agent::AccessRuleDesc entry;
     entry.rules = {rule.identity1, rule.identity2, rule.identity3, rule.weekdays};
     entry.dateFrom = rule.dateFrom;
     entry.dateTo = rule.dateTo;
@@ -76,7 +76,7 @@ agent::PolicySpec WriterPolicy(const Policy& p) {
 std::vector<std::vector<unsigned char>> EncodePolicies(const PolicySet& set) {
   std::vector<std::vector<unsigned char>> policies;
   for (const Policy& p : set.policies) {
-    agent::PolicySpec out = WriterPolicy(p);
+    agent::PolicyDesc out = WriterPolicy(p);
     policies.push_back(agent::EncodeSequence(agent::EncodePolicyItems(out)));
     WipeKeys(out);
   }
@@ -89,7 +89,7 @@ std::vector<unsigned char> EncodeRecord(const std::vector<std::vector<unsigned c
 }
 
 std::vector<unsigned char> EncodeKeyRecord(const KeyVersion& key) {
-  agent::KeyVersionSpec out = WriterKey(key);
+  agent::KeyVersionDesc out = WriterKey(key);
   std::vector<unsigned char> record = agent::EncodeKeyRecord(out);
   SecureWipe(out.key.data(), out.key.size());
   return record;

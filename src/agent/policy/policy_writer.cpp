@@ -41,7 +41,7 @@ Bytes EncodeSequence(const std::vector<Bytes>& elements) {
   return EncodeTlv(BER_TAG_SEQUENCE, content);
 }
 
-Bytes EncodeKeyRecord(const KeyVersionSpec& key) {
+Bytes EncodeKeyRecord(const KeyVersionDesc& key) {
   return EncodeSequence({EncodeNumber(key.version), EncodeTlv(BER_TAG_OCTET_STRING, key.key),
                          EncodeText(key.status), EncodeText(key.firstTime),
                          EncodeText(key.secondTime)});
@@ -49,7 +49,7 @@ Bytes EncodeKeyRecord(const KeyVersionSpec& key) {
 
 namespace {
 
-Bytes EncodeRule(const AccessRuleSpec& rule) {
+Bytes EncodeRule(const AccessRuleDesc& rule) {
   std::vector<Bytes> fields;
   for (const auto& list : rule.rules) {
     std::vector<Bytes> texts;
@@ -66,11 +66,11 @@ Bytes EncodeRule(const AccessRuleSpec& rule) {
 
 }  // namespace
 
-std::vector<Bytes> EncodePolicyItems(const PolicySpec& p) {
+std::vector<Bytes> EncodePolicyItems(const PolicyDesc& p) {
   std::vector<Bytes> keys;
-  for (const KeyVersionSpec& k : p.keys) keys.push_back(EncodeKeyRecord(k));
+  for (const KeyVersionDesc& k : p.keys) keys.push_back(EncodeKeyRecord(k));
   std::vector<Bytes> rules;
-  for (const AccessRuleSpec& r : p.acl) rules.push_back(EncodeRule(r));
+  for (const AccessRuleDesc& r : p.acl) rules.push_back(EncodeRule(r));
   return {EncodeText(p.name),
           EncodeText(p.item2),
           EncodeText(p.algorithm),
@@ -110,9 +110,9 @@ Bytes EncodePolicyRecord(const Bytes& hash, const std::vector<Bytes>& policies) 
   return EncodeSequence({EncodeTlv(BER_TAG_OCTET_STRING, hash), EncodeSequence(policies)});
 }
 
-Bytes EncodePolicySet(const PolicySetSpec& set) {
+Bytes EncodePolicySet(const PolicySetDesc& set) {
   std::vector<Bytes> policies;
-  for (const PolicySpec& p : set.policies) policies.push_back(EncodeSequence(EncodePolicyItems(p)));
+  for (const PolicyDesc& p : set.policies) policies.push_back(EncodeSequence(EncodePolicyItems(p)));
   return EncodePolicyRecord(set.hash, policies);
 }
 

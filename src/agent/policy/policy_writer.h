@@ -14,7 +14,7 @@ namespace qor::agent {
 using Bytes = std::vector<uint8_t>;
 
 // One key version (the key record of a single-key answer has the same fields).
-struct KeyVersionSpec {
+struct KeyVersionDesc {
   uint64_t version = 1;
   Bytes key;                       // at least the policy's key length in bytes
   std::string status = "active";
@@ -23,7 +23,7 @@ struct KeyVersionSpec {
 };
 
 // One access rule entry.
-struct AccessRuleSpec {
+struct AccessRuleDesc {
   std::array<std::vector<std::string>, 4> rules;  // identities 1..3, weekday digits
   std::string dateFrom, dateTo;                   // "%d-%d-%d", empty for none
   std::string timeFrom, timeTo;                   // "%d:%d", empty for none
@@ -32,12 +32,12 @@ struct AccessRuleSpec {
 };
 
 // Every item of one policy, in record order.
-struct PolicySpec {
+struct PolicyDesc {
   std::string name;                          // 1
   std::string item2 = "COLUMN";              // 2
   std::string algorithm = "ARIA";            // 3
   uint64_t keyBits = 128;                    // 4
-  std::vector<KeyVersionSpec> keys;          // 5
+  std::vector<KeyVersionDesc> keys;          // 5
   std::string ivType = "POLICY";             // 6: "RECORD"
   std::string item7;                         // 7
   std::string errorProcess = "RETURN_ERROR"; // 8
@@ -55,7 +55,7 @@ struct PolicySpec {
   std::string item21;                        // 21
   std::string prio;                          // 22
   std::array<uint8_t, 4> audit{};            // 23..26: 255 is on
-  std::vector<AccessRuleSpec> acl;           // 27
+  std::vector<AccessRuleDesc> acl;           // 27
   std::string targetExist;                   // 28
   std::string orgFileHandling;               // 29
   std::string orgBackupExtension;            // 30
@@ -66,9 +66,9 @@ struct PolicySpec {
 
 inline constexpr size_t kPolicyHashSize = 88;
 
-struct PolicySetSpec {
+struct PolicySetDesc {
   Bytes hash = Bytes(kPolicyHashSize, 0);
-  std::vector<PolicySpec> policies;
+  std::vector<PolicyDesc> policies;
 };
 
 // One element: tag, definite length, content.
@@ -80,12 +80,12 @@ Bytes EncodeFlag(uint8_t value);
 Bytes EncodeSequence(const std::vector<Bytes>& elements);
 
 // The 33 encoded items of a policy, so a caller can reorder, drop or replace some.
-std::vector<Bytes> EncodePolicyItems(const PolicySpec& policy);
+std::vector<Bytes> EncodePolicyItems(const PolicyDesc& policy);
 // A policy record around already encoded policies (each one element).
 Bytes EncodePolicyRecord(const Bytes& hash, const std::vector<Bytes>& policies);
 // The whole record of an operation-1 answer or an emergency policy file.
-Bytes EncodePolicySet(const PolicySetSpec& set);
+Bytes EncodePolicySet(const PolicySetDesc& set);
 // The answer to a single-key request: a SEQUENCE of the five key fields.
-Bytes EncodeKeyRecord(const KeyVersionSpec& key);
+Bytes EncodeKeyRecord(const KeyVersionDesc& key);
 
 }  // namespace qor::agent

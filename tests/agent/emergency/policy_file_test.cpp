@@ -29,11 +29,11 @@ using qor::agent::EmergencyLoad;
 using qor::test::Bytes;
 
 Bytes SampleRecord() {
-  qor::agent::PolicySetSpec set;
+  qor::agent::PolicySetDesc set;
   set.hash = Bytes(88, 0x5C);
-  qor::agent::PolicySpec p;
+  qor::agent::PolicyDesc p;
   p.name = "emergency.column";
-  p.keys = {qor::agent::KeyVersionSpec{4, Bytes(16, 0x44)}};
+  p.keys = {qor::agent::KeyVersionDesc{4, Bytes(16, 0x44)}};
   set.policies = {p};
   return qor::agent::EncodePolicySet(set);
 }

@@ -20,10 +20,10 @@
 
 namespace {
 
-using qor::agent::AccessRuleSpec;
-using qor::agent::KeyVersionSpec;
-using qor::agent::PolicySetSpec;
-using qor::agent::PolicySpec;
+using qor::agent::AccessRuleDesc;
+using qor::agent::KeyVersionDesc;
+using qor::agent::PolicySetDesc;
+using qor::agent::PolicyDesc;
 using qor::test::Bytes;
 
 struct MgrDeleter {
@@ -35,13 +35,13 @@ Bytes KeyBytes(uint64_t version, size_t n) {
   return Bytes(n, qor::test::KeyList::KeyByte(static_cast<int64_t>(version)));
 }
 
-PolicySpec Policy(const std::string& name, const std::string& algorithm = "ARIA",
+PolicyDesc Policy(const std::string& name, const std::string& algorithm = "ARIA",
                   uint64_t keyBits = 128) {
-  PolicySpec p;
+  PolicyDesc p;
   p.name = name;
   p.algorithm = algorithm;
   p.keyBits = keyBits;
-  p.keys = {KeyVersionSpec{1, KeyBytes(1, keyBits / 8)}};
+  p.keys = {KeyVersionDesc{1, KeyBytes(1, keyBits / 8)}};
   return p;
 }
 
@@ -52,7 +52,7 @@ Mgr ParseRecord(const Bytes& record, int cryptoMode = QOR_MODE_CBC, int compatib
   return m;
 }
 
-Mgr ParseSet(const PolicySetSpec& set, int cryptoMode = QOR_MODE_CBC, int compatibility = 0) {
+Mgr ParseSet(const PolicySetDesc& set, int cryptoMode = QOR_MODE_CBC, int compatibility = 0) {
   return ParseRecord(qor::agent::EncodePolicySet(set), cryptoMode, compatibility);
 }
 
@@ -98,11 +98,11 @@ TEST(PolicyRoundTrip, EveryAlgorithmWithItsKey) {
       {"SHA3512", 128, QOR_ALG_SHA3_512, false},  {"LSH256", 128, QOR_ALG_LSH512_256, false},
       {"LSH512", 128, QOR_ALG_LSH512_512, false},
   };
-  PolicySetSpec set;
+  PolicySetDesc set;
   for (const AlgorithmCase& c : cases) {
-    PolicySpec p = Policy(std::string(c.algorithm) + "-" + std::to_string(c.keyBits), c.algorithm,
+    PolicyDesc p = Policy(std::string(c.algorithm) + "-" + std::to_string(c.keyBits), c.algorithm,
                           c.keyBits);
-    p.keys = {KeyVersionSpec{3, KeyBytes(3, c.keyBits / 8)}};
+    p.keys = {KeyVersionDesc{3, KeyBytes(3, c.keyBits / 8)}};
     set.policies.push_back(p);
   }
   Mgr m = ParseSet(set);
@@ -131,10 +131,10 @@ TEST(PolicyRoundTrip, EveryAlgorithmWithItsKey) {
 }
 
 TEST(PolicyRoundTrip, KeyVersionsInRecordOrder) {
-  PolicySpec p = Policy("versions");
-  p.keys = {KeyVersionSpec{0x10007, KeyBytes(7, 16), "active", "2026121012Z", "2030123123Z"},
-            KeyVersionSpec{5, KeyBytes(5, 16), "deactive", "12", "1234"},
-            KeyVersionSpec{3, KeyBytes(3, 16), "revoked", "", "x"}};
+  PolicyDesc p = Policy("versions");
+  p.keys = {KeyVersionDesc{0x10007, KeyBytes(7, 16), "active", "2026121012Z", "2030123123Z"},
+            KeyVersionDesc{5, KeyBytes(5, 16), "deactive", "12", "1234"},
+            KeyVersionDesc{3, KeyBytes(3, 16), "revoked", "", "x"}};
   Mgr m = ParseSet({Bytes(88, 1), {p}});
   UACipherUtilData* d = Data(m.get(), "versions");
   ASSERT_NE(d, nullptr);
@@ -186,10 +186,10 @@ TEST(PolicyRoundTrip, TimeValuesDropTheLastThreeCharacters) {
 }
 
 TEST(PolicyRoundTrip, RecordIvPolicyMarksEveryVersion) {
-  PolicySpec p = Policy("record");
+  PolicyDesc p = Policy("record");
   p.ivType = "RECORD";
-  p.keys = {KeyVersionSpec{2, KeyBytes(2, 16)}, KeyVersionSpec{1, KeyBytes(1, 16)}};
-  PolicySpec q = Policy("policy");
+  p.keys = {KeyVersionDesc{2, KeyBytes(2, 16)}, KeyVersionDesc{1, KeyBytes(1, 16)}};
+  PolicyDesc q = Policy("policy");
   Mgr m = ParseSet({Bytes(88, 0), {p, q}});
   ASSERT_NE(Find(m.get(), "record"), nullptr);
   EXPECT_EQ(Find(m.get(), "record")->ivType, QOR_IV_RECORD);
@@ -206,8 +206,8 @@ std::vector<std::string> RuleTexts(const AccessRule* r) {
 }
 
 TEST(PolicyRoundTrip, AccessRulesWithEveryField) {
-  PolicySpec p = Policy("guarded");
-  AccessRuleSpec first;
+  PolicyDesc p = Policy("guarded");
+  AccessRuleDesc first;
   first.rules = {std::vector<std::string>{"app", "", "ignored after the empty rule"},
                  std::vector<std::string>{"10.0.", "192.168."},
                  std::vector<std::string>{std::string(127, 'u')},
@@ -218,7 +218,7 @@ TEST(PolicyRoundTrip, AccessRulesWithEveryField) {
   first.timeTo = "18:30";
   first.decryptAllowed = 1;
   first.encryptAllowed = 0;
-  AccessRuleSpec second;  // empty lists and no dates: tests nothing
+  AccessRuleDesc second;  // empty lists and no dates: tests nothing
   second.decryptAllowed = 0;
   second.encryptAllowed = 1;
   p.acl = {first, second};
@@ -267,9 +267,9 @@ TEST(PolicyRoundTrip, PatternsAndPartialEncryption) {
                         {"ALL", "-", "FRONT", 0, 0, 0},
                         {"WHATEVER", "-", "FRONT", 0, 0, 0},
                         {"", "-", "FRONT", 0, 0, 0}};
-  PolicySetSpec set;
+  PolicySetDesc set;
   for (size_t i = 0; i < std::size(cases); ++i) {
-    PolicySpec p = Policy("pattern" + std::to_string(i));
+    PolicyDesc p = Policy("pattern" + std::to_string(i));
     p.patternType = cases[i].type;
     p.patternChars = cases[i].chars;
     p.position = cases[i].position;
@@ -290,7 +290,7 @@ TEST(PolicyRoundTrip, PatternsAndPartialEncryption) {
 // Every keyword item: the item's content and the option it must give.
 struct KeywordCase {
   const char* item;
-  std::function<void(PolicySpec&)> set;
+  std::function<void(PolicyDesc&)> set;
   std::function<int64_t(KeyInfo*)> get;
   int64_t want;
 };
@@ -298,16 +298,16 @@ struct KeywordCase {
 UACipherUtilData* D(KeyInfo* k) { return k->cipher->data; }
 
 std::vector<KeywordCase> KeywordCases() {
-  auto text = [](std::string PolicySpec::*field, const char* value) {
-    return [field, value](PolicySpec& p) { p.*field = value; };
+  auto text = [](std::string PolicyDesc::*field, const char* value) {
+    return [field, value](PolicyDesc& p) { p.*field = value; };
   };
-  auto flag = [](uint8_t PolicySpec::*field, uint8_t value) {
-    return [field, value](PolicySpec& p) { p.*field = value; };
+  auto flag = [](uint8_t PolicyDesc::*field, uint8_t value) {
+    return [field, value](PolicyDesc& p) { p.*field = value; };
   };
-  auto audit = [](int i, uint8_t value) { return [i, value](PolicySpec& p) { p.audit[i] = value; }; };
-  auto withAcl = [](std::function<void(PolicySpec&)> inner) {
-    return [inner](PolicySpec& p) {
-      p.acl = {AccessRuleSpec{}};
+  auto audit = [](int i, uint8_t value) { return [i, value](PolicyDesc& p) { p.audit[i] = value; }; };
+  auto withAcl = [](std::function<void(PolicyDesc&)> inner) {
+    return [inner](PolicyDesc& p) {
+      p.acl = {AccessRuleDesc{}};
       inner(p);
     };
   };
@@ -328,7 +328,7 @@ std::vector<KeywordCase> KeywordCases() {
   auto encVer = [](KeyInfo* k) -> int64_t { return D(k)->encDataVerify; };
   auto orgVer = [](KeyInfo* k) -> int64_t { return D(k)->orgDataVerify; };
   auto mode = [](KeyInfo* k) -> int64_t { return D(k)->ciphers->mode; };
-  using P = PolicySpec;
+  using P = PolicyDesc;
   return {
       {"6 RECORD", text(&P::ivType, "RECORD"), ivType, 2},
       {"6 POLICY", text(&P::ivType, "POLICY"), ivType, 1},
@@ -396,9 +396,9 @@ std::vector<KeywordCase> KeywordCases() {
 
 TEST(PolicyKeywords, EachItemGivesItsOption) {
   const std::vector<KeywordCase> cases = KeywordCases();
-  PolicySetSpec set;
+  PolicySetDesc set;
   for (size_t i = 0; i < cases.size(); ++i) {
-    PolicySpec p = Policy("kw" + std::to_string(i));
+    PolicyDesc p = Policy("kw" + std::to_string(i));
     cases[i].set(p);
     set.policies.push_back(p);
   }
@@ -412,11 +412,11 @@ TEST(PolicyKeywords, EachItemGivesItsOption) {
 }
 
 TEST(PolicyKeywords, CompatibilityFollowsTheSettingUnlessUlvex) {
-  PolicySpec empty = Policy("empty");
+  PolicyDesc empty = Policy("empty");
   empty.compatibility = "";
-  PolicySpec other = Policy("other");
+  PolicyDesc other = Policy("other");
   other.compatibility = "DB";
-  PolicySpec ulvex = Policy("ulvex");
+  PolicyDesc ulvex = Policy("ulvex");
   for (int setting : {0, 1}) {
     Mgr m = ParseSet({Bytes(88, 0), {empty, other, ulvex}}, QOR_MODE_CBC, setting);
     EXPECT_EQ(Data(m.get(), "empty")->compatibility, setting != 0 ? 2 : 1);
@@ -426,7 +426,7 @@ TEST(PolicyKeywords, CompatibilityFollowsTheSettingUnlessUlvex) {
 }
 
 TEST(PolicyKeywords, BackupExtensionIsKept) {
-  PolicySpec p = Policy("backup");
+  PolicyDesc p = Policy("backup");
   p.orgFileHandling = "BACKUP";
   p.orgBackupExtension = ".orig";
   Mgr m = ParseSet({Bytes(88, 0), {p}});
@@ -472,8 +472,8 @@ TEST(PolicyRecord, HashIsStoredPaddedOrReported) {
 }
 
 TEST(PolicyRecord, SameNameTwiceAddsTheFirst) {
-  PolicySpec first = Policy("twin", "AES", 128);
-  PolicySpec second = Policy("twin", "SEED", 128);
+  PolicyDesc first = Policy("twin", "AES", 128);
+  PolicyDesc second = Policy("twin", "SEED", 128);
   Mgr m = ParseSet({Bytes(88, 0), {first, second}});
   KeyInfo* k = Find(m.get(), "twin");
   ASSERT_NE(k, nullptr);
@@ -481,8 +481,8 @@ TEST(PolicyRecord, SameNameTwiceAddsTheFirst) {
 }
 
 TEST(PolicyRecord, ReadsOnePolicyByName) {
-  PolicySpec p = Policy("named");
-  p.keys = {KeyVersionSpec{0x10000, KeyBytes(0, 16)}, KeyVersionSpec{4, KeyBytes(4, 16)}};
+  PolicyDesc p = Policy("named");
+  p.keys = {KeyVersionDesc{0x10000, KeyBytes(0, 16)}, KeyVersionDesc{4, KeyBytes(4, 16)}};
   p.item2 = "COLUMN";
   Bytes record = qor::agent::EncodePolicySet({Bytes(88, 0), {Policy("other"), p}});
   uint32_t count = 0;
@@ -521,15 +521,15 @@ struct Malformed {
 };
 
 Bytes Items(const std::function<void(std::vector<Bytes>&)>& change,
-            const std::function<void(PolicySpec&)>& edit = nullptr) {
-  PolicySpec p = Policy("bad");
+            const std::function<void(PolicyDesc&)>& edit = nullptr) {
+  PolicyDesc p = Policy("bad");
   if (edit) edit(p);
   std::vector<Bytes> items = qor::agent::EncodePolicyItems(p);
   change(items);
   return qor::agent::EncodeSequence(items);
 }
 
-Bytes Edited(const std::function<void(PolicySpec&)>& edit) {
+Bytes Edited(const std::function<void(PolicyDesc&)>& edit) {
   return Items([](std::vector<Bytes>&) {}, edit);
 }
 
@@ -560,25 +560,25 @@ std::vector<Malformed> MalformedCases() {
       {"key record not a SEQUENCE",
        [] { return Items([](auto& i) { i[4] = EncodeSequence({EncodeText("key")}); }); }},
       {"key shorter than the key length",
-       [] { return Edited([](PolicySpec& p) { p.keys[0].key.resize(15); }); }},
+       [] { return Edited([](PolicyDesc& p) { p.keys[0].key.resize(15); }); }},
       {"second key shorter than the key length",
        [] {
-         return Edited([](PolicySpec& p) {
+         return Edited([](PolicyDesc& p) {
            p.keyBits = 256;
-           p.keys = {KeyVersionSpec{2, Bytes(32, 2)}, KeyVersionSpec{1, Bytes(16, 1)}};
+           p.keys = {KeyVersionDesc{2, Bytes(32, 2)}, KeyVersionDesc{1, Bytes(16, 1)}};
          });
        }},
       {"rule text of 128 characters",
        [] {
-         return Edited([](PolicySpec& p) {
-           p.acl = {AccessRuleSpec{}};
+         return Edited([](PolicyDesc& p) {
+           p.acl = {AccessRuleDesc{}};
            p.acl[0].rules[2] = {std::string(128, 'r')};
          });
        }},
       {"date text of 16 characters",
        [] {
-         return Edited([](PolicySpec& p) {
-           p.acl = {AccessRuleSpec{}};
+         return Edited([](PolicyDesc& p) {
+           p.acl = {AccessRuleDesc{}};
            p.acl[0].dateTo = "2026-12-31-23:59";
          });
        }},
@@ -630,7 +630,7 @@ TEST(PolicyMalformed, UnreadablePoliciesAreSkipped) {
 
 TEST(PolicyMalformed, ShortPolicyAtTheEndOfTheList) {
   // The last element of the record: reading items by position would walk off the list.
-  PolicySpec p = Policy("last");
+  PolicyDesc p = Policy("last");
   std::vector<Bytes> items = qor::agent::EncodePolicyItems(p);
   items.resize(3);
   const Bytes record =
@@ -642,11 +642,11 @@ TEST(PolicyMalformed, ShortPolicyAtTheEndOfTheList) {
 }
 
 TEST(PolicyMalformed, EveryTruncationOfARecord) {
-  PolicySpec a = Policy("alpha", "AES", 256);
-  a.keys = {KeyVersionSpec{2, Bytes(32, 2)}, KeyVersionSpec{1, Bytes(32, 1)}};
-  a.acl = {AccessRuleSpec{}};
+  PolicyDesc a = Policy("alpha", "AES", 256);
+  a.keys = {KeyVersionDesc{2, Bytes(32, 2)}, KeyVersionDesc{1, Bytes(32, 1)}};
+  a.acl = {AccessRuleDesc{}};
   a.acl[0].rules[0] = {"app"};
-  PolicySpec b = Policy("beta");
+  PolicyDesc b = Policy("beta");
   const Bytes record = qor::agent::EncodePolicySet({Bytes(88, 3), {a, b}});
   testing::internal::CaptureStdout();
   for (size_t n = 0; n <= record.size(); ++n) {
@@ -669,8 +669,8 @@ TEST(PolicyMalformed, EveryTruncationOfARecord) {
 }
 
 TEST(PolicyMalformed, CorruptedBytesNeverCrash) {
-  PolicySpec a = Policy("alpha");
-  a.acl = {AccessRuleSpec{}};
+  PolicyDesc a = Policy("alpha");
+  a.acl = {AccessRuleDesc{}};
   a.acl[0].rules = {std::vector<std::string>{"a"}, {"b"}, {"c"}, {"1"}};
   const Bytes record = qor::agent::EncodePolicySet({Bytes(88, 3), {a, Policy("beta")}});
   std::mt19937 rng(7);
@@ -691,11 +691,11 @@ TEST(PolicyAudit, AnyAuditItemSwitchesAuditingOnForGood) {
     qor::agent::AuditFlag.store(0);  // earlier tests in this process may have set it
     ParseSet({Bytes(88, 0), {Policy("quiet")}});
     CHILD_CHECK(qor::agent::AuditFlag.load() == 0);
-    PolicySpec almost = Policy("almost");
+    PolicyDesc almost = Policy("almost");
     almost.audit = {254, 1, 0, 128};
     ParseSet({Bytes(88, 0), {almost}});
     CHILD_CHECK(qor::agent::AuditFlag.load() == 0);
-    PolicySpec loud = Policy("loud");
+    PolicyDesc loud = Policy("loud");
     loud.audit[2] = 255;
     ParseSet({Bytes(88, 0), {Policy("quiet"), loud}});
     CHILD_CHECK(qor::agent::AuditFlag.load() == 1);
@@ -709,7 +709,7 @@ TEST(PolicyAudit, AnyAuditItemSwitchesAuditingOnForGood) {
 TEST(PolicyAudit, UnreadablePolicyDoesNotSwitchAuditingOn) {
   const std::string failure = qor::test::RunInChild([]() -> std::string {
     qor::agent::AuditFlag.store(0);
-    PolicySpec bad = Policy("bad");
+    PolicyDesc bad = Policy("bad");
     bad.audit[0] = 255;
     bad.keys[0].key.resize(3);
     testing::internal::CaptureStdout();
@@ -724,7 +724,7 @@ TEST(PolicyAudit, UnreadablePolicyDoesNotSwitchAuditingOn) {
 // ---------------------------------------------------------------------------
 
 TEST(KeyRecord, SingleKeyAnswerParsesToFiveFields) {
-  KeyVersionSpec k{0x20009, Bytes(16, 0xAB), "deactive", "2026121012Z", "2027010100Z"};
+  KeyVersionDesc k{0x20009, Bytes(16, 0xAB), "deactive", "2026121012Z", "2027010100Z"};
   Bytes record = qor::agent::EncodeKeyRecord(k);
   uint32_t count = 0;
   BerTlvNode* list =
@@ -751,7 +751,7 @@ TEST(KeyRecord, ReadKeyRecordChecksShapeAndKeyLength) {
   using qor::agent::EncodeSequence;
   using qor::agent::EncodeText;
   using qor::agent::EncodeTlv;
-  KeyVersionSpec k{0x10003, Bytes(32, 0x5A), "active", "2026121012Z", "1234"};
+  KeyVersionDesc k{0x10003, Bytes(32, 0x5A), "active", "2026121012Z", "1234"};
   const Bytes good = qor::agent::EncodeKeyRecord(k);
   {
     qor::agent::KeyRecord r;

@@ -39,7 +39,7 @@ void UseTimeZone(const char* zone) {
 // ACL lists built by hand; the builder owns every entry and rule it hands out.
 class AclBuilder {
  public:
-  struct Spec {
+  struct Desc {
     std::vector<const char*> rules1{}, rules2{}, rules3{}, rules4{};  // empty: no list
     const char* dateFrom = "";
     const char* dateTo = "";
@@ -49,18 +49,18 @@ class AclBuilder {
     int decryptAllowed = 1;
   };
 
-  AccessControlData* Add(const Spec& spec) {
+  AccessControlData* Add(const Desc& desc) {
     AccessControlData& entry = entries_.emplace_back();
-    entry.rules1 = Rules(spec.rules1);
-    entry.rules2 = Rules(spec.rules2);
-    entry.rules3 = Rules(spec.rules3);
-    entry.rules4 = Rules(spec.rules4);
-    std::strncpy(entry.dateFrom, spec.dateFrom, sizeof(entry.dateFrom) - 1);
-    std::strncpy(entry.dateTo, spec.dateTo, sizeof(entry.dateTo) - 1);
-    std::strncpy(entry.timeFrom, spec.timeFrom, sizeof(entry.timeFrom) - 1);
-    std::strncpy(entry.timeTo, spec.timeTo, sizeof(entry.timeTo) - 1);
-    entry.encryptAllowed = spec.encryptAllowed;
-    entry.decryptAllowed = spec.decryptAllowed;
+    entry.rules1 = Rules(desc.rules1);
+    entry.rules2 = Rules(desc.rules2);
+    entry.rules3 = Rules(desc.rules3);
+    entry.rules4 = Rules(desc.rules4);
+    std::strncpy(entry.dateFrom, desc.dateFrom, sizeof(entry.dateFrom) - 1);
+    std::strncpy(entry.dateTo, desc.dateTo, sizeof(entry.dateTo) - 1);
+    std::strncpy(entry.timeFrom, desc.timeFrom, sizeof(entry.timeFrom) - 1);
+    std::strncpy(entry.timeTo, desc.timeTo, sizeof(entry.timeTo) - 1);
+    entry.encryptAllowed = desc.encryptAllowed;
+    entry.decryptAllowed = desc.decryptAllowed;
     if (entries_.size() > 1) entries_[entries_.size() - 2].next = &entry;
     return &entry;
   }
@@ -135,11 +135,11 @@ TEST_F(AclTest, CompareStringReadsAFullPatternAreaWithoutTerminator) {
 }
 
 TEST_F(AclTest, CombinesEntriesByPriority) {
-  using Spec = AclBuilder::Spec;
+  using Desc = AclBuilder::Desc;
   struct Case {
     const char* name;
     int prio;
-    std::vector<Spec> entries;
+    std::vector<Desc> entries;
     const char* id1;
     const char* id2;
     const char* id3;
@@ -172,7 +172,7 @@ TEST_F(AclTest, CombinesEntriesByPriority) {
   };
   for (const Case& c : cases) {
     AclBuilder acl;
-    for (const Spec& spec : c.entries) acl.Add(spec);
+    for (const Desc& desc : c.entries) acl.Add(desc);
     for (int operation : {QOR_ACL_ENCRYPT, QOR_ACL_DECRYPT}) {
       EXPECT_EQ(comp_ACL(acl.head(), c.prio, c.id1, c.id2, c.id3, operation), c.expected)
           << c.name << ", operation " << operation;
@@ -195,10 +195,10 @@ TEST_F(AclTest, EmptyListGivesTheStartValueOfThePriority) {
 }
 
 TEST_F(AclTest, EntryFlagsRefuseTheirOperationWhateverTheTests) {
-  using Spec = AclBuilder::Spec;
+  using Desc = AclBuilder::Desc;
   struct Case {
     int prio;
-    std::vector<Spec> entries;
+    std::vector<Desc> entries;
     int encrypt;
     int decrypt;
   };
@@ -213,7 +213,7 @@ TEST_F(AclTest, EntryFlagsRefuseTheirOperationWhateverTheTests) {
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     AclBuilder acl;
-    for (const Spec& spec : cases[i].entries) acl.Add(spec);
+    for (const Desc& desc : cases[i].entries) acl.Add(desc);
     EXPECT_EQ(comp_ACL(acl.head(), cases[i].prio, "id1", "id2", "id3", QOR_ACL_ENCRYPT), cases[i].encrypt) << i;
     EXPECT_EQ(comp_ACL(acl.head(), cases[i].prio, "id1", "id2", "id3", QOR_ACL_DECRYPT), cases[i].decrypt) << i;
   }
