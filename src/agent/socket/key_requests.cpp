@@ -35,30 +35,12 @@ enum Source : int32_t {
   kEmergencyFile = 3,
 };
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using Bytes = std::unique_ptr<unsigned char, FreeDeleter>;
-
-struct CipherDeleter {
-  void operator()(UACipherUtil* cipher) const {
-    if (cipher != nullptr) cipher->Destroy(&cipher);
-  }
-};
-using CipherPtr = std::unique_ptr<UACipherUtil, CipherDeleter>;
-
 struct KeyMgrDeleter {
   void operator()(KeyMgr* mgr) const {
     if (mgr != nullptr) mgr->Destroy(&mgr);
   }
 };
 using KeyMgrPtr = std::unique_ptr<KeyMgr, KeyMgrDeleter>;
-
-// The answer packet, released however the request ends.
-struct Answer {
-  Packet packet{};
-  ~Answer() { DestroyPacket(&packet); }
-};
 
 // Plain record, wiped and released however the request ends.
 struct Plain {
@@ -128,7 +110,7 @@ int GetKeyMgrFromQORServer(QORSocket* socket, KeyMgr** slot, QORApiConf* config)
   QORApiData* data = config->data;
   data->loadTime = static_cast<int64_t>(std::time(nullptr));
 
-  Answer answer;
+  PacketGuard answer;
   Plain fileRecord;
   Source from = AskAgents(socket, kOpKeySet, nullptr, &answer.packet);
   if (from == kNoRequest) return 1;
@@ -171,7 +153,7 @@ int GetKeyMgrUpdateFromQORServer(QORSocket* socket, KeyMgr** slot, QORApiConf* c
   QORApiData* data = config->data;
   data->loadTime = static_cast<int64_t>(std::time(nullptr));
 
-  Answer answer;
+  PacketGuard answer;
   const Source from = AskAgents(socket, kOpKeySet, nullptr, &answer.packet);
   if (from == kNothing || from == kNoRequest) return 1;
   data->policyInitFrom = from;
@@ -198,7 +180,7 @@ int AppendPolicyFromQORServer(QORSocket* socket, KeyMgr* target, QORApiConf* con
     return -1;
   }
   QORApiData* data = config->data;
-  Answer answer;
+  PacketGuard answer;
   const Source from = AskAgents(socket, kOpKeySet, nullptr, &answer.packet);
   if (from == kNothing || from == kNoRequest) return 1;
   KeyMgrPtr fetched;
@@ -247,7 +229,7 @@ int GetSpecficKeyFromQORServer(QORSocket* socket, KeyMgr* mgr, QORApiConf* confi
   // The name as text for the log lines.
   const std::string nameText(name, static_cast<size_t>(nameLength));
 
-  Answer answer;
+  PacketGuard answer;
   const Source from = AskAgents(socket, kOpSingleKey, &payload, &answer.packet);
   if (from == kNothing || from == kNoRequest) return 1;
   data->policyInitFrom = from;

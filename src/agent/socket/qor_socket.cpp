@@ -27,24 +27,6 @@ struct SocketBlock {
   SocketState state;
 };
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using Bytes = std::unique_ptr<unsigned char, FreeDeleter>;
-
-struct CipherDeleter {
-  void operator()(UACipherUtil* cipher) const {
-    if (cipher != nullptr) cipher->Destroy(&cipher);
-  }
-};
-using CipherPtr = std::unique_ptr<UACipherUtil, CipherDeleter>;
-
-// Releases a packet when the request ends, however it ends.
-struct PacketGuard {
-  Packet packet{};
-  ~PacketGuard() { DestroyPacket(&packet); }
-};
-
 const char* GetLastErrorMsg(QORSocket* socket) {
   SocketState* state = StateOf(socket);
   if (state == nullptr) return "";

@@ -3,12 +3,32 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 #include "agent/socket/protocol.h"
 #include "agent/socket/qor_socket.h"
 #include "qor/connection.h"
 
 namespace qor::agent {
+
+// Owners for what one request allocates, released however the request ends.
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+using Bytes = std::unique_ptr<unsigned char, FreeDeleter>;
+
+struct CipherDeleter {
+  void operator()(UACipherUtil* cipher) const {
+    if (cipher != nullptr) cipher->Destroy(&cipher);
+  }
+};
+using CipherPtr = std::unique_ptr<UACipherUtil, CipherDeleter>;
+
+struct PacketGuard {
+  Packet packet{};
+  ~PacketGuard() { DestroyPacket(&packet); }
+};
 
 struct SocketState {
   Connection* first;   // always present

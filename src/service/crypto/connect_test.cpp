@@ -18,11 +18,6 @@ struct SocketHolder {
   }
 };
 
-struct PacketHolder {
-  Packet packet{};
-  ~PacketHolder() { DestroyPacket(&packet); }
-};
-
 }  // namespace
 
 extern "C" int Connect_test(const char* address, uint16_t port, int opcode) {
@@ -41,8 +36,8 @@ extern "C" int Connect_test(const char* address, uint16_t port, int opcode) {
     return 0;
   }
   Connection* connection = StateOf(socket)->first;
-  PacketHolder sent;
-  PacketHolder answer;
+  PacketGuard sent;
+  PacketGuard answer;
   if (GenPacket(static_cast<uint8_t>(code), &request, &sent.packet) == 0 &&
       connection->SendPacket(connection, &sent.packet) == 0) {
     // Give the agent its time to answer; the answer is only checked to decrypt.
