@@ -72,7 +72,6 @@ TEST(ValueThreads, ValuesSurviveKeySetClears) {
     EntryKeySet keys;
     CHILD_CHECK(keys.Install());
     constexpr int kWorkers = 8;
-    constexpr auto kRun = std::chrono::milliseconds(1500);
     Tally tally;
     std::atomic<bool> stop{false};
     std::atomic<int> finished{0};
@@ -97,7 +96,13 @@ TEST(ValueThreads, ValuesSurviveKeySetClears) {
       }
       ++finished;
     });
-    std::this_thread::sleep_for(kRun);
+    // Run until every kind of event has happened often enough; the deadline
+    // only keeps a hang from running forever.
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!(tally.clears > 10 && tally.roundTrips > 100 && tally.cleanFailures > 0) &&
+           std::chrono::steady_clock::now() < guard) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     stop = true;
     // A deadlock shows as threads that never finish: give up on them.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

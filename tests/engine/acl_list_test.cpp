@@ -1,7 +1,9 @@
 // Copies and release of access-rule lists.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "engine/policy_fixture.h"
 #include "qor/access_control.h"
@@ -36,18 +38,28 @@ TEST(AcsCopy, UnterminatedTextIsBounded) {
   acs_rule_destroy(copy);
 }
 
-// Destroying a long list must not recurse once per node.
+// Copying and destroying a long list must not recurse once per node, and
+// the copy keeps every node in order.
 TEST(AcsCopy, LongListsCopyAndRelease) {
+  constexpr int kCount = 200000;
   AccessRule* first = nullptr;
-  for (int i = 0; i < 200000; ++i) {
+  for (int i = kCount - 1; i >= 0; --i) {
     auto* r = static_cast<AccessRule*>(std::calloc(1, sizeof(AccessRule)));
-    r->pattern[0] = 'a';
+    std::snprintf(r->pattern, sizeof(r->pattern), "%d", i);
     r->next = first;
     first = r;
   }
   AccessRule* copy = acs_copy(first);
   ASSERT_NE(copy, nullptr);
   acs_rule_destroy(first);
+  int count = 0;
+  for (const AccessRule* c = copy; c != nullptr; c = c->next, ++count) {
+    if (std::to_string(count) != c->pattern) {
+      ADD_FAILURE() << "node " << count << " holds " << c->pattern;
+      break;
+    }
+  }
+  EXPECT_EQ(count, kCount);
   acs_rule_destroy(copy);
 }
 

@@ -136,17 +136,47 @@ TEST_P(LshTest, OtherLengthsUseTheirOwnInitialValue) {
 
 QOR_INSTANTIATE_KERNEL_PATHS(LshTest, qor::lsh::g_kernels);
 
-// The derivation rule (compress a zero block from (64, bits, 0...)) must
-// reproduce the four published initial values, which pins it down for the
-// other lengths.
+// The initial chaining values as the LSH standard publishes them for
+// LSH-512-224, -256, -384 and -512 (left half, then right half).
+struct PublishedIv {
+  uint32_t type;
+  uint64_t cv[16];
+};
+const PublishedIv kPublishedIvs[] = {
+    {LSH512_TYPE_224,
+     {0x0C401E9FE8813A55, 0x4A5F446268FD3D35, 0xFF13E452334F612A, 0xF8227661037E354A,
+      0xA5F223723C9CA29D, 0x95D965A11AED3979, 0x01E23835B9AB02CC, 0x52D49CBAD5B30616,
+      0x9E5C2027773F4ED3, 0x66A5C8801925B701, 0x22BBC85B4C6779D9, 0xC13171A42C559C23,
+      0x31E2B67D25BE3813, 0xD522C4DEED8E4D83, 0xA79F5509B43FBAFE, 0xE00D2CD88B4B6C6A}},
+    {LSH512_TYPE_256,
+     {0x6DC57C33DF989423, 0xD8EA7F6E8342C199, 0x76DF8356F8603AC4, 0x40F1B44DE838223A,
+      0x39FFE7CFC31484CD, 0x39C4326CC5281548, 0x8A2FF85A346045D8, 0xFF202AA46DBDD61E,
+      0xCF785B3CD5FCDB8B, 0x1F0323B64A8150BF, 0xFF75D972F29EA355, 0x2E567F30BF1CA9E1,
+      0xB596875BF8FF6DBA, 0xFCCA39B089EF4615, 0xECFF4017D020B4B6, 0x7E77384C772ED802}},
+    {LSH512_TYPE_384,
+     {0x53156A66292808F6, 0xB2C4F362B204C2BC, 0xB84B7213BFA05C4E, 0x976CEB7C1B299F73,
+      0xDF0CC63C0570AE97, 0xDA4441BAA486CE3F, 0x6559F5D9B5F2ACC2, 0x22DACF19B4B52A16,
+      0xBBCDACEFDE80953A, 0xC9891A2879725B3E, 0x7C9FE6330237E440, 0xA30BA550553F7431,
+      0xBB08043FB34E3E30, 0xA0DEC48D54618EAD, 0x150317267464BC57, 0x32D1501FDE63DC93}},
+    {LSH512_TYPE_512,
+     {0xADD50F3C7F07094E, 0xE3F3CEE8F9418A4F, 0xB527ECDE5B3D0AE9, 0x2EF6DEC68076F501,
+      0x8CB994CAE5ACA216, 0xFBB9EAE4BBA48CC7, 0x650A526174725FEA, 0x1F9A61A73F8D8085,
+      0xB6607378173B539B, 0x1BC99853B0C0B9ED, 0xDF727FC19B182D47, 0xDBEF360CF893A457,
+      0x4981F5E570147E80, 0xD00C4490CA7D3E30, 0x5D73940C0E4AE1EC, 0x894085E2EDB2D819}},
+};
+
+// Each named length starts from its published initial value, and the
+// derivation rule (compress a zero block from (64, bits, 0...)) reproduces
+// those values, which pins it down for the other lengths.
 TEST(LshInitialValue, DerivationReproducesPublishedValues) {
-  for (const uint32_t type : kNamedTypes) {
-    SCOPED_TRACE(type);
+  for (const PublishedIv& published : kPublishedIvs) {
+    SCOPED_TRACE(published.type);
     LSH512_CTX ctx;
-    ASSERT_EQ(0, lsh512_init(&ctx, type));
+    ASSERT_EQ(0, lsh512_init(&ctx, published.type));
+    EXPECT_TRUE(std::equal(published.cv, published.cv + 16, ctx.cv));
     uint64_t derived[16];
-    qor::lsh::DeriveInitialValue(type & 0xFFFF, derived);
-    EXPECT_TRUE(std::equal(derived, derived + 16, ctx.cv));
+    qor::lsh::DeriveInitialValue(published.type & 0xFFFF, derived);
+    EXPECT_TRUE(std::equal(published.cv, published.cv + 16, derived));
   }
 }
 

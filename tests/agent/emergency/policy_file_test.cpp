@@ -255,7 +255,7 @@ TEST_F(EmergencyFile, OpenFailureIsLogged) {
 
 // ---------------------------------------------------------------------------
 // The policy key info container rides on the server cipher's value
-// operations; without them there is nothing to check.
+// operations; a broken server cipher fails the round trip with that reason.
 
 bool ServerCipherWorks() {
   UACipherUtil* server = ServerKACU_Create(nullptr);
@@ -269,7 +269,7 @@ bool ServerCipherWorks() {
 }
 
 TEST_F(EmergencyFile, PolicyKeyInfoRoundTrip) {
-  if (!ServerCipherWorks()) GTEST_SKIP() << "value operations not built yet";
+  ASSERT_TRUE(ServerCipherWorks()) << "the server cipher cannot encrypt";
   Bytes body(300);
   for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<uint8_t>(i * 13);
   Packet packet{7, 1, static_cast<int32_t>(body.size()), body.data(), nullptr};
