@@ -12,6 +12,7 @@
 #include "agent/agent_test_support.h"
 #include "qor/connection.h"
 #include "support/log_capture.h"
+#include "support/name_resolution.h"
 #include "support/test_support.h"
 
 namespace {
@@ -210,6 +211,7 @@ TEST(Connect, ReachesTheServerByAddressAndByName) {
 }
 
 TEST(Connect, UnknownHostNameFailsTheLookup) {
+  const qor::test::ScopedResolver noNameServer;
   Fixture f("no-such-host.invalid", 9909);
   EXPECT_EQ(f->Connect(f.get()), -1);
   EXPECT_EQ(f.error.code, 3);

@@ -37,6 +37,15 @@ std::string Today() {
   return text;
 }
 
+// The API log of |home| for the day |dayBefore| (taken before the library
+// opened it) and, when the date has changed since, for today as well.
+std::string ReadDayLogs(const TempDir& home, const std::string& dayBefore) {
+  std::string text = ReadFile(home / ("logs/qor_api.log." + dayBefore));
+  const std::string now = Today();
+  if (now != dayBefore) text += ReadFile(home / ("logs/qor_api.log." + now));
+  return text;
+}
+
 void WriteStamp(const std::string& path, uint64_t value, size_t size = 8) {
   // In place, as the agent does: the mapping follows the same file.
   const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
@@ -69,6 +78,7 @@ class InstanceTest : public ::testing::Test {
 
 TEST_F(InstanceTest, FirstCallInitialisesAndClearKeysResets) {
   EXPECT_EQ(RunInChild([&]() -> std::string {
+    const std::string dayBefore = Today();
     UseEnvironment();
     CHILD_CHECK(QOR_IsInit() == 1);
     {
@@ -83,7 +93,7 @@ TEST_F(InstanceTest, FirstCallInitialisesAndClearKeysResets) {
     CHILD_CHECK(QOR_ClearKeys() == 0);
     CHILD_CHECK(QOR_IsInit() == 1);
     CHILD_CHECK(std::string(QOR_InitResult()).rfind("Result: FAIL, Date: ", 0) == 0);
-    const std::string log = ReadFile(home_ / ("logs/qor_api.log." + Today()));
+    const std::string log = ReadDayLogs(home_, dayBefore);
     CHILD_CHECK(log.find("INFO : QOR_GetInstanceAuto >> Key Init SUCCESS\n") != std::string::npos);
     CHILD_CHECK(log.find("- 2.0.26.7") != std::string::npos);
     return "";
@@ -92,6 +102,7 @@ TEST_F(InstanceTest, FirstCallInitialisesAndClearKeysResets) {
 
 TEST_F(InstanceTest, WithoutAgentTheCallFailsAndTheNextOneRetries) {
   EXPECT_EQ(RunInChild([&]() -> std::string {
+    const std::string dayBefore = Today();
     UseEnvironment(false);
     for (int attempt = 0; attempt < 2; ++attempt) {
       qor::api::CallGuard guard;
@@ -100,7 +111,7 @@ TEST_F(InstanceTest, WithoutAgentTheCallFailsAndTheNextOneRetries) {
       CHILD_CHECK(QOR_GetLastErrorCode() != 0);
     }
     CHILD_CHECK(std::string(QOR_InitResult()).rfind("Result: FAIL, Date: ", 0) == 0);
-    const std::string log = ReadFile(home_ / ("logs/qor_api.log." + Today()));
+    const std::string log = ReadDayLogs(home_, dayBefore);
     CHILD_CHECK(log.find("Key Init FAIL") != std::string::npos);
     return "";
   }), "");
@@ -220,6 +231,7 @@ TEST_F(InstanceTest, FailedSelfTestLeavesTheInstanceUninitialised) {
 
 TEST_F(InstanceTest, ConcurrentFirstCallsInitialiseOnce) {
   EXPECT_EQ(RunInChild([&]() -> std::string {
+    const std::string dayBefore = Today();
     UseEnvironment();
     std::atomic<int> ok{0};
     std::vector<std::thread> threads;
@@ -232,7 +244,7 @@ TEST_F(InstanceTest, ConcurrentFirstCallsInitialiseOnce) {
     for (auto& t : threads) t.join();
     CHILD_CHECK(ok == 8);
     CHILD_CHECK(State().giInitMode == 3);
-    const std::string log = ReadFile(home_ / ("logs/qor_api.log." + Today()));
+    const std::string log = ReadDayLogs(home_, dayBefore);
     size_t count = 0;
     for (size_t at = log.find("Key Init"); at != std::string::npos; at = log.find("Key Init", at + 1)) {
       ++count;

@@ -22,15 +22,25 @@ constexpr char kNoCurrentPath[] = "Can not get current path, please check";
 constexpr char kNoEnvironment[] = "Can not get environment variable, please check";
 constexpr char kNoConfigFile[] = "Cannot access the Config file. Please check.";
 
+// Homes the configuration names: directories inside a temporary directory
+// (the library reads <home>/conf/UlvexUserDefineConfig.properties, which must
+// never be a path outside the test's own directory). One set per test.
+struct Homes {
+  TempDir root;
+  const std::string fromEnv = root / "from-env";
+  const std::string fromFile = root / "from-file";
+};
+
 // A properties file whose values differ from the environment's, so a result
 // shows where it came from.
-const char kFileContent[] =
-    "QOR_HOME=\"/from/file\"\n"
-    "QOR_FIRST_AGENT_IP=\"10.1.1.1\"\n"
-    "QOR_SECOND_AGENT_IP=\"10.1.1.2\"\n"
-    "QOR_FIRST_PORT=\"1001\"\n"
-    "QOR_SECOND_PORT=\"1002\"\n"
-    "QOR_LOG_LEVEL=\"ERROR\"\n";
+std::string FileContent(const Homes& homes) {
+  return "QOR_HOME=\"" + homes.fromFile + "\"\n"
+         "QOR_FIRST_AGENT_IP=\"10.1.1.1\"\n"
+         "QOR_SECOND_AGENT_IP=\"10.1.1.2\"\n"
+         "QOR_FIRST_PORT=\"1001\"\n"
+         "QOR_SECOND_PORT=\"1002\"\n"
+         "QOR_LOG_LEVEL=\"ERROR\"\n";
+}
 
 void WriteDefaultProperties(const TempDir& dir, const std::string& content) {
   WriteFile(dir / "UlvexDefaultConfig.properties", content);
@@ -38,12 +48,13 @@ void WriteDefaultProperties(const TempDir& dir, const std::string& content) {
 
 TEST(ConfigBuild, EnvironmentDefaults) {
   TempDir dir;
-  const Outcome r = BuildInChild(0, {{"QOR_HOME", "/opt/qor"}}, dir.path());
+  const Homes homes;
+  const Outcome r = BuildInChild(0, {{"QOR_HOME", homes.fromEnv}}, dir.path());
   ASSERT_FALSE(r.childFailed);
   ASSERT_FALSE(r.isNull);
   EXPECT_TRUE(r.apiObjectIsResult);
   EXPECT_EQ(r.created, 1);
-  EXPECT_STREQ(r.data.home, "/opt/qor");
+  EXPECT_STREQ(r.data.home, homes.fromEnv.c_str());
   EXPECT_STREQ(r.data.firstAgentIp, "127.0.0.1");
   EXPECT_STREQ(r.data.secondAgentIp, "127.0.0.1");
   EXPECT_EQ(r.data.firstPort, 9909);
@@ -109,16 +120,17 @@ TEST(ConfigBuild, EnvironmentKeys) {
       {{{"QOR_USE_LOG", "TRUE"}}, "127.0.0.1", "127.0.0.1", 9909, 9911, 1, 0, 1, 0},
   };
   TempDir dir;
-  WriteDefaultProperties(dir, kFileContent);  // present, and ignored in environment mode
+  const Homes homes;
+  WriteDefaultProperties(dir, FileContent(homes));  // present, and ignored in environment mode
   int row = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(row++);
     Environment env = c.env;
-    env["QOR_HOME"] = "/home/qor";
+    env["QOR_HOME"] = homes.fromEnv;
     const Outcome r = BuildInChild(0, env, dir.path());
     ASSERT_FALSE(r.childFailed);
     ASSERT_FALSE(r.isNull);
-    EXPECT_STREQ(r.data.home, "/home/qor");
+    EXPECT_STREQ(r.data.home, homes.fromEnv.c_str());
     EXPECT_STREQ(r.data.firstAgentIp, c.first);
     EXPECT_STREQ(r.data.secondAgentIp, c.second);
     EXPECT_EQ(r.data.firstPort, c.firstPort);
@@ -133,10 +145,13 @@ TEST(ConfigBuild, EnvironmentKeys) {
 
 TEST(ConfigBuild, HomeTooLongIsNotStored) {
   TempDir dir;
-  const Outcome fits = BuildInChild(0, {{"QOR_HOME", "/" + std::string(253, 'h')}}, dir.path());
+  const std::string base = dir.path() + "/";
+  ASSERT_LT(base.size(), 254u);
+  const std::string longest = base + std::string(254 - base.size(), 'h');
+  const Outcome fits = BuildInChild(0, {{"QOR_HOME", longest}}, dir.path());
   ASSERT_FALSE(fits.isNull);
   EXPECT_EQ(std::string(fits.data.home).size(), 254u);
-  const Outcome tooLong = BuildInChild(0, {{"QOR_HOME", "/" + std::string(254, 'h')}}, dir.path());
+  const Outcome tooLong = BuildInChild(0, {{"QOR_HOME", longest + "h"}}, dir.path());
   ASSERT_FALSE(tooLong.isNull);
   EXPECT_STREQ(tooLong.data.home, "");
 }
@@ -179,9 +194,10 @@ TEST(ConfigBuild, HostKindRouting) {
     SCOPED_TRACE(testing::Message() << "mode " << c.mode << " known " << c.moduleDirKnown
                                     << " home " << c.homeSet << " file " << c.fileExists);
     TempDir dir;
-    if (c.fileExists) WriteDefaultProperties(dir, kFileContent);
+    const Homes homes;
+    if (c.fileExists) WriteDefaultProperties(dir, FileContent(homes));
     Environment env;
-    if (c.homeSet) env["QOR_HOME"] = "/from/env";
+    if (c.homeSet) env["QOR_HOME"] = homes.fromEnv;
     const Outcome r = BuildInChild(c.mode, env, c.moduleDirKnown ? dir.path() : std::string());
     ASSERT_FALSE(r.childFailed);
     EXPECT_EQ(r.isNull, c.expected == kNull);
@@ -191,14 +207,15 @@ TEST(ConfigBuild, HostKindRouting) {
     if (c.expected == kNull) {
       EXPECT_TRUE(r.apiObjectIsResult);  // the released object is not left behind
     } else {
-      EXPECT_STREQ(r.data.home, c.expected == kFile ? "/from/file" : "/from/env");
+      EXPECT_EQ(std::string(r.data.home), c.expected == kFile ? homes.fromFile : homes.fromEnv);
       EXPECT_EQ(r.data.moduleDirKnown, c.moduleDirKnown ? 1 : 0);
     }
   }
 }
 
 TEST(ConfigBuild, RealModuleDirectoryIsThisProgramsDirectory) {
-  const Outcome r = BuildInChild(0, {{"QOR_HOME", "/opt/qor"}}, std::nullopt);
+  const Homes homes;
+  const Outcome r = BuildInChild(0, {{"QOR_HOME", homes.fromEnv}}, std::nullopt);
   ASSERT_FALSE(r.isNull);
   EXPECT_EQ(r.data.moduleDirKnown, 1);
   char exe[4096] = {};

@@ -75,7 +75,18 @@ class QOLogTest : public ::testing::Test {
  protected:
   void TearDown() override { QOLog_Uninit(); }
   std::string Base() const { return dir_ / "qor_api.log"; }
-  std::string TodayFile() const { return Base() + "." + DateText(time(nullptr)); }
+  // The day file the logger has open, when it is named for the day this
+  // test began or the day it is now (a run may cross midnight); otherwise
+  // the name for today.
+  std::string TodayFile() const {
+    const char* open = QOLog_GetPath();
+    const std::string now = DateText(time(nullptr));
+    for (const std::string& day : {dayBefore_, now}) {
+      if (open != nullptr && Base() + "." + day == open) return open;
+    }
+    return Base() + "." + now;
+  }
+  const std::string dayBefore_ = DateText(time(nullptr));
   TempDir dir_;
 };
 

@@ -9,6 +9,7 @@
 #include "common/host_lookup.h"
 #include "qor/qoutil.h"
 #include "support/log_capture.h"
+#include "support/name_resolution.h"
 
 namespace {
 
@@ -25,7 +26,10 @@ TEST(QOUtilHost, HostNameAndAddresses) {
   EXPECT_STREQ(address, "127.0.0.1");
   ASSERT_EQ(QOUtil_GetIPAddressByHostname("127.0.0.1", address), 0);
   EXPECT_STREQ(address, "127.0.0.1");
-  EXPECT_EQ(QOUtil_GetIPAddressByHostname("no-such-host.invalid", address), -1);
+  {
+    const qor::test::ScopedResolver noNameServer;
+    EXPECT_EQ(QOUtil_GetIPAddressByHostname("no-such-host.invalid", address), -1);
+  }
   EXPECT_EQ(QOUtil_GetIPAddressByHostname("localhost", nullptr), -1);
   EXPECT_EQ(QOUtil_GetIPAddressByHostname(nullptr, address), -1);
 
@@ -49,8 +53,11 @@ TEST(HostLookup, FailuresAreReportedNotLogged) {
   qor::test::LogCapture log;
   ASSERT_TRUE(log.ok());
   char address[20];
-  EXPECT_EQ(qor::host::AddressOf("no-such-host.invalid", address, sizeof(address)),
-            qor::host::Lookup::kResolveFailed);
+  {
+    const qor::test::ScopedResolver noNameServer;
+    EXPECT_EQ(qor::host::AddressOf("no-such-host.invalid", address, sizeof(address)),
+              qor::host::Lookup::kResolveFailed);
+  }
   EXPECT_EQ(qor::host::AddressOf("127.0.0.1", address, 4), qor::host::Lookup::kTooLong);
   EXPECT_EQ(log.text(), "");
   // The exported wrapper says it in the log.
