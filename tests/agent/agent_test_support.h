@@ -25,6 +25,7 @@
 
 #include "support/bytes.h"
 #include "support/evp_oracle.h"
+#include "support/ports.h"
 
 namespace qor::test {
 
@@ -127,12 +128,6 @@ class LoopbackServer {
   uint16_t port_ = 0;
   std::thread thread_;
 };
-
-// A port on which nothing listens (bound once, then released).
-inline uint16_t ClosedPort() {
-  LoopbackServer probe;
-  return probe.port();
-}
 
 inline void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 

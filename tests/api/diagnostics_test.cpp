@@ -23,17 +23,14 @@ using qor::test::KeyHex;
 using qor::test::PolicyDesc;
 using qor::test::TempDir;
 
-PolicyDesc Policy(const std::string& name, const std::string& algorithm, int bits,
-                  std::vector<int> versions) {
-  PolicyDesc p{name, algorithm, bits, {}};
-  for (int v : versions) p.keys.push_back({v, KeyHex(bits / 8, 300 + static_cast<unsigned>(v))});
-  return p;
-}
+using qor::test::Policy;
+
+// Keys of their own (seed 3), versions listed as given, one list unsorted.
 
 const std::vector<PolicyDesc> kSet = {
-    Policy("ARIA_256", "ARIA", 256, {1, 2}),
-    Policy("SEED_128", "SEED", 128, {1}),
-    Policy("LEA_256", "LEA", 256, {3, 1, 2}),
+    Policy("ARIA_256", "ARIA", 256, {1, 2}, 3),
+    Policy("SEED_128", "SEED", 128, {1}, 3),
+    Policy("LEA_256", "LEA", 256, {3, 1, 2}, 3),
 };
 
 Environment LibraryEnvironment(const std::string& home, int first, int second) {
@@ -43,12 +40,7 @@ Environment LibraryEnvironment(const std::string& home, int first, int second) {
           {"QOR_SECOND_PORT", std::to_string(second)}};
 }
 
-std::string InChild(const Environment& environment, const std::function<std::string()>& body) {
-  return qor::test::RunInChild([&] {
-    qor::test::ApplyEnvironment(environment);
-    return body();
-  });
-}
+using qor::test::InChild;
 
 std::string Owned(char* text) {
   std::string copy = text != nullptr ? text : "(null)";
@@ -196,7 +188,7 @@ TEST_F(Diagnostics, WithTheAgentUp) {
 }
 
 TEST_F(Diagnostics, WithNoAgent) {
-  const int port = qor::test::UnusedPort();
+  const int port = qor::test::ClosedPort();
   EXPECT_EQ(InChild(LibraryEnvironment(libHome.path(), port, port), [] {
               QOR_ERR_Set(0, "");
               CHILD_CHECK(QOR_HealthCheckAgent() == 1);

@@ -19,6 +19,7 @@
 #include "qor/config.h"
 #include "qorapi.h"
 #include "support/agent_process.h"
+#include "support/descriptors.h"
 #include "support/test_support.h"
 
 namespace {
@@ -30,19 +31,12 @@ using qor::test::MisbehavingAgent;
 using qor::test::PolicyDesc;
 using qor::test::TempDir;
 
-PolicyDesc Policy(const std::string& name, const std::string& algorithm, int bits,
-                  std::vector<int> versions, unsigned seed = 1) {
-  PolicyDesc p{name, algorithm, bits, {}};
-  // The agent lists the newest version first; the policy encrypts with the first.
-  std::sort(versions.rbegin(), versions.rend());
-  for (int v : versions) p.keys.push_back({v, KeyHex(bits / 8, seed * 100 + static_cast<unsigned>(v))});
-  return p;
-}
+using qor::test::Policy;
 
 const std::vector<PolicyDesc> kBaseSet = {
     Policy("ARIA_256", "ARIA", 256, {1}),
     Policy("SEED_128", "SEED", 128, {1}),
-    Policy("AES_256_REC", "AES", 256, {1, 2}),
+    Policy("AES_256_REC", "AES", 256, {2, 1}),
 };
 
 Environment AgentEnvironment(const std::string& home, int first, int second) {
@@ -94,12 +88,7 @@ std::string ApiLog(const std::string& home) {
   return all;
 }
 
-std::string InChild(const Environment& environment, const std::function<std::string()>& body) {
-  return qor::test::RunInChild([&] {
-    qor::test::ApplyEnvironment(environment);
-    return body();
-  });
-}
+using qor::test::InChild;
 
 class InstanceAgent : public ::testing::Test {
  protected:
@@ -110,7 +99,7 @@ class InstanceAgent : public ::testing::Test {
   }
   // A stamp file of the library's own, so that its mapping leaves the last
   // error to the key download.
-  void WriteStamp() { qor::test::WriteFile(libHome / "conf/.qorupdate.dat", std::string(8, '\x01')); }
+  void WriteStamp() { ASSERT_TRUE(qor::test::WriteStamp(libHome / "conf/.qorupdate.dat", 0x0101010101010101)); }
   TempDir libHome;
   TempDir agentHome;
 };
@@ -136,7 +125,7 @@ TEST_F(InstanceAgent, FirstCallLoadsTheKeySetFromTheFirstAgent) {
 TEST_F(InstanceAgent, SecondAgentServesWhenTheFirstIsDown) {
   AgentProcess agent(agentHome.path(), kBaseSet);
   ASSERT_TRUE(agent.ok());
-  const int down = qor::test::UnusedPort();
+  const int down = qor::test::ClosedPort();
   EXPECT_EQ(InChild(AgentEnvironment(libHome.path(), down, agent.secondPort()), [&] {
               CHILD_CHECK(RoundTrips("ARIA_256", "second agent"));
               CHILD_CHECK(PolicyInitFromNow() == 2);
@@ -185,7 +174,7 @@ TEST_F(InstanceAgent, RefusingFirstAgentFallsBackToTheSecond) {
 // Both agents down: the emergency file under the home decides.
 TEST_F(InstanceAgent, BothAgentsDownWithoutEmergencyFileFails) {
   WriteStamp();
-  const int down1 = qor::test::UnusedPort(), down2 = qor::test::UnusedPort();
+  const int down1 = qor::test::ClosedPort(), down2 = qor::test::ClosedPort();
   EXPECT_EQ(InChild(AgentEnvironment(libHome.path(), down1, down2), [] {
               CHILD_CHECK(!Encrypt("ARIA_256", "no keys"));
               CHILD_CHECK(QOR_IsInit() == 1);
@@ -205,7 +194,7 @@ TEST_F(InstanceAgent, BothAgentsDownLoadsTheEmergencyFile) {
     ASSERT_TRUE(agent.ok());
   }
   ASSERT_TRUE(std::filesystem::exists(libHome / "conf/agent.dat"));
-  const int down1 = qor::test::UnusedPort(), down2 = qor::test::UnusedPort();
+  const int down1 = qor::test::ClosedPort(), down2 = qor::test::ClosedPort();
   EXPECT_EQ(InChild(AgentEnvironment(libHome.path(), down1, down2), [&] {
               for (const char* policy : {"ARIA_256", "SEED_128", "AES_256_REC"}) {
                 CHILD_CHECK(RoundTrips(policy, "from the file"));
@@ -230,7 +219,7 @@ TEST_F(InstanceAgent, EmergencyFileThatDoesNotDecryptFailsTheLoad) {
   ASSERT_GT(file.size(), 32u);
   file[3] ^= 0x01;  // the salt: the derived key changes
   qor::test::WriteFile(libHome / "conf/agent.dat", file);
-  const int down1 = qor::test::UnusedPort(), down2 = qor::test::UnusedPort();
+  const int down1 = qor::test::ClosedPort(), down2 = qor::test::ClosedPort();
   EXPECT_EQ(InChild(AgentEnvironment(libHome.path(), down1, down2), [] {
               CHILD_CHECK(!Encrypt("ARIA_256", "no keys"));
               CHILD_CHECK(QOR_IsInit() == 1);
@@ -259,7 +248,7 @@ TEST_F(InstanceAgent, SlowAgentEndsAtTheTimeLimit) {
 
 TEST_F(InstanceAgent, AgentClosingMidBodyLoadsNothing) {
   MisbehavingAgent closing(MisbehavingAgent::Kind::kCloseMidBody);
-  EXPECT_EQ(InChild(AgentEnvironment(libHome.path(), closing.port(), qor::test::UnusedPort()), [] {
+  EXPECT_EQ(InChild(AgentEnvironment(libHome.path(), closing.port(), qor::test::ClosedPort()), [] {
               CHILD_CHECK(!Encrypt("ARIA_256", "cut short"));
               CHILD_CHECK(QOR_IsInit() == 1);
               CHILD_CHECK(QOR_GetLastErrorCode() != 0);
@@ -275,9 +264,9 @@ TEST_F(InstanceAgent, StampChangeSwapsTheKeySetUnderLoad) {
   AgentProcess agent(libHome.path(), kBaseSet);
   ASSERT_TRUE(agent.ok());
   const std::vector<PolicyDesc> updated = {
-      Policy("ARIA_256", "ARIA", 256, {1, 2}),
-      Policy("SEED_128", "SEED", 128, {1, 2}),
-      Policy("AES_256_REC", "AES", 256, {1, 2, 3}),
+      Policy("ARIA_256", "ARIA", 256, {2, 1}),
+      Policy("SEED_128", "SEED", 128, {2, 1}),
+      Policy("AES_256_REC", "AES", 256, {3, 2, 1}),
   };
   EXPECT_EQ(InChild(AgentEnvironment(libHome.path(), agent.firstPort(), agent.secondPort()), [&] {
               CHILD_CHECK(RoundTrips("ARIA_256", "warm up"));
@@ -330,7 +319,7 @@ TEST_F(InstanceAgent, StampChangeSwapsTheKeySetUnderLoad) {
 TEST_F(InstanceAgent, MissingKeyVersionIsFetchedOnce) {
   TempDir fullHome;
   AgentProcess withoutV2(agentHome.path(), {Policy("ARIA_256", "ARIA", 256, {1})});
-  AgentProcess full(fullHome.path(), {Policy("ARIA_256", "ARIA", 256, {1, 2})});
+  AgentProcess full(fullHome.path(), {Policy("ARIA_256", "ARIA", 256, {2, 1})});
   ASSERT_TRUE(withoutV2.ok());
   ASSERT_TRUE(full.ok());
 
@@ -384,7 +373,7 @@ TEST_F(InstanceAgent, LookupMissAppendsNewPolicies) {
               CHILD_CHECK(!Encrypt("SEED_NEW", "not yet"));
               // The agent's home is not the library's: no stamp change, so
               // only the miss brings the new policy in.
-              CHILD_CHECK(agent.Reload({Policy("ARIA_256", "ARIA", 256, {1, 2}, 7),
+              CHILD_CHECK(agent.Reload({Policy("ARIA_256", "ARIA", 256, {2, 1}, 7),
                                         Policy("SEED_NEW", "SEED", 128, {1})}));
               CHILD_CHECK(RoundTrips("SEED_NEW", "appended"));
               // The loaded policy was not replaced by the agent's newer one.

@@ -16,6 +16,7 @@
 #include "qor/config.h"
 #include "qor/qolog.h"
 #include "service/crypto/self_test.h"
+#include "support/descriptors.h"
 #include "support/test_support.h"
 
 namespace {
@@ -46,14 +47,6 @@ std::string ReadDayLogs(const TempDir& home, const std::string& dayBefore) {
   return text;
 }
 
-void WriteStamp(const std::string& path, uint64_t value, size_t size = 8) {
-  // In place, as the agent does: the mapping follows the same file.
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(pwrite(fd, &value, size, 0), static_cast<ssize_t>(size));
-  close(fd);
-}
-
 // A home directory with logs and an update stamp, configured through the
 // environment with the bypass switch on (no agent is needed to initialise).
 class InstanceTest : public ::testing::Test {
@@ -61,7 +54,7 @@ class InstanceTest : public ::testing::Test {
   void SetUp() override {
     std::filesystem::create_directories(home_ / "logs");
     std::filesystem::create_directories(home_ / "conf");
-    WriteStamp(Stamp(), 1);
+    ASSERT_TRUE(qor::test::WriteStamp(Stamp(), 1));
   }
 
   std::string Stamp() const { return home_ / "conf/.qorupdate.dat"; }
@@ -154,7 +147,9 @@ TEST_F(InstanceTest, UnusableStampFileStillInitialises) {
   for (const StampCase& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(Stamp());
-    if (c.size >= 0) WriteStamp(Stamp(), 0x0102030405060708ull, c.size);
+    if (c.size >= 0) {
+      ASSERT_TRUE(qor::test::WriteStamp(Stamp(), 0x0102030405060708ull, c.size));
+    }
     EXPECT_EQ(RunInChild([&]() -> std::string {
       UseEnvironment();
       CHILD_CHECK(QOR_GetInstanceAuto() == 0);
@@ -162,7 +157,7 @@ TEST_F(InstanceTest, UnusableStampFileStillInitialises) {
       CHILD_CHECK(std::string(QOR_GetLastErrorMsg()).rfind(c.message, 0) == 0);
       CHILD_CHECK(State().updateStamp != nullptr);
       // The default stamp never changes, so no call ever swaps.
-      WriteStamp(Stamp(), 99);
+      CHILD_CHECK(qor::test::WriteStamp(Stamp(), 99));
       qor::api::CallGuard guard;
       CHILD_CHECK(guard.ok());
       return "";
@@ -179,7 +174,7 @@ TEST_F(InstanceTest, StampChangeSwapsBeforeTheCallAndIsNotRetried) {
     // up or down, makes the next call update first. Without an agent the
     // update fails that call, and the same stamp is not tried again.
     for (uint64_t stamp : {5ull, 2ull}) {
-      WriteStamp(Stamp(), stamp);
+      CHILD_CHECK(qor::test::WriteStamp(Stamp(), stamp));
       {
         qor::api::CallGuard guard;
         CHILD_CHECK(!guard.ok());

@@ -12,6 +12,7 @@
 
 #include "api/entry_fixture.h"
 #include "qor/qolog.h"
+#include "support/descriptors.h"
 
 namespace {
 
@@ -265,14 +266,7 @@ TEST(ValueEntry, WithoutAKeySetEveryEntryFails) {
   }), "");
 }
 
-// In place, as the agent does: the instance's mapping follows the file.
-bool WriteStamp(const std::string& path, uint64_t value) {
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
-  if (fd < 0) return false;
-  const bool ok = pwrite(fd, &value, sizeof(value), 0) == static_cast<ssize_t>(sizeof(value));
-  close(fd);
-  return ok;
-}
+using qor::test::WriteStamp;
 
 // A failed key-set update fails value calls with -1 and large-object calls
 // with 0, writing nothing; the old key set stays in service.

@@ -77,6 +77,16 @@ inline void Capture(QORApiConf* object, Outcome& outcome) {
 
 // QORGet_Info(mode) in a child with |environment|; |moduleDir| replaces the
 // library-directory lookup ("" makes it fail, std::nullopt keeps the real one).
+// Runs |body| in a child process with |environment| applied: "" or what went
+// wrong (RunInChild).
+inline std::string InChild(const Environment& environment,
+                           const std::function<std::string()>& body) {
+  return RunInChild([&] {
+    ApplyEnvironment(environment);
+    return body();
+  });
+}
+
 inline Outcome BuildInChild(int mode, const Environment& environment,
                             std::optional<std::string> moduleDir) {
   return InChild([&] {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "qor/qoaudit.h"
+#include "support/descriptors.h"
 #include "support/test_support.h"
 
 namespace {
@@ -67,14 +68,7 @@ uint64_t SizeOf(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
-int OpenDescriptorsTo(const std::string& path) {
-  int count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    std::error_code ec;
-    if (std::filesystem::read_symlink(entry.path(), ec).string() == path && !ec) ++count;
-  }
-  return count;
-}
+using qor::test::OpenDescriptorsTo;
 
 // The series' file names, in rotation order; fails the test on a gap.
 std::vector<std::string> SeriesIn(const std::string& directory) {

@@ -15,6 +15,7 @@
 
 #include "log/log.h"
 #include "log/lwl_handle.h"
+#include "support/descriptors.h"
 #include "support/test_support.h"
 
 namespace {
@@ -39,15 +40,7 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-int OpenDescriptorsTo(const std::string& prefix) {
-  int count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    std::error_code ec;
-    const auto target = std::filesystem::read_symlink(entry.path(), ec);
-    if (!ec && target.string().rfind(prefix, 0) == 0) ++count;
-  }
-  return count;
-}
+using qor::test::OpenDescriptorsTo;
 
 // Captures what is written to standard error while it lives.
 class StderrCapture {

@@ -15,20 +15,8 @@
 namespace {
 
 using qor::test::AgentProcess;
+using qor::test::ClosedPort;
 using qor::test::TempDir;
-
-// A port nothing listens on: bound, then closed again.
-uint16_t ClosedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof(addr);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
 
 TEST(ConnectTest, ReportsWhetherTheAgentAcceptedAConnection) {
   if (qor::test::AgentBinary() == nullptr) GTEST_SKIP() << "qor-agent is not built";

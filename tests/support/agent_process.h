@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/ports.h"
+#include "support/spawn.h"
 #include "support/test_support.h"
 
 namespace qor::test {
@@ -53,6 +55,16 @@ inline std::string KeyHex(int bytes, unsigned seed) {
     hex += digits[b & 15];
   }
   return hex;
+}
+
+// A policy of the agent's set with |versions| in the order given (the agent
+// lists them as the file does); each version's key comes from |seed| and the
+// version, so two sets made with the same seed share their keys.
+inline PolicyDesc Policy(const std::string& name, const std::string& algorithm, int bits,
+                         const std::vector<int>& versions, unsigned seed = 1) {
+  PolicyDesc p{name, algorithm, bits, {}};
+  for (int v : versions) p.keys.push_back({v, KeyHex(bits / 8, seed * 100 + static_cast<unsigned>(v))});
+  return p;
 }
 
 inline std::string PolicySetJson(const std::vector<PolicyDesc>& policies) {
@@ -93,20 +105,13 @@ class AgentProcess {
     WriteFile(policyPath_, PolicySetJson(policies));
     const std::string portFile = home + "/ports.txt";
     std::remove(portFile.c_str());
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int null = open("/dev/null", O_RDWR);
-      if (null >= 0) {
-        dup2(null, 0);
-        dup2(null, 1);
-      }
-      const char* binary = AgentBinary();
-      if (binary == nullptr) _exit(127);
-      execl(binary, "qor-agent", "--home", home.c_str(), "--policies",
-            policyPath_.c_str(), "--first-port", "0", "--second-port", "0", "--foreground",
-            "--port-file", portFile.c_str(), "--log", logPath_.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    const char* binary = AgentBinary();
+    pid_ = binary == nullptr
+               ? -1
+               : SpawnProgram({binary, "--home", home, "--policies", policyPath_, "--first-port", "0",
+                               "--second-port", "0", "--foreground", "--port-file", portFile,
+                               "--log", logPath_},
+                              "/dev/null");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
       const std::string line = ReadFile(portFile);
@@ -183,19 +188,6 @@ class AgentProcess {
   int first_ = 0;
   int second_ = 0;
 };
-
-// A loopback port with nothing listening on it (bound, then closed).
-inline int UnusedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  socklen_t length = sizeof(address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
 
 // A server on an ephemeral loopback port that reads each request and then
 // misbehaves in one fixed way.

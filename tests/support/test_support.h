@@ -3,10 +3,12 @@
 // process-wide, so tests that change them run apart).
 #pragma once
 
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -79,6 +81,7 @@ inline ChildRun ForkWithPipe(const std::function<int(int fd)>& child, std::strin
     return {};
   }
   fflush(nullptr);  // nothing buffered may be written twice
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
     close(fds[0]);
@@ -87,6 +90,9 @@ inline ChildRun ForkWithPipe(const std::function<int(int fd)>& child, std::strin
     return {};
   }
   if (pid == 0) {
+    // A child outlives no crashed test: it goes with its parent.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
     close(fds[0]);
     const int code = child(fds[1]);
     close(fds[1]);

@@ -38,6 +38,7 @@
 #include "qor/nc_random.h"
 #include "qor/policy.h"
 #include "support/evp_oracle.h"
+#include "support/spawn.h"
 #include "support/test_support.h"
 
 namespace {
@@ -78,18 +79,7 @@ Exit WaitFor(pid_t pid, std::chrono::milliseconds limit) {
 }
 
 pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    if (freopen(out.c_str(), "w", stdout) == nullptr || freopen(err.c_str(), "w", stderr) == nullptr) {
-      _exit(127);
-    }
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
+  return qor::test::SpawnProgram(args, out, err);
 }
 
 // One agent process on ephemeral ports with its home in a temporary directory.

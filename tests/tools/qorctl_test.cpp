@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/agent_process.h"
+#include "support/spawn.h"
 #include "support/test_support.h"
 
 namespace {
@@ -24,17 +25,12 @@ using qor::test::ReadFile;
 using qor::test::TempDir;
 using qor::test::WriteFile;
 
-PolicyDesc Policy(const std::string& name, const std::string& algorithm, int bits,
-                  std::vector<int> versions) {
-  PolicyDesc p{name, algorithm, bits, {}};
-  for (int v : versions) p.keys.push_back({v, KeyHex(bits / 8, 7 * 100 + static_cast<unsigned>(v))});
-  return p;
-}
+using qor::test::Policy;
 
 const std::vector<PolicyDesc> kSet = {
-    Policy("ARIA_256", "ARIA", 256, {1, 2}),
-    Policy("SEED_128", "SEED", 128, {1}),
-    Policy("DIGEST_SHA256", "SHA256", 256, {1}),
+    Policy("ARIA_256", "ARIA", 256, {1, 2}, 7),
+    Policy("SEED_128", "SEED", 128, {1}, 7),
+    Policy("DIGEST_SHA256", "SHA256", 256, {1}, 7),
 };
 
 struct Outcome {
@@ -68,8 +64,10 @@ class Qorctl : public ::testing::Test {
     WriteFile(libHome_ / "in", input);
     const std::string outPath = libHome_ / "out";
     const std::string errPath = libHome_ / "err";
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
+      qor::test::DieWithParent(parent);
       const int in = open((libHome_ / "in").c_str(), O_RDONLY);
       const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
