@@ -351,48 +351,8 @@ TEST_P(AriaTest, BadPaddingIsReportedThroughTheOutputLength) {
   EXPECT_EQ(0, n);
 }
 
-TEST_P(AriaTest, StreamingErrorCodes) {
-  const Bytes key = Random(16), iv = Random(16);
-  Keys k(key);
-  uint8_t buf[64] = {};
-  int n = 0;
-  // Same buffer for input and output.
-  NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_BLOCK, iv.data(), &k.enc);
-  NC_ARIA_EncInit(&k.enc);
-  EXPECT_EQ(NC_ARIA_ERR_SAME_BUFFER_OR_PADDING, NC_ARIA_CBC_EncUpdate(&k.enc, buf, 32, buf, &n));
-  NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_BLOCK, iv.data(), &k.dec);
-  NC_ARIA_DecInit(&k.dec);
-  EXPECT_EQ(NC_ARIA_ERR_SAME_BUFFER_OR_PADDING, NC_ARIA_CBC_DecUpdate(&k.dec, buf, 32, buf, &n));
-  // Unknown padding code at EncFinal.
-  NC_ARIA_SetAlgInfo(0, 7, iv.data(), &k.enc);
-  NC_ARIA_EncInit(&k.enc);
-  EXPECT_EQ(NC_ARIA_ERR_SAME_BUFFER_OR_PADDING, NC_ARIA_CBC_EncFinal(&k.enc, buf, &n));
-  // Bytes left over without padding.
-  NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_NONE, iv.data(), &k.enc);
-  NC_ARIA_EncInit(&k.enc);
-  uint8_t in[5] = {1, 2, 3, 4, 5};
-  EXPECT_EQ(0, NC_ARIA_CBC_EncUpdate(&k.enc, in, 5, buf, &n));
-  EXPECT_EQ(0, n);
-  EXPECT_EQ(NC_ARIA_ERR_PARTIAL_WITHOUT_PADDING, NC_ARIA_CBC_EncFinal(&k.enc, buf, &n));
-  // Incomplete unit at DecFinal.
-  NC_ARIA_SetAlgInfo(0, NC_ARIA_PADDING_BLOCK, iv.data(), &k.dec);
-  NC_ARIA_DecInit(&k.dec);
-  uint8_t piece[20] = {};
-  EXPECT_EQ(0, NC_ARIA_CBC_DecUpdate(&k.dec, piece, 20, buf, &n));
-  EXPECT_EQ(16, n);
-  EXPECT_EQ(NC_ARIA_ERR_INCOMPLETE_UNIT, NC_ARIA_CBC_DecFinal(&k.dec, buf, &n));
-  // Unknown padding code at DecFinal: returns 0, length -4081.
-  NC_ARIA_SetAlgInfo(0, 9, iv.data(), &k.dec);
-  NC_ARIA_DecInit(&k.dec);
-  EXPECT_EQ(0, NC_ARIA_CBC_DecUpdate(&k.dec, piece, 16, buf, &n));
-  EXPECT_EQ(0, NC_ARIA_CBC_DecFinal(&k.dec, buf, &n));
-  EXPECT_EQ(NC_ARIA_ERR_UNKNOWN_PADDING, n);
-  // Nothing buffered: length 0.
-  NC_ARIA_DecInit(&k.dec);
-  n = -1;
-  EXPECT_EQ(0, NC_ARIA_CBC_DecFinal(&k.dec, buf, &n));
-  EXPECT_EQ(0, n);
-}
+// The streaming error codes are checked for every block cipher in
+// stream_error_codes_test.cpp.
 
 // Lengths whose output size would not fit the int results, and a final
 // call on a context whose buffer a decryption filled, are refused before

@@ -189,12 +189,10 @@ TEST(SeedStream, ErrorCodes) {
   uint8_t out[64];
   int32_t out_len = 0;
 
+  // The codes every block cipher shares are in stream_error_codes_test.cpp;
+  // these are SEED's own. A negative length is refused.
   NC_SEED_SetAlgInfo(0, 2, iv.data(), &ctx);
   NC_SEED_EncInit(&ctx);
-  EXPECT_EQ(NC_SEED_CBC_EncUpdate(&ctx, buf, 32, buf, &out_len), 4097);
-  EXPECT_EQ(out_len, 0);
-  NC_SEED_DecInit(&ctx);
-  EXPECT_EQ(NC_SEED_CBC_DecUpdate(&ctx, buf, 32, buf, &out_len), 4097);
   EXPECT_EQ(NC_SEED_CBC_EncUpdate(&ctx, buf, -1, out, &out_len), -1);
 
   // Fewer than 16 bytes: nothing written, output length 0.
@@ -203,38 +201,12 @@ TEST(SeedStream, ErrorCodes) {
   EXPECT_EQ(NC_SEED_CBC_EncUpdate(&ctx, buf, 15, out, &out_len), 0);
   EXPECT_EQ(out_len, 0);
 
-  NC_SEED_SetAlgInfo(0, 1, iv.data(), &ctx);
-  NC_SEED_EncInit(&ctx);
-  ASSERT_EQ(NC_SEED_CBC_EncUpdate(&ctx, buf, 5, out, &out_len), 0);
-  EXPECT_EQ(NC_SEED_CBC_EncFinal(&ctx, out, &out_len), 4100);
-  NC_SEED_EncInit(&ctx);
-  EXPECT_EQ(NC_SEED_CBC_EncFinal(&ctx, out, &out_len), 0);
-  EXPECT_EQ(out_len, 0);
-  NC_SEED_SetAlgInfo(0, 3, iv.data(), &ctx);
-  NC_SEED_EncInit(&ctx);
-  EXPECT_EQ(NC_SEED_CBC_EncFinal(&ctx, out, &out_len), 4097);
-
-  NC_SEED_SetAlgInfo(0, 2, iv.data(), &ctx);
-  NC_SEED_DecInit(&ctx);
-  ASSERT_EQ(NC_SEED_CBC_DecUpdate(&ctx, buf, 7, out, &out_len), 0);
-  EXPECT_EQ(NC_SEED_CBC_DecFinal(&ctx, out, &out_len), 4101);
-
-  // Bad pad bytes: last byte 0, last byte above 16, a broken run.
-  Bytes broken = Pkcs7Pad(Bytes(10, 0x33));  // ends with six 6s
-  broken[11] = 5;
-  for (const Bytes& unit : {Bytes(16, 0), Bytes(16, 17), broken}) {
-    const Bytes cipher = CryptoppCbc<CryptoPP::SEED>(true, key, iv.data(), unit);
-    NC_SEED_SetAlgInfo(0, 2, iv.data(), &ctx);
-    EXPECT_EQ(RunStream(false, ctx, cipher, {}).rc, -4083);
-  }
-  // Padding 1 returns the whole block; an unknown code gives -4081.
+  // Padding 1 returns the whole block, pad-like bytes included.
   const Bytes cipher = CryptoppCbc<CryptoPP::SEED>(true, key, iv.data(), Bytes(16, 0));
   NC_SEED_SetAlgInfo(0, 1, iv.data(), &ctx);
   const StreamResult raw = RunStream(false, ctx, cipher, {});
   EXPECT_EQ(raw.rc, 0);
   EXPECT_EQ(raw.out, Bytes(16, 0));
-  NC_SEED_SetAlgInfo(0, 5, iv.data(), &ctx);
-  EXPECT_EQ(RunStream(false, ctx, cipher, {}).rc, -4081);
 }
 
 // CBC decryption runs on the vector path when the processor allows; both it
