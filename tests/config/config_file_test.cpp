@@ -62,8 +62,6 @@ TEST(ConfigFile, Keys) {
        0},
       {base + "QOR_USE_LOG=\"FALSE\"\n", "/qor", "127.0.0.1", "127.0.0.1", 1001, 1002, 1, 0, 0, 0},
       {base + "QOR_USE_LOG=\"false\"\n", "/qor", "127.0.0.1", "127.0.0.1", 1001, 1002, 1, 0, 1, 0},
-      {kHome + "QOR_FIRST_PORT=\"70000\"\nQOR_SECOND_PORT=\"x\"\n", "/qor", "127.0.0.1",
-       "127.0.0.1", 70000 & 0xFFFF, 0, 1, 0, 1, 0},
       // CR LF endings, blanks around the value, text after the closing quote.
       {"QOR_HOME=\"/crlf\"\r\nQOR_FIRST_PORT=  \"7\"  \r\nQOR_SECOND_PORT=\"8\" # note\r\n",
        "/crlf", "127.0.0.1", "127.0.0.1", 7, 8, 1, 0, 1, 0},
