@@ -150,11 +150,12 @@ TEST(ConfigFile, PropertiesPathThatIsNoFileGivesNoValues) {
   EXPECT_STREQ(r.message, kRequired);
 }
 
-TEST(ConfigFile, HomeThatDoesNotFitIsNotStored) {
+TEST(ConfigFile, HomeThatDoesNotFitIsRefused) {
   const Outcome r =
       BuildFromFile("QOR_HOME=\"/" + std::string(254, 'h') + "\"\n" + kPorts);
-  ASSERT_FALSE(r.isNull);
-  EXPECT_STREQ(r.data.home, "");
+  EXPECT_TRUE(r.isNull);
+  EXPECT_EQ(r.code, QOR_CONF_ERROR);
+  EXPECT_EQ(std::string(r.message).rfind("Invalid QOR_HOME [/hhh", 0), 0u) << r.message;
 }
 
 TEST(ApiReadValue, Lines) {
