@@ -60,10 +60,33 @@ QOR_API int QOR_EncryptExMsSql(const char *keyName, unsigned char *data, int len
 QOR_API int QOR_DecryptExMsSql(const char *keyName, unsigned char *data, int length,
                                unsigned char *out, int binary, int kind, ...);
 
-/* Large objects, in pieces of 4096 bytes. |out| is the caller's, with room
- * for the whole result and a terminating zero byte; it is written only on
- * success. Kinds 1, 4, 5 take three identity texts; kinds 2 and up make the
- * first piece an empty or null value. Returns the bytes written (zero byte
+/* Large objects, in pieces of 4096 bytes, each encrypted as one value. |out|
+ * is the caller's, with room for the whole result and a terminating zero
+ * byte (QOR_LobEncryptedSize gives it); it is written only on success.
+ * Size of one piece of n bytes under the policy's newest key version:
+ *   block ciphers, binary: n (+1 for the compatibility blank under
+ *     compatibility 1 or 3, or 2 with null processing) rounded up to the next
+ *     whole block (16 bytes, 8 for triple DES; a whole extra block when
+ *     already a multiple), +3 when the key version is not 0, +4 with a record
+ *     IV: 4115 for a whole piece under a version, 4119 with a record IV,
+ *     4112 only under version 0 without a record IV;
+ *   digests, binary: the digest (20, 32, 48 or 64 bytes);
+ *   digit (FPE) policies: n;
+ *   text form: 8 length digits + ("$." under compatibility 0) + the Base64
+ *     of the binary piece (4 characters per 3 bytes, rounded up), digit
+ *     policies 8 + n.
+ * Kinds 2 and up replace the first piece by a one-byte empty or null marker.
+ * A pattern (partial) policy may need more than these figures. */
+
+/* Bytes |out| needs for QOR_EncryptLobEx of |length| bytes in form |binary|
+ * and kind |kind| under policy |keyName|, the terminating zero byte included
+ * (the sum of the figures above over the pieces). Initialises the instance
+ * when needed. -1 when the policy is not loaded (error 3015) or the
+ * instance cannot be initialised. */
+QOR_API int64_t QOR_LobEncryptedSize(const char *keyName, uint64_t length, int binary, int kind);
+
+/* Encrypts an object into |out|. Kinds 1, 4, 5 take three identity texts;
+ * kinds 2 and up make the first piece an empty or null value. Returns the bytes written (zero byte
  * not counted), a negative result of the failed piece, -1 when the instance
  * cannot be initialised or the object is malformed, 0 when a key-set update
  * failed or memory ran out. */

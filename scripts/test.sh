@@ -5,6 +5,10 @@
 #   QOR_SANITIZE=thread scripts/test.sh              thread sanitizer build in build-tsan/
 #   QOR_TEST_FILTER=regex scripts/test.sh            only the ctest entries matching regex
 #   QOR_BUILD_TARGETS="a_test b_test" scripts/test.sh   build only these targets
+#   QOR_TEST_LABEL=concurrency scripts/test.sh       only the ctest entries with that label
+# A plain run with neither targets nor a filter (what CI runs) then also runs
+# the suite under AddressSanitizer with UBSan and the concurrency tests under
+# ThreadSanitizer; QOR_CI_SANITIZERS=0 leaves those out.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -30,7 +34,11 @@ fi
 
 "$root/scripts/check_layers.sh"
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE="$build_type" -DQOR_WERROR=ON -DQOR_SANITIZE="$sanitize"
+# Sanitizer builds skip the benchmarks: they are timed, never run by ctest.
+bench=ON
+if [ -n "$sanitize" ]; then bench=${QOR_BUILD_BENCH:-OFF}; fi
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE="$build_type" -DQOR_WERROR=ON -DQOR_SANITIZE="$sanitize" \
+  -DQOR_BUILD_BENCH="$bench"
 if [ -n "${QOR_BUILD_TARGETS:-}" ]; then
   # shellcheck disable=SC2086
   cmake --build "$build" -j "$jobs" --target ${QOR_BUILD_TARGETS}
@@ -41,4 +49,18 @@ ctest_args=(--test-dir "$build" --output-on-failure -j "$jobs" --timeout 600)
 if [ -n "${QOR_TEST_FILTER:-}" ]; then
   ctest_args+=(-R "$QOR_TEST_FILTER")
 fi
+if [ -n "${QOR_TEST_LABEL:-}" ]; then
+  ctest_args+=(-L "$QOR_TEST_LABEL")
+fi
 ctest "${ctest_args[@]}"
+
+if [ -z "$sanitize" ] && [ -z "${QOR_BUILD_TARGETS:-}" ] && [ -z "${QOR_TEST_FILTER:-}" ] &&
+  [ -z "${QOR_TEST_LABEL:-}" ] && [ "${QOR_CI_SANITIZERS:-1}" != 0 ]; then
+  # Memory errors and undefined behaviour anywhere in the suite.
+  env -u QOR_BUILD_DIR QOR_SANITIZE=address,undefined QOR_CI_SANITIZERS=0 "$root/scripts/test.sh"
+  # Data races: only the tests that run threads against shared state, built
+  # alone, so the run stays short.
+  env -u QOR_BUILD_DIR QOR_SANITIZE=thread QOR_CI_SANITIZERS=0 QOR_TEST_LABEL=concurrency \
+    QOR_BUILD_TARGETS="$(sed -n 's/^ *set(QOR_CONCURRENCY_TESTS \(.*\))$/\1/p' tests/CMakeLists.txt)" \
+    "$root/scripts/test.sh"
+fi

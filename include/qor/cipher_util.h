@@ -106,7 +106,7 @@ QOR_API void CipherUtil_Destroy(CipherUtil *first);
 QOR_API int DoPadding(unsigned char *buffer, int length, int block);
 /* Writes only the last padding byte; returns the padded length. */
 QOR_API int DoPaddingOnlyFinal(unsigned char *buffer, int length, int block);
-/* Seeds g_RecordIV with the time in seconds and returns it. */
+/* Seeds g_RecordIV from the kernel random source and returns the seed. */
 QOR_API uint32_t InitInternalRecordIV(void);
 
 /* Adapters (entries of the tables above). */

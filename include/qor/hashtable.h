@@ -60,7 +60,8 @@ QOR_API void Hashtable_SetIgnoreCaseKeyName(int mode);
 QOR_API int Hashtable_GetIgnoreCaseKeyName(void);
 
 /* New table with the first prime above |minimumSize| buckets (release with
- * Hashtable_Destroy); NULL above 2^30 or without memory. */
+ * Hashtable_Destroy); NULL above 2^24 (16,777,216: a bucket array of 192 MiB)
+ * or without memory. The table still grows past that by inserts. */
 QOR_API Hashtable *Hashtable_Create(uint64_t minimumSize);
 /* Adds an entry (newest first; an existing key is not replaced). The key is
  * copied; |data| stays the caller's until the table releases it. 0 ok, -1 no

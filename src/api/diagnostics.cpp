@@ -16,6 +16,7 @@
 #include "api/instance.h"
 #include "common/error_codes.h"
 #include "config/build.h"
+#include "config/shared_fields.h"
 #include "log/log.h"
 #include "qor/config.h"
 #include "qor/key_mgr.h"
@@ -132,14 +133,14 @@ int GetALL(char* out, size_t size, int mode) {
            << (home + "/conf/.qorupdate.dat").c_str() << "\n Emergency use : "
            << (stat((home + "/conf/agent.dat").c_str(), &st) == 0 ? "Use" : "Not Use");
     if (result == 0) {
-      const int from = data->policyInitFrom >= 0 && data->policyInitFrom <= 3
-                           ? data->policyInitFrom : 0;
+      const int32_t initFrom = qor::config::PolicyInitFromOf(data);
+      const int from = initFrom >= 0 && initFrom <= 3 ? initFrom : 0;
       const int cipherMode = data->cryptoMode >= 0 && data->cryptoMode <= 2 ? data->cryptoMode : 0;
       report << "\n Policy Init From : " << PolicyInitFrom[from] << "\n Ctypto Mode : "
              << (status.bypass ? "BYPASS" : CryptoMode[cipherMode]);
       const int count = qor::api::WithKeySet(CountPolicies, nullptr);
       if (count >= 0) {
-        const time_t loaded = static_cast<time_t>(data->loadTime);
+        const time_t loaded = static_cast<time_t>(qor::config::LoadTime(data));
         tm local{};
         localtime_r(&loaded, &local);
         char when[64];

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <pthread.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,8 +20,10 @@
 #include "agent/socket/qor_socket.h"
 #include "api/error_record.h"
 #include "api/instance_testing.h"
+#include "api/update_stamp.h"
 #include "common/error_codes.h"
 #include "config/build.h"
+#include "config/shared_fields.h"
 #include "qor/key_mgr.h"
 #include "log/log.h"
 #include "qor/config.h"
@@ -38,8 +39,8 @@ constexpr char kStampFile[] = "/conf/.qorupdate.dat";
 constexpr int kSocketTimeLimitMs = 1000;
 constexpr int kAddKeyTimeLimitMs = 4500;
 constexpr auto kWaitLimit = std::chrono::seconds(10);
-
-const uint64_t defaultDate = 0;
+// How often a broken update stamp is opened again and reported again.
+constexpr int kStampRetryMs = 10000;
 
 enum LogState : int32_t { kLogConfigured = 0, kLogFallback = 1, kLogNowhere = 2, kLogOff = 3 };
 
@@ -53,12 +54,18 @@ struct InstanceData {
   std::atomic<int32_t> userSet{0};
   std::atomic<int32_t> logState{0};
   ErrorInfo lastError{};
-  std::atomic<const uint64_t*> updateStamp{nullptr};
+  // True once a stamp value was read since the last (re)initialisation:
+  // only then does a different value mean the agent published a new set.
+  std::atomic<bool> stampKnown{false};
   std::atomic<uint64_t> cachedStamp{0};
   std::atomic<QORApiConf*> config{nullptr};
 };
 
-uint64_t ReadStamp(const uint64_t* stamp) { return __atomic_load_n(stamp, __ATOMIC_RELAXED); }
+int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 // The one process-wide instance. Its coordination flags are claimed by
 // compare-and-swap and every wait on them sleeps on one condition variable;
@@ -96,6 +103,7 @@ class Instance {
 
   qor::api::testing::InstanceState State();
   void InstallKeySet(KeyMgr* mgr, QORApiConf* config);
+  void SetStampRetryInterval(int milliseconds) { stampRetryMs_.store(milliseconds); }
   void SetSocketFactory(qor::api::testing::SocketFactory factory) {
     socketFactory_.store(factory != nullptr ? factory : &QORSocket_Create);
   }
@@ -165,7 +173,9 @@ class Instance {
   int DownloadInitialKeySet();
   int DownloadReplacement();
   int DestroyAndReplaceKeyMgr();
-  void UnmapStamp(int fd);
+  int OpenStamp();
+  bool RetryStamp(uint64_t* value);
+  bool CheckStamp();
 
   InstanceData gData;
   // Writers first: with readers preferred, a steady stream of value calls
@@ -179,10 +189,14 @@ class Instance {
 
   std::mutex waitLock_;
   std::condition_variable changed_;
-  // Serialises the stamp mapping: initialisation and QOR_ReconnectFile may remap.
+  // Serialises opening the stamp: initialisation, QOR_ReconnectFile and the
+  // retries of a broken stamp.
   std::mutex stampLock_;
   char updateDatePath[1024] = {};
   std::atomic<int32_t> isInitUpdatePath{0};
+  qor::api::UpdateStamp stamp_;
+  std::atomic<int64_t> nextStampTryMs_{0};
+  std::atomic<int> stampRetryMs_{kStampRetryMs};
   char agentInitResult[50] = {};
   std::atomic<qor::api::testing::SocketFactory> socketFactory_{&QORSocket_Create};
 };
@@ -267,13 +281,6 @@ int Instance::DownloadInitialKeySet() {
   return result;
 }
 
-void Instance::UnmapStamp(int fd) {
-  if (fd >= 0) close(fd);
-  isInitUpdatePath = 0;
-  gData.updateStamp.store(&defaultDate);
-  gData.cachedStamp.store(defaultDate);
-}
-
 // Downloads a replacement key set into pendingKeyMgr without holding the
 // instance lock: 0 when one is ready to swap in, else -1.
 int Instance::DownloadReplacement() {
@@ -320,9 +327,12 @@ int Instance::LogInit(QORApiData* configData) {
   char path[640];
   snprintf(path, sizeof(path), "%s%s", directory, name);
   if (QOLog_Init(path, configData->logLevel) == 0) return kLogConfigured;
-  snprintf(path, sizeof(path), "/tmp%s", name);
-  if (QOLog_Init(path, configData->logLevel) == 0) {
+  // Not a fixed name in a shared directory such as /tmp: anyone could plant
+  // a link or a FIFO there ahead of us.
+  if (qor::log::InitToStandardError(configData->logLevel) == 0) {
     gData.logState = kLogFallback;
+    QOR_LOG_AS("LogInit", qor::log::kCrit,
+               "cannot open the log file [%s]; logging to standard error\n", path);
     return kLogFallback;
   }
   gData.logState = kLogNowhere;
@@ -331,43 +341,72 @@ int Instance::LogInit(QORApiData* configData) {
 
 int Instance::UpdateDateInit(QORApiData* configData) {
   std::lock_guard lock(stampLock_);
-  // An earlier mapping is left in place: other threads read the stamp without
-  // a lock, and unmapping under them would crash the host. Remaps are rare.
   updateDatePath[0] = '\0';
   x_strcpy(updateDatePath, sizeof(updateDatePath), configData->home);
   x_strcat(updateDatePath, sizeof(updateDatePath), kStampFile);
+  gData.stampKnown.store(false);
+  gData.cachedStamp.store(0);
+  return OpenStamp();
+}
 
-  const int fd = open(updateDatePath, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    qor::ErrorSet(&gData.lastError, qor::err::kUpdateStamp, "Failed open [%s]", updateDatePath);
-    UnmapStamp(-1);
+// Opens the stamp at updateDatePath and takes its value as the one the key
+// set matches. The caller holds stampLock_.
+int Instance::OpenStamp() {
+  uint64_t value = 0;
+  if (stamp_.Open(updateDatePath, &gData.lastError, &value) != 0) {
+    isInitUpdatePath = 0;
+    nextStampTryMs_.store(SteadyMs() + stampRetryMs_.load());
     QOR_LOG_AS("updateDateInit", qor::log::kCrit, "%s\n", QOR_GetLastErrorMsg());
     return 1;
   }
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
-    qor::ErrorSet(&gData.lastError, qor::err::kUpdateStamp, "Failed get file info");
-    UnmapStamp(fd);
-    return 1;
-  }
-  if (st.st_size < 8) {
-    qor::ErrorSet(&gData.lastError, qor::err::kUpdateStamp,
-                  "updateDate.dat file size is less than 8Byte");
-    UnmapStamp(fd);
-    return 1;
-  }
-  void* mapping = mmap(nullptr, 8, PROT_READ, MAP_SHARED, fd, 0);
-  if (mapping == MAP_FAILED) {
-    qor::ErrorSet(&gData.lastError, qor::err::kUpdateStamp, "Failed to mmap");
-    UnmapStamp(fd);
-    return 1;
-  }
-  const auto* stamp = static_cast<const uint64_t*>(mapping);
-  gData.cachedStamp.store(ReadStamp(stamp));
-  gData.updateStamp.store(stamp);
+  gData.cachedStamp.store(value);
+  gData.stampKnown.store(true);
   isInitUpdatePath = 1;
-  close(fd);
   return 0;
+}
+
+// A stamp that cannot be read is opened again now and then, and reported
+// each time it still fails: without it no key-set swap can ever happen, and
+// that must not go unnoticed. True with |*value| once it reads again.
+bool Instance::RetryStamp(uint64_t* value) {
+  const int64_t now = SteadyMs();
+  int64_t due = nextStampTryMs_.load();
+  if (now < due || !nextStampTryMs_.compare_exchange_strong(due, now + stampRetryMs_.load())) {
+    return false;
+  }
+  std::unique_lock lock(stampLock_, std::try_to_lock);
+  if (!lock.owns_lock() || updateDatePath[0] == '\0') return false;
+  // The report goes to the log; the last error belongs to the caller's call.
+  ErrorInfo report{};
+  uint64_t opened = 0;
+  if (stamp_.Open(updateDatePath, &report, &opened) != 0) {
+    QOR_LOG_AS("updateDateInit", qor::log::kCrit, "%s; key-set updates are not seen\n",
+               report.message);
+    return false;
+  }
+  QOR_LOG_RESULT_AS("updateDateInit", qor::log::kInfo, "update stamp [%s] readable again\n",
+                    updateDatePath);
+  isInitUpdatePath = 1;
+  *value = opened;
+  return true;
+}
+
+// Compares the stamp with the one the key set matches and swaps the key set
+// when the agent published a new one. False when that swap failed.
+bool Instance::CheckStamp() {
+  uint64_t now = 0;
+  if (!stamp_.Read(&now) && !RetryStamp(&now)) return true;
+  if (!gData.stampKnown.load()) {
+    // Readable for the first time since initialisation: nothing to compare
+    // with yet.
+    gData.cachedStamp.store(now);
+    gData.stampKnown.store(true);
+    return true;
+  }
+  uint64_t cached = gData.cachedStamp.load();
+  // Only the thread that records the new stamp runs the swap.
+  return now == cached || !gData.cachedStamp.compare_exchange_strong(cached, now) ||
+         UpdateKeyMgr() == 0;
 }
 
 int Instance::GetInstanceAuto() {
@@ -503,16 +542,7 @@ int Instance::AddKey(int nameLength, const char* name, int version) {
 
 bool Instance::EnterCall() {
   if (gData.initialised) {
-    const uint64_t* stamp = gData.updateStamp.load();
-    if (stamp != nullptr) {
-      const uint64_t now = ReadStamp(stamp);
-      uint64_t cached = gData.cachedStamp.load();
-      // Only the thread that records the new stamp runs the swap.
-      if (now != cached && gData.cachedStamp.compare_exchange_strong(cached, now) &&
-          UpdateKeyMgr() != 0) {
-        return false;
-      }
-    }
+    if (!CheckStamp()) return false;
   } else if (GetInstanceAuto() != 0) {
     return false;
   }
@@ -555,7 +585,7 @@ char* Instance::InitResult() {
                          gData.initialised ? "SUCCESS" : "FAIL");
   QORApiData* data = ConfigData();
   if (data != nullptr && n > 0) {
-    const time_t loaded = static_cast<time_t>(data->loadTime);
+    const time_t loaded = static_cast<time_t>(qor::config::LoadTime(data));
     tm local;
     localtime_r(&loaded, &local);
     char date[64];
@@ -595,8 +625,8 @@ qor::api::testing::InstanceState Instance::State() {
   ReadLock lock(&API_rwlock);
   return {gData.initialised,  gData.updateReady, gData.configReady, gData.clearing,
           gData.userSet,      gData.logState,    giCall,            giCallEnv,
-          giCallAdd,          giInitMode,        gData.updateStamp, gData.cachedStamp,
-          gData.keyMgr};
+          giCallAdd,          giInitMode,        gData.stampKnown ? 1 : 0,
+          gData.cachedStamp,  gData.keyMgr};
 }
 
 void Instance::InstallKeySet(KeyMgr* mgr, QORApiConf* config) {
@@ -645,6 +675,9 @@ namespace testing {
 InstanceState ReadState() { return TheInstance().State(); }
 void InstallKeySet(KeyMgr* mgr, QORApiConf* config) { TheInstance().InstallKeySet(mgr, config); }
 void SetSocketFactory(SocketFactory factory) { TheInstance().SetSocketFactory(factory); }
+void SetStampRetryInterval(int milliseconds) {
+  TheInstance().SetStampRetryInterval(milliseconds);
+}
 }  // namespace testing
 
 InstanceStatus ReadStatus() { return TheInstance().Status(); }

@@ -13,7 +13,7 @@ namespace qor::api::testing {
 struct InstanceState {
   int32_t initialised, updateReady, configReady, clearing, userSet, logState;
   int32_t giCall, giCallEnv, giCallAdd, giInitMode;
-  const uint64_t* updateStamp;
+  int32_t stampKnown;  // 1 when a stamp value was read since initialisation
   uint64_t cachedStamp;
   KeyMgr* keyMgr;
 };
@@ -27,6 +27,9 @@ InstanceState ReadState();
 // and |config| as the configuration (owned by the caller), and marks the
 // instance initialised.
 void InstallKeySet(KeyMgr* mgr, QORApiConf* config);
+// How often a broken update stamp is opened again and reported (10 s by
+// default); 0 makes every call retry.
+void SetStampRetryInterval(int milliseconds);
 // Replaces QORSocket_Create; nullptr restores it.
 void SetSocketFactory(SocketFactory factory);
 

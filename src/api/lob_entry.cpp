@@ -136,6 +136,38 @@ uint64_t BinaryPieceLength(const char* keyName, int keyNameLength) {
   return kPiece + (desBlock ? 8 : 16) + (head->keyVersion != 0 ? 3 : 0) + (tail ? 4 : 0);
 }
 
+// Bytes one piece of |n| input bytes becomes under |head| in binary form, at
+// most: the value with its compatibility blank, padded by the block (a whole
+// block when it is already a multiple), the version prefix and the record-IV
+// tail; a digest is its fixed size, a digit string keeps its length.
+uint64_t BinaryPieceMost(const CipherUtil* head, int compatibility, int nullProcess, uint64_t n) {
+  const uint32_t alg = head->algType;
+  if (alg == QOR_ALG_FPE) return n;
+  if (head->oneWay) {
+    switch (alg) {
+      case QOR_ALG_SHA1: return 20;
+      case QOR_ALG_SHA256: case QOR_ALG_SHA3_256: case QOR_ALG_SHA3_256_B:
+      case QOR_ALG_LSH512_256: return 32;
+      case QOR_ALG_SHA384: return 48;
+      default: return 64;
+    }
+  }
+  const bool blank = compatibility == 1 || compatibility == 3 || (compatibility == 2 && nullProcess != 0);
+  const bool desBlock =
+      alg == QOR_ALG_DES3_2KEY || alg == QOR_ALG_DES3_2KEY_B || alg == QOR_ALG_DES3_3KEY;
+  const uint64_t block = desBlock ? 8 : 16;
+  const uint64_t m = n + (blank ? 1 : 0);
+  const bool tail = __atomic_load_n(&head->useRecordIV, __ATOMIC_RELAXED) != 0;
+  return (m / block + 1) * block + (head->keyVersion != 0 ? 3 : 0) + (tail ? 4 : 0);
+}
+
+// The same piece in text form: its length field and the Base64 text ("$."
+// first under compatibility 0); a digit string as it is.
+uint64_t TextPieceMost(const CipherUtil* head, int compatibility, uint64_t binary) {
+  if (head->algType == QOR_ALG_FPE) return kLengthDigits + binary;
+  return kLengthDigits + (compatibility == 0 ? 2 : 0) + (binary + 2) / 3 * 4;
+}
+
 // "%08d" of |n|, which the work buffer's room per piece keeps far below 10^8.
 void WriteLengthField(size_t n, char* field) {
   for (int i = kLengthDigits - 1; i >= 0; --i, n /= 10) field[i] = static_cast<char>('0' + n % 10);
@@ -187,6 +219,48 @@ QOR_API int64_t QOR_EncryptLobEx(const char* keyName, unsigned char* data, uint6
     offset += piece;
   } while (offset < length);
   return work.CopyTo(out);
+}
+
+QOR_API int64_t QOR_LobEncryptedSize(const char* keyName, uint64_t length, int binary,
+                                     int kind) {
+  std::optional<qor::api::CallGuard> guard;
+  int64_t failure = 0;
+  if (!Enter(&guard, &failure)) return -1;
+  const int keyNameLength = KeyNameLength(keyName);
+  DataBuffer name{keyNameLength, reinterpret_cast<unsigned char*>(const_cast<char*>(keyName))};
+  KeyInfo* info = nullptr;
+  if (keyName == nullptr || FindKeyInfo(&name, &info) != 0 || info == nullptr ||
+      info->cipher == nullptr) {
+    qor::ErrorSet(qor::LastErrorRecord(), qor::err::kPolicyNotFound,
+                  "The policy id [%.*s] could not be found.", keyNameLength > 128 ? 128 : keyNameLength,
+                  keyName != nullptr ? keyName : "");
+    return -1;
+  }
+  UACipherUtil* cipher = info->cipher;
+  const CipherUtil* head = cipher->GetCipher(&cipher, cipher->GetLatestKeyVersion(&cipher));
+  if (head == nullptr) return -1;
+  const int compatibility = cipher->GetCompatibility(&cipher);
+  const int nullProcess = cipher->Getnull_process(&cipher);
+  auto piece = [&](uint64_t n) {
+    const uint64_t bytes = BinaryPieceMost(head, compatibility, nullProcess, n);
+    return binary != 0 ? bytes : TextPieceMost(head, compatibility, bytes);
+  };
+  // As QOR_EncryptLobEx cuts the object: whole pieces, the rest, and for
+  // kinds 2 and up a first piece that is a one-byte empty or null marker.
+  uint64_t total = 1;  // the terminating zero byte
+  if (length == 0 && (kind == 0 || kind == 1)) return 1;
+  const uint64_t whole = length / kPiece;
+  const uint64_t rest = length % kPiece;
+  const uint64_t pieces = whole + (rest != 0 || length == 0 ? 1 : 0);
+  if (pieces > (uint64_t{1} << 40)) return -1;
+  total += whole * piece(kPiece);
+  if (rest != 0 || length == 0) total += piece(rest);
+  if (kind >= 2) {
+    // The first piece's bytes are replaced by the marker.
+    total -= piece(length < kPiece ? length : kPiece);
+    total += piece(1);
+  }
+  return total > static_cast<uint64_t>(INT64_MAX) ? -1 : static_cast<int64_t>(total);
 }
 
 QOR_API int64_t QOR_DecryptLobEx(const char* keyName, unsigned char* data, uint64_t length,

@@ -21,7 +21,11 @@ constexpr std::array<uint64_t, 26> kPrimes = {
     24593,    49157,    98317,    196613,    393241,    786433,    1572869,   3145739,   6291469,
     12582917, 25165843, 50331653, 100663319, 201326611, 402653189, 805306457, 1610612741};
 constexpr uint64_t kLastPrimeIndex = kPrimes.size() - 1;
-constexpr uint64_t kMaxMinimumSize = uint64_t{1} << 30;
+// A table asked to hold more than 2^24 entries up front is a caller's
+// mistake: its bucket array alone (25,165,843 pointers, 192 MiB) is the
+// largest this library ever wants; 2^30 would ask for 12 GiB, which an
+// overcommitting kernel grants and the host then runs out of.
+constexpr uint64_t kMaxMinimumSize = uint64_t{1} << 24;
 constexpr size_t kLowerBufferSize = 2048;
 
 std::atomic<int> gIgnoreCaseKey{0};

@@ -3,6 +3,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -43,6 +44,49 @@ uint16_t LogLevelOf(const char* value) {
 
 int DecimalOf(const char* value) { return x_atoi(value, x_strlen(value)); }
 
+// A setting that cannot work is refused with its name and value: a home that
+// does not fit would leave every path at the file-system root (and audit
+// off), and a port number above 65535 would silently wrap to another port.
+// Values are quoted at most this long.
+constexpr int kQuotedMost = 200;
+
+bool RefuseSetting(ErrorInfo* record, const char* name, const char* value, const char* why) {
+  const char* text = value != nullptr ? value : "";
+  const int length = static_cast<int>(strnlen(text, kQuotedMost + 1));
+  char message[512];
+  std::snprintf(message, sizeof(message), "Invalid %s [%.*s%s]: %s", name,
+                length > kQuotedMost ? kQuotedMost : length, text,
+                length > kQuotedMost ? "..." : "", why);
+  qor::ErrorSet(record, QOR_CONF_ERROR, "%s", message);
+  QOR_LOG_AS("QORGet_Info", qor::log::kCrit, "%s\n", message);
+  return false;
+}
+
+// Copies a home directory that fits, or refuses it.
+bool SetHome(QORApiData* data, const char* value, ErrorInfo* record) {
+  if (Empty(value)) return RefuseSetting(record, "QOR_HOME", value, "the agent home is empty");
+  if (x_strcpy(data->home, sizeof(data->home), value) == nullptr) {
+    return RefuseSetting(record, "QOR_HOME", value, "longer than 254 characters");
+  }
+  return true;
+}
+
+// A decimal port number from 1 to 65535 (blanks around it allowed), or a
+// refusal.
+bool SetPort(uint16_t* port, const char* name, const char* value, ErrorInfo* record) {
+  const char* p = value != nullptr ? value : "";
+  while (*p == ' ' || *p == '\t') ++p;
+  long n = 0;
+  int digits = 0;
+  for (; *p >= '0' && *p <= '9' && n <= 65535; ++p, ++digits) n = n * 10 + (*p - '0');
+  while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+  if (digits == 0 || *p != '\0' || n < 1 || n > 65535) {
+    return RefuseSetting(record, name, value, "not a port number from 1 to 65535");
+  }
+  *port = static_cast<uint16_t>(n);
+  return true;
+}
+
 // Sets an address field: the default first, then |value| when it fits, so a
 // value that is too long leaves the default in place.
 template <size_t N>
@@ -53,7 +97,8 @@ void SetAddress(char (&field)[N], const char* fallback, const char* value) {
   if (!Empty(value)) x_strcpy(field, N, value);
 }
 
-// Environment mode. 0 done; 1 when QOR_HOME is unset (error already set).
+// Environment mode. 0 done; 1 when QOR_HOME is unset, 2 when a setting is
+// refused (error set for both).
 int QORApi_GetFromEnv(QORApiData* data, ErrorInfo* record) {
   const char* bypass = std::getenv("QOR_BYPASS");
   data->bypass = (bypass != nullptr && strcasecmp(bypass, "TRUE") == 0) ? 1 : 0;
@@ -63,15 +108,21 @@ int QORApi_GetFromEnv(QORApiData* data, ErrorInfo* record) {
     qor::ErrorSet(record, QOR_CONF_ERROR, "%s", kNoEnvironment);
     return 1;
   }
-  x_strcpy(data->home, sizeof(data->home), home);
+  if (!SetHome(data, home, record)) return 2;
 
   SetAddress(data->firstAgentIp, kLoopback, std::getenv("QOR_FIRST_AGENT_IP"));
   SetAddress(data->secondAgentIp, data->firstAgentIp, std::getenv("QOR_SECOND_AGENT_IP"));
 
   const char* firstPort = std::getenv("QOR_FIRST_PORT");
-  data->firstPort = Empty(firstPort) ? 9909 : static_cast<uint16_t>(DecimalOf(firstPort));
+  data->firstPort = 9909;
+  if (!Empty(firstPort) && !SetPort(&data->firstPort, "QOR_FIRST_PORT", firstPort, record)) {
+    return 2;
+  }
   const char* secondPort = std::getenv("QOR_SECOND_PORT");
-  data->secondPort = Empty(secondPort) ? 9911 : static_cast<uint16_t>(DecimalOf(secondPort));
+  data->secondPort = 9911;
+  if (!Empty(secondPort) && !SetPort(&data->secondPort, "QOR_SECOND_PORT", secondPort, record)) {
+    return 2;
+  }
 
   data->logLevel = LogLevelOf(std::getenv("QOR_LOG_LEVEL"));
 
@@ -127,7 +178,7 @@ int QORApi_GetFromFile(QORApiData* data, ErrorInfo* record, int mode) {
   data->bypass = (optional("QOR_BYPASS") && strcasecmp(value, "TRUE") == 0) ? 1 : 0;
 
   if (!required("QOR_HOME", true)) return -1;
-  x_strcpy(data->home, sizeof(data->home), value);
+  if (!SetHome(data, value, record)) return -1;
 
   if (!required("QOR_FIRST_AGENT_IP", false)) return -1;
   SetAddress(data->firstAgentIp, kLoopback, value);
@@ -135,9 +186,9 @@ int QORApi_GetFromFile(QORApiData* data, ErrorInfo* record, int mode) {
   SetAddress(data->secondAgentIp, data->firstAgentIp, value);
 
   if (!required("QOR_FIRST_PORT", true)) return -1;
-  data->firstPort = static_cast<uint16_t>(DecimalOf(value));
+  if (!SetPort(&data->firstPort, "QOR_FIRST_PORT", value, record)) return -1;
   if (!required("QOR_SECOND_PORT", true)) return -1;
-  data->secondPort = static_cast<uint16_t>(DecimalOf(value));
+  if (!SetPort(&data->secondPort, "QOR_SECOND_PORT", value, record)) return -1;
 
   if (!required("QOR_LOG_LEVEL", false)) return -1;
   data->logLevel = LogLevelOf(value);
@@ -200,12 +251,14 @@ QORApiConf* Build(ErrorInfo* errorRecord, int mode) {
   }
 
   bool fromFile = !fromEnvironment;
-  if (fromEnvironment && QORApi_GetFromEnv(data, &local) != 0) {
-    if (data->moduleDirKnown == 0) {
+  if (fromEnvironment) {
+    const int fromEnv = QORApi_GetFromEnv(data, &local);
+    // A setting that is there but cannot work is not replaced by the file's.
+    if (fromEnv == 2 || (fromEnv != 0 && data->moduleDirKnown == 0)) {
       API_Destroy(object);
       return nullptr;
     }
-    fromFile = true;
+    if (fromEnv != 0) fromFile = true;
   }
   if (fromFile && QORApi_GetFromFile(data, &local, mode) != 0) {
     API_Destroy(object);

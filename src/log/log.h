@@ -6,6 +6,12 @@
 #include "common/log_level.h"
 #include "qor/qolog.h"
 
+namespace qor::log {
+// Makes standard error the API log at |configuredLevel| (as for QOLog_Init);
+// QOLog_GetPath() is then "". Returns 0.
+int InitToStandardError(int configuredLevel);
+}  // namespace qor::log
+
 // "%s [%s:%d] >> " + message: failures and traces.
 #define QOR_LOG(level, fmt, ...) QOR_LOG_AS(__func__, level, fmt __VA_OPT__(, ) __VA_ARGS__)
 

@@ -1,6 +1,7 @@
 // lwl: a small log writer. One entry is formatted, stamped, and written with a
 // single write call under the writer lock, so entries from concurrent threads
 // never interleave and no entry reaches a stream a rotation is closing.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,7 +62,7 @@ bool OpenDailyFile(lwl_s* h, const tm& today) {
   const int n = snprintf(name, sizeof(name), "%s.%04d-%02d-%02d", h->baseName,
                          today.tm_year + 1900, today.tm_mon + 1, today.tm_mday);
   if (n < 0 || static_cast<size_t>(n) >= sizeof(name)) return false;
-  FILE* f = fopen(name, "a+");
+  FILE* f = OpenLogFile(name);
   if (f == nullptr) return false;
   h->file = f;
   memcpy(h->fileName, name, static_cast<size_t>(n) + 1);
@@ -82,8 +83,7 @@ bool RotateBySize(lwl_s* h, const tm& now) {
                          now.tm_min, now.tm_sec);
   if (n < 0 || static_cast<size_t>(n) >= sizeof(name)) return false;
   CloseStream(h);
-  FILE* f = fopen(name, "a+");
-  if (f == nullptr) f = fopen(name, "a+");
+  FILE* f = OpenLogFile(name);
   if (f == nullptr) return false;
   h->file = f;
   memcpy(h->fileName, name, static_cast<size_t>(n) + 1);
@@ -98,7 +98,7 @@ bool PrepareStream(lwl_s* h, const tm& now) {
       h->lastMday = now.tm_mday;
       return true;
     }
-    if (!rotating && h->fileName[0] != '\0') h->file = fopen(h->fileName, "a+");
+    if (!rotating && h->fileName[0] != '\0') h->file = OpenLogFile(h->fileName);
     return true;  // without a stream the entry goes to standard error
   }
   if (h->lastMday == now.tm_mday) {
@@ -171,6 +171,20 @@ size_t BuildLine(const lwl_s* h, unsigned int level, const char* message, char* 
 }
 
 }  // namespace
+
+FILE* OpenLogFile(const char* path) {
+  const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                      0644);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, O_APPEND) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  FILE* f = fdopen(fd, "a");
+  if (f == nullptr) close(fd);
+  return f;
+}
 
 void InitHandle(lwl_s* handle) {
   memset(handle, 0, sizeof(*handle));

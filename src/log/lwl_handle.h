@@ -32,6 +32,12 @@ void ReleaseHandleTexts(lwl_s* handle);
 void LockWriter();
 void UnlockWriter();
 
+// Opens a log file for appending: never through a symbolic link (a link
+// planted in the log directory would make the host append to any file it may
+// write), never a FIFO or device, never inherited by a child program.
+// nullptr when refused.
+FILE* OpenLogFile(const char* path);
+
 // lwl_write_log with the arguments already gathered.
 void WriteLogV(lwl_s* handle, unsigned int level, const char* format, va_list args);
 

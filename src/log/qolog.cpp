@@ -83,7 +83,7 @@ QOR_API int QOLog_Init(const char* path, int configuredLevel) {
   h->file = nullptr;
   snprintf(h->fileName, sizeof(h->fileName), "%s.%04d-%02d-%02d", path, today.tm_year + 1900,
            today.tm_mon + 1, today.tm_mday);
-  FILE* file = fopen(h->fileName, "a+");
+  FILE* file = OpenLogFile(h->fileName);
   if (file == nullptr) {
     g_handle.store(h, std::memory_order_release);  // a handle without a stream
     UnlockWriter();
@@ -101,6 +101,32 @@ QOR_API int QOLog_Init(const char* path, int configuredLevel) {
   qor::trace::Install(&QOLog_IsEnable, &WriteTrace);
   return 0;
 }
+
+}  // extern "C"
+
+// Standard error as the API log, for when no log file can be had: the lines
+// still reach whoever runs the host, and no file is created anywhere else.
+int qor::log::InitToStandardError(int configuredLevel) {
+  setlocale(LC_TIME, "");
+  QOLog_Uninit();
+  lwl_s* h = &g_handle_storage;
+  const time_t now = time(nullptr);
+  tm today;
+  localtime_r(&now, &today);
+  LockWriter();
+  InitHandle(h);
+  const LevelMapping mapping = MapConfiguredLevel(configuredLevel);
+  UnlockWriter();
+  lwl_set_attributes(h, LWL_ATTR_FLAGS, mapping.flags, LWL_ATTR_STREAM, stderr, LWL_ATTR_LEVEL,
+                     static_cast<unsigned int>(mapping.level), 0);
+  h->lastMday = today.tm_mday;
+  g_handle.store(h, std::memory_order_release);
+  g_enabled_level.store(static_cast<int>(mapping.level), std::memory_order_release);
+  qor::trace::Install(&QOLog_IsEnable, &WriteTrace);
+  return 0;
+}
+
+extern "C" {
 
 QOR_API int QOLog_IsEnable(int level) {
   return level >= 0 && level <= g_enabled_level.load(std::memory_order_acquire) ? 1 : 0;

@@ -155,7 +155,7 @@ TEST_F(InstanceTest, UnusableStampFileStillInitialises) {
       CHILD_CHECK(QOR_GetInstanceAuto() == 0);
       CHILD_CHECK(QOR_GetLastErrorCode() == 2000);
       CHILD_CHECK(std::string(QOR_GetLastErrorMsg()).rfind(c.message, 0) == 0);
-      CHILD_CHECK(State().updateStamp != nullptr);
+      CHILD_CHECK(State().stampKnown == 0);
       // The default stamp never changes, so no call ever swaps.
       CHILD_CHECK(qor::test::WriteStamp(Stamp(), 99));
       qor::api::CallGuard guard;
@@ -187,14 +187,21 @@ TEST_F(InstanceTest, StampChangeSwapsBeforeTheCallAndIsNotRetried) {
   }), "");
 }
 
-TEST_F(InstanceTest, UnwritableLogDirectoryFallsBackToTmp) {
+TEST_F(InstanceTest, UnwritableLogDirectoryFallsBackToStandardError) {
   std::filesystem::remove_all(home_ / "logs");
+  const std::string err = home_ / "stderr.txt";
   EXPECT_EQ(RunInChild([&]() -> std::string {
+    const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    CHILD_CHECK(fd >= 0 && dup2(fd, 2) == 2);
+    close(fd);
     UseEnvironment();
     Filter_level = 3;
     CHILD_CHECK(QOR_GetInstanceAuto() == 0);
     CHILD_CHECK(State().logState == 1);
-    CHILD_CHECK(std::string(QOLog_GetPath()) == "/tmp/qor_ude.log." + Today());
+    CHILD_CHECK(std::string(QOLog_GetPath()).empty());
+    const std::string written = ReadFile(err);
+    CHILD_CHECK(written.find("logs/qor_ude.log]; logging to standard error") != std::string::npos);
+    CHILD_CHECK(written.find("Key Init SUCCESS") != std::string::npos);
     return "";
   }), "");
 }

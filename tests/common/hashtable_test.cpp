@@ -57,6 +57,17 @@ TEST(HashtableCreate, SizesFromPrimeList) {
   EXPECT_EQ(Hashtable_Create(UINT64_MAX), nullptr);
 }
 
+// Sizes whose bucket array could never be sane are refused before any
+// allocation: 2^30 asked for 12 GiB of buckets.
+TEST(HashtableCreate, RefusesInsaneSizes) {
+  for (uint64_t size : {uint64_t{1} << 30, (uint64_t{1} << 24) + 1, uint64_t{1} << 40}) {
+    EXPECT_EQ(Hashtable_Create(size), nullptr) << size;
+  }
+  Table h(Hashtable_Create(100000));
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(h->tablelength, 196613u);
+}
+
 TEST(HashtableGrowth, ThirtySixthInsertGrowsTo97) {
   Table h(Hashtable_Create(16));
   for (int i = 0; i < 35; ++i) ASSERT_EQ(Insert(h.get(), "policy." + std::to_string(i), std::to_string(i)), 0);

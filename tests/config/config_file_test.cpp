@@ -62,8 +62,6 @@ TEST(ConfigFile, Keys) {
        0},
       {base + "QOR_USE_LOG=\"FALSE\"\n", "/qor", "127.0.0.1", "127.0.0.1", 1001, 1002, 1, 0, 0, 0},
       {base + "QOR_USE_LOG=\"false\"\n", "/qor", "127.0.0.1", "127.0.0.1", 1001, 1002, 1, 0, 1, 0},
-      {kHome + "QOR_FIRST_PORT=\"70000\"\nQOR_SECOND_PORT=\"x\"\n", "/qor", "127.0.0.1",
-       "127.0.0.1", 70000 & 0xFFFF, 0, 1, 0, 1, 0},
       // CR LF endings, blanks around the value, text after the closing quote.
       {"QOR_HOME=\"/crlf\"\r\nQOR_FIRST_PORT=  \"7\"  \r\nQOR_SECOND_PORT=\"8\" # note\r\n",
        "/crlf", "127.0.0.1", "127.0.0.1", 7, 8, 1, 0, 1, 0},
@@ -152,11 +150,12 @@ TEST(ConfigFile, PropertiesPathThatIsNoFileGivesNoValues) {
   EXPECT_STREQ(r.message, kRequired);
 }
 
-TEST(ConfigFile, HomeThatDoesNotFitIsNotStored) {
+TEST(ConfigFile, HomeThatDoesNotFitIsRefused) {
   const Outcome r =
       BuildFromFile("QOR_HOME=\"/" + std::string(254, 'h') + "\"\n" + kPorts);
-  ASSERT_FALSE(r.isNull);
-  EXPECT_STREQ(r.data.home, "");
+  EXPECT_TRUE(r.isNull);
+  EXPECT_EQ(r.code, QOR_CONF_ERROR);
+  EXPECT_EQ(std::string(r.message).rfind("Invalid QOR_HOME [/hhh", 0), 0u) << r.message;
 }
 
 TEST(ApiReadValue, Lines) {

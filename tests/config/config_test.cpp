@@ -95,9 +95,8 @@ TEST(ConfigBuild, EnvironmentKeys) {
        1, 0},
       {{{"QOR_FIRST_AGENT_IP", "10.0.0.1"}, {"QOR_SECOND_AGENT_IP", "100.100.100.1000"}},
        "10.0.0.1", "10.0.0.1", 9909, 9911, 1, 0, 1, 0},
-      {{{"QOR_FIRST_PORT", "1234"}, {"QOR_SECOND_PORT", "70000"}}, "127.0.0.1", "127.0.0.1",
-       1234, 70000 & 0xFFFF, 1, 0, 1, 0},
-      {{{"QOR_FIRST_PORT", "abc"}}, "127.0.0.1", "127.0.0.1", 0, 9911, 1, 0, 1, 0},
+      {{{"QOR_FIRST_PORT", "1234"}, {"QOR_SECOND_PORT", "65535"}}, "127.0.0.1", "127.0.0.1",
+       1234, 65535, 1, 0, 1, 0},
       {{{"QOR_LOG_LEVEL", "ERROR"}}, "127.0.0.1", "127.0.0.1", 9909, 9911, 3, 0, 1, 0},
       {{{"QOR_LOG_LEVEL", "ERRORS"}}, "127.0.0.1", "127.0.0.1", 9909, 9911, 3, 0, 1, 0},
       {{{"QOR_LOG_LEVEL", "DEBUG"}}, "127.0.0.1", "127.0.0.1", 9909, 9911, 2, 0, 1, 0},
@@ -143,7 +142,7 @@ TEST(ConfigBuild, EnvironmentKeys) {
   }
 }
 
-TEST(ConfigBuild, HomeTooLongIsNotStored) {
+TEST(ConfigBuild, HomeTooLongIsRefused) {
   TempDir dir;
   const std::string base = dir.path() + "/";
   ASSERT_LT(base.size(), 254u);
@@ -152,8 +151,9 @@ TEST(ConfigBuild, HomeTooLongIsNotStored) {
   ASSERT_FALSE(fits.isNull);
   EXPECT_EQ(std::string(fits.data.home).size(), 254u);
   const Outcome tooLong = BuildInChild(0, {{"QOR_HOME", longest + "h"}}, dir.path());
-  ASSERT_FALSE(tooLong.isNull);
-  EXPECT_STREQ(tooLong.data.home, "");
+  EXPECT_TRUE(tooLong.isNull);
+  EXPECT_EQ(tooLong.code, QOR_CONF_ERROR);
+  EXPECT_EQ(std::string(tooLong.message).rfind("Invalid QOR_HOME [" + base, 0), 0u) << tooLong.message;
 }
 
 TEST(ConfigBuild, HostKindRouting) {

@@ -150,7 +150,7 @@ TEST_F(Pipeline, EveryBranchAsATable) {
       {"pattern does not apply", true, "pattern", Input::kValue, "abc", 0, 3, "<in>", 0, "",
        "pattern,E,F,"},
       {"already encrypted, refused", true, "dup.refuse", Input::kValue, "<ct>", 0, -1, nullptr,
-       3035, "This data is already encrypted. <ct>", "dup.refuse,E,F,DUP"},
+       3035, "This data is already encrypted. (length <ct length>, policy dup.refuse)", "dup.refuse,E,F,DUP"},
       {"already encrypted, returned", true, "dup.return", Input::kValue, "<ct>", 0, kAny, "<in>",
        0, "", "dup.return,E,F,"},
       {"audit off", true, "quiet", Input::kValue, "abc", 0, kAny, "", 0, "", nullptr},
@@ -168,9 +168,9 @@ TEST_F(Pipeline, EveryBranchAsATable) {
       {"empty, null processing, input back", false, "np1.c1.err3", Input::kEmpty, "", 0, 0,
        nullptr, 3031, "Can not Decrypt NULL DATA", "np1.c1.err3,D,F,KED"},
       {"bad text", false, "np0.err1", Input::kValue, "not base64!!", 0, -1, nullptr, 3031,
-       "key or data check(not base64!!)", "np0.err1,D,F,KED"},
+       "key or data check(length 12, policy np0.err1)", "np0.err1,D,F,KED"},
       {"bad binary shown in hex", false, "np0.err1", Input::kValue, "\x01\x02\xab", 1, -1, nullptr,
-       3031, "key or data check(0102AB)", "np0.err1,D,F,KED"},
+       3031, "key or data check(length 3, policy np0.err1)", "np0.err1,D,F,KED"},
       {"bad text, no value", false, "revoked.err2", Input::kValue, "zzzz", 0, 0, nullptr, 0, "",
        "revoked.err2,D,F,KED"},
       {"bad text, input back", false, "revoked.err3", Input::kValue, "zzzz", 0, 4, "<in>", 0, "",
@@ -182,7 +182,8 @@ TEST_F(Pipeline, EveryBranchAsATable) {
       {"not encrypted, returned", false, "dup.return", Input::kValue,
        "QUJDREVGR0hJSktMTU5PUFFSU1RVVldY", 0, 32, "<in>", 0, "", "dup.return,D,F,"},
       {"not encrypted, refused", false, "dup.refuse", Input::kValue,
-       "QUJDREVGR0hJSktMTU5PUFFSU1RVVldY", 0, -1, nullptr, 3035, " is not encrypted data.",
+       "QUJDREVGR0hJSktMTU5PUFFSU1RVVldY", 0, -1, nullptr, 3035,
+       "(length 32, policy dup.refuse) is not encrypted data.",
        "dup.refuse,D,F,DUP"},
       {"pattern does not apply", false, "pattern", Input::kValue, "abc", 0, 3, "<in>", 0, "",
        "pattern,D,F,"},
@@ -212,8 +213,8 @@ TEST_F(Pipeline, EveryBranchAsATable) {
     }
     EXPECT_EQ(c.code, o.code);
     std::string message = c.message;
-    if (const size_t at = message.find("<ct>"); at != std::string::npos) {
-      message.replace(at, 4, text);
+    if (const size_t at = message.find("<ct length>"); at != std::string::npos) {
+      message.replace(at, 11, std::to_string(text.size()));
     }
     EXPECT_EQ(message, o.message);
     const std::vector<std::string> audit = NewAuditTexts();
@@ -270,7 +271,7 @@ TEST_F(Pipeline, DecryptionKeyVersions) {
   Outcome o = Decrypt("v7", ct);
   EXPECT_EQ(-1, o.length);
   EXPECT_EQ(1, g_fetchCalls.load());
-  EXPECT_EQ("key or data check(" + ct + ")", o.message);
+  EXPECT_EQ("key or data check(length " + std::to_string(ct.size()) + ", policy v7)", o.message);
   EXPECT_EQ(std::vector<std::string>{"v7,D,F,KED"}, NewAuditTexts());
 
   // Version 5 revoked, version 7 current.
@@ -308,15 +309,17 @@ TEST_F(Pipeline, RecordIvPerValue) {
   }
 }
 
-// A message quotes the caller's value by its length, never reading on to
-// whatever follows it in the caller's memory.
+// A message names the caller's value by its length and policy, never by its
+// bytes nor by whatever follows it in the caller's memory.
 TEST_F(Pipeline, MessagesQuoteTheValueByItsLength) {
   Outcome o = Run(false, "np0.err1", Input::kValue, "not base64!!", 0, "TRAILER");
-  EXPECT_EQ("key or data check(not base64!!)", o.message);
+  EXPECT_EQ("key or data check(length 12, policy np0.err1)", o.message);
   const std::string ct = Encrypt("dup.refuse", "secret").value;
   o = Run(true, "dup.refuse", Input::kValue, ct, 0, "TRAILER");
   EXPECT_EQ(3035, o.code);
-  EXPECT_EQ("This data is already encrypted. " + ct, o.message);
+  EXPECT_EQ("This data is already encrypted. (length " + std::to_string(ct.size()) +
+                ", policy dup.refuse)",
+            o.message);
 }
 
 size_t HeapInUse() { return mallinfo2().uordblks; }

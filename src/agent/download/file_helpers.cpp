@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "qor/key_download.h"
+#include "common/regular_file.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ int readFileData(const char* path, unsigned char** data, size_t* length) {
       !S_ISREG(st.st_mode)) {
     return 1;
   }
-  File file(std::fopen(path, "rb"));
+  File file(qor::OpenRegularStream(path));
   if (file == nullptr) return 2;
   const auto size = static_cast<size_t>(st.st_size);
   auto* buffer = static_cast<unsigned char*>(std::malloc(size + 1));

@@ -20,6 +20,7 @@
 #include "qor/nc_aria.h"
 #include "qor/nc_random.h"
 #include "qor/policy_file.h"
+#include "common/regular_file.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ EmergencyLoad LoadEmergencyPolicy(const std::string& home, DataBuffer* record, E
   const std::string path = EmergencyFilePath(home);
   unsigned char salt[kFileSaltSize] = {0};
   {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = qor::OpenRegularStream(path.c_str());
     if (f == nullptr) {
       Fail(error, "failed to open the emergency policy file [%s]: %s", path.c_str(),
            std::strerror(errno));

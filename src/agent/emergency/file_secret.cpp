@@ -11,6 +11,7 @@
 #include "common/secure_wipe.h"
 #include "log/log.h"
 #include "qor/nc_random.h"
+#include "common/regular_file.h"
 
 namespace {
 
@@ -38,9 +39,14 @@ SecretStatus ReadFileSecret(const std::string& home, unsigned char (&secret)[kFi
   std::memset(secret, 0, sizeof(secret));
   const std::string path = FileSecretPath(home);
   Fd f;
-  f.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const qor::RegularFile opened = qor::OpenRegularFile(path.c_str());
+  f.fd = opened.fd;
+  if (opened.notRegular) {
+    Say(why, path + ": not a regular file");
+    return SecretStatus::kUnreadable;
+  }
   if (f.fd < 0) {
-    const int e = errno;
+    const int e = opened.error;
     Say(why, path + ": " + std::strerror(e));
     return e == ENOENT ? SecretStatus::kMissing : SecretStatus::kUnreadable;
   }

@@ -18,6 +18,7 @@
 #include "qor/nc_sha.h"
 #include "qor/policy.h"
 #include "qor/ua_cipher_util.h"
+#include "common/regular_file.h"
 
 namespace {
 
@@ -98,7 +99,7 @@ int ReadPolicyFile(const char* path, DataBuffer* record, const unsigned char* fi
     return -1;
   }
   File file;
-  file.f = std::fopen(path, "rb");
+  file.f = qor::OpenRegularStream(path);
   if (file.f == nullptr) {
     LogOpenError("rb", path);
     return -1;

@@ -15,6 +15,7 @@
 #include "agent/socket/socket_internal.h"
 #include "common/error_codes.h"
 #include "common/error_record.h"
+#include "config/shared_fields.h"
 #include "log/log.h"
 #include "qor/config.h"
 #include "qor/key_download.h"
@@ -89,7 +90,7 @@ bool PrepareTargets(QORSocket* socket, const char* function, KeyMgrPtr* mgr, Cip
 }
 
 void RecordSource(QORApiData* data, Source from) {
-  data->policyInitFrom = from;
+  config::StorePolicyInitFrom(data, from);
   QOR_LOG_AS("GetKeyMgrFromQORServer", log::kDebug, "Success to get policy %s\n",
              PolicyInitFrom[from]);
 }
@@ -108,7 +109,7 @@ int GetKeyMgrFromQORServer(QORSocket* socket, KeyMgr** slot, QORApiConf* config)
   SocketState* state = StateOf(socket);
   if (state == nullptr || slot == nullptr || config == nullptr || config->data == nullptr) return -1;
   QORApiData* data = config->data;
-  data->loadTime = static_cast<int64_t>(std::time(nullptr));
+  config::StoreLoadTime(data, static_cast<int64_t>(std::time(nullptr)));
 
   PacketGuard answer;
   Plain fileRecord;
@@ -151,12 +152,12 @@ int GetKeyMgrUpdateFromQORServer(QORSocket* socket, KeyMgr** slot, QORApiConf* c
   SocketState* state = StateOf(socket);
   if (state == nullptr || slot == nullptr || config == nullptr || config->data == nullptr) return -1;
   QORApiData* data = config->data;
-  data->loadTime = static_cast<int64_t>(std::time(nullptr));
+  config::StoreLoadTime(data, static_cast<int64_t>(std::time(nullptr)));
 
   PacketGuard answer;
   const Source from = AskAgents(socket, kOpKeySet, nullptr, &answer.packet);
   if (from == kNothing || from == kNoRequest) return 1;
-  data->policyInitFrom = from;
+  config::StorePolicyInitFrom(data, from);
   if (*slot != nullptr) {
     ErrorSet(&state->error, err::kGeneral, "KeyMgr Already exists");
     QOR_LOG(log::kCrit, "%s\n", "KeyMgr Already exists");
@@ -232,7 +233,7 @@ int GetSpecficKeyFromQORServer(QORSocket* socket, KeyMgr* mgr, QORApiConf* confi
   PacketGuard answer;
   const Source from = AskAgents(socket, kOpSingleKey, &payload, &answer.packet);
   if (from == kNothing || from == kNoRequest) return 1;
-  data->policyInitFrom = from;
+  config::StorePolicyInitFrom(data, from);
 
   CipherPtr cipher(CreateSessionCipher(socket));
   if (cipher == nullptr) {

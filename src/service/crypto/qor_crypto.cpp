@@ -1,5 +1,6 @@
 // The crypto service table, the configuration it reads, the policy lookup
 // shared by every pipeline, and the bypass operations.
+#include "config/shared_fields.h"
 #include "service/crypto/qor_crypto.h"
 
 #include <atomic>
@@ -38,7 +39,7 @@ int Find(FindKeyInfoFn find, int keyNameLength, const char* keyName, KeyInfo** o
 }
 
 const char* InitFromText(const QORApiData* data) {
-  const int32_t from = data != nullptr ? data->policyInitFrom : 0;
+  const int32_t from = data != nullptr ? qor::config::PolicyInitFromOf(data) : 0;
   return QOR_PolicyInitFrom[from >= 0 && from < 4 ? from : 0];
 }
 

@@ -71,10 +71,20 @@ bool Begin(Call* call, int keyNameLength, const char* keyName, ErrorInfo* errorR
 
 bool HasValue(int length, const unsigned char* data) { return data != nullptr && length > 0; }
 
-// How a value is quoted in a message: its bytes as given, never past its length.
-int ShownLength(int length, const unsigned char* data) { return HasValue(length, data) ? length : 0; }
-const char* ShownText(int length, const unsigned char* data) {
-  return HasValue(length, data) ? reinterpret_cast<const char*>(data) : "";
+// How a message names a value: by its length and its policy. Its bytes never
+// go into a message, a log line or an audit record: callers pass plaintext
+// (also to decryption, when a column was never encrypted), and logs are read
+// by people who may not see it.
+constexpr int kShownNameMost = 128;
+struct Shown {
+  int length;
+  int nameLength;
+  const char* name;
+};
+Shown ShownValue(int length, const unsigned char* data, const KeyInfo* info) {
+  const char* name = info != nullptr && info->name != nullptr ? info->name : "";
+  const int nameLength = static_cast<int>(strnlen(name, kShownNameMost));
+  return Shown{HasValue(length, data) ? length : 0, nameLength, name};
 }
 
 // The caller's value handed back as it came: a zero-terminated copy, or no
@@ -86,6 +96,14 @@ DataBuffer CopyOfInput(int length, const unsigned char* data) {
   std::memcpy(copy, data, static_cast<size_t>(length));
   copy[length] = 0;
   return DataBuffer{length, copy};
+}
+
+// Error 3031 for a value the policy could not process.
+void ReportCheckFailed(const char* function, ErrorInfo* record, const Shown& shown) {
+  qor::ErrorSet(record, qor::err::kCheckFailed, "key or data check(length %d, policy %.*s)",
+                shown.length, shown.nameLength, shown.name);
+  QOR_LOG_AS(function, qor::log::kCrit, "key or data check(length %d, policy %.*s)\n",
+             shown.length, shown.nameLength, shown.name);
 }
 
 void Release(DataBuffer* out) {
@@ -146,8 +164,7 @@ DataBuffer QORCrypto_Encrypt(int length, unsigned char* data, int keyNameLength,
           ? object->EncryptToBase64_ACC(&object, &in, &out, 0, identity1, identity2, identity3)
           : object->Encrypt_API_ACC(&object, &in, &out, 0, identity1, identity2, identity3);
 
-  const int shownLength = ShownLength(length, data);
-  const char* shown = ShownText(length, data);
+  const Shown shown = ShownValue(length, data, call.info);
   switch (code) {
     case kDone:
       call.Audit(kEncrypt, kSuccess, nullptr);
@@ -159,9 +176,11 @@ DataBuffer QORCrypto_Encrypt(int length, unsigned char* data, int keyNameLength,
       return CopyOfInput(length, data);
     case kDuplicateRefused:
       Release(&out);
-      qor::ErrorSet(&call.local, kDuplicateRefused, "This data is already encrypted. %.*s",
-                    shownLength, shown);
-      QOR_LOG(qor::log::kCrit, "This data is already encrypted. %.*s\n", shownLength, shown);
+      qor::ErrorSet(&call.local, kDuplicateRefused,
+                    "This data is already encrypted. (length %d, policy %.*s)", shown.length,
+                    shown.nameLength, shown.name);
+      QOR_LOG(qor::log::kCrit, "This data is already encrypted. (length %d, policy %.*s)\n",
+              shown.length, shown.nameLength, shown.name);
       call.Audit(kEncrypt, kFailure, qor::err::kTagDuplicate);
       return DataBuffer{-1, nullptr};
     case kRefused:
@@ -187,9 +206,7 @@ DataBuffer QORCrypto_Encrypt(int length, unsigned char* data, int keyNameLength,
         qor::ErrorSet(&call.local, qor::err::kCheckFailed, "Failed to LifeCycle");
         QOR_LOG(qor::log::kCrit, "Failed to LifeCycle\n");
       } else {
-        qor::ErrorSet(&call.local, qor::err::kCheckFailed, "key or data check(%.*s)", shownLength,
-                      shown);
-        QOR_LOG(qor::log::kCrit, "key or data check(%.*s)\n", shownLength, shown);
+        ReportCheckFailed(__func__, &call.local, shown);
       }
       return DataBuffer{-1, nullptr};
     default:
@@ -236,11 +253,12 @@ DataBuffer QORCrypto_Decrypt(int length, unsigned char* data, int keyNameLength,
         return CopyOfInput(length, data);
       case kDuplicateRefused: {
         call.Audit(kDecrypt, kFailure, qor::err::kTagDuplicate);
-        const int leftLength = ShownLength(out.length, out.data);
-        const char* left = ShownText(out.length, out.data);
-        qor::ErrorSet(&call.local, kDuplicateRefused, "%.*s is not encrypted data.", leftLength,
-                      left);
-        QOR_LOG(qor::log::kCrit, "%.*s is not encrypted data.\n", leftLength, left);
+        const Shown shown = ShownValue(length, data, call.info);
+        qor::ErrorSet(&call.local, kDuplicateRefused,
+                      "(length %d, policy %.*s) is not encrypted data.", shown.length,
+                      shown.nameLength, shown.name);
+        QOR_LOG(qor::log::kCrit, "(length %d, policy %.*s) is not encrypted data.\n",
+                shown.length, shown.nameLength, shown.name);
         Release(&out);
         return DataBuffer{-1, nullptr};
       }
@@ -271,24 +289,9 @@ DataBuffer QORCrypto_Decrypt(int length, unsigned char* data, int keyNameLength,
       if (code == kKeyUnusable) {
         qor::ErrorSet(&call.local, qor::err::kCheckFailed, "Failed to lifeCycle");
         QOR_LOG(qor::log::kCrit, "Failed to Decrypt\n");
-      } else if (mode == qor::crypto::kText) {
-        const int shownLength = ShownLength(length, data);
-        const char* shown = ShownText(length, data);
-        qor::ErrorSet(&call.local, qor::err::kCheckFailed, "key or data check(%.*s)", shownLength,
-                      shown);
-        QOR_LOG(qor::log::kCrit, "key or data check(%.*s)\n", shownLength, shown);
       } else {
-        const UString value{static_cast<uint32_t>(length), reinterpret_cast<char*>(data)};
-        UString hex{0, nullptr};
-        if (QOUtil_byte2HexaString(&value, &hex) == 0) {
-          qor::ErrorSet(&call.local, qor::err::kCheckFailed, "key or data check(%s)", hex.data);
-          QOR_LOG(qor::log::kCrit, "key or data check(%s)\n", hex.data);
-          std::free(hex.data);
-        } else {
-          qor::ErrorSet(&call.local, qor::err::kCheckFailed,
-                        "key or data check(Can Not Allocation)");
-          QOR_LOG(qor::log::kCrit, "key or data check(Can Not Allocation)\n");
-        }
+        // Text and binary inputs alike: the binary one is no longer shown in hex.
+        ReportCheckFailed(__func__, &call.local, ShownValue(length, data, call.info));
       }
       break;
     default:
