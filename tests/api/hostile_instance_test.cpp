@@ -6,6 +6,9 @@
 // child with its own environment.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "agent/policy/policy_writer.h"
+#include "api/instance_testing.h"
 #include "config/config_test_support.h"
 #include "qorapi.h"
 #include "support/agent_process.h"
@@ -92,10 +96,13 @@ wr::Bytes AriaRecord(std::vector<uint64_t> versions) {
   return wr::EncodePolicySet(set);
 }
 
+// In place, as the agent writes it: the library maps the file.
 void WriteStamp(const std::string& home, uint64_t value) {
   std::filesystem::create_directories(home + "/conf");
-  qor::test::WriteFile(home + "/conf/.qorupdate.dat",
-                       std::string(reinterpret_cast<const char*>(&value), sizeof(value)));
+  const int fd = open((home + "/conf/.qorupdate.dat").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  (void)!pwrite(fd, &value, sizeof(value), 0);
+  close(fd);
 }
 
 class HostileInstance : public ::testing::Test {
@@ -131,7 +138,7 @@ TEST_F(HostileInstance, FailedInitNamesTheAgentNotTheStamp) {
   EXPECT_EQ(InChild(AgentEnvironment(home.path(), down, down), [] {
               CHILD_CHECK(!Encrypt("P", "nothing loads"));
               CHILD_CHECK(QOR_GetLastErrorCode() == 3);
-              CHILD_CHECK(std::string(QOR_GetLastErrorMsg()).find("failed to connect") !=
+              CHILD_CHECK(std::string(QOR_GetLastErrorMsg()).find("Failed open") ==
                           std::string::npos);
               return std::string();
             }),
@@ -143,29 +150,34 @@ TEST_F(HostileInstance, FailedInitNamesTheAgentNotTheStamp) {
 // stamp changing again.
 TEST_F(HostileInstance, FailedSwapIsRetriedUntilTheRotationIsPickedUp) {
   WriteStamp(home.path(), 1);
-  std::atomic<int> phase{0};  // 0 serves v1, 1 refuses, 2 serves v2
+  // The child sets the phase through a file: "0" serves v1, "1" refuses as a
+  // busy agent does, "2" serves v2.
+  const std::string phaseFile = home.path() + "/phase";
+  qor::test::WriteFile(phaseFile, "0");
   const wr::Bytes v1 = AriaRecord({1}), v2 = AriaRecord({2, 1});
   HostileAgent agent([&](uint8_t, const std::string&) {
     HostileReply reply;
-    if (phase == 1) {
+    const std::string phase = qor::test::ReadFile(phaseFile);
+    if (phase == "1") {
       reply.opcode = 0;
       reply.raw = true;
       const std::string busy = "agent busy";
       reply.body.assign(busy.begin(), busy.end());
     } else {
-      reply.body = phase == 0 ? v1 : v2;
+      reply.body = phase == "2" ? v2 : v1;
     }
     return reply;
   });
   EXPECT_EQ(InChild(AgentEnvironment(home.path(), agent.port(), agent.port()), [&] {
               CHILD_CHECK(VersionOf(Encrypt("P", "before", 1).value_or("")) == 1);
-              phase = 1;
+              qor::test::WriteFile(phaseFile, "1");
               WriteStamp(home.path(), 2);
               CHILD_CHECK(!Encrypt("P", "during", 1));
+              CHILD_CHECK(qor::api::testing::ReadState().cachedStamp == 1);
               CHILD_CHECK(QOR_GetLastErrorCode() != 0);
               CHILD_CHECK(std::string(QOR_GetLastErrorMsg()).find("agent busy") != std::string::npos);
               // The old key set keeps serving until the retry is due.
-              phase = 2;
+              qor::test::WriteFile(phaseFile, "2");
               const auto deadline = Clock::now() + std::chrono::seconds(20);
               int version = 0;
               while (version != 2 && Clock::now() < deadline) {
@@ -271,19 +283,79 @@ TEST_F(HostileInstance, VersionZeroValuesStayReadableAfterRotation) {
               }
               CHILD_CHECK(VersionOf(Encrypt("AES_REC", "new", 1).value_or("")) == 1);
               int unreadable = 0;
+              std::string which;
               for (const Stored& s : stored) {
                 const auto back = s.form < 2 ? Decrypt(s.policy, s.cipher, s.form)
                                              : Lob(false, s.policy, s.cipher, s.form - 2);
-                if (!back || *back != s.plain) ++unreadable;
+                if (!back || *back != s.plain) {
+                  ++unreadable;
+                  which += std::string(" ") + s.policy + "/" + std::to_string(s.form) + "/" +
+                           std::to_string(QOR_GetLastErrorCode());
+                }
               }
               if (unreadable != 0) {
                 return std::to_string(unreadable) + " of " + std::to_string(stored.size()) +
-                       " version-0 values unreadable after the rotation";
+                       " version-0 values unreadable after the rotation:" + which;
               }
               // New values take version 1 and round-trip too.
               const auto fresh = Encrypt("ARIA_PLAIN", "fresh", 1);
               CHILD_CHECK(fresh && VersionOf(*fresh) == 1);
               CHILD_CHECK(Decrypt("ARIA_PLAIN", *fresh, 1).value_or("") == "fresh");
+              return std::string();
+            }),
+            "");
+}
+
+// An empty value under a compatibility policy (no "$." form), with and
+// without a middle pattern, in text and binary form: it comes back empty, not
+// as the marker byte the pipeline stores for it.
+TEST_F(HostileInstance, EmptyValuesRoundTripAsEmpty) {
+  WriteStamp(home.path(), 1);
+  const auto policy = [](const std::string& name, bool middle) {
+    wr::PolicyDesc p;
+    p.name = name;
+    p.algorithm = "LEA";
+    p.keyBits = 128;
+    p.keys = {{1, wr::Bytes(16, 0x17)}};
+    p.compatibility = "STANDARD";
+    if (middle) {
+      p.patternType = "MIDDLE";
+      p.patternChars = "3,4";
+      p.position = "FRONT";
+    }
+    return p;
+  };
+  wr::PolicySetDesc set;
+  set.policies = {policy("STD_MIDDLE", true), policy("STD_WHOLE", false)};
+  const wr::Bytes record = wr::EncodePolicySet(set);
+  HostileAgent agent([&](uint8_t, const std::string&) {
+    HostileReply reply;
+    reply.body = record;
+    return reply;
+  });
+  EXPECT_EQ(InChild(AgentEnvironment(home.path(), agent.port(), agent.port()), [] {
+              for (const char* name : {"STD_MIDDLE", "STD_WHOLE"}) {
+                for (int mode : {0, 1}) {
+                  unsigned char none[64] = {0};
+                  const DataBuffer cipher =
+                      QOR_EncryptExUdf(name, none, 0, "user", "app", "host", mode);
+                  CHILD_CHECK(cipher.length >= 0);
+                  std::vector<unsigned char> stored(cipher.data, cipher.data + cipher.length);
+                  std::free(cipher.data);
+                  stored.resize(stored.size() + 64);
+                  const DataBuffer back = QOR_DecryptExUdf(
+                      name, stored.data(), cipher.length, "user", "app", "host", mode);
+                  // Empty: length 0, or -3 for an empty input left clear.
+                  const bool empty = back.length == 0 || (cipher.length == 0 && back.length == -3);
+                  std::free(back.data);
+                  if (!empty) {
+                    return std::string(name) + " mode " + std::to_string(mode) +
+                           ": an empty value came back with length " + std::to_string(back.length);
+                  }
+                }
+                // A one-character value is still itself.
+                CHILD_CHECK(Decrypt(name, Encrypt(name, "x", 1).value_or(""), 1) == "x");
+              }
               return std::string();
             }),
             "");

@@ -133,6 +133,9 @@ int BlockDecrypt(const char* func, DataBuffer* in, const void* key, const unsign
   // The encrypt side appended a blank; an empty plaintext has none to drop.
   const bool blankAppended = compatibility == 1 || compatibility == 3 || (compatibility == 2 && nullProcess != 0);
   if (blankAppended && m > 0) --m;
+  // The value pipeline stores an empty value as the marker byte; without the
+  // marker rules above it would come back as that byte instead of as empty.
+  if (m == 1 && buf[0] == kNullMarker) m = 0;
   buf[m] = 0;
   out->length = m;
   return 0;
