@@ -216,7 +216,7 @@ int64_t SteadyNowMs() {
 }  // namespace
 
 void StartExchange(ConnectionState* state) {
-  state->exchangeDeadlineMs = SteadyNowMs() + EffectiveTimeLimitMs(*state);
+  state->exchangeDeadlineMs = SteadyNowMs() + EffectiveTimeLimitMs(*state) + kExchangeSlackMs;
 }
 
 int WaitLimitMs(const ConnectionState& state) {

@@ -34,8 +34,12 @@ int EffectiveTimeLimitMs(const ConnectionState& state);
 // left of the exchange. 0 when the exchange is already over time.
 int WaitLimitMs(const ConnectionState& state);
 
+// What a whole exchange may take beyond one time limit: a loaded host may
+// need it for a large answer, a peer that trickles gets no more.
+inline constexpr int kExchangeSlackMs = 2000;
+
 // Starts the exchange clock of a connected socket: send and the whole answer
-// must be over within one time limit from now.
+// must be over within one time limit plus the slack from now.
 void StartExchange(ConnectionState* state);
 
 // Closes the socket unless it is a standard stream, and forgets it.
