@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -41,6 +42,10 @@ constexpr int kAddKeyTimeLimitMs = 4500;
 constexpr auto kWaitLimit = std::chrono::seconds(10);
 // How often a broken update stamp is opened again and reported again.
 constexpr int kStampRetryMs = 10000;
+// A failed key-set swap is tried again after 100 ms, doubling up to 5 s while
+// it keeps failing; the key set in service keeps serving meanwhile.
+constexpr int64_t kSwapRetryFirstMs = 100;
+constexpr int64_t kSwapRetryMaxMs = 5000;
 
 enum LogState : int32_t { kLogConfigured = 0, kLogFallback = 1, kLogNowhere = 2, kLogOff = 3 };
 
@@ -72,7 +77,7 @@ int64_t SteadyMs() {
 // the key manager is touched only under API_rwlock.
 class Instance {
  public:
-  int GetInstanceAuto();
+  int GetInstanceAuto(bool keepLock = false);
   int CheckConfInitialize();
   int LogInit(QORApiData* configData);
   int UpdateDateInit(QORApiData* configData);
@@ -84,6 +89,8 @@ class Instance {
   int AddSpecficKey(const char* address, uint16_t port, int nameLength, const char* name,
                     int version);
   bool EnterCall();
+  bool EnterInitialised();
+  bool SwapWhenStampChanged();
   void LeaveCall() { pthread_rwlock_unlock(&API_rwlock); }
   int ClearKeys();
   int Init();
@@ -175,7 +182,8 @@ class Instance {
   int DestroyAndReplaceKeyMgr();
   int OpenStamp();
   bool RetryStamp(uint64_t* value);
-  bool CheckStamp();
+  int InitLocked();
+  void RecordFailure(const char* what);
 
   InstanceData gData;
   // Writers first: with readers preferred, a steady stream of value calls
@@ -186,6 +194,11 @@ class Instance {
   std::atomic<int32_t> giCall{0};
   std::atomic<int32_t> giCallEnv{0};
   std::atomic<int32_t> giCallAdd{0};
+  // The stamp-triggered swap: one thread at a time, and when it fails, the
+  // time of the next attempt and how many failed in a row.
+  std::atomic<int32_t> swapping_{0};
+  std::atomic<int64_t> swapRetryAtMs_{0};
+  std::atomic<int32_t> swapFailures_{0};
 
   std::mutex waitLock_;
   std::condition_variable changed_;
@@ -391,63 +404,86 @@ bool Instance::RetryStamp(uint64_t* value) {
   return true;
 }
 
-// Compares the stamp with the one the key set matches and swaps the key set
-// when the agent published a new one. False when that swap failed.
-bool Instance::CheckStamp() {
-  uint64_t now = 0;
-  if (!stamp_.Read(&now) && !RetryStamp(&now)) return true;
-  if (!gData.stampKnown.load()) {
-    // Readable for the first time since initialisation: nothing to compare
-    // with yet.
-    gData.cachedStamp.store(now);
-    gData.stampKnown.store(true);
-    return true;
+// Gives the last error a code and message when a failure set none, so a
+// caller never sees -1 with code 0.
+void Instance::RecordFailure(const char* what) {
+  bool recorded;
+  {
+    std::lock_guard lock(qor::ErrorLock());
+    recorded = qor::ErrorChainEnd(&gData.lastError)->code != 0;
   }
-  uint64_t cached = gData.cachedStamp.load();
-  // Only the thread that records the new stamp runs the swap.
-  return now == cached || !gData.cachedStamp.compare_exchange_strong(cached, now) ||
-         UpdateKeyMgr() == 0;
+  if (!recorded) qor::ErrorSet(&gData.lastError, qor::err::kGeneral, "%s", what);
 }
 
-int Instance::GetInstanceAuto() {
+// Steps 2 to 9 of the initialisation; the caller holds the write lock.
+int Instance::InitLocked() {
   int result = 0;
-  {
-    WriteLock lock(&API_rwlock);
-    if (gData.initialised) return 0;
-    switch (CheckConfInitialize()) {
-      case -1:
-        result = -1;
-        break;
-      case 1:
-        result = BuildConfig();
-        break;
-      default:
-        break;
-    }
-    if (result == 0) {
-      QORApiData* data = ConfigData();
-      QORCrypto_SetConfigData(data);
-      if (data->useLog) {
-        LogInit(data);
-      } else {
-        gData.logState = kLogOff;
-      }
-      result = DownloadInitialKeySet();
-      if (data->bypass) {
-        if (giInitMode == 0) {
-          QORCrypto_Create(&gCrypto, qor::crypto::TableMode::kAllBypass);
-          giInitMode = static_cast<int32_t>(qor::crypto::TableMode::kAllBypass);
-        }
-        gData.initialised = 1;
-        result = 0;
-      } else if (giInitMode == 0) {
-        QORCrypto_Create(&gCrypto, qor::crypto::TableMode::kReal);
-        giInitMode = static_cast<int32_t>(qor::crypto::TableMode::kReal);
-      }
-      UpdateDateInit(data);
-      Publish(gData.clearing, 0);
-    }
+  switch (CheckConfInitialize()) {
+    case -1:
+      result = -1;
+      break;
+    case 1:
+      result = BuildConfig();
+      break;
+    default:
+      break;
   }
+  if (result != 0) return result;
+  QORApiData* data = ConfigData();
+  QORCrypto_SetConfigData(data);
+  if (data->useLog) {
+    LogInit(data);
+  } else {
+    gData.logState = kLogOff;
+  }
+  qor::ErrorClearChain(&gData.lastError);
+  result = DownloadInitialKeySet();
+  if (data->bypass) {
+    if (giInitMode == 0) {
+      QORCrypto_Create(&gCrypto, qor::crypto::TableMode::kAllBypass);
+      giInitMode = static_cast<int32_t>(qor::crypto::TableMode::kAllBypass);
+    }
+    gData.initialised = 1;
+    result = 0;
+  } else if (giInitMode == 0) {
+    QORCrypto_Create(&gCrypto, qor::crypto::TableMode::kReal);
+    giInitMode = static_cast<int32_t>(qor::crypto::TableMode::kReal);
+  }
+  if (result != 0) {
+    // The reason the key set could not be loaded (agents, emergency file)
+    // stays the last error; a missing stamp file is the lesser news.
+    RecordFailure("failed to load the key set");
+    int code;
+    char message[sizeof(gData.lastError.message)];
+    {
+      std::lock_guard lock(qor::ErrorLock());
+      const ErrorInfo* end = qor::ErrorChainEnd(&gData.lastError);
+      code = end->code;
+      std::memcpy(message, end->message, sizeof(message));
+    }
+    message[sizeof(message) - 1] = '\0';
+    UpdateDateInit(data);
+    qor::ErrorSet(&gData.lastError, code, "%s", message);
+  } else {
+    UpdateDateInit(data);
+  }
+  // Stamps seen before this key set was loaded are not swaps to retry.
+  swapFailures_ = 0;
+  swapRetryAtMs_ = 0;
+  Publish(gData.clearing, 0);
+  return result;
+}
+
+// With |keepLock| the write lock stays held when the instance is initialised
+// on return (result 0), for the caller to run its call on that key set.
+int Instance::GetInstanceAuto(bool keepLock) {
+  pthread_rwlock_wrlock(&API_rwlock);
+  if (gData.initialised) {
+    if (!keepLock) pthread_rwlock_unlock(&API_rwlock);
+    return 0;
+  }
+  const int result = InitLocked();
+  if (result != 0 || !keepLock) pthread_rwlock_unlock(&API_rwlock);
   QOR_LOG_RESULT_AS("QOR_GetInstanceAuto", qor::log::kInfo, "Key Init %s\n",
                     result == 0 ? "SUCCESS" : "FAIL");
   QOR_LOG_AS("QOR_GetInstanceAuto", qor::log::kDebug, "%s\n",
@@ -456,9 +492,12 @@ int Instance::GetInstanceAuto() {
 }
 
 int Instance::UpdateKeyMgr() {
-  // One download at a time; a thread that finds one running fails its call
-  // like any other failed swap instead of starting a second download.
-  if (!Claim(giCallEnv)) return -1;
+  // One download at a time: a second caller is told so, with a reason.
+  if (!Claim(giCallEnv)) {
+    qor::ErrorSet(&gData.lastError, qor::err::kGeneral,
+                  "failed to Key update: another key update is running");
+    return -1;
+  }
 
   // Without a configuration, or with a replacement already waiting, nothing
   // is downloaded; a waiting replacement is still swapped in.
@@ -540,12 +579,52 @@ int Instance::AddKey(int nameLength, const char* name, int version) {
   return result;
 }
 
-bool Instance::EnterCall() {
-  if (gData.initialised) {
-    if (!CheckStamp()) return false;
-  } else if (GetInstanceAuto() != 0) {
-    return false;
+// Runs the swap when the stamp moved away from the key set in service. Only
+// one thread swaps; the others keep serving from the current set. A failed
+// swap leaves the stamp unconsumed and is retried after a back-off. False
+// only for the call whose swap failed (its reason is the last error).
+bool Instance::SwapWhenStampChanged() {
+  uint64_t now = 0;
+  if (!stamp_.Read(&now) && !RetryStamp(&now)) return true;
+  if (!gData.stampKnown.load()) {
+    // Readable for the first time since initialisation: nothing to compare
+    // with yet.
+    gData.cachedStamp.store(now);
+    gData.stampKnown.store(true);
+    return true;
   }
+  if (now == gData.cachedStamp.load() || SteadyMs() < swapRetryAtMs_.load()) return true;
+  if (!Claim(swapping_)) return true;
+  bool ok = true;
+  if (now != gData.cachedStamp.load() && SteadyMs() >= swapRetryAtMs_.load()) {
+    qor::ErrorClearChain(&gData.lastError);
+    if (UpdateKeyMgr() == 0) {
+      // The set just loaded is at least as new as |now|; a stamp written
+      // during the download is still ahead and swaps again.
+      gData.cachedStamp.store(now);
+      swapFailures_ = 0;
+      swapRetryAtMs_ = 0;
+    } else {
+      const int failures = std::min(swapFailures_.fetch_add(1) + 1, 16);
+      const int64_t delay = std::min(kSwapRetryFirstMs << std::min(failures - 1, 10),
+                                     kSwapRetryMaxMs);
+      swapRetryAtMs_ = SteadyMs() + delay;
+      RecordFailure("failed to Key update");
+      ok = false;
+    }
+  }
+  swapping_.store(0);
+  return ok;
+}
+
+// The first call, or a call that found the key set cleared: initialises and
+// runs the call under the write lock it initialised with, so every such call
+// gets to use a key set even while QOR_ClearKeys keeps clearing it.
+bool Instance::EnterInitialised() { return GetInstanceAuto(/*keepLock=*/true) == 0; }
+
+bool Instance::EnterCall() {
+  if (!gData.initialised) return EnterInitialised();
+  if (!SwapWhenStampChanged()) return false;
   // Nothing pending is the common case: it must not cost every call the
   // process-wide wait lock, which would line all callers up behind it.
   if (gData.updateReady != 0 || gData.clearing != 0) {
@@ -553,7 +632,11 @@ bool Instance::EnterCall() {
     changed_.wait(lock, [&] { return gData.updateReady == 0 && gData.clearing == 0; });
   }
   pthread_rwlock_rdlock(&API_rwlock);
-  return true;
+  if (gData.initialised) return true;
+  // QOR_ClearKeys ran between the checks and the lock: wait for the
+  // re-initialisation (or run it) instead of failing on an empty key set.
+  pthread_rwlock_unlock(&API_rwlock);
+  return EnterInitialised();
 }
 
 int Instance::ClearKeys() {
@@ -561,8 +644,10 @@ int Instance::ClearKeys() {
   {
     WriteLock lock(&API_rwlock);
     DestroyKeyMgr(&gData.keyMgr);
+    // Cleared in the same step: a reader that gets the lock next must not
+    // take the empty key set for a loaded one.
+    gData.initialised = 0;
   }
-  gData.initialised = 0;
   Publish(gData.clearing, 0);
   return 0;
 }

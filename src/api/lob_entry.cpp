@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "api/error_record.h"
 #include "api/instance.h"
@@ -53,6 +54,7 @@ class Work {
     block_.reset(static_cast<unsigned char*>(std::malloc(capacity_)));
   }
   bool ok() const { return block_ != nullptr; }
+  void Clear() { used_ = 0; }
   // False when |n| more bytes would not fit: the caller's object was not
   // one this library produced.
   bool Append(const void* bytes, size_t n) {
@@ -120,7 +122,10 @@ int64_t ReadLengthField(const unsigned char* text) {
 // every piece that carries a prefix or a tail, or an 8-byte block, and the
 // object could never be decrypted again. 4112 when the policy is not held
 // (the service then reports it).
-uint64_t BinaryPieceLength(const char* keyName, int keyNameLength) {
+// |alsoVersionZero| is set when the policy also holds version 0, whose pieces
+// carry no prefix and are 3 bytes shorter.
+uint64_t BinaryPieceLength(const char* keyName, int keyNameLength, bool* alsoVersionZero) {
+  *alsoVersionZero = false;
   if (keyName == nullptr || keyNameLength <= 0) return kBinaryRecordRoom;
   DataBuffer name{keyNameLength, reinterpret_cast<unsigned char*>(const_cast<char*>(keyName))};
   KeyInfo* info = nullptr;
@@ -133,6 +138,7 @@ uint64_t BinaryPieceLength(const char* keyName, int keyNameLength) {
   const bool desBlock = head->algType == QOR_ALG_DES3_2KEY ||
                         head->algType == QOR_ALG_DES3_2KEY_B || head->algType == QOR_ALG_DES3_3KEY;
   const bool tail = __atomic_load_n(&head->useRecordIV, __ATOMIC_RELAXED) != 0;
+  *alsoVersionZero = head->keyVersion != 0 && cipher->GetCipher(&cipher, 0) != nullptr;
   return kPiece + (desBlock ? 8 : 16) + (head->keyVersion != 0 ? 3 : 0) + (tail ? 4 : 0);
 }
 
@@ -166,6 +172,41 @@ uint64_t BinaryPieceMost(const CipherUtil* head, int compatibility, int nullProc
 uint64_t TextPieceMost(const CipherUtil* head, int compatibility, uint64_t binary) {
   if (head->algType == QOR_ALG_FPE) return kLengthDigits + binary;
   return kLengthDigits + (compatibility == 0 ? 2 : 0) + (binary + 2) / 3 * 4;
+}
+
+// Decrypts every piece of |data| into |work|: 0, or the failure to return.
+int64_t DecryptPieces(unsigned char* data, uint64_t length, bool text, uint64_t binaryPiece,
+                      const char* keyName, int keyNameLength, const qor::api::Identities& ids,
+                      int mode, Work* work) {
+  uint64_t offset = 0;
+  while (offset < length) {
+    uint64_t piece = 0;
+    unsigned char* at = nullptr;
+    if (text) {
+      if (length - offset < kLengthDigits) {
+        return Refuse("QOR_DecryptLobEx", "truncated length field", offset);
+      }
+      const int64_t n = ReadLengthField(data + offset);
+      if (n < 0) return Refuse("QOR_DecryptLobEx", "length field is not eight digits", offset);
+      if (static_cast<uint64_t>(n) > length - offset - kLengthDigits) {
+        return Refuse("QOR_DecryptLobEx", "piece runs past the end", offset);
+      }
+      piece = static_cast<uint64_t>(n);
+      at = data + offset + kLengthDigits;
+      offset += kLengthDigits + piece;
+    } else {
+      piece = length - offset < binaryPiece ? length - offset : binaryPiece;
+      at = data + offset;
+      offset += piece;
+    }
+    const Result result{
+        qor::api::ServiceDecrypt(static_cast<int>(piece), at, keyNameLength, keyName, ids, mode)};
+    if (result.length() < 0) return result.length();
+    if (!work->Append(result.value.data, result.size())) {
+      return Refuse("QOR_DecryptLobEx", "piece decrypts to more than it holds", offset);
+    }
+  }
+  return 0;
 }
 
 // "%08d" of |n|, which the work buffer's room per piece keeps far below 10^8.
@@ -287,35 +328,24 @@ QOR_API int64_t QOR_DecryptLobEx(const char* keyName, unsigned char* data, uint6
   const bool text = binary == 0;
   const int keyNameLength = KeyNameLength(keyName);
   const int mode = text ? qor::crypto::kText : qor::crypto::kBinary;
-  const uint64_t binaryPiece = text ? 0 : BinaryPieceLength(keyName, keyNameLength);
-  uint64_t offset = 0;
-  while (offset < length) {
-    uint64_t piece = 0;
-    unsigned char* at = nullptr;
-    if (text) {
-      if (length - offset < kLengthDigits) {
-        return Refuse(__func__, "truncated length field", offset);
-      }
-      const int64_t n = ReadLengthField(data + offset);
-      if (n < 0) return Refuse(__func__, "length field is not eight digits", offset);
-      if (static_cast<uint64_t>(n) > length - offset - kLengthDigits) {
-        return Refuse(__func__, "piece runs past the end", offset);
-      }
-      piece = static_cast<uint64_t>(n);
-      at = data + offset + kLengthDigits;
-      offset += kLengthDigits + piece;
-    } else {
-      piece = length - offset < binaryPiece ? length - offset : binaryPiece;
-      at = data + offset;
-      offset += piece;
-    }
-    const Result result{
-        qor::api::ServiceDecrypt(static_cast<int>(piece), at, keyNameLength, keyName, ids, mode)};
-    if (result.length() < 0) return result.length();
-    if (!work.Append(result.value.data, result.size())) {
-      return Refuse(__func__, "piece decrypts to more than it holds", offset);
-    }
+  bool alsoVersionZero = false;
+  const uint64_t prefixed = text ? 0 : BinaryPieceLength(keyName, keyNameLength, &alsoVersionZero);
+  // A binary object written under version 0 has pieces without a prefix;
+  // the first piece's marker says which layout to try first.
+  std::vector<uint64_t> layouts{prefixed};
+  if (alsoVersionZero) {
+    const bool marked = length > 2 && data[2] == 0xFE;
+    layouts = marked ? std::vector<uint64_t>{prefixed, prefixed - 3}
+                     : std::vector<uint64_t>{prefixed - 3, prefixed};
   }
+  int64_t failed = 0;
+  for (const uint64_t binaryPiece : layouts) {
+    work.Clear();
+    failed = DecryptPieces(data, length, text, binaryPiece, keyName, keyNameLength, ids, mode,
+                           &work);
+    if (failed == 0) break;
+  }
+  if (failed != 0) return failed;
   return work.CopyTo(out);
 }
 

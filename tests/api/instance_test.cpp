@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -165,21 +167,26 @@ TEST_F(InstanceTest, UnusableStampFileStillInitialises) {
   }
 }
 
-TEST_F(InstanceTest, StampChangeSwapsBeforeTheCallAndIsNotRetried) {
+TEST_F(InstanceTest, StampChangeSwapsBeforeTheCallAndAFailedSwapStaysDue) {
   EXPECT_EQ(RunInChild([&]() -> std::string {
     UseEnvironment();
     CHILD_CHECK(QOR_GetInstanceAuto() == 0);
     CHILD_CHECK(State().cachedStamp == 1);
     // A stamp written before initialisation did not count; a later change,
     // up or down, makes the next call update first. Without an agent the
-    // update fails that call, and the same stamp is not tried again.
+    // update fails that call with a reason; the stamp stays unconsumed, to be
+    // tried again after a back-off, and the key set in service serves the
+    // calls in between.
     for (uint64_t stamp : {5ull, 2ull}) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));  // past any back-off
       CHILD_CHECK(qor::test::WriteStamp(Stamp(), stamp));
       {
         qor::api::CallGuard guard;
         CHILD_CHECK(!guard.ok());
+        CHILD_CHECK(QOR_GetLastErrorCode() != 0);
+        CHILD_CHECK(std::string(QOR_GetLastErrorMsg()) != "");
       }
-      CHILD_CHECK(State().cachedStamp == stamp);
+      CHILD_CHECK(State().cachedStamp == 1);
       qor::api::CallGuard guard;
       CHILD_CHECK(guard.ok());
     }

@@ -107,6 +107,7 @@ int Connect(Connection* connection) {
 
   if (connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) == 0) {
     state->socket = fd;
+    StartExchange(state);
     return 0;
   }
   if (errno != EINPROGRESS && errno != EAGAIN) {
@@ -137,6 +138,7 @@ int Connect(Connection* connection) {
     return FailConnect(state, fd);
   }
   state->socket = fd;
+  StartExchange(state);
   return 0;
 }
 
@@ -205,11 +207,32 @@ int EffectiveTimeLimitMs(const ConnectionState& state) {
   return state.timeLimitMs > INT_MAX ? INT_MAX : static_cast<int>(state.timeLimitMs);
 }
 
+namespace {
+int64_t SteadyNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+}  // namespace
+
+void StartExchange(ConnectionState* state) {
+  state->exchangeDeadlineMs = SteadyNowMs() + EffectiveTimeLimitMs(*state) + kExchangeSlackMs;
+}
+
+int WaitLimitMs(const ConnectionState& state) {
+  const int limit = EffectiveTimeLimitMs(state);
+  if (state.exchangeDeadlineMs == 0) return limit;
+  const int64_t left = state.exchangeDeadlineMs - SteadyNowMs();
+  if (left <= 0) return 0;
+  return left < limit ? static_cast<int>(left) : limit;
+}
+
 void CloseSocket(ConnectionState* state) {
   // Linux releases the descriptor even when close reports an error, so it is
   // forgotten either way: closing it again could hit a reused number.
   if (state->socket > 2) close(state->socket);
   state->socket = 0;
+  state->exchangeDeadlineMs = 0;
 }
 
 }  // namespace qor::agent

@@ -78,7 +78,8 @@ int SendBuffer(ConnectionState* state, const unsigned char* data, int32_t length
     if (last < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       // The socket is non-blocking: a full send buffer means wait, not fail.
       short revents = 0;
-      if (WaitFor(fd, POLLOUT, EffectiveTimeLimitMs(*state), &revents) > 0 &&
+      const int waitMs = WaitLimitMs(*state);
+      if (waitMs > 0 && WaitFor(fd, POLLOUT, waitMs, &revents) > 0 &&
           (revents & (POLLERR | POLLHUP | POLLNVAL)) == 0) {
         continue;
       }
@@ -111,7 +112,10 @@ long CTP_Read_CN(ConnectionState* state, unsigned char* buffer, size_t n, size_t
   const int limitMs = EffectiveTimeLimitMs(*state);
   while (got < n) {
     short revents = 0;
-    const int ready = WaitFor(state->socket, POLLIN, limitMs, &revents);
+    // The limit holds for the whole exchange, not for each piece: a peer
+    // that trickles its answer must not keep the caller waiting past it.
+    const int waitMs = WaitLimitMs(*state);
+    const int ready = waitMs > 0 ? WaitFor(state->socket, POLLIN, waitMs, &revents) : 0;
     if (ready == 0) {
       ErrorSet(&state->error, err::kTimeLimit, "the time limit expired [%d msec]", limitMs);
       CloseSocket(state);

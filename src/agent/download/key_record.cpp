@@ -36,6 +36,14 @@ int AddKeyRecord(const DataBuffer& plain, KeyInfo* info, int32_t cryptoMode, con
     return -1;
   }
 
+  // Only the version asked for may join: another one would take over the
+  // encryption of new values under a key nobody rotated to.
+  if ((fields.version & 0xFFFF) != (int64_t{version} & 0xFFFF)) {
+    QOR_LOG_AS("specficKeyParse2Cipher", log::kCrit,
+               "Packet data invalid [%s:%d]: the answer holds version %d\n", name, version,
+               static_cast<int>(fields.version & 0xFFFF));
+    return -1;
+  }
   auto* record = static_cast<CipherUtil*>(std::calloc(1, sizeof(CipherUtil)));
   if (record == nullptr) {
     QOR_LOG_AS("specficKeyParse2Cipher", log::kCrit, "Memory Allocation Failed.\n");

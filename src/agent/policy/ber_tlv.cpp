@@ -12,6 +12,9 @@ namespace {
 // The policy record needs six levels; anything much deeper is not a record,
 // and unbounded recursion on hostile input would exhaust the stack.
 constexpr uint32_t kMaxDepth = 32;
+// A record of a few thousand policies has a few hundred thousand elements; a
+// list this long is a record built to exhaust memory (a node per two bytes).
+constexpr uint32_t kMaxElements = 1u << 20;
 
 struct ListBuilder {
   BerTlvNode* head = nullptr;
@@ -20,6 +23,10 @@ struct ListBuilder {
   bool stopped = false;  // nesting too deep or out of memory: nothing more is read
 
   BerTlvNode* Append(uint8_t tag, uint32_t length, unsigned char* value, uint32_t depth) {
+    if (count >= kMaxElements) {
+      stopped = true;
+      return nullptr;
+    }
     auto* node = static_cast<BerTlvNode*>(std::calloc(1, sizeof(BerTlvNode)));
     if (node == nullptr) {
       stopped = true;

@@ -184,6 +184,9 @@ void Parse(const DataBuffer* record, KeyMgr* mgr, int32_t cryptoMode, int32_t co
     firstByName.emplace(
         std::string_view(reinterpret_cast<const char*>(nameItem->value), nameItem->length), i);
   }
+  // The host's standard output is not ours: a skipped policy is counted and
+  // logged once.
+  uint32_t skipped = 0;
   for (uint32_t i = 0; i < idCount; ++i) {
     const BerTlv* nameItem = Policy_getName(ids[i]);
     std::unique_ptr<char, decltype(&std::free)> name(
@@ -197,11 +200,15 @@ void Parse(const DataBuffer* record, KeyMgr* mgr, int32_t cryptoMode, int32_t co
     }
     if (name == nullptr || Policy_getPolicy(ids.data() + first, idCount - first, name.get(),
                                             nameItem->length, &parsed) != 1) {
-      std::fputs("\nnot found pPolicyData", stdout);
+      ++skipped;
       continue;
     }
     AddPolicy(mgr, *parsed, nameItem->length, cryptoMode, compatibility);
     freePolicy(&parsed);
+  }
+  if (skipped != 0) {
+    QOR_LOG(qor::log::kCrit, "not found pPolicyData [%u of %u policies skipped]\n", skipped,
+            idCount);
   }
 }
 

@@ -1,6 +1,7 @@
 // The policy record writer: the exact inverse of the reader's layout.
 #include "agent/policy/policy_writer.h"
 
+#include "agent/policy/record_check.h"
 #include "qor/policy.h"
 
 namespace qor::agent {
@@ -113,7 +114,12 @@ Bytes EncodePolicyRecord(const Bytes& hash, const std::vector<Bytes>& policies) 
 Bytes EncodePolicySet(const PolicySetDesc& set) {
   std::vector<Bytes> policies;
   for (const PolicyDesc& p : set.policies) policies.push_back(EncodeSequence(EncodePolicyItems(p)));
-  return EncodePolicyRecord(set.hash, policies);
+  if (!set.hash.empty()) return EncodePolicyRecord(set.hash, policies);
+  Bytes content;
+  for (const Bytes& p : policies) content.insert(content.end(), p.begin(), p.end());
+  char text[kPolicyHashTextSize];
+  if (!PolicyHashOf(content.data(), content.size(), text)) return {};
+  return EncodePolicyRecord(Bytes(text, text + kPolicyHashTextSize), policies);
 }
 
 }  // namespace qor::agent

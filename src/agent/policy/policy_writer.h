@@ -67,7 +67,8 @@ struct PolicyDesc {
 inline constexpr size_t kPolicyHashSize = 88;
 
 struct PolicySetDesc {
-  Bytes hash = Bytes(kPolicyHashSize, 0);
+  // Empty: the record carries the hash of its policies, as an agent sends it.
+  Bytes hash;
   std::vector<PolicyDesc> policies;
 };
 

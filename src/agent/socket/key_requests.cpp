@@ -134,7 +134,11 @@ int GetKeyMgrFromQORServer(QORSocket* socket, KeyMgr** slot, QORApiConf* config)
   CipherPtr cipher;
   if (!PrepareTargets(socket, __func__, &mgr, &cipher)) return 1;
   if (from == kEmergencyFile) {
-    KeyMgrParse(&fileRecord.block, mgr.get(), data->cryptoMode, data->compatibility);
+    if (!LoadCheckedRecord(fileRecord.block, mgr.get(), data->cryptoMode, data->compatibility,
+                           &state->error, "GetPolicyInfoFromFile", "emergency policy file")) {
+      NoteFailedFileLoad(data->home, &state->error);
+      return 1;
+    }
   } else if (Packet_OpGetKeyinfo2KeyMgr(&answer.packet, mgr.get(), cipher.get(), &state->error,
                                         data->cryptoMode, data->compatibility) != 1) {
     return 1;
@@ -251,6 +255,7 @@ int GetSpecficKeyFromQORServer(QORSocket* socket, KeyMgr* mgr, QORApiConf* confi
   }
   Plain plain;
   if (DecryptAnswer(cipher.get(), answer.packet, &plain.block) != 0) {
+    ErrorSet(&state->error, err::kGeneral, "Record Decrypt Failed");
     QOR_LOG_AS("Packet_OpGetSpecficKeyinfo2KeyMgr", log::kCrit,
                "Fail to Packet Decrypt, Packet Len : %d\n", answer.packet.length);
     QOR_LOG_AS("Packet_OpGetSpecficKeyinfo2KeyMgr", log::kCrit,
@@ -261,8 +266,12 @@ int GetSpecficKeyFromQORServer(QORSocket* socket, KeyMgr* mgr, QORApiConf* confi
   KeyInfo* info = mgr->GetKeyInfo(mgr, &keyName);
   // A policy this key set does not hold gets nothing.
   if (info == nullptr) return 0;
-  return AddKeyRecord(plain.block, info, data->cryptoMode, nameText.c_str(), keyVersion) == 0 ? 0
-                                                                                             : 1;
+  if (AddKeyRecord(plain.block, info, data->cryptoMode, nameText.c_str(), keyVersion) != 0) {
+    ErrorSet(&state->error, err::kGeneral, "failed to add the key version [%s:%d]",
+             nameText.c_str(), keyVersion);
+    return 1;
+  }
+  return 0;
 }
 
 ShardedSharedMutex& PolicyTableLock() {
@@ -290,5 +299,8 @@ extern "C" int Packet_OpGetKeyinfo2KeyMgr(const Packet* answer, KeyMgr* mgr,
     ErrorSet(errorRecord, err::kGeneral, "Record Decrypt Failed");
     return 0;
   }
-  return KeyMgrParse(&plain.block, mgr, cryptoMode, compatibility) == 1 ? 1 : 0;
+  return agent::LoadCheckedRecord(plain.block, mgr, cryptoMode, compatibility, errorRecord,
+                                  kFunction, "agent answer")
+             ? 1
+             : 0;
 }

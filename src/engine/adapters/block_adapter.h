@@ -108,7 +108,11 @@ int BlockDecrypt(const char* func, DataBuffer* in, const void* key, const unsign
   }
   buf[n] = 0;
   const int p = buf[n - 1];
-  if (p == 0 || p > Cipher::kBlock || p > n) {
+  // Every padding byte holds the count: checking only the last one lets one
+  // random block in sixteen pass for a value.
+  bool padded = p != 0 && p <= Cipher::kBlock && p <= n;
+  for (int i = 2; padded && i <= p; ++i) padded = buf[n - i] == p;
+  if (!padded) {
     QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "padBit is incorrect. padBit = [%d]\n", p);
     std::free(buf);
     return -1;
@@ -129,6 +133,9 @@ int BlockDecrypt(const char* func, DataBuffer* in, const void* key, const unsign
   // The encrypt side appended a blank; an empty plaintext has none to drop.
   const bool blankAppended = compatibility == 1 || compatibility == 3 || (compatibility == 2 && nullProcess != 0);
   if (blankAppended && m > 0) --m;
+  // The value pipeline stores an empty value as the marker byte; without the
+  // marker rules above it would come back as that byte instead of as empty.
+  if (m == 1 && buf[0] == kNullMarker) m = 0;
   buf[m] = 0;
   out->length = m;
   return 0;

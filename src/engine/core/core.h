@@ -111,6 +111,12 @@ enum class Lookup { kFound, kUnknown, kRevoked };
 // through |fetch| (when given) and looked up again.
 Lookup FindKeyVersion(const Policy& policy, int version, QOR_KeyFetchFn fetch, CipherUtil** found);
 
+// The record of |version| when the policy holds it, without any fetch.
+CipherUtil* HeldKeyVersion(const Policy& policy, int version);
+
+// The third byte of a version prefix; values of version 0 carry no prefix.
+inline constexpr unsigned char kVersionMarker = 0xFE;
+
 // How a decryption picks its key version and reads the record-IV tail.
 struct DecryptRules {
   QOR_KeyFetchFn fetch = nullptr;  // none: a missing version is not requested

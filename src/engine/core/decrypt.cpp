@@ -14,39 +14,13 @@ namespace qor::engine {
 
 namespace core {
 
-int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length, DataBuffer* out,
-                   int nullProcess, const DecryptRules& rules, bool* adapterRan) {
-  *adapterRan = false;
-  CipherUtil* record = policy.head;
-  const unsigned char* tail = nullptr;
-  int n = length;
-  // A value too short for its own layout is refused before anything is read.
-  if (!rules.tailBySelected && HasTail(policy.head)) {
-    if (n < kTailBytes + 1) {
-      QOR_CORE_LOG(log::kCrit, policy, "Encrypted data is too short [data length:%d]\n", length);
-      return kFailed;
-    }
-    n -= kTailBytes;
-    tail = bytes + n;
-  }
-  if (HasPrefix(policy.head)) {
-    // Checked before the lookup: a malformed value must not cost a fetch.
-    const int tailAfter = rules.tailBySelected && HasTail(policy.head) ? kTailBytes : 0;
-    if (n < kPrefixBytes + tailAfter + 1) {
-      QOR_CORE_LOG(log::kCrit, policy, "Encrypted data is too short [data length:%d]\n", length);
-      return kFailed;
-    }
-    const int version = (bytes[0] << 8) | bytes[1];
-    const Lookup found = FindKeyVersion(policy, version, rules.fetch, &record);
-    if (found == Lookup::kUnknown && !rules.unknownIsUnusable) return kUnknownVersion;
-    if (found != Lookup::kFound) {
-      QOR_CORE_LOG(log::kCrit, policy,
-                   "This key has been revoked and does not support encryption.\n");
-      return kKeyUnusable;
-    }
-    bytes += kPrefixBytes;
-    n -= kPrefixBytes;
-  }
+namespace {
+
+// Decrypts under |record| the value |bytes| (|n| bytes, past any prefix);
+// |tail| is the record-IV tail already cut off, or none.
+int DecryptUnder(const Policy& policy, CipherUtil* record, const unsigned char* bytes, int n,
+                 const unsigned char* tail, int length, DataBuffer* out, int nullProcess,
+                 const DecryptRules& rules, bool* adapterRan) {
   if (rules.tailBySelected && HasTail(record) && n > kTailBytes) {
     n -= kTailBytes;
     tail = bytes + n;
@@ -71,6 +45,68 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
   DataBuffer ciphertext{n, const_cast<unsigned char*>(bytes)};
   return DecryptFunctions[record->algType](&ciphertext, record->pDKey, iv, out, nullProcess,
                                            policy.data->compatibility);
+}
+
+}  // namespace
+
+int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length, DataBuffer* out,
+                   int nullProcess, const DecryptRules& rules, bool* adapterRan) {
+  *adapterRan = false;
+  const unsigned char* tail = nullptr;
+  int n = length;
+  // A value too short for its own layout is refused before anything is read.
+  if (!rules.tailBySelected && HasTail(policy.head)) {
+    if (n < kTailBytes + 1) {
+      QOR_CORE_LOG(log::kCrit, policy, "Encrypted data is too short [data length:%d]\n", length);
+      return kFailed;
+    }
+    n -= kTailBytes;
+    tail = bytes + n;
+  }
+  if (!HasPrefix(policy.head)) {
+    return DecryptUnder(policy, policy.head, bytes, n, tail, length, out, nullProcess, rules,
+                        adapterRan);
+  }
+  // Version 0 writes no prefix: a value without the marker was stored before
+  // the first rotation and stays readable while the policy holds version 0.
+  CipherUtil* versionZero = HeldKeyVersion(policy, 0);
+  const bool marked = n >= kPrefixBytes && bytes[2] == kVersionMarker;
+  if (!marked && versionZero != nullptr) {
+    return DecryptUnder(policy, versionZero, bytes, n, tail, length, out, nullProcess, rules,
+                        adapterRan);
+  }
+  // Checked before the lookup: a malformed value must not cost a fetch.
+  const int tailAfter = rules.tailBySelected && HasTail(policy.head) ? kTailBytes : 0;
+  if (n < kPrefixBytes + tailAfter + 1) {
+    QOR_CORE_LOG(log::kCrit, policy, "Encrypted data is too short [data length:%d]\n", length);
+    return kFailed;
+  }
+  const int version = (bytes[0] << 8) | bytes[1];
+  CipherUtil* record = policy.head;
+  const Lookup found = FindKeyVersion(policy, version, rules.fetch, &record);
+  if (found == Lookup::kFound) {
+    const int result = DecryptUnder(policy, record, bytes + kPrefixBytes, n - kPrefixBytes, tail,
+                                    length, out, nullProcess, rules, adapterRan);
+    if (result == 0 || versionZero == nullptr) return result;
+    // One version-0 value in 256 starts like a prefix: read it as one.
+    DataBuffer second{0, nullptr};
+    bool ran = false;
+    if (DecryptUnder(policy, versionZero, bytes, n, tail, length, &second, nullProcess, rules,
+                     &ran) != 0) {
+      Reset(&second);
+      return result;
+    }
+    Reset(out);
+    *out = second;
+    return 0;
+  }
+  if (versionZero != nullptr && found == Lookup::kUnknown) {
+    return DecryptUnder(policy, versionZero, bytes, n, tail, length, out, nullProcess, rules,
+                        adapterRan);
+  }
+  if (found == Lookup::kUnknown && !rules.unknownIsUnusable) return kUnknownVersion;
+  QOR_CORE_LOG(log::kCrit, policy, "This key has been revoked and does not support encryption.\n");
+  return kKeyUnusable;
 }
 
 namespace {

@@ -14,6 +14,10 @@ CipherUtil* Walk(const Policy& policy, int version) {
 
 }  // namespace
 
+CipherUtil* HeldKeyVersion(const Policy& policy, int version) {
+  return policy.head->keyVersion == version ? policy.head : Walk(policy, version);
+}
+
 Lookup FindKeyVersion(const Policy& policy, int version, QOR_KeyFetchFn fetch, CipherUtil** found) {
   // Most values carry the latest version; records are never unlinked while a
   // value call runs, so the head needs no lock.
