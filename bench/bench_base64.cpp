@@ -1,5 +1,6 @@
 // Base64 encode and decode into caller buffers, ours against OpenSSL's
-// EVP_EncodeBlock / EVP_DecodeBlock and Crypto++, at 16 B, 64 B, 1 KiB, 64 KiB.
+// EVP_EncodeBlock / EVP_DecodeBlock and Crypto++, at 16 B, 64 B, 1 KiB, 64 KiB;
+// then each of our kernels this processor has, forced, against OpenSSL.
 #include <crypto++/base64.h>
 #include <crypto++/filters.h>
 #include <openssl/evp.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "primitives/base64/base64_internal.h"
 #include "qor/base64.h"
 #include "ratio_reporter.h"
 
@@ -26,7 +28,16 @@ std::string Text(size_t len) {
   return t;
 }
 
-void EncodeOurs(benchmark::State& state, size_t len) {
+using Kernel = qor::base64::Kernels;
+
+// Forces |kernel| (null: the automatic choice) for the length of one run.
+struct KernelScope {
+  explicit KernelScope(const Kernel* kernel) { qor::base64::g_kernels.Force(kernel); }
+  ~KernelScope() { qor::base64::g_kernels.Force(nullptr); }
+};
+
+void EncodeKernel(benchmark::State& state, size_t len, const Kernel* kernel) {
+  const KernelScope scope(kernel);
   const auto in = Input(len);
   std::vector<char> out(4 * ((len + 2) / 3) + 1);
   for (auto _ : state) {
@@ -35,6 +46,8 @@ void EncodeOurs(benchmark::State& state, size_t len) {
   }
   qor::bench::SetBytesProcessed(state, len);
 }
+
+void EncodeOurs(benchmark::State& state, size_t len) { EncodeKernel(state, len, nullptr); }
 
 void EncodeOpenSsl(benchmark::State& state, size_t len) {
   const auto in = Input(len);
@@ -58,7 +71,8 @@ void EncodeCryptopp(benchmark::State& state, size_t len) {
   qor::bench::SetBytesProcessed(state, len);
 }
 
-void DecodeOurs(benchmark::State& state, size_t len) {
+void DecodeKernel(benchmark::State& state, size_t len, const Kernel* kernel) {
+  const KernelScope scope(kernel);
   const std::string text = Text(len);
   std::vector<unsigned char> out(len + 1);
   for (auto _ : state) {
@@ -68,6 +82,8 @@ void DecodeOurs(benchmark::State& state, size_t len) {
   }
   qor::bench::SetBytesProcessed(state, len);
 }
+
+void DecodeOurs(benchmark::State& state, size_t len) { DecodeKernel(state, len, nullptr); }
 
 void DecodeOursAlloc(benchmark::State& state, size_t len) {
   const std::string text = Text(len);
@@ -111,6 +127,20 @@ const bool kRegistered = [] {
     benchmark::RegisterBenchmark(("decode/" + n + "/openssl").c_str(), DecodeOpenSsl, len);
     benchmark::RegisterBenchmark(("decode/" + n + "/cryptopp").c_str(), DecodeCryptopp, len);
     benchmark::RegisterBenchmark(("decode_alloc/" + n + "/ours").c_str(), DecodeOursAlloc, len);
+  }
+  for (size_t len : {size_t{1024}, size_t{65536}}) {
+    const std::string n = std::to_string(len);
+    for (const char* name : qor::base64::g_kernels.Names()) {
+      const Kernel* kernel = qor::base64::g_kernels.Find(name);
+      if (kernel == nullptr) continue;
+      const std::string k = name;
+      benchmark::RegisterBenchmark(("encode_" + k + "/" + n + "/ours").c_str(),
+                                   [len, kernel](benchmark::State& s) { EncodeKernel(s, len, kernel); });
+      benchmark::RegisterBenchmark(("encode_" + k + "/" + n + "/openssl").c_str(), EncodeOpenSsl, len);
+      benchmark::RegisterBenchmark(("decode_" + k + "/" + n + "/ours").c_str(),
+                                   [len, kernel](benchmark::State& s) { DecodeKernel(s, len, kernel); });
+      benchmark::RegisterBenchmark(("decode_" + k + "/" + n + "/openssl").c_str(), DecodeOpenSsl, len);
+    }
   }
   return true;
 }();

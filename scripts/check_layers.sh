@@ -18,7 +18,7 @@ rank = {"common": 0, "primitives": 1, "config": 2, "log": 2, "engine": 3,
 # Public headers by owning folder; export.h and anything unlisted stays neutral.
 public = {
     "qorapi.h": "api", "qor/error.h": "common", "qor/data_buffer.h": "common",
-    "qor/base64.h": "common", "qor/hashtable.h": "common", "qor/qostring.h": "common",
+    "qor/base64.h": "primitives", "qor/hashtable.h": "common", "qor/qostring.h": "common",
     "qor/qoutil.h": "common", "qor/config.h": "config", "qor/qolog.h": "log",
     "qor/cupin.h": "engine", "qor/cipher_util.h": "engine", "qor/access_control.h": "engine",
     "qor/ua_cipher_util.h": "engine", "qor/key_mgr.h": "engine", "qor/qoaudit.h": "log", "qor/rijndael.h": "primitives", "qor/lea.h": "primitives",

@@ -75,6 +75,50 @@ class Work {
   size_t used_ = 0;
 };
 
+// Encrypted pieces, held until the last one is done and then copied once
+// into the caller's buffer: a failed piece leaves that buffer untouched, and
+// no byte is copied twice. The room per piece bounds the total as a work
+// buffer of that size would.
+class EncryptedPieces {
+ public:
+  EncryptedPieces(uint64_t pieces, uint64_t room, bool text) : text_(text) {
+    if (pieces == 0 || pieces > SIZE_MAX / room) return;
+    capacity_ = static_cast<size_t>(pieces * room);
+    slots_ = static_cast<size_t>(pieces);
+    held_.reset(static_cast<DataBuffer*>(std::calloc(slots_, sizeof(DataBuffer))));
+  }
+  ~EncryptedPieces() {
+    for (size_t i = 0; i < count_; ++i) std::free(held_[i].data);
+  }
+  EncryptedPieces(const EncryptedPieces&) = delete;
+  EncryptedPieces& operator=(const EncryptedPieces&) = delete;
+
+  bool ok() const { return held_ != nullptr; }
+  // Takes over |result|'s bytes; false when they (with the length field of
+  // the text form) would not fit: the caller's object was not one this
+  // library produced.
+  bool Take(Result& result) {
+    const size_t n = result.size() + (text_ ? kLengthDigits : 0);
+    if (count_ == slots_ || n > capacity_ - used_) return false;
+    held_[count_++] = DataBuffer{static_cast<int32_t>(result.size()), result.value.data};
+    result.value.data = nullptr;
+    used_ += n;
+    return true;
+  }
+  int64_t CopyTo(unsigned char* out) const;
+
+ private:
+  struct FreeDataBuffers {
+    void operator()(DataBuffer* p) const { std::free(p); }
+  };
+  std::unique_ptr<DataBuffer[], FreeDataBuffers> held_;
+  bool text_;
+  size_t slots_ = 0;
+  size_t count_ = 0;
+  size_t capacity_ = 0;
+  size_t used_ = 0;
+};
+
 // Runs the prologue; |failure| is what the entry returns when it fails:
 // -1 when initialisation failed, 0 when a key-set swap did.
 bool Enter(std::optional<qor::api::CallGuard>* guard, int64_t* failure) {
@@ -214,6 +258,21 @@ void WriteLengthField(size_t n, char* field) {
   for (int i = kLengthDigits - 1; i >= 0; --i, n /= 10) field[i] = static_cast<char>('0' + n % 10);
 }
 
+int64_t EncryptedPieces::CopyTo(unsigned char* out) const {
+  unsigned char* at = out;
+  for (size_t i = 0; i < count_; ++i) {
+    const size_t n = static_cast<size_t>(held_[i].length);
+    if (text_) {
+      WriteLengthField(n, reinterpret_cast<char*>(at));
+      at += kLengthDigits;
+    }
+    if (n > 0) std::memcpy(at, held_[i].data, n);
+    at += n;
+  }
+  *at = '\0';
+  return static_cast<int64_t>(at - out);
+}
+
 }  // namespace
 
 extern "C" {
@@ -233,8 +292,8 @@ QOR_API int64_t QOR_EncryptLobEx(const char* keyName, unsigned char* data, uint6
   if (!ArgumentsPresent(data, length, out)) return -1;
 
   const bool text = binary == 0;
-  Work work(length / kPiece + 1, text ? kTextRecordRoom : kBinaryPieceMost);
-  if (!work.ok()) return 0;
+  EncryptedPieces pieces(length / kPiece + 1, text ? kTextRecordRoom : kBinaryPieceMost, text);
+  if (!pieces.ok()) return 0;
   if (length == 0 && (kind == 0 || kind == 1)) {
     out[0] = '\0';
     return 0;
@@ -246,20 +305,13 @@ QOR_API int64_t QOR_EncryptLobEx(const char* keyName, unsigned char* data, uint6
     const uint64_t piece = length - offset < kPiece ? length - offset : kPiece;
     // Kinds 2 and up make the first piece an empty (-1) or null value.
     const int valueLength = offset == 0 && kind >= 2 ? 1 - kind : static_cast<int>(piece);
-    const Result result{qor::api::ServiceEncrypt(valueLength, data + offset, keyNameLength,
-                                                 keyName, ids, mode)};
+    Result result{qor::api::ServiceEncrypt(valueLength, data + offset, keyNameLength, keyName,
+                                           ids, mode)};
     if (result.length() < 0) return result.length();
-    if (text) {
-      char field[kLengthDigits];
-      WriteLengthField(result.size(), field);
-      if (!work.Append(field, kLengthDigits)) return Refuse(__func__, "piece too long", offset);
-    }
-    if (!work.Append(result.value.data, result.size())) {
-      return Refuse(__func__, "piece too long", offset);
-    }
+    if (!pieces.Take(result)) return Refuse(__func__, "piece too long", offset);
     offset += piece;
   } while (offset < length);
-  return work.CopyTo(out);
+  return pieces.CopyTo(out);
 }
 
 QOR_API int64_t QOR_LobEncryptedSize(const char* keyName, uint64_t length, int binary,

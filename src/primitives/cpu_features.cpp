@@ -30,6 +30,7 @@ Features Read() {
     f.sha = (ebx >> 29) & 1;
     f.gfni = (ecx >> 8) & 1;
     f.vaes = (ecx >> 9) & 1;
+    f.avx512vbmi = f.avx512bw && ((ecx >> 1) & 1);
   }
 #endif
   return f;

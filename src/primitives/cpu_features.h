@@ -14,6 +14,7 @@ struct Features {
   bool avx512f;
   bool avx512bw;
   bool avx512vl;
+  bool avx512vbmi;
   bool gfni;
   bool vaes;
 };
@@ -47,6 +48,8 @@ inline bool HasAvx512F() { return Get().avx512f && Get().avx2; }
 inline bool HasAvx512Vl() { return Get().avx512f && Get().avx512vl; }
 // "avx512f,avx512bw": bitsliced triple DES.
 inline bool HasAvx512Bw() { return Get().avx512f && Get().avx512bw; }
+// "avx512f,avx512bw,avx512vbmi,avx2": Base64.
+inline bool HasAvx512Vbmi() { return HasAvx512Bw() && Get().avx512vbmi && Get().avx2; }
 // "avx512f,avx512bw,gfni": SEED; with "avx512vl" also ARIA.
 inline bool HasGfniAvx512() { return HasAvx512Bw() && Get().gfni; }
 

@@ -8,6 +8,7 @@
 
 #include "primitives/aes/aes_internal.h"
 #include "primitives/aria/aria_internal.h"
+#include "primitives/base64/base64_internal.h"
 #include "primitives/des/des_bitslice.h"
 #include "primitives/lea/lea_internal.h"
 #include "primitives/lsh/lsh512_core.h"
@@ -50,6 +51,7 @@ TEST(Dispatch, EveryPrimitiveFindsForcesAndRestoresItsKernels) {
   CheckDispatcher<qor::sha::g_kernels>("sha");
   CheckDispatcher<qor::sha3::g_kernels>("sha3");
   CheckDispatcher<qor::lsh::g_kernels>("lsh");
+  CheckDispatcher<qor::base64::g_kernels>("base64");
 }
 
 }  // namespace

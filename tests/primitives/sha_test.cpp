@@ -236,7 +236,9 @@ TEST(ShaDispatch, FastPathIsChosenWhenTheCpuHasIt) {
   if (qor::cpu::HasShaNi()) {
     EXPECT_STREQ(qor::sha::Sha256Implementation(), "sha-ni");
   }
-  if (qor::cpu::HasAvx2Bmi2()) {
+  if (qor::cpu::HasAvx512Vl() && qor::cpu::HasAvx512Bw() && qor::cpu::HasAvx2Bmi2()) {
+    EXPECT_STREQ(qor::sha::Sha512Implementation(), "avx512");
+  } else if (qor::cpu::HasAvx2Bmi2()) {
     EXPECT_STREQ(qor::sha::Sha512Implementation(), "avx2");
   }
   qor::sha::g_kernels.Force(&qor::sha::PortableKernels());
@@ -251,7 +253,7 @@ TEST(ShaDispatch, FastAndPortableBlockFunctionsAgreeOnLongRuns) {
   std::mt19937 rng(99);
   Bytes data(128 * 40);
   for (auto& b : data) b = static_cast<uint8_t>(rng());
-  for (size_t blocks : {1, 2, 7, 40}) {
+  for (size_t blocks : {1, 2, 3, 4, 5, 7, 8, 40}) {
     uint32_t a1[5], b1[5], a2[8], b2[8];
     uint64_t a5[8], b5[8];
     std::copy(std::begin(qor::sha::kSha1Init), std::end(qor::sha::kSha1Init), a1);
@@ -272,6 +274,11 @@ TEST(ShaDispatch, FastAndPortableBlockFunctionsAgreeOnLongRuns) {
     if (qor::cpu::HasAvx2Bmi2()) {
       qor::sha::Sha512BlocksAvx2(b5, data.data(), blocks);
       EXPECT_TRUE(std::equal(a5, a5 + 8, b5)) << blocks;
+    }
+    if (qor::cpu::HasAvx512Vl() && qor::cpu::HasAvx512Bw() && qor::cpu::HasAvx2Bmi2()) {
+      std::copy(std::begin(qor::sha::kSha512Init), std::end(qor::sha::kSha512Init), b5);
+      qor::sha::Sha512BlocksAvx512(b5, data.data(), blocks);
+      EXPECT_TRUE(std::equal(a5, a5 + 8, b5)) << blocks << " blocks, AVX-512";
     }
   }
 }

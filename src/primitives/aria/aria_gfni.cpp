@@ -2,7 +2,8 @@
 // inverse, which GF2P8AFFINEINVQB computes for 64 bytes at once without table
 // lookups; byte masks pick the S-box of each position. Four blocks share one
 // 512-bit register (one per 128-bit lane) and the diffusion layer is seven
-// in-lane byte shuffles XORed together.
+// in-lane byte shuffles XORed together. A single block (the serial CBC
+// chain) splits the diffusion so that most of it runs beside the S-boxes.
 #include <immintrin.h>
 
 #include <array>
@@ -97,6 +98,10 @@ struct LayoutTables {
   alignas(16) uint8_t inConst[2][16];
   alignas(16) uint8_t outConst[2][16];
   alignas(16) uint8_t outConstDiffused[2][16];
+  // The diffusion split by where its inputs come from, per parity: [0]
+  // takes the four (or fewer) inputs of each output that a forward S-box
+  // wrote, [1] those an inverse S-box wrote; an unused slot reads zero.
+  alignas(16) uint8_t split[2][2][4][16];
 };
 
 const LayoutTables& Tables() {
@@ -121,6 +126,20 @@ const LayoutTables& Tables() {
         c.inConst[odd][Layout(j)] = in[j];
         c.outConst[odd][Layout(j)] = out[j];
         c.outConstDiffused[odd][Layout(j)] = diffused[j];
+      }
+      // Odd rounds have the inverse S-boxes at odd layout bytes, even
+      // rounds at even ones.
+      for (int p = 0; p < 16; ++p) {
+        int used[2] = {0, 0};
+        for (int part = 0; part < 2; ++part)
+          for (int slot = 0; slot < 4; ++slot) c.split[odd][part][slot][p] = 0x80;
+        // Every output of the diffusion has at most four inputs from
+        // either kind of S-box, in rounds of both parities.
+        for (int m = 0; m < 7; ++m) {
+          const int source = c.shuffle[m][p];
+          const int part = (source & 1) == odd ? 1 : 0;
+          c.split[odd][part][used[part]++][p] = static_cast<uint8_t>(source);
+        }
       }
     }
     return c;
@@ -161,48 +180,65 @@ struct Keys {
 // --- 128-bit registers: one block, for the serial CBC chain and short tails.
 
 struct Shuffles128 {
-  __m128i s[7];
+  __m128i split[2][2][4];  // [odd][forward 0, inverse 1][slot]
   __m128i toLayout, fromLayout;
   QOR_ARIA_TARGET Shuffles128() {
     const LayoutTables& c = Tables();
-    for (int m = 0; m < 7; ++m) s[m] = Load128(c.shuffle[m]);
+    for (int odd = 0; odd < 2; ++odd)
+      for (int part = 0; part < 2; ++part)
+        for (int slot = 0; slot < 4; ++slot) split[odd][part][slot] = Load128(c.split[odd][part][slot]);
     toLayout = Load128(c.toLayout);
     fromLayout = Load128(c.fromLayout);
   }
 };
 
-// One S-box layer in layout order, constants excluded. Odd rounds have the
-// forward S-boxes at even layout bytes, even rounds at odd ones.
-template <bool kOdd>
-QOR_ARIA_TARGET inline __m128i Substitute128(__m128i t) {
-  constexpr __mmask16 kInv = kOdd ? 0xAAAA : 0x5555;
-  const __m128i n = _mm_set_epi64x(static_cast<long long>(kN2), static_cast<long long>(kN1));
+// The S-box layer in layout order, constants excluded, as two halves: the
+// forward S-boxes (valid at the forward bytes) straight from the input, and
+// the inverse ones (valid at the other bytes) after their input map. Odd
+// rounds have the forward S-boxes at even layout bytes, even rounds at odd
+// ones; each half holds junk at the other half's bytes.
+QOR_ARIA_TARGET inline __m128i Forward128(__m128i t) {
   const __m128i a = _mm_set_epi64x(static_cast<long long>(kA2), static_cast<long long>(kA1));
-  const __m128i g = _mm_mask_gf2p8affine_epi64_epi8(t, kInv, t, n, 0);
-  const __m128i fwd = _mm_gf2p8affineinv_epi64_epi8(g, a, 0);
-  const __m128i inv = _mm_gf2p8affineinv_epi64_epi8(g, _mm_set1_epi64x(static_cast<long long>(kIdentity)), 0);
-  const __m128i fwdSel = _mm_set1_epi16(kOdd ? 0x00FF : static_cast<short>(0xFF00));
-  return _mm_ternarylogic_epi64(fwdSel, fwd, inv, 0xCA);  // fwdSel ? fwd : inv
+  return _mm_gf2p8affineinv_epi64_epi8(t, a, 0);
+}
+QOR_ARIA_TARGET inline __m128i Inverse128(__m128i t) {
+  const __m128i n = _mm_set_epi64x(static_cast<long long>(kN2), static_cast<long long>(kN1));
+  return _mm_gf2p8affineinv_epi64_epi8(_mm_gf2p8affine_epi64_epi8(t, n, 0),
+                                       _mm_set1_epi64x(static_cast<long long>(kIdentity)), 0);
 }
 
-// Diffusion followed by the next key: eight inputs XORed in two levels.
-QOR_ARIA_TARGET inline __m128i DiffuseAddKey128(__m128i u, const Shuffles128& sh, __m128i key) {
-  const __m128i a = _mm_ternarylogic_epi64(_mm_shuffle_epi8(u, sh.s[0]), _mm_shuffle_epi8(u, sh.s[1]),
-                                           _mm_shuffle_epi8(u, sh.s[2]), 0x96);
-  const __m128i b = _mm_ternarylogic_epi64(_mm_shuffle_epi8(u, sh.s[3]), _mm_shuffle_epi8(u, sh.s[4]),
-                                           _mm_shuffle_epi8(u, sh.s[5]), 0x96);
-  const __m128i c = _mm_xor_si128(_mm_shuffle_epi8(u, sh.s[6]), key);
-  return _mm_ternarylogic_epi64(a, b, c, 0x96);
+// One round but the last: S-boxes, diffusion, next key. The diffusion is
+// linear, so the inputs written by the forward S-boxes (ready one
+// instruction earlier) are gathered and combined with the key while the
+// inverse S-boxes still run; after those only four shuffles and two
+// three-way XORs remain on the chain from block to block.
+template <bool kOdd>
+QOR_ARIA_TARGET inline __m128i Round128(__m128i t, const Shuffles128& sh, __m128i key) {
+  const __m128i(&fw)[4] = sh.split[kOdd][0];
+  const __m128i(&iv)[4] = sh.split[kOdd][1];
+  const __m128i f = Forward128(t);
+  const __m128i i = Inverse128(t);
+  const __m128i fk = _mm_ternarylogic_epi64(
+      _mm_ternarylogic_epi64(_mm_shuffle_epi8(f, fw[0]), _mm_shuffle_epi8(f, fw[1]), _mm_shuffle_epi8(f, fw[2]), 0x96),
+      _mm_shuffle_epi8(f, fw[3]), key, 0x96);
+  const __m128i x = _mm_ternarylogic_epi64(_mm_shuffle_epi8(i, iv[0]), _mm_shuffle_epi8(i, iv[1]), fk, 0x96);
+  return _mm_ternarylogic_epi64(x, _mm_shuffle_epi8(i, iv[2]), _mm_shuffle_epi8(i, iv[3]), 0x96);
+}
+
+// The last round's S-boxes (an even round: the inverse S-boxes at even
+// layout bytes) without diffusion.
+QOR_ARIA_TARGET inline __m128i LastSubstitute128(__m128i t) {
+  return _mm_mask_mov_epi8(Forward128(t), 0x5555, Inverse128(t));
 }
 
 // Block in layout order, key 0 already added.
 QOR_ARIA_TARGET inline __m128i Rounds128(__m128i x, const Keys& keys, const Shuffles128& sh) {
   for (int r = 0; r + 1 < keys.rounds; r += 2) {
-    x = DiffuseAddKey128(Substitute128<true>(x), sh, keys.k[r + 1]);
+    x = Round128<true>(x, sh, keys.k[r + 1]);
     if (r + 2 == keys.rounds) break;
-    x = DiffuseAddKey128(Substitute128<false>(x), sh, keys.k[r + 2]);
+    x = Round128<false>(x, sh, keys.k[r + 2]);
   }
-  return _mm_xor_si128(Substitute128<false>(x), keys.k[keys.rounds]);
+  return _mm_xor_si128(LastSubstitute128(x), keys.k[keys.rounds]);
 }
 
 // --- 512-bit registers: four blocks each, for independent blocks.

@@ -7,6 +7,7 @@
 #include <bit>
 
 #include "common/secure_wipe.h"
+#include "primitives/sha/sha512_round.h"
 #include "primitives/sha/sha_internal.h"
 
 namespace qor::sha {
@@ -28,26 +29,6 @@ QOR_SHA512_TARGET __m256i SmallSigma1(__m256i x) {
 // block, then of the second block (the layout of one vector store).
 QOR_SHA512_TARGET uint64_t Prepared(const uint64_t* wk, int t, int lane) {
   return wk[(t >> 1) * 4 + lane * 2 + (t & 1)];
-}
-
-// One round; |r| is the round number modulo 16, which fixes where a..h sit
-// in |v| (round t keeps them at v[(i - t) & 7], so nothing moves). |bc|
-// carries b ^ c into the next round's Maj.
-QOR_SHA512_TARGET void Round(uint64_t (&v)[8], uint64_t& bc, uint64_t wkt, int r) {
-  const uint64_t a = v[(0 - r) & 7];
-  const uint64_t b = v[(1 - r) & 7];
-  uint64_t& d = v[(3 - r) & 7];
-  const uint64_t e = v[(4 - r) & 7];
-  const uint64_t f = v[(5 - r) & 7];
-  const uint64_t g = v[(6 - r) & 7];
-  uint64_t& h = v[(7 - r) & 7];
-  // h is dead after this round, so it accumulates T1 and then the new a.
-  h += wkt + ((e & f) ^ (~e & g));
-  h += std::rotr(e, 14) ^ std::rotr(e, 18) ^ std::rotr(e, 41);
-  d += h;
-  const uint64_t ab = a ^ b;
-  h += (std::rotr(a, 28) ^ std::rotr(a, 34) ^ std::rotr(a, 39)) + ((ab & bc) ^ b);
-  bc = ab;
 }
 
 }  // namespace
@@ -84,25 +65,26 @@ __attribute__((target("avx2,bmi,bmi2"))) void Sha512BlocksAvx2(uint64_t state[8]
     // Five passes of sixteen rounds; each of the first four also prepares
     // the sixteen words of the next pass. Only the pass body is unrolled,
     // which keeps the code within the decoded-op cache.
-    for (int pass = 0; pass < 5; ++pass) {
+    for (int pass = 0; pass < 4; ++pass) {
       uint64_t* group = wk + 32 * pass;
 #pragma GCC unroll 8
       for (int j = 0; j < 8; ++j) {
-        if (pass < 4) {
-          // W[t], W[t+1] for t = 16 (pass + 1) + 2j from W[t-16..t-1].
-          const __m256i w15 = _mm256_alignr_epi8(x[(j + 1) & 7], x[j], 8);
-          const __m256i w7 = _mm256_alignr_epi8(x[(j + 5) & 7], x[(j + 4) & 7], 8);
-          __m256i w = _mm256_add_epi64(x[j], SmallSigma0(w15));
-          w = _mm256_add_epi64(_mm256_add_epi64(w, w7), SmallSigma1(x[(j + 7) & 7]));
-          x[j] = w;
-          const __m256i k = _mm256_broadcastsi128_si256(_mm_loadu_si128(
-              reinterpret_cast<const __m128i*>(kSha512K + 16 * (pass + 1) + 2 * j)));
-          _mm256_store_si256(reinterpret_cast<__m256i*>(group + 32 + 4 * j),
-                             _mm256_add_epi64(w, k));
-        }
-        Round(v, bc, Prepared(group, 2 * j, 0), 2 * j);
-        Round(v, bc, Prepared(group, 2 * j + 1, 0), 2 * j + 1);
+        const __m256i w15 = _mm256_alignr_epi8(x[(j + 1) & 7], x[j], 8);
+        const __m256i w7 = _mm256_alignr_epi8(x[(j + 5) & 7], x[(j + 4) & 7], 8);
+        __m256i w = _mm256_add_epi64(x[j], SmallSigma0(w15));
+        w = _mm256_add_epi64(_mm256_add_epi64(w, w7), SmallSigma1(x[(j + 7) & 7]));
+        x[j] = w;
+        const __m256i k = _mm256_broadcastsi128_si256(_mm_loadu_si128(
+            reinterpret_cast<const __m128i*>(kSha512K + 16 * (pass + 1) + 2 * j)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(group + 32 + 4 * j), _mm256_add_epi64(w, k));
+        Sha512Round(v, bc, Prepared(group, 2 * j, 0), 2 * j);
+        Sha512Round(v, bc, Prepared(group, 2 * j + 1, 0), 2 * j + 1);
       }
+    }
+    {
+      const uint64_t* group = wk + 128;
+#pragma GCC unroll 16
+      for (int r = 0; r < 16; ++r) Sha512Round(v, bc, Prepared(group, r, 0), r);
     }
     for (int i = 0; i < 8; ++i) state[i] += v[i];
 
@@ -112,7 +94,7 @@ __attribute__((target("avx2,bmi,bmi2"))) void Sha512BlocksAvx2(uint64_t state[8]
       for (int pass = 0; pass < 5; ++pass) {
         const uint64_t* group = wk + 32 * pass;
 #pragma GCC unroll 16
-        for (int r = 0; r < 16; ++r) Round(v, bc, Prepared(group, r, 1), r);
+        for (int r = 0; r < 16; ++r) Sha512Round(v, bc, Prepared(group, r, 1), r);
       }
       for (int i = 0; i < 8; ++i) state[i] += v[i];
     }

@@ -26,10 +26,11 @@ void Sha512BlocksPortable(uint64_t state[8], const uint8_t* data, size_t blocks)
 void Sha1BlocksShaNi(uint32_t state[5], const uint8_t* data, size_t blocks);
 void Sha256BlocksShaNi(uint32_t state[8], const uint8_t* data, size_t blocks);
 void Sha512BlocksAvx2(uint64_t state[8], const uint8_t* data, size_t blocks);
+void Sha512BlocksAvx512(uint64_t state[8], const uint8_t* data, size_t blocks);
 
 // The compression functions in use. SHA-1 and SHA-256 run on the SHA
-// extensions, SHA-512 on AVX2 with BMI; each falls back to portable code on
-// its own, hence one kernel per combination.
+// extensions, SHA-512 on AVX-512 or AVX2 with BMI; each falls back on its
+// own, hence one kernel per combination.
 struct Kernels {
   void (*sha1)(uint32_t state[5], const uint8_t* data, size_t blocks);
   void (*sha256)(uint32_t state[8], const uint8_t* data, size_t blocks);
@@ -38,11 +39,12 @@ struct Kernels {
 };
 
 const Kernels& PortableKernels();
-// Both extensions, then the SHA extensions, then AVX2, then portable.
+// The SHA extensions with AVX-512, then with AVX2, then alone, then
+// AVX-512, AVX2, portable.
 extern primitives::Dispatcher<Kernels> g_kernels;
 
-// Names the variant in use: "sha-ni" or "portable" for SHA-1/SHA-256, "avx2"
-// or "portable" for SHA-512.
+// Names the variant in use: "sha-ni" or "portable" for SHA-1/SHA-256,
+// "avx512", "avx2" or "portable" for SHA-512.
 const char* Sha256Implementation();
 const char* Sha512Implementation();
 

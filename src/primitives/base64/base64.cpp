@@ -1,54 +1,24 @@
 // Base64 with the standard alphabet and "=" padding, no line breaks. The
 // strict pair can write and skip the two-character prefix "$."; the tolerant
-// pair never fails on odd characters. Every value call goes through here, so
-// whole groups are table-driven; only groups with padding or odd characters
-// take the per-character path.
-#include <array>
+// pair never fails on odd characters. Every value call goes through here:
+// runs of plain groups go to the fastest kernel the processor runs (vector
+// code for long texts); groups with padding or odd characters take the
+// per-character path, which alone decides what is refused.
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "primitives/base64/base64_internal.h"
 #include "qor/base64.h"
 
 namespace {
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr uint8_t kPad = 0x40;      // "="
-constexpr uint8_t kInvalid = 0x80;  // anything else outside the alphabet
-constexpr uint32_t kBadGroup = 0x80000000u;
-
-struct Tables {
-  std::array<uint8_t, 256> value{};   // character -> 0..63, kPad or kInvalid
-  std::array<uint32_t, 256> d0{}, d1{}, d2{}, d3{};  // value shifted into its group position
-  std::array<uint16_t, 4096> pair{};  // 12 bits -> two characters (in memory order)
-};
-
-constexpr Tables MakeTables() {
-  Tables t;
-  for (auto& v : t.value) v = kInvalid;
-  for (int i = 0; i < 64; ++i) t.value[static_cast<unsigned char>(kAlphabet[i])] = static_cast<uint8_t>(i);
-  t.value[static_cast<unsigned char>('=')] = kPad;
-  for (int c = 0; c < 256; ++c) {
-    const uint32_t v = t.value[c];
-    const bool ok = v < 64;
-    t.d0[c] = ok ? v << 18 : kBadGroup;
-    t.d1[c] = ok ? v << 12 : kBadGroup;
-    t.d2[c] = ok ? v << 6 : kBadGroup;
-    t.d3[c] = ok ? v : kBadGroup;
-  }
-  for (int i = 0; i < 4096; ++i) {
-    const auto first = static_cast<uint8_t>(kAlphabet[i >> 6]);
-    const auto second = static_cast<uint8_t>(kAlphabet[i & 63]);
-    // Little-endian store order: the first character goes to the low byte.
-    t.pair[i] = static_cast<uint16_t>(first | (second << 8));
-  }
-  return t;
-}
-
-constexpr Tables kTables = MakeTables();
-
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "pair table assumes little-endian stores");
+using qor::base64::kAlphabet;
+using qor::base64::kBadGroup;
+using qor::base64::kInvalid;
+using qor::base64::kPad;
+using qor::base64::kTables;
 
 // One group of four characters, including "=" padding: 1 to 3 bytes, or 0
 // for an invalid group.
@@ -77,29 +47,24 @@ inline void EncodeAtom(const unsigned char* in, int n, char* out) {
   out[3] = n > 2 ? kAlphabet[b2 & 63] : '=';
 }
 
-inline void EncodeGroup(uint32_t v, char* o) {
-  const uint32_t chars = kTables.pair[v >> 12] | (uint32_t{kTables.pair[v & 0xFFF]} << 16);
-  std::memcpy(o, &chars, 4);
+// Whole groups go to the kernel; short inputs stay inline.
+inline void EncodeWhole(const unsigned char* in, size_t groups, char* out) {
+  if (groups >= qor::base64::kVectorGroups) {
+    qor::base64::g_kernels.Active().encode(in, groups, out);
+  } else {
+    qor::base64::EncodePortable(in, groups, out);
+  }
 }
 
 // Encodes |len| bytes (whole groups, last one padded); writes no terminator.
 // Returns the number of characters written.
 size_t EncodeCore(const unsigned char* in, size_t len, char* out) {
-  char* o = out;
-  size_t i = 0;
-  // Two groups per step from one 8-byte load (6 bytes used).
-  for (; i + 8 <= len; i += 6, o += 8) {
-    uint64_t w;
-    std::memcpy(&w, in + i, 8);
-    w = __builtin_bswap64(w);
-    EncodeGroup(static_cast<uint32_t>(w >> 40), o);
-    EncodeGroup(static_cast<uint32_t>(w >> 16) & 0xFFFFFF, o + 4);
-  }
-  for (; i + 3 <= len; i += 3, o += 4) {
-    EncodeGroup((uint32_t{in[i]} << 16) | (uint32_t{in[i + 1]} << 8) | in[i + 2], o);
-  }
-  if (i < len) {
-    EncodeAtom(in + i, static_cast<int>(len - i), o);
+  const size_t groups = len / 3;
+  EncodeWhole(in, groups, out);
+  const size_t done = 3 * groups;
+  char* o = out + 4 * groups;
+  if (done < len) {
+    EncodeAtom(in + done, static_cast<int>(len - done), o);
     o += 4;
   }
   return static_cast<size_t>(o - out);
@@ -115,37 +80,25 @@ int64_t DecodeGroups(const char* text, size_t groups, unsigned char* out, size_t
   // store, need no bounds check.
   const size_t roomy = outLimit == 0 ? 0 : (outLimit - 1) / 3;
   const size_t unchecked = groups < roomy ? groups : roomy;
-  // Two groups per step while neither needs the per-character path.
-  for (; g + 2 <= unchecked; g += 2, s += 8, n += 6) {
-    uint64_t w;
-    std::memcpy(&w, s, 8);
-    const uint32_t a = kTables.d0[w & 0xFF] | kTables.d1[(w >> 8) & 0xFF] | kTables.d2[(w >> 16) & 0xFF] |
-                       kTables.d3[(w >> 24) & 0xFF];
-    const uint32_t b = kTables.d0[(w >> 32) & 0xFF] | kTables.d1[(w >> 40) & 0xFF] |
-                       kTables.d2[(w >> 48) & 0xFF] | kTables.d3[w >> 56];
-    if ((a | b) & kBadGroup) break;
-    // Big-endian bytes of v << 8: the three decoded bytes, then one spare
-    // that the next store (or the room left for it) takes.
-    const uint32_t first = __builtin_bswap32(a << 8);
-    const uint32_t second = __builtin_bswap32(b << 8);
-    std::memcpy(out + n, &first, 4);
-    std::memcpy(out + n + 3, &second, 4);
-  }
-  for (; g < unchecked; ++g, s += 4) {
-    uint32_t w;
-    std::memcpy(&w, s, 4);
-    const uint32_t v = kTables.d0[w & 0xFF] | kTables.d1[(w >> 8) & 0xFF] | kTables.d2[(w >> 16) & 0xFF] |
-                       kTables.d3[w >> 24];
-    if (v & kBadGroup) {
-      const int got = DecodeAtom(s, out + n);
-      if (got == 0) return -1;
-      n += static_cast<size_t>(got);
-      continue;
+  const auto decode = unchecked >= qor::base64::kVectorGroups ? qor::base64::g_kernels.Active().decode
+                                                              : qor::base64::DecodePortable;
+  while (g < unchecked) {
+    // Runs of plain groups go to the kernel; each leaves a zero byte after
+    // its bytes, as the group-at-a-time stores always did.
+    const size_t plain = decode(reinterpret_cast<const char*>(s), unchecked - g, out + n);
+    if (plain != 0) {
+      g += plain;
+      s += 4 * plain;
+      n += 3 * plain;
+      out[n] = 0;
+      if (g == unchecked) break;
     }
-    // Big-endian bytes of v << 8: the three decoded bytes, then one spare.
-    const uint32_t be = __builtin_bswap32(v << 8);
-    std::memcpy(out + n, &be, 4);
-    n += 3;
+    // A group with padding or a character outside the alphabet.
+    const int got = DecodeAtom(s, out + n);
+    if (got == 0) return -1;
+    n += static_cast<size_t>(got);
+    ++g;
+    s += 4;
   }
   for (; g < groups; ++g, s += 4) {
     unsigned char tmp[3];
