@@ -96,6 +96,16 @@ class Instance {
 
   qor::api::testing::InstanceState State();
   void InstallKeySet(KeyMgr* mgr, QORApiConf* config);
+  void LockForFork() {
+    pthread_rwlock_rdlock(&API_rwlock);
+    stampLock_.lock();
+  }
+  void UnlockAfterFork() {
+    stampLock_.unlock();
+    pthread_rwlock_unlock(&API_rwlock);
+  }
+  std::mutex& SignalLock() { return waitLock_; }
+
   void SetSocketFactory(qor::api::testing::SocketFactory factory) {
     socketFactory_.store(factory != nullptr ? factory : &QORSocket_Create);
   }
@@ -648,6 +658,10 @@ void SetSocketFactory(SocketFactory factory) { TheInstance().SetSocketFactory(fa
 }  // namespace testing
 
 InstanceStatus ReadStatus() { return TheInstance().Status(); }
+void LockInstanceForFork() { TheInstance().LockForFork(); }
+void UnlockInstanceAfterFork() { TheInstance().UnlockAfterFork(); }
+void LockInstanceSignalsForFork() { TheInstance().SignalLock().lock(); }
+void UnlockInstanceSignalsAfterFork() { TheInstance().SignalLock().unlock(); }
 QORApiData* CurrentConfigData() { return TheInstance().CurrentConfigData(); }
 int WithKeySet(int (*visit)(KeyMgr* mgr, void* context), void* context) {
   return TheInstance().WithKeySet(visit, context);
