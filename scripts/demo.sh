@@ -121,7 +121,7 @@ cp "$sample" "$home/customers.expected"
 if "$qorctl" encrypt-file --quiet AES_256 "$sample"; then
   echo "customers.csv encrypted in place ($(wc -c <"$home/customers.expected") -> $(wc -c <"$sample") bytes)."
   echo "Its header names the policy; its body, from byte 242 on, reads:"
-  tail -c +242 "$sample" | head -c 64 | od -An -tx1
+  od -An -tx1 -j 241 -N 64 "$sample"
   if grep -q "Customer 1," "$sample"; then fail "the encrypted file still shows its text"; fi
   if "$qorctl" decrypt-file --quiet AES_256 "$sample" "$home/restored/customers.csv"; then
     if cmp -s "$home/customers.expected" "$home/restored/customers.csv"; then
