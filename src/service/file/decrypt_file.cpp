@@ -40,8 +40,8 @@ void WriteSubstitute(Run& run, int setting, int targetExist) {
     if (in == nullptr) {
       ok = false;
     } else {
-      for (size_t n; ok && (n = std::fread(run.input(), 1, qor::file::kPiece, in)) > 0;) {
-        ok = std::fwrite(run.input(), 1, n, run.out()) == n;
+      for (size_t n; ok && (n = std::fread(run.input(0), 1, qor::file::kPiece, in)) > 0;) {
+        ok = std::fwrite(run.input(0), 1, n, run.out()) == n;
       }
       std::fclose(in);
     }
@@ -100,6 +100,8 @@ bool DecryptBody(Run& run, AddKeyFn addKey, const unsigned char* ivBlock, int ke
   UACipherUtil* object = run.object();
   UACipherUtil** self = run.self();
   void* stream = nullptr;
+  // The last block comes out here, not in a buffer the digests may still read.
+  unsigned char last[64];
   if (const int rc = object->Decrypt_API_Init(self, &stream, addKey, ivBlock, keyVersion);
       rc != 0) {
     if (rc == kKeyUnusable) {
@@ -111,39 +113,43 @@ bool DecryptBody(Run& run, AddKeyFn addKey, const unsigned char* ivBlock, int ke
     }
     return false;
   }
-  for (;;) {
-    const size_t n = std::fread(run.input(), 1, qor::file::kPiece, run.in());
+  for (int pair = 0;; pair ^= 1) {
+    const size_t n = std::fread(run.input(pair), 1, qor::file::kPiece, run.in());
     if (n == 0) break;
-    DataBuffer in{static_cast<int32_t>(n), run.input()};
-    DataBuffer out{0, run.output()};
-    if (object->Decrypt_API_Update(self, &stream, &in, &out) != 0 ||
-        !digests.Feed(out.data, static_cast<size_t>(out.length), run.input(), n) ||
-        WriteDataFile(out.data, out.length, run.out(), run.errors(), nullptr) < 0) {
-      DataBuffer drop{0, run.output()};
+    DataBuffer in{static_cast<int32_t>(n), run.input(pair)};
+    DataBuffer out{0, run.output(pair)};
+    bool ok = object->Decrypt_API_Update(self, &stream, &in, &out) == 0;
+    if (ok) {
+      digests.Feed(out.data, static_cast<size_t>(out.length), in.data, n);
+      ok = WriteDataFile(out.data, out.length, run.out(), run.errors(), nullptr) >= 0;
+    }
+    if (!ok) {
+      DataBuffer drop{0, last};
       object->Decrypt_API_Final(self, &stream, &drop);
       return DecryptFailed(run, "Decrypt Failed..");
     }
   }
   if (std::ferror(run.in()) != 0) {
-    DataBuffer drop{0, run.output()};
+    DataBuffer drop{0, last};
     object->Decrypt_API_Final(self, &stream, &drop);
     return DecryptFailed(run, "Decrypt Failed..");
   }
-  DataBuffer last{0, run.output()};
+  DataBuffer final{0, last};
   // The stream strips and checks the padding itself: a failure here is a
   // wrong padding block (a wrong key or a damaged body).
-  if (object->Decrypt_API_Final(self, &stream, &last) != 0 || last.length < 0 ||
-      last.length >= 16) {
-    RUN_LOG(qor::log::kCrit, "padBit is incorrect. padBit = [%d]\n", last.length);
+  if (object->Decrypt_API_Final(self, &stream, &final) != 0 || final.length < 0 ||
+      final.length >= 16) {
+    RUN_LOG(qor::log::kCrit, "padBit is incorrect. padBit = [%d]\n", final.length);
     qor::ErrorSet(run.errors(), qor::err::kGeneral, "padBit is incorrect. padBit = [%d]",
-                  last.length);
+                  final.length);
     run.Fail(qor::err::kTagKey);
     return false;
   }
-  if (last.length > 0 &&
-      (!digests.Feed(last.data, static_cast<size_t>(last.length), nullptr, 0) ||
-       WriteDataFile(last.data, last.length, run.out(), run.errors(), nullptr) < 0)) {
-    return DecryptFailed(run, "Decrypt Failed..");
+  if (final.length > 0) {
+    digests.Feed(final.data, static_cast<size_t>(final.length), nullptr, 0);
+    if (WriteDataFile(final.data, final.length, run.out(), run.errors(), nullptr) < 0) {
+      return DecryptFailed(run, "Decrypt Failed..");
+    }
   }
   return true;
 }

@@ -1,10 +1,14 @@
 // The two SHA-256 digests of a file run (plaintext and ciphertext), each
 // taken only when the policy asks for it; a digest not taken stays 32 zero
-// bytes.
+// bytes. From the second piece on, a helper thread digests a piece while the
+// run encrypts and writes the next one, so the digests cost little time
+// beside the cipher.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
-#include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "qor/nc_sha.h"
 #include "qor/qorfile.h"
@@ -13,37 +17,49 @@ namespace qor::file {
 
 class DigestPair {
  public:
-  DigestPair(bool plaintext, bool ciphertext) : usePlain_(plaintext), useCipher_(ciphertext) {
-    std::memset(plainDigest_, 0, sizeof(plainDigest_));
-    std::memset(cipherDigest_, 0, sizeof(cipherDigest_));
-    if (usePlain_) NC_NewSha2_Init(&plain_);
-    if (useCipher_) NC_NewSha2_Init(&cipher_);
-  }
+  DigestPair(bool plaintext, bool ciphertext);
+  ~DigestPair();
+  DigestPair(const DigestPair&) = delete;
+  DigestPair& operator=(const DigestPair&) = delete;
 
-  // Feeds one piece of each side (either may be empty). Always true; the
-  // shape leaves room for a digest that can fail.
-  bool Feed(const unsigned char* plain, size_t plainLength, const unsigned char* cipher,
-            size_t cipherLength) {
-    if (usePlain_ && plainLength > 0) NC_NewSha2_Update(&plain_, plain, plainLength);
-    if (useCipher_ && cipherLength > 0) NC_NewSha2_Update(&cipher_, cipher, cipherLength);
-    return true;
-  }
+  // Hands over one piece of each side (either may be empty). The bytes must
+  // stay untouched until the next Feed or Finish returns: the caller
+  // alternates between two buffer pairs.
+  void Feed(const unsigned char* plain, size_t plainLength, const unsigned char* cipher,
+            size_t cipherLength);
 
-  void Finish() {
-    if (usePlain_) NC_NewSha2_Final(&plain_, plainDigest_);
-    if (useCipher_) NC_NewSha2_Final(&cipher_, cipherDigest_);
-  }
+  // Waits for the last piece and completes both digests.
+  void Finish();
 
   const unsigned char* plaintext() const { return plainDigest_; }
   const unsigned char* ciphertext() const { return cipherDigest_; }
 
  private:
+  struct Piece {
+    const unsigned char* plain = nullptr;
+    size_t plainLength = 0;
+    const unsigned char* cipher = nullptr;
+    size_t cipherLength = 0;
+  };
+
+  void Digest(const Piece& piece);
+  void WaitIdle();
+  void Work();
+
   bool usePlain_;
   bool useCipher_;
   NC_NEWSHA2_CTX plain_;
   NC_NEWSHA2_CTX cipher_;
   unsigned char plainDigest_[QOR_FILE_DIGEST_SIZE];
   unsigned char cipherDigest_[QOR_FILE_DIGEST_SIZE];
+
+  int fed_ = 0;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  Piece pending_;
+  bool hasPending_ = false;
+  bool stop_ = false;
+  std::thread worker_;
 };
 
 }  // namespace qor::file

@@ -98,6 +98,8 @@ bool EncryptBody(Run& run, const unsigned char* ivBlock, qor::file::DigestPair& 
   UACipherUtil* object = run.object();
   UACipherUtil** self = run.self();
   void* stream = nullptr;
+  // The last block comes out here, not in a buffer the digests may still read.
+  unsigned char last[64];
   if (const int rc = object->Encrypt_API_Init(self, &stream, ivBlock, 0); rc != 0) {
     // A run that could not start its cipher has produced nothing usable.
     RUN_LOG(qor::log::kCrit, "Init Failed..\n");
@@ -106,15 +108,18 @@ bool EncryptBody(Run& run, const unsigned char* ivBlock, qor::file::DigestPair& 
              rc == kKeyUnusable ? kKeyUnusable : -1);
     return false;
   }
-  for (;;) {
-    const size_t n = std::fread(run.input(), 1, qor::file::kPiece, run.in());
+  for (int pair = 0;; pair ^= 1) {
+    const size_t n = std::fread(run.input(pair), 1, qor::file::kPiece, run.in());
     if (n == 0) break;
-    DataBuffer in{static_cast<int32_t>(n), run.input()};
-    DataBuffer out{0, run.output()};
-    if (object->Encrypt_API_Update(self, &stream, &in, &out) != 0 ||
-        !digests.Feed(run.input(), n, out.data, static_cast<size_t>(out.length)) ||
-        WriteDataFile(out.data, out.length, run.out(), run.errors(), nullptr) < 0) {
-      DataBuffer drop{0, run.output()};
+    DataBuffer in{static_cast<int32_t>(n), run.input(pair)};
+    DataBuffer out{0, run.output(pair)};
+    bool ok = object->Encrypt_API_Update(self, &stream, &in, &out) == 0;
+    if (ok) {
+      digests.Feed(in.data, n, out.data, static_cast<size_t>(out.length));
+      ok = WriteDataFile(out.data, out.length, run.out(), run.errors(), nullptr) >= 0;
+    }
+    if (!ok) {
+      DataBuffer drop{0, last};
       object->Encrypt_API_Final(self, &stream, &drop);
       qor::ErrorSet(run.errors(), qor::err::kGeneral,
                     "The file writing process has encountered a failure.");
@@ -123,26 +128,27 @@ bool EncryptBody(Run& run, const unsigned char* ivBlock, qor::file::DigestPair& 
     }
   }
   if (std::ferror(run.in()) != 0) {
-    DataBuffer drop{0, run.output()};
+    DataBuffer drop{0, last};
     object->Encrypt_API_Final(self, &stream, &drop);
     IoFailure(run, "The file can not be Accessed");
     return false;
   }
-  DataBuffer last{0, run.output()};
-  if (object->Encrypt_API_Final(self, &stream, &last) != 0 || last.length < 0 ||
-      last.length > 16) {
+  DataBuffer final{0, last};
+  if (object->Encrypt_API_Final(self, &stream, &final) != 0 || final.length < 0 ||
+      final.length > 16) {
     RUN_LOG(qor::log::kCrit, "Encrypt Failed..\n");
     qor::ErrorSet(run.errors(), qor::err::kGeneral, "Encrypt Failed..");
     run.Fail(qor::err::kTagKey);
     return false;
   }
-  if (last.length > 0 &&
-      (!digests.Feed(nullptr, 0, last.data, static_cast<size_t>(last.length)) ||
-       WriteDataFile(last.data, last.length, run.out(), run.errors(), nullptr) < 0)) {
-    qor::ErrorSet(run.errors(), qor::err::kGeneral,
-                  "The file writing process has encountered a failure.");
-    run.Fail(qor::err::kTagKey);
-    return false;
+  if (final.length > 0) {
+    digests.Feed(nullptr, 0, final.data, static_cast<size_t>(final.length));
+    if (WriteDataFile(final.data, final.length, run.out(), run.errors(), nullptr) < 0) {
+      qor::ErrorSet(run.errors(), qor::err::kGeneral,
+                    "The file writing process has encountered a failure.");
+      run.Fail(qor::err::kTagKey);
+      return false;
+    }
   }
   return true;
 }

@@ -83,9 +83,11 @@ void Run::Finish(const char* tag, int code) {
 }
 
 bool Run::AllocateBuffers() {
-  input_.reset(static_cast<unsigned char*>(std::malloc(kPiece)));
-  output_.reset(static_cast<unsigned char*>(std::malloc(kOutputRoom)));
-  if (input_ != nullptr && output_ != nullptr) return true;
+  for (int pair = 0; pair < 2; ++pair) {
+    input_[pair].reset(static_cast<unsigned char*>(std::malloc(kPiece)));
+    output_[pair].reset(static_cast<unsigned char*>(std::malloc(kOutputRoom)));
+  }
+  if (input_[0] && input_[1] && output_[0] && output_[1]) return true;
   QOR_LOG_AS(logFunction_, qor::log::kCrit, "Memory Allocation Failed.\n");
   qor::ErrorSet(errors(), qor::err::kInternal, "Memory Allocation Failed.");
   return false;

@@ -47,10 +47,11 @@ class Run {
   void Finish(const char* tag, int code);
   void SetTag(const char* tag);
 
-  // Both 1 MiB working buffers; false (with an error) when memory runs out.
+  // Two pairs of 1 MiB working buffers (the digests read one pair while the
+  // cipher fills the other); false (with an error) when memory runs out.
   bool AllocateBuffers();
-  unsigned char* input() { return input_.get(); }
-  unsigned char* output() { return output_.get(); }
+  unsigned char* input(int pair) { return input_[pair].get(); }
+  unsigned char* output(int pair) { return output_[pair].get(); }
 
   // Policy lookup; false with tag "KED" when there is none.
   bool FindPolicy(int keyNameLength, const char* keyName, FindKeyInfoFn find,
@@ -99,8 +100,8 @@ class Run {
   const char* logFunction_;
   KeyInfo* info_ = nullptr;
   UACipherUtil* object_ = nullptr;
-  Buffer input_;
-  Buffer output_;
+  Buffer input_[2];
+  Buffer output_[2];
   FILE* in_ = nullptr;
   FILE* out_ = nullptr;
   bool inPlace_ = false;
