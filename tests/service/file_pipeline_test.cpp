@@ -6,6 +6,8 @@
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -219,16 +221,32 @@ TEST_F(FilePipeline, InPlaceByRule) {
   }
 }
 
+// Another name of the source is the source: opening it as a new target
+// would empty the only copy. Such runs go in place.
 TEST_F(FilePipeline, SameFileUnderAnotherNameRunsInPlace) {
   AddFile(FilePolicy("alias"));
   const std::string plain = RandomText(70000, 3);
   fs::create_directories(Path("d"));
-  WriteFile(Path("d/f"), plain);
-  const auto e = EncryptFile("alias", Path("d/f"), Path("d/../d/f"));
-  ASSERT_EQ(0, e.code) << e.message;
-  ASSERT_EQ(0, QORCrypto_IsEnc_API_File(Path("d/f").c_str()));
-  ASSERT_EQ(0, DecryptFile("alias", Path("d/f"), Path("back")).code);
-  EXPECT_TRUE(ReadFile(Path("back")) == plain);
+  struct Case {
+    const char* desc;
+    std::string target;
+    bool hardLink;
+  } cases[] = {{"a path through ..", Path("d/../d/f"), false},
+               {"a hard link", Path("d/link"), true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.desc);
+    WriteFile(Path("d/f"), plain);
+    if (c.hardLink) {
+      ASSERT_EQ(0, link(Path("d/f").c_str(), c.target.c_str()));
+    }
+    const auto e = EncryptFile("alias", Path("d/f"), c.target);
+    ASSERT_EQ(0, e.code) << e.message;
+    ASSERT_EQ(0, QORCrypto_IsEnc_API_File(c.target.c_str()));
+    EXPECT_EQ(c.hardLink, !Exists(Path("d/f"))) << "the other name goes, as after any run";
+    ASSERT_EQ(0, DecryptFile("alias", c.target, Path("back")).code);
+    EXPECT_TRUE(ReadFile(Path("back")) == plain);
+    fs::remove(Path("back"));
+  }
 }
 
 TEST_F(FilePipeline, SourceHandlingByPolicy) {

@@ -173,6 +173,9 @@ bool Run::ReplaceSource() {
   }
   // The swap file is the source now: nothing of this run may be removed.
   opened_ = target_;
+  // A second hard link to the source still holds the input under the other
+  // name; as after any run, that name goes.
+  if (std::strcmp(source_, target_) != 0 && !SameFile(source_, target_)) unlink(source_);
   SyncDirectory(DirectoryOf(target_));
   return true;
 }
