@@ -111,6 +111,16 @@ class Instance {
   qor::api::testing::InstanceState State();
   void InstallKeySet(KeyMgr* mgr, QORApiConf* config);
   void SetStampRetryInterval(int milliseconds) { stampRetryMs_.store(milliseconds); }
+  void LockForFork() {
+    pthread_rwlock_rdlock(&API_rwlock);
+    stampLock_.lock();
+  }
+  void UnlockAfterFork() {
+    stampLock_.unlock();
+    pthread_rwlock_unlock(&API_rwlock);
+  }
+  std::mutex& SignalLock() { return waitLock_; }
+
   void SetSocketFactory(qor::api::testing::SocketFactory factory) {
     socketFactory_.store(factory != nullptr ? factory : &QORSocket_Create);
   }
@@ -766,6 +776,10 @@ void SetStampRetryInterval(int milliseconds) {
 }  // namespace testing
 
 InstanceStatus ReadStatus() { return TheInstance().Status(); }
+void LockInstanceForFork() { TheInstance().LockForFork(); }
+void UnlockInstanceAfterFork() { TheInstance().UnlockAfterFork(); }
+void LockInstanceSignalsForFork() { TheInstance().SignalLock().lock(); }
+void UnlockInstanceSignalsAfterFork() { TheInstance().SignalLock().unlock(); }
 QORApiData* CurrentConfigData() { return TheInstance().CurrentConfigData(); }
 int WithKeySet(int (*visit)(KeyMgr* mgr, void* context), void* context) {
   return TheInstance().WithKeySet(visit, context);

@@ -79,4 +79,12 @@ int WithKeySet(int (*visit)(KeyMgr* mgr, void* context), void* context);
 // made. The caller destroys it.
 QORSocket* CreateAgentSocket(const QORApiData* data, bool secondAgent, int timeLimitMs);
 
+// Fork handlers: the instance lock (read) and the stamp lock before a fork,
+// its signal lock last of all the library's locks; released after the fork in
+// both processes.
+void LockInstanceForFork();
+void UnlockInstanceAfterFork();
+void LockInstanceSignalsForFork();
+void UnlockInstanceSignalsAfterFork();
+
 }  // namespace qor::api

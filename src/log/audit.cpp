@@ -186,6 +186,20 @@ void Append(std::shared_lock<std::shared_mutex>& shared, const char* record, siz
 
 using namespace qor::log;
 
+// Fork: the child must not inherit the lock held, nor a rotation half done.
+void qor::log::LockAuditForFork() {
+  for (;;) {
+    AuditLock().lock();
+    if (g_extension.rotationLock.load(std::memory_order_acquire) == 0) return;
+    // A rotator holds the word and waits for this lock: let it finish.
+    AuditLock().unlock();
+    std::this_thread::yield();
+  }
+}
+
+void qor::log::UnlockAuditAfterFork() { AuditLock().unlock(); }
+
+
 extern "C" {
 
 QOR_API int build_name(const char* directory, const char* stamp, unsigned long processId,

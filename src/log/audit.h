@@ -12,6 +12,11 @@
 
 namespace qor::log {
 
+// Taken before a fork and released after it in both processes, so the child
+// starts with the audit writer idle.
+void LockAuditForFork();
+void UnlockAuditAfterFork();
+
 inline constexpr uint32_t kAuditMagic = 0xA17D17;
 
 struct AuditExtension {

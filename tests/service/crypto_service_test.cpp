@@ -265,21 +265,22 @@ TEST(Bypass, FilesTouchNothingAndReturnZeroRecords) {
   EXPECT_EQ(0, std::memcmp(&zero, &decrypted, sizeof(zero)));
 }
 
-// The file pipeline is not built yet: its slots say so instead of succeeding.
-TEST(FilePipeline, NotYetAvailableFailsWithUnknownTag) {
+// Without a way to look the policy up, neither file slot touches a file or
+// reports success.
+TEST(FilePipeline, NoPolicyLookupFailsWithKeyTag) {
   ErrorInfo error{};
   FileResult* encrypted = QORCrypto_EncryptFile(1, "k", "/nonexistent/a", "/nonexistent/b",
                                                 &error, nullptr, nullptr, nullptr, nullptr,
                                                 nullptr);
   ASSERT_NE(nullptr, encrypted);
   EXPECT_EQ(-1, encrypted->code);
-  EXPECT_STREQ("UNK", encrypted->tag);
+  EXPECT_STREQ("KED", encrypted->tag);
   std::free(encrypted);
   const FileResult decrypted =
       QORCrypto_DecryptFile(1, "k", "/nonexistent/a", "/nonexistent/b", &error, nullptr, nullptr,
                             nullptr, nullptr, nullptr, nullptr);
   EXPECT_EQ(-1, decrypted.code);
-  EXPECT_STREQ("UNK", decrypted.tag);
+  EXPECT_STREQ("KED", decrypted.tag);
   EXPECT_NE(0, error.code);
 }
 

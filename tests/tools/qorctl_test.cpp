@@ -123,6 +123,40 @@ TEST_F(Qorctl, ValuesRoundTripByArgumentAndByInputLines) {
   }
 }
 
+// Files in place and into a target; standard error is no terminal here, so
+// no progress line may appear on it.
+TEST_F(Qorctl, FilesRoundTripInPlaceAndToATarget) {
+  std::string plain(3 * 1048576 + 11, '\0');
+  for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<char>(i * 31 + (i >> 9));
+  const std::string file = libHome_ / "data.bin";
+  WriteFile(file, plain);
+
+  Outcome enc = Qor({"encrypt-file", "ARIA_256", file});
+  ASSERT_EQ(enc.status, 0) << enc.err;
+  EXPECT_EQ(enc.err, "");
+  const std::string encrypted = ReadFile(file);
+  EXPECT_NE(encrypted.substr(0, 1000), plain.substr(0, 1000));
+  EXPECT_GT(encrypted.size(), plain.size());
+
+  const std::string restored = libHome_ / "restored/data.bin";
+  Outcome dec = Qor({"decrypt-file", "ARIA_256", file, restored});
+  ASSERT_EQ(dec.status, 0) << dec.err;
+  EXPECT_EQ(dec.err, "");
+  EXPECT_TRUE(ReadFile(restored) == plain);
+}
+
+TEST_F(Qorctl, FileFailuresGiveTheRunsCodeAndMessageOnOneLine) {
+  Outcome missing = Qor({"encrypt-file", "ARIA_256", libHome_ / "none", libHome_ / "t"});
+  EXPECT_NE(missing.status, 0);
+  EXPECT_EQ(missing.err, "qorctl: -1 The file can not be Accessed\n");
+  WriteFile(libHome_ / "plain", "not encrypted");
+  Outcome notEncrypted = Qor({"decrypt-file", "ARIA_256", libHome_ / "plain", libHome_ / "t"});
+  EXPECT_NE(notEncrypted.status, 0);
+  EXPECT_EQ(notEncrypted.err.rfind("qorctl: -1 ", 0), 0u) << notEncrypted.err;
+  EXPECT_EQ(Lines(notEncrypted.err).size(), 1u);
+  EXPECT_EQ(ReadFile(libHome_ / "plain"), "not encrypted");
+}
+
 TEST_F(Qorctl, HexModeCarriesBinaryValuesBothWays) {
   const std::string value = "00ff10800a0d";
   Outcome enc = Qor({"encrypt", "--hex", "ARIA_256", value});

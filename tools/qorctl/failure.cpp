@@ -46,6 +46,15 @@ int Fail() {
   return 1;
 }
 
+int Report(const std::string& line, int status) {
+  std::cout << std::flush;
+  std::fprintf(gErrors, "%s\n", line.c_str());
+  std::fflush(gErrors);
+  return status;
+}
+
+FILE* ErrorStream() { return gErrors; }
+
 int Usage(const std::string& message) {
   std::cout << std::flush;
   std::fprintf(gErrors, "qorctl: %s\n", message.c_str());

@@ -2,6 +2,7 @@
 // failure, has printed one line "qorctl: <code> <message>" to standard error.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,18 @@ struct ValueOptions {
   std::string identity1, identity2, identity3;
 };
 
+struct FileOptions {
+  std::string policy;
+  std::string source;
+  std::string target;  // empty: in place
+  std::string identity1, identity2, identity3;
+  bool quiet = false;  // no progress line even on a terminal
+};
+
 int Encrypt(const ValueOptions& options);
 int Decrypt(const ValueOptions& options);
+int EncryptFileCommand(const FileOptions& options);
+int DecryptFileCommand(const FileOptions& options);
 int Status();
 int Policies();
 
@@ -26,6 +37,10 @@ void KeepLibraryLogOffStandardError();
 
 // The library's last error as the one failure line; returns 1.
 int Fail();
+// Writes |line| as the one failure line; returns |status|.
+int Report(const std::string& line, int status);
+// Where the failure lines go (standard error as it was at start).
+FILE* ErrorStream();
 // A failure of qorctl itself, before the library was asked; returns 2.
 int Usage(const std::string& message);
 

@@ -12,6 +12,8 @@
 #include "primitives/des/des_core.h"
 #include "qor/nc_des.h"
 
+#include "primitives/random/random_fork.h"
+
 namespace qor::random {
 namespace {
 
@@ -86,6 +88,10 @@ void Generate(uint8_t* out, size_t len) {
 }
 
 }  // namespace
+
+void LockForFork() { GeneratorLock().lock(); }
+void UnlockAfterFork() { GeneratorLock().unlock(); }
+
 }  // namespace qor::random
 
 extern "C" {

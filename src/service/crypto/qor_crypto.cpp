@@ -13,7 +13,7 @@
 #include "log/log.h"
 #include "qor/config.h"
 #include "qor/key_mgr.h"
-#include "service/file/file_result.h"
+#include "qor/qorfile.h"
 
 namespace {
 
@@ -62,6 +62,8 @@ const char* const QOR_PolicyInitFrom[4] = {"Nothing", "First Agent", "Second Age
 namespace qor::crypto {
 
 QORApiData* ConfigData() { return pgQORApiData.load(std::memory_order_acquire); }
+
+std::mutex& KeyMgrRefreshLock() { return g_keymgr_lock; }
 
 }  // namespace qor::crypto
 

@@ -1,6 +1,7 @@
 // The crypto service table through which every entry point reaches encryption.
 #pragma once
 
+#include <mutex>
 #include <type_traits>
 
 #include "engine/keymgr/key_callbacks.h"
@@ -83,5 +84,9 @@ namespace qor::crypto {
 
 // The configuration data last handed over (not owned), or null.
 QORApiData* ConfigData();
+
+// The lock that serialises key-set refreshes after a lookup miss (for the
+// fork handlers, which must not leave it held in a child).
+std::mutex& KeyMgrRefreshLock();
 
 }  // namespace qor::crypto

@@ -1,0 +1,115 @@
+// What one file run owns (its result, buffers, streams and paths) and the
+// steps encryption and decryption share: opening the output by the target
+// rule, finishing the output durably, handing it over, and the end steps.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "qor/error.h"
+#include "engine/keymgr/key_callbacks.h"
+#include "qor/key_mgr.h"
+#include "qor/qorfile.h"
+#include "qor/ua_cipher_util.h"
+
+namespace qor::file {
+
+inline constexpr size_t kPiece = 1048576;
+// An Update hands out up to one block more than it was given.
+inline constexpr size_t kOutputRoom = kPiece + 32;
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+using Buffer = std::unique_ptr<unsigned char[], FreeDeleter>;
+
+class Run {
+ public:
+  // |result| is zero-filled by the caller. The caller's chain is cleared.
+  Run(FileResult* result, ErrorInfo* errorRecord, const char* source, const char* target,
+      const char* logFunction);
+  ~Run();
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+
+  ErrorInfo* errors() { return &local_; }
+  FileResult* result() { return result_; }
+  const char* source() const { return source_; }
+  const char* target() const { return target_; }
+
+  // Ends the run's work with |tag| and |code|.
+  void Fail(const char* tag, int code = -1);
+  void Finish(const char* tag, int code);
+  void SetTag(const char* tag);
+
+  // Two pairs of 1 MiB working buffers (the digests read one pair while the
+  // cipher fills the other); false (with an error) when memory runs out.
+  bool AllocateBuffers();
+  unsigned char* input(int pair) { return input_[pair].get(); }
+  unsigned char* output(int pair) { return output_[pair].get(); }
+
+  // Policy lookup; false with tag "KED" when there is none.
+  bool FindPolicy(int keyNameLength, const char* keyName, FindKeyInfoFn find,
+                  UpdateKeySetFn update);
+  UACipherUtil* object() { return object_; }
+  UACipherUtil** self() { return &object_; }
+  KeyInfo* info() { return info_; }
+
+  // Decides where the output goes. Same path (or the same file under another
+  // name) runs in place: under "OVERWRITE" through the swap file; "BYPASS"
+  // skips; "RENAME" writes the dated name beside the source; any other rule
+  // refuses. 0 opened, 1 skip the run, -1 failed (the caller sets the tag).
+  int OpenOutput(int targetExist);
+  bool inPlace() const { return inPlace_; }
+  bool outputOpened() const { return out_ != nullptr || !opened_.empty(); }
+  const std::string& outputPath() const { return opened_; }
+  FILE* out() { return out_; }
+  FILE*& in() { return in_; }
+
+  // Flushes the output to the disk and gives it the source's permissions
+  // and owner: false with an error when the data may not be on the disk.
+  bool SecureOutput();
+  // In-place only: moves the finished swap file onto the source path in one
+  // rename and syncs the directory. False with tag "DUP" and the error set.
+  bool ReplaceSource();
+  // Not in place: closes the output and syncs its directory entry.
+  bool CloseOutput();
+  // Links the source to |backup| (replacing an older backup) so that an
+  // in-place run keeps the original under that name: false on failure.
+  bool KeepBackupOf(const std::string& backup);
+  void CloseSource();
+
+  // The end steps: close, roll back a failed run (|rollbackStep|), apply the
+  // error option 3 copy, the size check and the final log line.
+  void End(int rollbackStep, bool decrypting);
+
+  int64_t sourceSize() const { return sourceSize_; }
+
+ private:
+  void CopyTag(const char* tag);
+
+  FileResult* result_;
+  ErrorInfo local_;
+  const char* source_;
+  const char* target_;
+  const char* logFunction_;
+  KeyInfo* info_ = nullptr;
+  UACipherUtil* object_ = nullptr;
+  Buffer input_[2];
+  Buffer output_[2];
+  FILE* in_ = nullptr;
+  FILE* out_ = nullptr;
+  bool inPlace_ = false;
+  std::string swap_;
+  std::string opened_;  // the path this run created or truncated
+  struct stat sourceStat_ {};
+  bool haveSourceStat_ = false;
+  int64_t sourceSize_ = -1;
+};
+
+}  // namespace qor::file
