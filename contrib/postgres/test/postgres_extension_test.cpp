@@ -132,6 +132,34 @@ TEST_F(PostgresExtension, InstallsEveryFunctionParallelSafe) {
   EXPECT_EQ(db->Exec("SELECT extversion FROM pg_extension WHERE extname = 'qor'").value(), Cell("1.0"));
 }
 
+// Number of policy-set downloads (operation 1) the agent has logged once it
+// reaches |expected| or two seconds passed: the agent logs after answering.
+int Downloads(const Sandbox& sandbox, int expected) {
+  auto count = [&] {
+    const std::string log = sandbox.agentLog();
+    int n = 0;
+    for (size_t at = log.find(" op=1 "); at != std::string::npos; at = log.find(" op=1 ", at + 1)) ++n;
+    return n;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  int n = count();
+  while (n < expected && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    n = count();
+  }
+  return n;
+}
+
+TEST_F(PostgresExtension, EachBackendLoadsTheKeySetOnce) {
+  const int before = Downloads(*sandbox_, 0);
+  auto db = Connect();
+  for (int i = 0; i < 10; ++i) {
+    ASSERT_TRUE(db->Exec("SELECT qor_decrypt('AES_256', qor_encrypt('AES_256', 'x'))").ok);
+  }
+  ASSERT_TRUE(db->Exec("SELECT count(qor_encrypt('SEED_128', i::text)) FROM generate_series(1, 1000) i").ok);
+  EXPECT_EQ(Downloads(*sandbox_, before + 1), before + 1) << sandbox_->agentLog();
+}
+
 TEST_F(PostgresExtension, EveryCipherRoundTripsTextAndBytea) {
   const char* const policies[] = {"SEED_128", "ARIA_128", "ARIA_256",      "AES_128",
                                   "AES_256",  "TDES_2KEY", "TDES_3KEY",    "LEA_128",
