@@ -175,16 +175,20 @@ run_library(QorOperation operation, const char *function, const QorPolicy *polic
 		result.length = out.length;
 	}
 	else if (out.length == 0)
-		result.isnull = out.data == NULL && value.isnull;
+	{
+		/*
+		 * No bytes: encryption passed a null or empty input through as it
+		 * came; a decryption without bytes is the policy answering a failure
+		 * with no value, unless the bytes are an empty plaintext.
+		 */
+		result.isnull = out.data == NULL && (value.isnull || operation == QOR_DECRYPT);
+	}
 	else if (out.length == -2)
 		result.isnull = operation == QOR_ENCRYPT;
 	else if (out.length == -3 && operation == QOR_DECRYPT)
 		result.isnull = true;
 	else
 		qor_raise_library_error(function, policy->name, out.data);
-
-	if (operation == QOR_DECRYPT && out.length == 0 && out.data == NULL && !value.isnull)
-		result.isnull = true;	/* the policy answers a failure with no value */
 	return result;
 }
 

@@ -179,9 +179,17 @@ class Sandbox {
     test::WriteFile(agentHome() + "/policies.json", policiesJson);
     GiveTree(account_, root(), false);
     GiveTree(account_, agentHome(), true);
+    // The agent runs from inside the sandbox: the build tree may be closed
+    // to the unprivileged account.
+    const std::string agent = dir_ / "qor-agent";
+    try {
+      Place(QOR_AGENT_BINARY, agent, How::kCopy);
+    } catch (const fs::filesystem_error& e) {
+      return std::string("cannot place the agent: ") + e.what();
+    }
     const std::string portFile = agentHome() + "/ports";
     agentPid_ = Spawn(account_, root(),
-                      {QOR_AGENT_BINARY, "--home", agentHome(), "--policies",
+                      {agent, "--home", agentHome(), "--policies",
                        agentHome() + "/policies.json", "--first-port", "0", "--second-port", "0",
                        "--foreground", "--port-file", portFile},
                       {}, dir_ / "agent.log");
@@ -299,17 +307,23 @@ class Sandbox {
     return "";
   }
 
-  // Links (or copies) |from| to |to|, replacing what is there.
-  static void Place(const fs::path& from, const fs::path& to, bool copy) {
+  enum class How {
+    kSymlink,   // shared files and modules: found through the link
+    kHardLink,  // the system's executables: their real path must be in the tree
+    kCopy,      // build outputs: a rebuild must not change a running server's files
+  };
+
+  // Places |from| at |to|, replacing what is there.
+  static void Place(const fs::path& from, const fs::path& to, How how) {
     std::error_code ignored;
     fs::remove(to, ignored);
-    if (!copy) {
+    if (how == How::kSymlink) {
       fs::create_symlink(from, to);
       return;
     }
     std::error_code linkFailed;
-    fs::create_hard_link(from, to, linkFailed);
-    if (linkFailed) fs::copy_file(from, to);
+    if (how == How::kHardLink) fs::create_hard_link(from, to, linkFailed);
+    if (how == How::kCopy || linkFailed) fs::copy_file(from, to);
   }
 
   // The tree: real executables (PostgreSQL resolves symlinks to find its
@@ -319,7 +333,7 @@ class Sandbox {
       const fs::path bin = tree() + QOR_PG_BINDIR;
       fs::create_directories(bin);
       for (const char* program : {"postgres", "initdb", "pg_ctl"}) {
-        Place(fs::path(QOR_PG_BINDIR) / program, bin / program, true);
+        Place(fs::path(QOR_PG_BINDIR) / program, bin / program, How::kHardLink);
       }
       const std::string stage = QOR_PG_STAGE;
       for (const std::string& dir : {std::string(QOR_PG_SHAREDIR), std::string(QOR_PG_SHAREDIR) + "/extension",
@@ -328,12 +342,12 @@ class Sandbox {
         for (const auto& entry : fs::directory_iterator(dir)) {
           const std::string name = entry.path().filename();
           if (name == "extension" && dir == QOR_PG_SHAREDIR) continue;
-          Place(entry.path(), tree() + dir + "/" + name, false);
+          Place(entry.path(), tree() + dir + "/" + name, How::kSymlink);
         }
       }
       for (const std::string& dir : {std::string(QOR_PG_SHAREDIR) + "/extension", std::string(QOR_PG_PKGLIBDIR)}) {
         for (const auto& entry : fs::directory_iterator(stage + dir)) {
-          Place(entry.path(), tree() + dir + "/" + entry.path().filename().string(), true);
+          Place(entry.path(), tree() + dir + "/" + entry.path().filename().string(), How::kCopy);
         }
       }
       if (!fs::exists(tree() + QOR_PG_SHAREDIR + "/extension/qor.control") ||
