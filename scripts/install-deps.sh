@@ -3,6 +3,8 @@
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libcrypto++-dev libssl-dev nlohmann-json3-dev libcli11-dev)
+# The PostgreSQL extension (contrib/postgres): server, PGXS headers, libpq.
+packages+=(postgresql-15 postgresql-server-dev-15 libpq-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
