@@ -5,6 +5,7 @@
 #   QOR_SANITIZE=thread scripts/test.sh              thread sanitizer build in build-tsan/
 #   QOR_TEST_FILTER=regex scripts/test.sh            only the ctest entries matching regex
 #   QOR_BUILD_TARGETS="a_test b_test" scripts/test.sh   build only these targets
+#   QOR_SKIP_FUZZ=1 scripts/test.sh                   without the short fuzzing run
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -42,3 +43,10 @@ if [ -n "${QOR_TEST_FILTER:-}" ]; then
   ctest_args+=(-R "$QOR_TEST_FILTER")
 fi
 ctest "${ctest_args[@]}"
+
+# Every fuzz target for a few seconds, in its own clang build with ASan and
+# UBSan (scripts/fuzz.sh); only on the whole default run. QOR_SKIP_FUZZ=1 skips it.
+if [ -z "${QOR_SKIP_FUZZ:-}" ] && [ -z "${QOR_TEST_FILTER:-}" ] && [ -z "${QOR_BUILD_TARGETS:-}" ] &&
+   [ -z "$sanitize" ]; then
+  QOR_FUZZ_SECONDS=${QOR_FUZZ_SECONDS:-4} QOR_JOBS="$jobs" "$root/scripts/fuzz.sh"
+fi
