@@ -32,9 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   std::vector<unsigned char> back(length + 8192);
   const int64_t backLength = QOR_DecryptLobEx(policy.name, sealed.data(), uint64_t(sealedLength),
                                               back.data(), binary, 0);
-  // An object of one zero byte comes back empty: the core reads it as no value.
-  const bool loneZero = length == 1 && data[2] == 0;
-  if (policy.roundTrips && length > 0 && !loneZero &&
+  // The stored format reserves three one-byte plaintexts: 0x00 reads back as
+  // empty, 0x06 as null and 0x07 as empty (with null processing), so a last
+  // piece of just that byte does not come back as itself.
+  const unsigned char last = length > 0 ? data[2 + length - 1] : 0;
+  const bool reserved = length % 4096 == 1 && (last == 0x00 || last == 0x06 || last == 0x07);
+  if (policy.roundTrips && length > 0 && !reserved &&
       (backLength != int64_t(length) || std::memcmp(back.data(), data + 2, length) != 0)) {
     abort();
   }
