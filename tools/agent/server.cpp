@@ -250,9 +250,11 @@ void Agent::Handle(int fd) {
   const char* cut = nullptr;
   {
     std::lock_guard<std::mutex> lock(connectionsMutex_);
-    Open& open = connections_[fd];
-    open.reading = false;
-    cut = open.cut;
+    const auto it = connections_.find(fd);
+    if (it != connections_.end()) {
+      it->second.reading = false;
+      cut = it->second.cut;
+    }
   }
   if (outcome == ReadOutcome::kClosed || cut != nullptr) {
     log_.Request(peer, operation, std::string("no answer: ") + (cut != nullptr ? cut : readError.c_str()));
