@@ -1,27 +1,79 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang and runs each for a while.
-#   QOR_FUZZ_SECONDS=60 scripts/fuzz.sh [target...]
+# Builds the libFuzzer targets with clang (ASan and UBSan on) and runs each in
+# turn, one process at a time, for a bounded time or number of executions.
+#   QOR_FUZZ_SECONDS=60 scripts/fuzz.sh [target...]     (default 60 s each)
+#   QOR_FUZZ_RUNS=10000000 scripts/fuzz.sh [target...]  (stop after N executions)
+#   QOR_FUZZ_SEEDS_ONLY=1 scripts/fuzz.sh                (only replay fuzz/corpus)
+# The growing corpus is kept in build-fuzz/corpus/<target>; findings (crash-*,
+# leak-*, timeout-*, oom-*) land in build-fuzz/findings/<target>. Exits non-zero
+# when any target found something.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 "$root/scripts/install-deps.sh"
-if ! command -v clang++ >/dev/null; then
+# clang and its fuzzing runtime (libclang_rt.fuzzer) are Debian packages too.
+fuzz_packages=(clang libclang-rt-14-dev)
+missing=()
+for p in "${fuzz_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -ne 0 ] && sudo=sudo
-  $sudo apt-get update -qq && $sudo apt-get install -y -qq clang
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq && $sudo apt-get install -y -qq "${missing[@]}"
 fi
-build=build-fuzz
-CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_BUILD_FUZZ=ON \
-  -DQOR_BUILD_TESTS=OFF -DQOR_BUILD_BENCH=OFF
+
+build=${QOR_FUZZ_BUILD_DIR:-build-fuzz}
+all_targets=(fuzz_base64 fuzz_properties fuzz_digits fuzz_policy fuzz_read_packet fuzz_agent_answer
+             fuzz_emergency_file fuzz_value_decrypt fuzz_lob fuzz_agent_request)
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_base64 fuzz_properties fuzz_digits fuzz_policy)
+[ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
+
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_BUILD_FUZZ=ON \
+  -DQOR_BUILD_TESTS=OFF -DQOR_BUILD_BENCH=OFF >/dev/null
 # Only the fuzz targets: the shared library is not linked with the fuzzing runtime.
-cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
+cmake --build "$build" -j "${QOR_JOBS:-$(nproc)}" --target "${targets[@]}"
+
+# Any sanitizer report ends the run as a finding, leaks included.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:allocator_may_return_null=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
+
+# Larger inputs where the format needs them (large objects span pieces of 4096).
+max_len() {
+  case "$1" in
+    fuzz_lob) echo 20000 ;;
+    fuzz_policy | fuzz_agent_answer | fuzz_emergency_file) echo 8192 ;;
+    *) echo 4096 ;;
+  esac
+}
+
+failed=()
 for target in "${targets[@]}"; do
+  seeds="$root/fuzz/corpus/$target"
   corpus="$build/corpus/$target"
-  mkdir -p "$corpus"
-  # Checked-in seeds (a well-formed input) get the fuzzer past the outer layers.
-  if [ -d "fuzz/corpus/$target" ]; then cp -n "fuzz/corpus/$target"/* "$corpus"/; fi
+  findings="$build/findings/$target"
+  mkdir -p "$corpus" "$findings"
   echo "== $target"
-  "$build/fuzz/$target" -max_total_time="${QOR_FUZZ_SECONDS:-60}" "$corpus"
+  args=(-max_len="$(max_len "$target")" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+        -artifact_prefix="$findings/")
+  if [ -n "${QOR_FUZZ_SEEDS_ONLY:-}" ]; then
+    # Replays the checked-in seeds once: every one must pass.
+    [ -d "$seeds" ] || continue
+    "$build/fuzz/$target" "${args[@]}" -runs=0 "$seeds" || failed+=("$target")
+    continue
+  fi
+  if [ -n "${QOR_FUZZ_RUNS:-}" ]; then
+    args+=(-runs="$QOR_FUZZ_RUNS")
+  else
+    args+=(-max_total_time="${QOR_FUZZ_SECONDS:-60}")
+  fi
+  dirs=("$corpus")
+  [ -d "$seeds" ] && dirs+=("$seeds")
+  # New inputs go to the first directory only: the checked-in seeds stay as they are.
+  "$build/fuzz/$target" "${args[@]}" "${dirs[@]}" || failed+=("$target")
 done
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzzing found problems in: ${failed[*]} (see $build/findings)" >&2
+  exit 1
+fi

@@ -9,6 +9,7 @@
 # A plain run with neither targets nor a filter (what CI runs) then also runs
 # the suite under AddressSanitizer with UBSan and the concurrency tests under
 # ThreadSanitizer; QOR_CI_SANITIZERS=0 leaves those out.
+#   QOR_SKIP_FUZZ=1 scripts/test.sh                   without the short fuzzing run
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -63,4 +64,11 @@ if [ -z "$sanitize" ] && [ -z "${QOR_BUILD_TARGETS:-}" ] && [ -z "${QOR_TEST_FIL
   env -u QOR_BUILD_DIR QOR_SANITIZE=thread QOR_CI_SANITIZERS=0 QOR_TEST_LABEL=concurrency \
     QOR_BUILD_TARGETS="$(sed -n 's/^ *set(QOR_CONCURRENCY_TESTS \(.*\))$/\1/p' tests/CMakeLists.txt)" \
     "$root/scripts/test.sh"
+fi
+
+# Every fuzz target for a few seconds, in its own clang build with ASan and
+# UBSan (scripts/fuzz.sh); only on the whole default run. QOR_SKIP_FUZZ=1 skips it.
+if [ -z "${QOR_SKIP_FUZZ:-}" ] && [ -z "${QOR_TEST_FILTER:-}" ] && [ -z "${QOR_BUILD_TARGETS:-}" ] &&
+   [ -z "$sanitize" ]; then
+  QOR_FUZZ_SECONDS=${QOR_FUZZ_SECONDS:-4} QOR_JOBS="$jobs" "$root/scripts/fuzz.sh"
 fi

@@ -4,10 +4,12 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "agent/socket/protocol.h"
 #include "common/secure_wipe.h"
@@ -71,9 +73,13 @@ ReadOutcome AgentConnection::Read(uint8_t* operation, std::vector<unsigned char>
     return ReadOutcome::kClosed;
   }
   // Look at the header before the library's reader allocates the body, so a
-  // client cannot make the agent hold more than one small request.
+  // client cannot make the agent hold more than one small request. The poll
+  // only wakes once the whole header is in (low-water mark) or the peer has
+  // closed, so a partial header costs no turns while it waits.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs_);
   unsigned char header[agent::kFrameHeaderSize];
+  int lowWater = static_cast<int>(sizeof header);
+  setsockopt(fd_, SOL_SOCKET, SO_RCVLOWAT, &lowWater, sizeof lowWater);
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                           deadline - std::chrono::steady_clock::now())
@@ -82,17 +88,29 @@ ReadOutcome AgentConnection::Read(uint8_t* operation, std::vector<unsigned char>
       *error = "no request header within the time limit";
       return ReadOutcome::kClosed;
     }
-    pollfd waiting{fd_, POLLIN, 0};
+    pollfd waiting{fd_, POLLIN | POLLRDHUP, 0};
     if (poll(&waiting, 1, static_cast<int>(left)) <= 0) continue;
-    const ssize_t seen = recv(fd_, header, sizeof header, MSG_PEEK);
+    const ssize_t seen = recv(fd_, header, sizeof header, MSG_PEEK | MSG_DONTWAIT);
+    if (seen < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+        (waiting.revents & (POLLRDHUP | POLLHUP | POLLERR)) == 0) {
+      continue;
+    }
     if (seen <= 0) {
       *error = seen == 0 ? "peer closed" : std::strerror(errno);
       return ReadOutcome::kClosed;
     }
     if (static_cast<size_t>(seen) == sizeof header) break;
-    // Part of the header is in; wait for the rest rather than spin.
+    // The rest of the header can no longer come once the peer has closed.
+    if ((waiting.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+      *error = "peer closed after " + std::to_string(seen) + " of " +
+               std::to_string(sizeof header) + " header bytes";
+      return ReadOutcome::kClosed;
+    }
+    // Only where the low-water mark is not honoured: wait rather than spin.
     usleep(1000);
   }
+  lowWater = 1;
+  setsockopt(fd_, SOL_SOCKET, SO_RCVLOWAT, &lowWater, sizeof lowWater);
   const uint32_t length = (uint32_t{header[1]} << 24) | (uint32_t{header[2]} << 16) |
                           (uint32_t{header[3]} << 8) | uint32_t{header[4]};
   *operation = header[0];

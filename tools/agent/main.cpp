@@ -26,6 +26,14 @@ int main(int argc, char** argv) {
   app.add_option("--request-timeout-ms", options.requestTimeoutMs,
                  "Time one request may take from accept to answer")
       ->check(CLI::Range(100, 600000));
+  app.add_option("--idle-timeout-ms", options.idleTimeoutMs,
+                 "Time a connection may take to send its whole request")
+      ->check(CLI::Range(100, 600000));
+  app.add_option("--log-max-bytes", options.logMaxBytes,
+                 "Rotate the log file when it would grow past this size (0: never)")
+      ->check(CLI::Range(0L, 1L << 40));
+  app.add_option("--log-keep", options.logKeep, "Rotated log files kept (LOG.1 .. LOG.N)")
+      ->check(CLI::Range(1, 100));
 
   std::string reloadHome;
   int reloadWaitMs = 10000;

@@ -1,5 +1,8 @@
 // Listening, one thread per connection up to a cap, a watchdog that cuts
-// requests that run past their time, and a signal thread for reload and stop.
+// requests that run past their time or idle before their request is in, and a
+// signal thread for reload and stop. A full agent makes room for a new client
+// by cutting its oldest connection that still waits for a request, so clients
+// that connect and send nothing cannot shut the well-behaved ones out.
 #include "server.h"
 
 #include <arpa/inet.h>
@@ -12,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -99,10 +103,21 @@ class Agent {
   int wake_[2] = {-1, -1};
   std::atomic<bool> stopping_{false};
 
-  // Open connections and when each must be finished.
+  // Open connections: when each must be finished, and while its request is
+  // still coming in, when that must be complete.
+  struct Open {
+    Clock::time_point accepted;
+    Clock::time_point deadline;
+    Clock::time_point readDeadline;
+    bool reading = true;
+    const char* cut = nullptr;  // why the agent cut it, when it did
+  };
+  // Finds the oldest connection still reading and cuts it: true when one was.
+  bool EvictOldestIdle();
   std::mutex connectionsMutex_;
   std::condition_variable connectionsDone_;
-  std::map<int, Clock::time_point> connections_;
+  std::map<int, Open> connections_;
+  size_t live_ = 0;  // connections_ minus the ones cut and not yet gone
   // Refused connections: closed once the client has read the refusal (or
   // after a second), since closing with its request unread would reset the
   // connection and lose the refusal. Used by the accepting thread only.
@@ -217,7 +232,11 @@ void Agent::Handle(int fd) {
     ~Unlist() {
       // Notified under the lock: once the list is empty the agent may go.
       std::lock_guard<std::mutex> lock(agent->connectionsMutex_);
-      agent->connections_.erase(fd);
+      const auto it = agent->connections_.find(fd);
+      if (it != agent->connections_.end()) {
+        if (it->second.cut == nullptr) --agent->live_;
+        agent->connections_.erase(it);
+      }
       agent->connectionsDone_.notify_all();
     }
   };
@@ -228,8 +247,17 @@ void Agent::Handle(int fd) {
   std::vector<unsigned char> body;
   std::string readError;
   const ReadOutcome outcome = connection.Read(&operation, &body, &readError);
-  if (outcome == ReadOutcome::kClosed) {
-    log_.Request(peer, operation, "no answer: " + readError);
+  const char* cut = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(connectionsMutex_);
+    const auto it = connections_.find(fd);
+    if (it != connections_.end()) {
+      it->second.reading = false;
+      cut = it->second.cut;
+    }
+  }
+  if (outcome == ReadOutcome::kClosed || cut != nullptr) {
+    log_.Request(peer, operation, std::string("no answer: ") + (cut != nullptr ? cut : readError.c_str()));
     return;
   }
   Answer answer = outcome == ReadOutcome::kRefuse
@@ -244,11 +272,30 @@ void Agent::Handle(int fd) {
 void Agent::CutOverdue() {
   const auto now = Clock::now();
   std::lock_guard<std::mutex> lock(connectionsMutex_);
-  for (const auto& [fd, deadline] : connections_) {
+  for (auto& [fd, open] : connections_) {
     // The handler still owns the descriptor; shutting it down only makes
     // its blocked read or send return.
-    if (now >= deadline) shutdown(fd, SHUT_RDWR);
+    const bool idle = open.reading && now >= open.readDeadline;
+    if (now < open.deadline && !idle) continue;
+    shutdown(fd, SHUT_RDWR);
+    if (open.cut == nullptr) {
+      open.cut = idle ? "no whole request within the idle time limit" : "request time limit";
+      --live_;
+    }
   }
+}
+
+bool Agent::EvictOldestIdle() {
+  auto oldest = connections_.end();
+  for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+    if (!it->second.reading || it->second.cut != nullptr) continue;
+    if (oldest == connections_.end() || it->second.accepted < oldest->second.accepted) oldest = it;
+  }
+  if (oldest == connections_.end()) return false;
+  shutdown(oldest->first, SHUT_RDWR);
+  oldest->second.cut = "cut idle to make room for a new connection";
+  --live_;
+  return true;
 }
 
 void Agent::Serve() {
@@ -264,12 +311,23 @@ void Agent::Serve() {
       if (fd < 0) continue;
       {
         std::lock_guard<std::mutex> lock(connectionsMutex_);
-        if (static_cast<int>(connections_.size()) >= options_.maxConnections) {
+        // Cut connections leave quickly, but until they have gone they hold
+        // a thread: at most as many again as the cap.
+        const auto cap = static_cast<size_t>(options_.maxConnections);
+        const bool full = live_ >= cap && !EvictOldestIdle();
+        if (full || connections_.size() >= 2 * cap) {
           log_.Request(PeerText(fd), -1, "refused: agent busy");
           RefuseBusy(fd);
           continue;
         }
-        connections_[fd] = Clock::now() + std::chrono::milliseconds(options_.requestTimeoutMs);
+        const auto now = Clock::now();
+        Open open;
+        open.accepted = now;
+        open.deadline = now + std::chrono::milliseconds(options_.requestTimeoutMs);
+        open.readDeadline = now + std::chrono::milliseconds(
+                                      std::min(options_.idleTimeoutMs, options_.requestTimeoutMs));
+        connections_[fd] = open;
+        ++live_;
       }
       try {
         std::thread([this, fd] { Handle(fd); }).detach();
@@ -277,6 +335,7 @@ void Agent::Serve() {
         {
           std::lock_guard<std::mutex> lock(connectionsMutex_);
           connections_.erase(fd);
+          --live_;
         }
         RefuseBusy(fd);
       }
@@ -290,8 +349,8 @@ void Agent::Serve() {
   while (!connections_.empty()) {
     connectionsDone_.wait_for(lock, std::chrono::milliseconds(100));
     const auto now = Clock::now();
-    for (const auto& [fd, deadline] : connections_) {
-      if (now >= deadline) shutdown(fd, SHUT_RDWR);
+    for (const auto& [fd, open] : connections_) {
+      if (now >= open.deadline) shutdown(fd, SHUT_RDWR);
     }
   }
 }
@@ -307,7 +366,7 @@ int Agent::Run() {
     mkdir((options_.home + "/logs").c_str(), 0755);
     logPath = options_.home + "/logs/qor-agent.log";
   }
-  if (!log_.Open(logPath, &error)) {
+  if (!log_.Open(logPath, options_.logMaxBytes, options_.logKeep, &error)) {
     std::fprintf(stderr, "qor-agent: %s\n", error.c_str());
     return 1;
   }

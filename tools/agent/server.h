@@ -16,6 +16,9 @@ struct AgentOptions {
   bool foreground = false;
   int maxConnections = 64;
   int requestTimeoutMs = 5000;  // whole request, from accept to answer sent
+  int idleTimeoutMs = 1000;     // from accept until the whole request is in
+  long logMaxBytes = 10L << 20; // the log is rotated when it would grow past this
+  int logKeep = 3;              // rotated generations kept: LOG.1 (newest) .. LOG.N
 };
 
 // Runs until SIGTERM or SIGINT: 0 after a clean stop, 1 when it could not
