@@ -268,7 +268,7 @@ class DamagedEmergencyFile : public HostileSocket {
     ASSERT_EQ(wr::WriteEmergencyPolicyFile(DatPath(), Record(policies), secret), 0);
     good = qor::test::ReadFile(DatPath());
     // Both agents down: the load goes to the file.
-    Connect(qor::test::UnusedPort());
+    Connect(qor::test::ClosedPort());
   }
   std::string DatPath() const { return wr::EmergencyFilePath(home.path()); }
   // A new file in place of the old one, as the agent writes it.

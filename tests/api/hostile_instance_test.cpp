@@ -135,7 +135,7 @@ TEST_F(HostileInstance, InitAgainstTricklingAgentsIsBounded) {
 // Both agents down and no stamp file: the reason the load failed stays the
 // last error, not the missing stamp's 2000.
 TEST_F(HostileInstance, FailedInitNamesTheAgentNotTheStamp) {
-  const int down = qor::test::UnusedPort();
+  const int down = qor::test::ClosedPort();
   EXPECT_EQ(InChild(AgentEnvironment(home.path(), down, down), [] {
               CHILD_CHECK(!Encrypt("P", "nothing loads"));
               CHILD_CHECK(QOR_GetLastErrorCode() == 3);
