@@ -90,6 +90,7 @@ class Instance {
                     int version);
   bool EnterCall();
   bool EnterInitialised();
+  bool EnterUninitialised();
   bool SwapWhenStampChanged();
   void LeaveCall() { pthread_rwlock_unlock(&API_rwlock); }
   int ClearKeys();
@@ -209,6 +210,12 @@ class Instance {
   std::atomic<int32_t> swapping_{0};
   std::atomic<int64_t> swapRetryAtMs_{0};
   std::atomic<int32_t> swapFailures_{0};
+  // The stamp whose swap failed last: a different stamp is tried at once.
+  std::atomic<uint64_t> failedStamp_{0};
+  // One thread (re)initialises at a time; calls that find the instance
+  // uninitialised meanwhile wait for its outcome instead of repeating it.
+  std::atomic<int32_t> initialising_{0};
+  std::atomic<int32_t> lastInitFailed_{0};
 
   std::mutex waitLock_;
   std::condition_variable changed_;
@@ -603,10 +610,15 @@ bool Instance::SwapWhenStampChanged() {
     gData.stampKnown.store(true);
     return true;
   }
-  if (now == gData.cachedStamp.load() || SteadyMs() < swapRetryAtMs_.load()) return true;
+  // The back-off holds for the stamp that failed; a new stamp is a new
+  // rotation and is tried at once.
+  const auto due = [&] {
+    return now != failedStamp_.load() || SteadyMs() >= swapRetryAtMs_.load();
+  };
+  if (now == gData.cachedStamp.load() || !due()) return true;
   if (!Claim(swapping_)) return true;
   bool ok = true;
-  if (now != gData.cachedStamp.load() && SteadyMs() >= swapRetryAtMs_.load()) {
+  if (now != gData.cachedStamp.load() && due()) {
     qor::ErrorClearChain(&gData.lastError);
     if (UpdateKeyMgr() == 0) {
       // The set just loaded is at least as new as |now|; a stamp written
@@ -619,6 +631,7 @@ bool Instance::SwapWhenStampChanged() {
       const int64_t delay = std::min(kSwapRetryFirstMs << std::min(failures - 1, 10),
                                      kSwapRetryMaxMs);
       swapRetryAtMs_ = SteadyMs() + delay;
+      failedStamp_ = now;
       RecordFailure("failed to Key update");
       ok = false;
     }
@@ -632,8 +645,36 @@ bool Instance::SwapWhenStampChanged() {
 // gets to use a key set even while QOR_ClearKeys keeps clearing it.
 bool Instance::EnterInitialised() { return GetInstanceAuto(/*keepLock=*/true) == 0; }
 
+// The instance is not initialised (first call, or the key set was cleared):
+// one thread initialises, the others wait for it and then use its key set;
+// they fail with its reason when it failed. Bounded by the 10-second wait;
+// past it a call initialises on its own, so it always gets its turn.
+bool Instance::EnterUninitialised() {
+  const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (Claim(initialising_)) {
+      const bool ok = EnterInitialised();
+      lastInitFailed_ = ok ? 0 : 1;
+      Publish(initialising_, 0);
+      return ok;
+    }
+    {
+      std::unique_lock lock(waitLock_);
+      changed_.wait_until(lock, deadline, [&] { return initialising_.load() == 0; });
+    }
+    if (!gData.initialised) {
+      if (lastInitFailed_ != 0) return false;
+      continue;
+    }
+    pthread_rwlock_rdlock(&API_rwlock);
+    if (gData.initialised) return true;
+    pthread_rwlock_unlock(&API_rwlock);  // cleared again meanwhile
+  }
+  return EnterInitialised();
+}
+
 bool Instance::EnterCall() {
-  if (!gData.initialised) return EnterInitialised();
+  if (!gData.initialised) return EnterUninitialised();
   if (!SwapWhenStampChanged()) return false;
   // Nothing pending is the common case: it must not cost every call the
   // process-wide wait lock, which would line all callers up behind it.
@@ -646,7 +687,7 @@ bool Instance::EnterCall() {
   // QOR_ClearKeys ran between the checks and the lock: wait for the
   // re-initialisation (or run it) instead of failing on an empty key set.
   pthread_rwlock_unlock(&API_rwlock);
-  return EnterInitialised();
+  return EnterUninitialised();
 }
 
 int Instance::ClearKeys() {
