@@ -4,6 +4,7 @@
 // again, which must give the object back.
 //   byte 0: policy (installed_key_set.h), byte 1: bit 0 binary form, bit 1
 //   round trip; rest: the object
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -32,11 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   std::vector<unsigned char> back(length + 8192);
   const int64_t backLength = QOR_DecryptLobEx(policy.name, sealed.data(), uint64_t(sealedLength),
                                               back.data(), binary, 0);
-  // The stored format reserves three one-byte plaintexts: 0x00 reads back as
-  // empty, 0x06 as null and 0x07 as empty (with null processing), so a last
-  // piece of just that byte does not come back as itself.
-  const unsigned char last = length > 0 ? data[2 + length - 1] : 0;
-  const bool reserved = length % 4096 == 1 && (last == 0x00 || last == 0x06 || last == 0x07);
+  // Every piece is a value of its own: see EndsInReservedSegment.
+  bool reserved = false;
+  for (uint64_t start = 0; start < length; start += 4096) {
+    const uint64_t piece = std::min<uint64_t>(4096, length - start);
+    reserved = reserved || qor::fuzz::EndsInReservedSegment(policy, data + 2 + start, piece);
+  }
   if (policy.roundTrips && length > 0 && !reserved &&
       (backLength != int64_t(length) || std::memcmp(back.data(), data + 2, length) != 0)) {
     abort();

@@ -24,8 +24,10 @@ struct Value {
   unsigned char* data() { return bytes.data(); }
 };
 
-void RoundTrip(const char* policy, bool mustMatch, const unsigned char* data, size_t size,
+void RoundTrip(const qor::fuzz::FuzzPolicy& fuzzPolicy, const unsigned char* data, size_t size,
                int mode) {
+  const char* policy = fuzzPolicy.name;
+  const bool mustMatch = fuzzPolicy.roundTrips && !qor::fuzz::EndsInReservedSegment(fuzzPolicy, data, size);
   Value in(data, size);
   DataBuffer sealed = QOR_EncryptExUdf(policy, in.data(), in.length, "user", "", "", mode);
   if (sealed.length < 0 || sealed.data == nullptr) {
@@ -34,11 +36,7 @@ void RoundTrip(const char* policy, bool mustMatch, const unsigned char* data, si
   }
   Value back(sealed.data, static_cast<size_t>(sealed.length));
   DataBuffer plain = QOR_DecryptExUdf(policy, back.data(), back.length, "user", "", "", mode);
-  // The stored format reserves three one-byte plaintexts: 0x00 reads back as
-  // empty, 0x06 as null and 0x07 as empty (with null processing), so a value
-  // of just that byte does not come back as itself.
-  const bool reserved = size == 1 && (data[0] == 0x00 || data[0] == 0x06 || data[0] == 0x07);
-  if (mustMatch && size > 0 && !reserved &&
+  if (mustMatch && size > 0 &&
       (plain.length != int(size) || plain.data == nullptr || std::memcmp(plain.data, data, size) != 0)) {
     abort();
   }
@@ -75,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     }
     case 5:
     case 6:
-      RoundTrip(policy.name, policy.roundTrips, rest, restLength, data[1] % 2);
+      RoundTrip(policy, rest, restLength, data[1] % 2);
       break;
   }
   return 0;
