@@ -175,6 +175,27 @@ TEST_F(FilePipeline, ExistingTargetByRule) {
   }
 }
 
+// Two runs of one day into the same existing target under "RENAME": the
+// second never empties the first one's output, whose source is gone.
+TEST_F(FilePipeline, RenameRuleNeverReusesADatedOutput) {
+  auto args = FilePolicy("dated");
+  args.targetExist = QOR_TARGET_RENAME;
+  AddFile(args);
+  WriteFile(Path("target"), "existing");
+  const std::string first = RandomText(3000, 1);
+  const std::string second = RandomText(3000, 2);
+  WriteFile(Path("a"), first);
+  WriteFile(Path("b"), second);
+  ASSERT_EQ(0, EncryptFile("dated", Path("a"), Path("target")).code);
+  ASSERT_EQ(0, EncryptFile("dated", Path("b"), Path("target")).code);
+  const std::string dated = Path("target") + Today();
+  ASSERT_EQ(0, DecryptFile("dated", dated, Path("a.back")).code);
+  ASSERT_EQ(0, DecryptFile("dated", dated + ".1", Path("b.back")).code);
+  EXPECT_TRUE(ReadFile(Path("a.back")) == first);
+  EXPECT_TRUE(ReadFile(Path("b.back")) == second);
+  EXPECT_EQ("existing", ReadFile(Path("target")));
+}
+
 // In place: only "OVERWRITE" replaces the source, in one rename; "RENAME"
 // writes the dated name beside it; the other rules leave it alone. No swap
 // file is ever left behind.

@@ -27,6 +27,7 @@ namespace {
 
 constexpr char kLogUnit[] = "source/QOREncryptFile";
 constexpr size_t kCopyPiece = 1024;
+constexpr int kMaxRenameTries = 1000;
 
 bool Exists(const char* path) {
   struct stat st;
@@ -51,7 +52,8 @@ bool MakeDirectories(const std::string& directory) {
 
 FILE* OpenNew(const char* path, bool exclusive) {
   if (!exclusive) return std::fopen(path, "wb+");
-  // The swap file of an in-place run is only ever ours: never reuse one.
+  // A file only this run may have made (a swap file, a dated output): never
+  // reuse one that exists.
   const int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return nullptr;
   FILE* f = fdopen(fd, "wb+");
@@ -143,11 +145,20 @@ int OpenTarget(const char* path, ErrorInfo* errorRecord, FILE** fileOut, int tar
       *opened = target;
       return 0;
     case QOR_TARGET_RENAME: {
+      // An earlier run of the same day may have written the dated name, and
+      // its source is gone: it is never emptied. The next free "<dated>.N"
+      // takes the output instead.
       const std::string dated = DatedName(path);
-      *fileOut = std::fopen(dated.c_str(), "wb+");
-      if (*fileOut == nullptr) return OverwriteFailed(errorRecord, dated.c_str());
-      *opened = dated;
-      return 0;
+      for (int n = 0; n < kMaxRenameTries; ++n) {
+        const std::string candidate = n == 0 ? dated : dated + "." + std::to_string(n);
+        *fileOut = OpenNew(candidate.c_str(), true);
+        if (*fileOut != nullptr) {
+          *opened = candidate;
+          return 0;
+        }
+        if (errno != EEXIST) return OverwriteFailed(errorRecord, candidate.c_str());
+      }
+      return OverwriteFailed(errorRecord, dated.c_str());
     }
     default:
       return OverwriteFailed(errorRecord, path);
