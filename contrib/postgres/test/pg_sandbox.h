@@ -254,7 +254,7 @@ class Sandbox {
         "QOR_FIRST_PORT=" + std::to_string(agentFirst_),
         "QOR_SECOND_PORT=" + std::to_string(agentSecond_)};
     for (int attempt = 0; attempt < 3; ++attempt) {
-      port_ = test::UnusedPort();
+      port_ = test::ClosedPort();
       const int code = Run(account_, root(),
                            {bin + "/pg_ctl", "-D", dataDir(), "-l", dir_ / "server.log", "-w",
                             "-t", "60", "-o", "-p " + std::to_string(port_) + options, "start"},
