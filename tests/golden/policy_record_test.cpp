@@ -18,6 +18,7 @@
 #include "golden/stored_value_cases.h"
 #include "qor/key_mgr.h"
 #include "qor/policy.h"
+#include "qor/policy_file.h"
 #include "support/log_capture.h"
 #include "support/test_support.h"
 
@@ -194,6 +195,41 @@ TEST(HandWrittenEmergencyFile, LoadsTheRecordFromTheAgentHome) {
   KeyInfo* aria = Find(m.get(), "aria256.v");
   ASSERT_NE(aria, nullptr);
   EXPECT_EQ(DecryptStored(aria, "aria256.v.text"), "900101-1234567");
+}
+
+// A policy key info container as WritePolicyFile stores it ("$." and Base64
+// of the plain form under the server cipher), written once from the library
+// and checked with the openssl tool: ARIA-256-CBC, PKCS#7, key = the 16-byte
+// server key twice, IV = the server IV, plain form "1.01", 16 x F1, 16 x F2,
+// 07, 00 00 00 28, A0..C7. It must be written the same way again and read
+// back into the same fields.
+constexpr char kContainerText[] =
+    "$.yfmAVejco6xf4trRAr1EZDRFFbYoBav+WLqcepJ7lrKIvsSebNGA/qJPsO1lHT2worXtJtIGik9U633k0OneSZHO"
+    "VnejP8jfnPneKGQijkwQGdi8ZeNWQAcYVKqTj63f";
+
+TEST(PolicyKeyInfoContainer, IsWrittenAsPinnedAndReadBack) {
+  qor::test::TempDir dir;
+  Bytes body(40);
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<uint8_t>(0xA0 + i);
+  Packet packet{7, 1, static_cast<int32_t>(body.size()), body.data(), nullptr};
+  const Bytes first(16, 0xF1), second(16, 0xF2);
+  const std::string path = dir / "keyinfo.dat";
+  ASSERT_EQ(WritePolicyFile(path.c_str(), &packet, first.data(), second.data()), 0);
+  const std::string text = qor::test::ReadFile(path);
+  EXPECT_EQ(text, kContainerText);
+
+  const Bytes raw = qor::agent::DecodePolicyKeyInfoText(kContainerText);
+  ASSERT_FALSE(raw.empty());
+  const DataBuffer in{static_cast<int32_t>(raw.size()), const_cast<uint8_t*>(raw.data())};
+  Packet back{};
+  unsigned char a[16], b[16];
+  ASSERT_EQ(ReadPolicyKeyInfo(&in, &back, a, b), 0);
+  EXPECT_EQ(Bytes(a, a + 16), first);
+  EXPECT_EQ(Bytes(b, b + 16), second);
+  EXPECT_EQ(back.opcode, 7);
+  ASSERT_EQ(back.length, 40);
+  EXPECT_EQ(Bytes(back.data, back.data + back.length), body);
+  std::free(back.data);
 }
 
 }  // namespace
