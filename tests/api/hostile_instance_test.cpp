@@ -275,7 +275,9 @@ TEST_F(HostileInstance, VersionZeroValuesStayReadableAfterRotation) {
                 stored.push_back({policy, 3, big, Lob(true, policy, big, 1).value_or("")});
               }
               for (const Stored& s : stored) CHILD_CHECK(!s.cipher.empty());
-              CHILD_CHECK(VersionOf(stored[1].cipher) == 0);
+              // No version prefix: whole blocks and the record-IV tail (the
+              // third byte alone may be 0xFE by chance).
+              CHILD_CHECK(stored[1].cipher.size() % 16 == 4);
               CHILD_CHECK(agent.Reload(set({1, 0})));
               const auto deadline = Clock::now() + std::chrono::seconds(20);
               while (VersionOf(Encrypt("AES_REC", "new", 1).value_or("")) != 1 &&
