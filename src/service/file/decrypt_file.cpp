@@ -146,7 +146,7 @@ bool DecryptBody(Run& run, AddKeyFn addKey, const unsigned char* ivBlock, int ke
     return false;
   }
   if (final.length > 0) {
-    digests.Feed(final.data, static_cast<size_t>(final.length), nullptr, 0);
+    digests.FeedNow(final.data, static_cast<size_t>(final.length), nullptr, 0);
     if (WriteDataFile(final.data, final.length, run.out(), run.errors(), nullptr) < 0) {
       return DecryptFailed(run, "Decrypt Failed..");
     }

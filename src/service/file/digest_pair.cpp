@@ -77,6 +77,14 @@ void DigestPair::Feed(const unsigned char* plain, size_t plainLength, const unsi
   changed_.notify_all();
 }
 
+void DigestPair::FeedNow(const unsigned char* plain, size_t plainLength,
+                         const unsigned char* cipher, size_t cipherLength) {
+  if (!usePlain_ && !useCipher_) return;
+  // Behind any piece still with the helper, so the digests keep their order.
+  WaitIdle();
+  Digest(Piece{plain, plainLength, cipher, cipherLength});
+}
+
 void DigestPair::Finish() {
   WaitIdle();
   if (usePlain_) NC_NewSha2_Final(&plain_, plainDigest_);

@@ -28,6 +28,11 @@ class DigestPair {
   void Feed(const unsigned char* plain, size_t plainLength, const unsigned char* cipher,
             size_t cipherLength);
 
+  // Like Feed, for bytes that do not outlive the call (the last block sits
+  // in the caller's frame): digested before it returns.
+  void FeedNow(const unsigned char* plain, size_t plainLength, const unsigned char* cipher,
+               size_t cipherLength);
+
   // Waits for the last piece and completes both digests.
   void Finish();
 

@@ -142,7 +142,7 @@ bool EncryptBody(Run& run, const unsigned char* ivBlock, qor::file::DigestPair& 
     return false;
   }
   if (final.length > 0) {
-    digests.Feed(nullptr, 0, final.data, static_cast<size_t>(final.length));
+    digests.FeedNow(nullptr, 0, final.data, static_cast<size_t>(final.length));
     if (WriteDataFile(final.data, final.length, run.out(), run.errors(), nullptr) < 0) {
       qor::ErrorSet(run.errors(), qor::err::kGeneral,
                     "The file writing process has encountered a failure.");
