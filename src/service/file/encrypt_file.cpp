@@ -265,18 +265,7 @@ void Encrypt(Run& run, int keyNameLength, const char* keyName, FindKeyInfoFn fin
     run.Fail(qor::err::kTagIo);
     return;
   }
-  const int opened = run.OpenOutput(targetExist);
-  if (opened == 1) {
-    run.Finish(nullptr, 0);
-    return;
-  }
-  if (opened != 0) {
-    qor::ErrorSet(run.errors(), qor::err::kGeneral,
-                  "Target file can not be Accessed or written to.");
-    RUN_LOG(qor::log::kError, "Target file can not be Accessed or written to.\n");
-    run.Fail(qor::err::kTagIo, opened);
-    return;
-  }
+  if (!run.StartOutput(targetExist)) return;
 
   const auto keyVersion = static_cast<uint16_t>(object->GetLatestKeyVersion(self));
   const long headerLength = keyVersion != 0 ? QOR_FILE_HEADER_TYPE2_SIZE

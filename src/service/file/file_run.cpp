@@ -121,6 +121,21 @@ int Run::OpenOutput(int targetExist) {
   }
 }
 
+bool Run::StartOutput(int targetExist) {
+  const int opened = OpenOutput(targetExist);
+  if (opened == 1) {
+    Finish(nullptr, 0);
+    return false;
+  }
+  if (opened != 0) {
+    qor::ErrorSet(errors(), qor::err::kGeneral, "Target file can not be Accessed or written to.");
+    QOR_LOG_AS(logFunction_, qor::log::kError, "Target file can not be Accessed or written to.\n");
+    Fail(qor::err::kTagIo, opened);
+    return false;
+  }
+  return true;
+}
+
 bool Run::SecureOutput() {
   const int fd = out_ != nullptr ? fileno(out_) : -1;
   if (fd < 0 || std::fflush(out_) != 0) {

@@ -65,6 +65,9 @@ class Run {
   // skips; "RENAME" writes the dated name beside the source; any other rule
   // refuses. 0 opened, 1 skip the run, -1 failed (the caller sets the tag).
   int OpenOutput(int targetExist);
+  // OpenOutput, and ends the run when it says so: false after a skip
+  // (result 0) or a failure (tag "IOE" with the reason).
+  bool StartOutput(int targetExist);
   bool inPlace() const { return inPlace_; }
   bool outputOpened() const { return out_ != nullptr || !opened_.empty(); }
   const std::string& outputPath() const { return opened_; }
