@@ -15,23 +15,16 @@
 #include "qor/nc_sha.h"
 #include "qor/qorfile.h"
 #include "support/bytes.h"
+#include "service/file_support.h"
 #include "support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using qor::test::ReadFile;
+using qor::test::Today;
 using qor::test::TempDir;
 using qor::test::WriteFile;
-
-std::string Today() {
-  const time_t now = std::time(nullptr);
-  tm local{};
-  localtime_r(&now, &local);
-  char date[16];
-  std::strftime(date, sizeof(date), "%Y%m%d", &local);
-  return date;
-}
 
 // An encrypted-looking file: a real header of |version|, then |body|.
 std::string EncryptedLike(uint16_t version, const std::string& body = std::string(16, 'b')) {

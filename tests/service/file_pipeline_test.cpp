@@ -27,16 +27,8 @@ using qor::test::FilePolicy;
 using qor::test::FileService;
 using qor::test::RandomText;
 using qor::test::ReadFile;
+using qor::test::Today;
 using qor::test::WriteFile;
-
-std::string Today() {
-  const time_t now = std::time(nullptr);
-  tm local{};
-  localtime_r(&now, &local);
-  char date[16];
-  std::strftime(date, sizeof(date), "%Y%m%d", &local);
-  return date;
-}
 
 Bytes AsBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 

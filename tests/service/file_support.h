@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -93,6 +94,16 @@ inline std::string RandomText(size_t n, unsigned seed) {
   std::string s(n, '\0');
   for (char& c : s) c = static_cast<char>(rng());
   return s;
+}
+
+// Today's local date as the dated target names carry it (YYYYMMDD).
+inline std::string Today() {
+  const time_t now = std::time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  char date[16];
+  std::strftime(date, sizeof(date), "%Y%m%d", &local);
+  return date;
 }
 
 inline bool Exists(const std::string& path) {
