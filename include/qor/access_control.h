@@ -34,11 +34,7 @@ typedef struct AccessControlData {
 enum { QOR_ACL_ENCRYPT = 1, QOR_ACL_DECRYPT = 2 };
 enum { QOR_PRIO_ALLOW_FIRST = 1, QOR_PRIO_BLOCK_FIRST = 2 };
 
-struct UACipherUtil;
-
 /* 1 allowed, 0 refused. |operation| is QOR_ACL_ENCRYPT or QOR_ACL_DECRYPT. */
-QOR_API int checkACL(struct UACipherUtil **object, const char *identity1, const char *identity2,
-                     const char *identity3, int operation);
 QOR_API int comp_ACL(const AccessControlData *acl, int prio, const char *identity1,
                      const char *identity2, const char *identity3, int operation);
 /* 1 when some rule is a prefix of |value| (an empty rule matches all); NULL value: 0. */

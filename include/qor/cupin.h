@@ -14,8 +14,8 @@
 
 #include <stdint.h>
 
+#include "qor/data_buffer.h"
 #include "qor/export.h"
-#include "qorapi.h"
 
 QOR_BEGIN_DECLS
 

@@ -156,29 +156,6 @@ QOR_API int WriteEncDataFile(const unsigned char *data, int length, FILE *stream
                              ErrorInfo *errorRecord, struct UACipherUtil *object,
                              struct NC_NEWSHA2_CTX *digest);
 
-/* ---- File entry points ---------------------------------------------------- */
-
-/* Encrypts |sourcePath| into |targetPath| under the policy |keyName|
- * (the same path: in place). |count| 1: three identity texts follow. Returns
- * the run's result code (0 success), or -1 before the run. */
-QOR_API int QOR_EncryptFile(const char *keyName, const char *sourcePath, const char *targetPath,
-                            int count, ...);
-/* Decrypts likewise. */
-QOR_API int QOR_DecryptFile(const char *keyName, const char *sourcePath, const char *targetPath,
-                            int count, ...);
-/* Encrypts in a forked child: a new record (caller frees) whose code is 0
- * when the child succeeded, else -1; no other field comes back from the
- * child. NULL only when memory runs out. Identities may be NULL. */
-QOR_API FileResult *QOR_EncryptFile_JNI(int keyNameLength, const char *keyName,
-                                        const char *sourcePath, const char *targetPath,
-                                        const char *identity1, const char *identity2,
-                                        const char *identity3);
-/* Decrypts and returns the run's whole record. */
-QOR_API FileResult QOR_DecryptFile_JNI(int keyNameLength, const char *keyName,
-                                       const char *sourcePath, const char *targetPath,
-                                       const char *identity1, const char *identity2,
-                                       const char *identity3);
-
 QOR_END_DECLS
 
 #endif

@@ -1,5 +1,5 @@
-/* Operating-system facing helpers: the library's own file, host name and
- * address, checks, key names, hexadecimal text, file copy and the small file
+/* Operating-system facing helpers: the library's own file, the system,
+ * checks, key names, hexadecimal text, file copy and the small file
  * readers the configuration uses. */
 #ifndef QOR_QOUTIL_H
 #define QOR_QOUTIL_H
@@ -38,16 +38,6 @@ QOR_API int QOUtil_GetModulePath(const void *address, char *out, int size);
 QOR_API int QOUtil_GetModulePathNameOnly(const void *address, char *out, int size);
 /* Only the file name of that path: 0 or -1. */
 QOR_API int QOUtil_GetModuleFileNameOnly(const void *address, char *out, int size);
-/* This host's name into |out|: 0 or -1. */
-QOR_API int QOUtil_GetHostName(char *out, int size);
-/* First IPv4 address of this node's name as dotted text into |out|: 0 or -1. */
-QOR_API int QOUtil_getCurLocalIP_unix(char *out, int size);
-/* Same as QOUtil_getCurLocalIP_unix. */
-QOR_API int GetIP(char *out, int size);
-/* First IPv4 address of |name| into |out| (at least 20 bytes): 0 or -1. */
-QOR_API int QOUtil_GetIPAddressByHostname(const char *name, char *out);
-/* First IPv4 address of the host name into |out|: 0 or -1. */
-QOR_API int QOUtil_getHostIP(char *out, int size);
 /* Fills |buffer| with the kernel's system name record: 0 or -1. */
 QOR_API int QOUtil_GetSystemInfo(struct utsname *buffer);
 /* Online processors, at least 1. */

@@ -160,6 +160,12 @@ QOR_API int UACipherUtil_SetRecordIV(UACipherUtil **object, const char *text);
 /* Draws the next record-IV counter value into *|value|: 0 or -1. */
 QOR_API int UDE_SetRecordIV(uint32_t *value);
 
+/* The object's access check: its decryption count limit, then its policy's
+ * rule entries. 1 allowed, 0 refused. |operation| is QOR_ACL_ENCRYPT or
+ * QOR_ACL_DECRYPT. */
+QOR_API int checkACL(UACipherUtil **object, const char *identity1, const char *identity2,
+                     const char *identity3, int operation);
+
 /* Value helpers. */
 QOR_API int UACipherUtil_doDecode(const DataBuffer *in, DataBuffer *out);
 QOR_API int UACipherUtil_doDecodeBase64(const DataBuffer *in, DataBuffer *out);

@@ -10,13 +10,14 @@
 #include <cstring>
 #include <optional>
 
-#include "api/error_record.h"
+#include "common/last_error.h"
 #include "api/fork_guard.h"
 #include "api/instance.h"
 #include "api/service_call.h"
 #include "common/error_codes.h"
 #include "common/error_record.h"
 #include "log/log.h"
+#include "qor/file_entry.h"
 #include "qor/qorfile.h"
 #include "service/crypto/qor_crypto.h"
 

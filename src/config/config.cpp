@@ -10,6 +10,7 @@
 #include "qor/config.h"
 #include "qor/qostring.h"
 #include "qor/qoutil.h"
+#include "qor/qoutil_host.h"
 
 namespace {
 

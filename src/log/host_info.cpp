@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "log/lwl_handle.h"
-#include "qor/qoutil.h"
+#include "qor/qoutil_host.h"
 
 namespace qor::log {
 

@@ -6,7 +6,7 @@
 
 #include "common/host_lookup.h"
 #include "log/log.h"
-#include "qor/qoutil.h"
+#include "qor/qoutil_host.h"
 
 namespace {
 constexpr char kLogUnit[] = "source/Common/QOUtil";

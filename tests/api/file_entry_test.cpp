@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "api/entry_fixture.h"
+#include "qor/file_entry.h"
 #include "qor/qorfile.h"
 #include "qorapi.h"
 

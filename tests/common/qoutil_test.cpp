@@ -247,12 +247,9 @@ TEST(QOUtilModule, RefusesWhatDoesNotFit) {
 TEST(QOUtilLog, FailuresAreLogged) {
   qor::test::LogCapture log;
   ASSERT_TRUE(log.ok());
-  EXPECT_EQ(QOUtil_GetHostName(nullptr, 10), -1);
   EXPECT_EQ(QOUtil_IsDirectory(nullptr), -1);
   EXPECT_EQ(QOUtil_IsExpired(time(nullptr) + 60, 1), 0);
   const std::string text = log.text();
-  EXPECT_NE(text.find("QOUtil_GetHostName [source/Common/QOUtil:"), std::string::npos) << text;
-  EXPECT_NE(text.find("] >> pszOutBuffer is null\n"), std::string::npos) << text;
   EXPECT_NE(text.find("] >> Null Pointer Exception\n"), std::string::npos) << text;
   EXPECT_NE(text.find("] >>  eTime:"), std::string::npos) << text;
   EXPECT_NE(text.find(", curTime:"), std::string::npos) << text;

@@ -8,6 +8,7 @@
 
 #include "common/host_lookup.h"
 #include "qor/qoutil.h"
+#include "qor/qoutil_host.h"
 #include "support/log_capture.h"
 #include "support/name_resolution.h"
 
@@ -64,6 +65,15 @@ TEST(HostLookup, FailuresAreReportedNotLogged) {
   EXPECT_EQ(QOUtil_GetIPAddressByHostname("localhost", nullptr), -1);
   EXPECT_NE(log.text().find("QOUtil_GetIPAddressByHostname [source/Common/QOUtil:"),
             std::string::npos);
+}
+
+TEST(QOUtilHost, FailuresAreLogged) {
+  qor::test::LogCapture log;
+  ASSERT_TRUE(log.ok());
+  EXPECT_EQ(QOUtil_GetHostName(nullptr, 10), -1);
+  const std::string text = log.text();
+  EXPECT_NE(text.find("QOUtil_GetHostName [source/Common/QOUtil:"), std::string::npos) << text;
+  EXPECT_NE(text.find("] >> pszOutBuffer is null\n"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "qor/file_entry.h"
 #include "qor/qorfile.h"
 #include "qorapi.h"
 #include "qorctl.h"

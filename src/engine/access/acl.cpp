@@ -1,5 +1,5 @@
 // Access control: the caller's identities, the weekday, the date and the time
-// of day against a policy's rule entries, and the decryption count limit.
+// of day against a policy's rule entries.
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -9,14 +9,10 @@
 #include "engine/access/clock.h"
 #include "log/log.h"
 #include "qor/access_control.h"
-#include "qor/ua_cipher_util.h"
 
 namespace {
 
 constexpr char kLogUnit[] = "source/Crypto/UACipherUtil";
-
-constexpr int kUnitDay = 1;
-constexpr int kUnitHour = 2;
 
 // The fixed text fields of an entry are read only up to their size: a
 // parser that filled one to the brim leaves no terminator.
@@ -116,25 +112,6 @@ int comp_ACL(const AccessControlData* acl, int prio, const char* identity1, cons
     if (operation == QOR_ACL_DECRYPT && entry->decryptAllowed == 0) return 0;
   }
   return result;
-}
-
-int checkACL(UACipherUtil** object, const char* identity1, const char* identity2,
-             const char* identity3, int operation) {
-  if (object == nullptr || *object == nullptr || (*object)->data == nullptr) return 0;
-  const UACipherUtilData* data = (*object)->data;
-
-  if (operation == QOR_ACL_DECRYPT && data->decryptCnt > 0) {
-    struct tm tm {};
-    const bool known = LocalTime(qor::engine::Now(), &tm);
-    const bool limited = data->decryptCnt == 1 ||
-                         (known && data->decryptCountUnit == kUnitDay && tm.tm_mday == data->counterStamp) ||
-                         (known && data->decryptCountUnit == kUnitHour && tm.tm_hour == data->counterStamp);
-    if (limited) {
-      QOR_LOG(qor::log::kError, "Exceeding the maximum number of decrypt per day %d\n", data->decryptCnt);
-      if (data->decryptCnt <= data->decryptCounter) return 0;
-    }
-  }
-  return comp_ACL(data->acl, data->prio, identity1, identity2, identity3, operation);
 }
 
 }  // extern "C"

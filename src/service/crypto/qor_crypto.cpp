@@ -13,7 +13,6 @@
 #include "log/log.h"
 #include "qor/config.h"
 #include "qor/key_mgr.h"
-#include "qor/qorfile.h"
 
 namespace {
 
@@ -151,22 +150,4 @@ DataBuffer QORCrypto_Decrypt_BYPASS(int length, unsigned char* data, int, const 
   return CopyValue(length, data);
 }
 
-FileResult* QORCrypto_EncryptFile_BYPASS(int, const char*, const char*, const char*, ErrorInfo*,
-                                         QOR_FindKeyInfoFn, QOR_UpdateKeySetFn, const char*,
-                                         const char*, const char*) {
-  QOR_LOG(qor::log::kError, "Can Not Use Function\n");
-  return static_cast<FileResult*>(std::calloc(1, sizeof(FileResult)));
-}
-
-FileResult QORCrypto_DecryptFile_BYPASS(int, const char*, const char*, const char*, ErrorInfo*,
-                                        QOR_FindKeyInfoFn, QOR_UpdateKeySetFn, QOR_AddKeyFn,
-                                        const char*, const char*, const char*) {
-  QOR_LOG(qor::log::kError, "Can Not Use Function\n");
-  FileResult result;
-  std::memset(&result, 0, sizeof(result));
-  return result;
-}
-
-// The agent socket object is not part of this build: no connection test can
-// be made, which the caller sees as "no socket object".
 }  // extern "C"
