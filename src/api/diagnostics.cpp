@@ -12,7 +12,7 @@
 #include <string>
 
 #include "agent/socket/qor_socket.h"
-#include "api/error_record.h"
+#include "common/last_error.h"
 #include "api/instance.h"
 #include "common/error_codes.h"
 #include "config/build.h"

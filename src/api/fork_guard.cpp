@@ -7,7 +7,7 @@
 
 #include <mutex>
 
-#include "agent/download/policy_table_lock.h"
+#include "engine/keymgr/policy_table.h"
 #include "api/instance.h"
 #include "common/error_record.h"
 #include "engine/cipher/cipher_lock.h"
@@ -21,7 +21,7 @@ namespace {
 void Prepare() {
   qor::api::LockInstanceForFork();
   qor::crypto::KeyMgrRefreshLock().lock();
-  qor::agent::PolicyTableLock().lock_shared();
+  qor::engine::PolicyTableLock().lock_shared();
   pthread_rwlock_rdlock(&qor::engine::cipher_rwlock);
   qor::random::LockForFork();
   qor::log::LockAuditForFork();
@@ -37,7 +37,7 @@ void Release() {
   qor::log::UnlockAuditAfterFork();
   qor::random::UnlockAfterFork();
   pthread_rwlock_unlock(&qor::engine::cipher_rwlock);
-  qor::agent::PolicyTableLock().unlock_shared();
+  qor::engine::PolicyTableLock().unlock_shared();
   qor::crypto::KeyMgrRefreshLock().unlock();
   qor::api::UnlockInstanceAfterFork();
 }

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "api/error_record.h"
+#include "common/last_error.h"
 #include "api/instance.h"
 #include "api/service_call.h"
 #include "common/error_codes.h"

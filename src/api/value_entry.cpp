@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "api/error_record.h"
+#include "common/last_error.h"
 #include "api/instance.h"
 #include "api/service_call.h"
 #include "common/error_codes.h"

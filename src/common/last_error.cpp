@@ -1,8 +1,12 @@
-#include "api/error_record.h"
-
-#include "common/error_codes.h"
+#include "common/last_error.h"
 
 #include <cstring>
+
+ErrorInfo* qor::LastErrorRecord() {
+  // Zero-filled at load time: no constructor runs, none is needed.
+  static ErrorInfo record{};
+  return &record;
+}
 
 void ErrorInfo_Set(int code, const char* text) {
   std::lock_guard lock(qor::ErrorLock());

@@ -1,11 +1,13 @@
-// The process-wide last-error record: the end of every chain, and its setter.
+// The process-wide last-error record: the end of every chain, its setter and
+// (exported through qor/error.h) its readers.
 #pragma once
 
 #include "common/error_record.h"
 
 namespace qor {
 
-// The instance's own record: the end of every chain.
+// The library's own record: the end of every chain. Lives as long as the
+// process; host threads may still read it while the process exits.
 ErrorInfo* LastErrorRecord();
 
 }  // namespace qor

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/error_codes.h"
-#include "api/error_record.h"
+#include "common/last_error.h"
 #include "qorapi.h"
 
 namespace {

@@ -10,12 +10,12 @@
 #include <string>
 
 #include "agent/download/download_internal.h"
-#include "agent/download/policy_table_lock.h"
 #include "agent/policy/key_mgr_parse.h"
 #include "agent/socket/socket_internal.h"
 #include "common/error_codes.h"
 #include "common/error_record.h"
 #include "config/shared_fields.h"
+#include "engine/keymgr/policy_table.h"
 #include "log/log.h"
 #include "qor/config.h"
 #include "qor/key_download.h"
@@ -196,20 +196,7 @@ int AppendPolicyFromQORServer(QORSocket* socket, KeyMgr* target, QORApiConf* con
     return 1;
   }
 
-  std::unique_lock lock(PolicyTableLock());
-  char** names = nullptr;
-  const int count = fetched->LoadKeyName(fetched.get(), &names);
-  for (int i = 0; i < count && names != nullptr; ++i) {
-    if (names[i] == nullptr) continue;
-    const DataBuffer name{static_cast<int32_t>(std::strlen(names[i])),
-                          reinterpret_cast<unsigned char*>(names[i])};
-    // Policies the key set already holds stay as they are.
-    if (target->GetKeyInfo(target, &name) != nullptr) continue;
-    KeyInfo* entry = fetched->GetKeyInfo(fetched.get(), &name);
-    KeyInfo* clone = entry != nullptr ? entry->Clone(entry) : nullptr;
-    if (clone != nullptr && target->AppendKeyInfo(target, clone) != 0) clone->Destroy(&clone);
-  }
-  std::free(names);
+  engine::AppendMissingPolicies(target, fetched.get());
   return 0;
 }
 
@@ -272,11 +259,6 @@ int GetSpecficKeyFromQORServer(QORSocket* socket, KeyMgr* mgr, QORApiConf* confi
     return 1;
   }
   return 0;
-}
-
-ShardedSharedMutex& PolicyTableLock() {
-  static ShardedSharedMutex* lock = new ShardedSharedMutex();
-  return *lock;
 }
 
 }  // namespace qor::agent
