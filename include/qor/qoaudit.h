@@ -3,6 +3,8 @@
 #ifndef QOR_QOAUDIT_H
 #define QOR_QOAUDIT_H
 
+#include <stdint.h>
+
 #include "qor/export.h"
 #include "qor/qolog.h"
 
@@ -35,6 +37,13 @@ QOR_API const char *QOAudit_GetPath(void);
  * does not fit. */
 QOR_API int build_name(const char *directory, const char *stamp, unsigned long processId,
                        unsigned long rotationIndex, char *pathOut);
+
+/* Writes the audit record of one outcome when its switch is 1 and an audit file
+ * is open: |operation| 1 encrypt, 2 decrypt; |outcome| 1 success, 0 failure;
+ * |tag| names a failure (NULL: none). |encryptFlags| and |decryptFlags| each
+ * point at two switches (success, failure), or are NULL. */
+QOR_API void Audit_Writer(const char *keyName, int operation, int outcome, const char *tag,
+                          const int32_t *encryptFlags, const int32_t *decryptFlags);
 
 QOR_END_DECLS
 

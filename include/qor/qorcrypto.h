@@ -90,13 +90,6 @@ QOR_API struct FileResult QORCrypto_DecryptFile_BYPASS(
     ErrorInfo *errorRecord, QOR_FindKeyInfoFn find, QOR_UpdateKeySetFn update,
     QOR_AddKeyFn addKey, const char *identity1, const char *identity2, const char *identity3);
 
-/* Writes the audit record of one outcome when its switch is 1 and an audit file
- * is open: |operation| 1 encrypt, 2 decrypt; |outcome| 1 success, 0 failure;
- * |tag| names a failure (NULL: none). |encryptFlags| and |decryptFlags| each
- * point at two switches (success, failure), or are NULL. */
-QOR_API void Audit_Writer(const char *keyName, int operation, int outcome, const char *tag,
-                          const int32_t *encryptFlags, const int32_t *decryptFlags);
-
 /* A zero-filled buffer for a result of |length| input bytes: length + 20 when
  * |kind| is 2, else length + 16, and 4n/3 + 6 of that n for text (|binary| 0).
  * Stores it in |*out| (caller frees) and returns 0; -1 for a negative length,

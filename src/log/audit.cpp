@@ -326,3 +326,37 @@ QOR_API const char* QOAudit_GetPath(void) {
 }
 
 }  // extern "C"
+
+namespace {
+
+constexpr int kAuditEncrypt = 1;
+constexpr int kAuditDecrypt = 2;
+constexpr int kAuditSuccess = 1;
+constexpr int kAuditFailure = 0;
+
+}  // namespace
+
+extern "C" {
+
+void Audit_Writer(const char* keyName, int operation, int outcome, const char* tag,
+                  const int32_t* encryptFlags, const int32_t* decryptFlags) {
+  const int32_t* flags = operation == kAuditEncrypt   ? encryptFlags
+                         : operation == kAuditDecrypt ? decryptFlags
+                                                 : nullptr;
+  if (flags == nullptr || (outcome != kAuditSuccess && outcome != kAuditFailure)) return;
+  // flags[0] audits successes, flags[1] failures.
+  if (flags[outcome == kAuditSuccess ? 0 : 1] != 1 || QOLog_Audit_IsEnable() == 0) return;
+
+  const char direction = operation == kAuditEncrypt ? 'E' : 'D';
+  const char* name = keyName != nullptr ? keyName : "";
+  char line[1024];
+  if (outcome == kAuditSuccess) {
+    std::snprintf(line, sizeof(line), "%s,%c,S,S", name, direction);
+  } else {
+    // A failure without a classified cause leaves the tag field empty.
+    std::snprintf(line, sizeof(line), "%s,%c,F,%s", name, direction, tag != nullptr ? tag : "");
+  }
+  lwl_audit_write(QOLog_Audit_GetHandle(), kAuditLevel, "%s", line);
+}
+
+}  // extern "C"

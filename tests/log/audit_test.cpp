@@ -523,4 +523,52 @@ TEST_F(AuditTest, ConcurrentWritersLoseAndTearNothingAcrossRotations) {
   for (size_t i = 0; i + 1 < files.size(); ++i) EXPECT_EQ(OpenDescriptorsTo(files[i]), 0);
 }
 
+// One record per outcome whose switch is on, in the form the value and file
+// pipelines write.
+TEST_F(AuditTest, OutcomeRecordsFollowTheirSwitches) {
+  ASSERT_EQ(0, Init());
+  const int32_t on[2] = {1, 1};
+  const int32_t off[2] = {0, 0};
+  const int32_t two[2] = {2, 255};  // only exactly 1 switches a record on
+  struct Case {
+    int operation;
+    int outcome;
+    const char* tag;
+    const int32_t* enc;
+    const int32_t* dec;
+    const char* expected;  // nullptr: nothing written
+  };
+  const Case cases[] = {
+      {1, 1, nullptr, on, off, "K,E,S,S"},
+      {1, 0, "KED", on, off, "K,E,F,KED"},
+      {1, 0, nullptr, on, off, "K,E,F,"},
+      {2, 1, "ignored", off, on, "K,D,S,S"},
+      {2, 0, "DUP", off, on, "K,D,F,DUP"},
+      {1, 1, nullptr, off, on, nullptr},
+      {2, 0, "ACC", on, off, nullptr},
+      {1, 1, nullptr, two, two, nullptr},
+      {1, 0, "KED", two, two, nullptr},
+      {3, 1, nullptr, on, on, nullptr},
+      {1, 2, nullptr, on, on, nullptr},
+      {1, 1, nullptr, nullptr, nullptr, nullptr},
+  };
+  size_t read = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected != nullptr ? c.expected : "nothing");
+    Audit_Writer("K", c.operation, c.outcome, c.tag, c.enc, c.dec);
+    std::vector<Record> records;
+    ASSERT_TRUE(ParseRecords(ReadFile(QOAudit_GetPath()).substr(read), &records));
+    read = ReadFile(QOAudit_GetPath()).size();
+    std::vector<std::string> texts;
+    for (const Record& r : records) texts.push_back(r.text);
+    if (c.expected == nullptr) {
+      EXPECT_TRUE(texts.empty());
+    } else {
+      EXPECT_EQ(std::vector<std::string>{c.expected}, texts);
+    }
+  }
+  QOAudit_Uninit();
+  Audit_Writer("K", 1, 1, nullptr, on, on);  // no audit file: nothing, no crash
+}
+
 }  // namespace

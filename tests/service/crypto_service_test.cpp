@@ -284,51 +284,6 @@ TEST(FilePipeline, NoPolicyLookupFailsWithKeyTag) {
   EXPECT_NE(0, error.code);
 }
 
-// ---- Audit records -----------------------------------------------------------
-
-class AuditLines : public ValueService {};
-
-TEST_F(AuditLines, OneRecordPerSwitchedOnOutcome) {
-  const int32_t on[2] = {1, 1};
-  const int32_t off[2] = {0, 0};
-  const int32_t two[2] = {2, 255};  // only exactly 1 switches a record on
-  struct Case {
-    int operation;
-    int outcome;
-    const char* tag;
-    const int32_t* enc;
-    const int32_t* dec;
-    const char* expected;  // nullptr: nothing written
-  };
-  const Case cases[] = {
-      {1, 1, nullptr, on, off, "K,E,S,S"},
-      {1, 0, "KED", on, off, "K,E,F,KED"},
-      {1, 0, nullptr, on, off, "K,E,F,"},
-      {2, 1, "ignored", off, on, "K,D,S,S"},
-      {2, 0, "DUP", off, on, "K,D,F,DUP"},
-      {1, 1, nullptr, off, on, nullptr},
-      {2, 0, "ACC", on, off, nullptr},
-      {1, 1, nullptr, two, two, nullptr},
-      {1, 0, "KED", two, two, nullptr},
-      {3, 1, nullptr, on, on, nullptr},
-      {1, 2, nullptr, on, on, nullptr},
-      {1, 1, nullptr, nullptr, nullptr, nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.expected != nullptr ? c.expected : "nothing");
-    Audit_Writer("K", c.operation, c.outcome, c.tag, c.enc, c.dec);
-    const std::vector<std::string> lines = NewAuditTexts();
-    if (c.expected == nullptr) {
-      EXPECT_TRUE(lines.empty());
-    } else {
-      EXPECT_EQ(std::vector<std::string>{c.expected}, lines);
-    }
-  }
-  QOAudit_Uninit();
-  Audit_Writer("K", 1, 1, nullptr, on, on);  // no audit file: nothing, no crash
-  ASSERT_EQ(0, QOAudit_Init(home_.path().c_str()));
-}
-
 // ---- Self test -------------------------------------------------------------
 
 TEST(SelfTest, Passes) { EXPECT_EQ(0, Self_Test()); }

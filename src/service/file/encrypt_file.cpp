@@ -15,6 +15,7 @@
 #include "qor/access_control.h"
 #include "qor/cipher_util.h"
 #include "qor/nc_sha.h"
+#include "qor/qoaudit.h"
 #include "qor/qorcrypto.h"
 #include "qor/qorfile.h"
 #include "service/file/digest_pair.h"

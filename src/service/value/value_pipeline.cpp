@@ -9,6 +9,7 @@
 #include "common/error_record.h"
 #include "log/log.h"
 #include "qor/key_mgr.h"
+#include "qor/qoaudit.h"
 #include "qor/qorcrypto.h"
 #include "qor/qostring.h"
 #include "qor/qoutil.h"
