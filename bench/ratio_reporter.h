@@ -38,7 +38,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\n%-44s %-10s %10s\n", "case", "peer", "ours/peer");
+    // The column is peer time over our time: above 1.00x ours is faster.
+    std::printf("\n%-44s %-10s %10s\n", "case", "peer", "peer/ours");
     for (const std::string& key : keys_) {
       const auto& impls = times_[key];
       const auto ours = impls.find("ours");

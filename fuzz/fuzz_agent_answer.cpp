@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "agent/policy/key_record.h"
-#include "agent/socket/protocol.h"
+#include "agent/policy/single_key_reader.h"
+#include "agent/socket/client_protocol.h"
 #include "qor/key_download.h"
 #include "qor/key_mgr.h"
 #include "qor/policy.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/socket/protocol.h"
+#include "agent/socket/client_protocol.h"
 #include "library_glue.h"
 #include "policy_set.h"
 #include "protocol.h"

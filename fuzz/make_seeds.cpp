@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "agent/emergency/emergency_file.h"
-#include "agent/socket/protocol.h"
+#include "agent/socket/client_protocol.h"
 #include "installed_key_set.h"
 #include "qor/cipher_util.h"
 #include "qor/nc_aria.h"

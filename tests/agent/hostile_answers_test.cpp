@@ -18,7 +18,7 @@
 #include "agent/emergency/emergency_file.h"
 #include "agent/emergency/file_secret.h"
 #include "agent/policy/policy_writer.h"
-#include "agent/socket/protocol.h"
+#include "agent/socket/client_protocol.h"
 #include "agent/socket/qor_socket.h"
 #include "qor/config.h"
 #include "qor/key_mgr.h"

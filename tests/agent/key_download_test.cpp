@@ -13,7 +13,7 @@
 
 #include "agent/download/download_internal.h"
 #include "agent/policy/policy_writer.h"
-#include "agent/socket/protocol.h"
+#include "agent/socket/client_protocol.h"
 #include "agent/socket/qor_socket.h"
 #include "qor/config.h"
 #include "qor/key_download.h"

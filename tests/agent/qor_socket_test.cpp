@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "agent/agent_test_support.h"
-#include "agent/socket/protocol.h"
+#include "agent/socket/client_protocol.h"
 #include "agent/socket/qor_socket.h"
 #include "agent/socket/socket_internal.h"
 #include "qor/key_mgr.h"

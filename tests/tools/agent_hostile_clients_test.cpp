@@ -20,7 +20,7 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/socket/protocol.h"
+#include "agent/socket/client_protocol.h"
 #include "qor/connection.h"
 #include "qor/nc_random.h"
 #include "support/agent_process.h"

@@ -28,8 +28,8 @@
 #include <openssl/sha.h>
 
 #include "agent/emergency/emergency_file.h"
-#include "agent/policy/key_record.h"
-#include "agent/socket/protocol.h"
+#include "agent/policy/single_key_reader.h"
+#include "agent/socket/client_protocol.h"
 #include "agent/socket/qor_socket.h"
 #include "policy_set.h"
 #include "qor/cipher_util.h"

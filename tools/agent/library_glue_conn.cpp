@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "agent/socket/protocol.h"
+#include "agent/socket/client_protocol.h"
 #include "common/secure_wipe.h"
 #include "library_glue.h"
 #include "qor/connection.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "agent/socket/protocol.h"
+#include "agent/socket/client_protocol.h"
 #include "library_glue.h"
 
 namespace qor::agent_tool {

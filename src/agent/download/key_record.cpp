@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "agent/download/download_internal.h"
-#include "agent/policy/key_record.h"
+#include "agent/policy/single_key_reader.h"
 #include "common/secure_wipe.h"
 #include "engine/cipher/fixed_secrets.h"
 #include "log/log.h"

@@ -1,5 +1,5 @@
 // Reading the single-key answer.
-#include "agent/policy/key_record.h"
+#include "agent/policy/single_key_reader.h"
 
 #include <climits>
 

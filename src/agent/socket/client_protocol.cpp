@@ -1,5 +1,5 @@
 // The request layout and the session cipher shared by both ends.
-#include "agent/socket/protocol.h"
+#include "agent/socket/client_protocol.h"
 
 #include <cstdlib>
 #include <cstring>

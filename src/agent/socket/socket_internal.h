@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "agent/socket/protocol.h"
+#include "agent/socket/client_protocol.h"
 #include "agent/socket/qor_socket.h"
 #include "qor/connection.h"
 

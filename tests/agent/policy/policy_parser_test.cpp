@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "agent/policy/key_mgr_parse.h"
-#include "agent/policy/key_record.h"
+#include "agent/policy/single_key_reader.h"
 #include "agent/policy/policy_writer.h"
 #include "engine/policy_fixture.h"
 #include "qor/key_mgr.h"
