@@ -96,6 +96,10 @@ class Instance {
   QORApiData* CurrentConfigData() const { return ConfigData(); }
   int WithKeySet(int (*visit)(KeyMgr* mgr, void* context), void* context);
   QORSocket* CreateAgentSocket(const QORApiData* data, bool secondAgent, int timeLimitMs);
+  bool CopyConfigData(QORApiData* out);
+  int ChangeConfig(void (*change)(QORApiData* data, void* context), void* context);
+  void ClearKeySet(bool dropConfig);
+  int FetchKeyVersion(const char* name, int version);
 
   qor::api::testing::InstanceState State();
   void InstallKeySet(KeyMgr* mgr, QORApiConf* config);

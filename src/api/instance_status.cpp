@@ -26,9 +26,9 @@ int Instance::ClearKeys() {
 char* Instance::InitResult() {
   const int n = snprintf(agentInitResult, sizeof(agentInitResult), "Result: %s, Date: ",
                          gData.initialised ? "SUCCESS" : "FAIL");
-  QORApiData* data = ConfigData();
-  if (data != nullptr && n > 0) {
-    const time_t loaded = static_cast<time_t>(qor::config::LoadTime(data));
+  QORApiData data;
+  if (CopyConfigData(&data) && n > 0) {
+    const time_t loaded = static_cast<time_t>(data.loadTime);
     tm local;
     localtime_r(&loaded, &local);
     char date[64];

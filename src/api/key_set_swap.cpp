@@ -184,8 +184,12 @@ int Instance::ReconnectFile() {
     default:
       break;
   }
-  QORCrypto_SetConfigData(ConfigData());
-  UpdateDateInit(ConfigData());
+  // A report may have released the configuration meanwhile.
+  ReadLock lock(&API_rwlock);
+  QORApiData* data = ConfigData();
+  if (data == nullptr) return -1;
+  QORCrypto_SetConfigData(data);
+  UpdateDateInit(data);
   return result;
 }
 
