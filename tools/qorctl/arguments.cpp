@@ -16,7 +16,7 @@ bool IsOption(const CLI::App& command, const std::string& word, bool* takesNext)
     if (!option->nonpositional()) continue;
     const auto& names = isLong ? option->get_lnames() : option->get_snames();
     if (std::find(names.begin(), names.end(), name) == names.end()) continue;
-    *takesNext = option->get_type_size_max() > 0 && word.find('=') == std::string::npos;
+    *takesNext = option->get_expected_max() > 0 && word.find('=') == std::string::npos;
     return true;
   }
   return false;

@@ -113,16 +113,19 @@ std::string PolicyContext(const std::string& message) {
   const int count = QOR_loadKeyName(&names);
   std::free(names);  // the names themselves belong to the key set
   if (count <= 0) return "";
-  std::string from;
+  // The message may name where the set came from; the status report always does.
+  std::string source;
   if (const size_t at = message.find("Policy Init From "); at != std::string::npos) {
-    std::string source = message.substr(at + 17);
+    source = message.substr(at + 17);
     source.erase(source.find_last_not_of(" \r\n") + 1);
-    from = LoadedFromWhere(source == "First Agent"      ? "first agent"
-                           : source == "Second Agent"   ? "second agent"
-                           : source == "Emergency File" ? "emergency file"
-                                                        : "",
-                           LibrarySettings());
+    source = source == "First Agent"      ? "first agent"
+             : source == "Second Agent"   ? "second agent"
+             : source == "Emergency File" ? "emergency file"
+                                          : "";
+  } else {
+    source = LoadedFrom(StatusReport(nullptr));
   }
+  const std::string from = LoadedFromWhere(source, LibrarySettings());
   return "the " + std::to_string(count) + " policies loaded" + (from.empty() ? "" : " from " + from) +
          " do not include '" + name + "' (names are case-sensitive; qorctl policies lists them)";
 }
