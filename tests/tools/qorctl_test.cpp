@@ -312,4 +312,77 @@ TEST_F(Qorctl, CheckPolicyComparesTheHashes) {
   EXPECT_EQ(check.err, "");
 }
 
+TEST_F(Qorctl, HealthAsksBothAgentsAndTheServer) {
+  const std::string first = "127.0.0.1:" + std::to_string(first_);
+  const std::string second = "127.0.0.1:" + std::to_string(second_);
+  Outcome healthy = Qor({"health"});
+  EXPECT_EQ(healthy.status, 0) << healthy.err;
+  EXPECT_EQ(healthy.out, "first agent " + first + ": healthy\n"
+                         "server (through the first agent): healthy\n"
+                         "second agent " + second + ": healthy\n");
+  EXPECT_EQ(healthy.err, "");
+
+  // A second port nobody listens on: only that check fails.
+  const int closed = qor::test::ClosedPort();
+  Outcome half = Qor({"health"}, "", {{"QOR_SECOND_PORT", std::to_string(closed)}});
+  EXPECT_EQ(half.status, 1);
+  EXPECT_EQ(qor::test::Lines(half.out).back(),
+            "second agent 127.0.0.1:" + std::to_string(closed) + ": not healthy");
+  EXPECT_EQ(half.err, "qorctl: 3 [code:111] poll revents error\n"
+                      "qorctl: no answer from the second agent at 127.0.0.1:" +
+                          std::to_string(closed) +
+                          " (QOR_SECOND_AGENT_IP, QOR_SECOND_PORT): connection refused\n");
+
+  StopAgent();
+  Outcome down = Qor({"health"});
+  EXPECT_EQ(down.status, 1);
+  EXPECT_EQ(down.out, "first agent " + first + ": not healthy\n"
+                      "server (through the first agent): not healthy\n"
+                      "second agent " + second + ": not healthy\n");
+  EXPECT_EQ(down.err,
+            "qorctl: 3 [code:111] poll revents error\n"
+            "qorctl: no answer from the first agent at " + first +
+                " (QOR_FIRST_AGENT_IP, QOR_FIRST_PORT): connection refused\n"
+                "qorctl: 3 [code:111] poll revents error\n"
+                "qorctl: the server is asked through the first agent at " + first +
+                ": connection refused\n"
+                "qorctl: 3 [code:111] poll revents error\n"
+                "qorctl: no answer from the second agent at " + second +
+                " (QOR_SECOND_AGENT_IP, QOR_SECOND_PORT): connection refused\n");
+}
+
+TEST_F(Qorctl, VersionSelfTestAndReinit) {
+  for (const char* args : {"version", "--version"}) {
+    Outcome version = Qor({args});
+    EXPECT_EQ(version.status, 0) << args;
+    EXPECT_EQ(version.out, "qorctl 2.0.26\nlibqorapi 3.7.3RN20267\n") << args;
+  }
+  Outcome selfTest = Qor({"self-test"});
+  EXPECT_EQ(selfTest.status, 0);
+  EXPECT_EQ(selfTest.out, "crypto self-test: passed\n");
+
+  Outcome reinit = Qor({"reinit"});
+  EXPECT_EQ(reinit.status, 0) << reinit.err;
+  EXPECT_EQ(reinit.out.rfind(" Product version : V 3.7.3\n Product release : 2.0.26.7\n Agent Home : " +
+                                 libHome_.path() + "\n",
+                             0),
+            0u)
+      << reinit.out;
+  EXPECT_NE(reinit.out.find("\n Policy Init From : First Agent\n Ctypto Mode : CBC\n Load Policy : 3\n"
+                            " Load Policy status : OK "),
+            std::string::npos)
+      << reinit.out;
+
+  StopAgent();
+  Outcome down = Qor({"reinit"});
+  EXPECT_EQ(down.status, 1);
+  EXPECT_NE(down.out.find("\n Load Policy : 0\n Load Policy status : Fail( [code:111] poll revents "
+                          "error )\n"),
+            std::string::npos)
+      << down.out;
+  EXPECT_EQ(down.err.rfind("qorctl: 3 [code:111] poll revents error\nqorctl: no answer from the agents at ", 0),
+            0u)
+      << down.err;
+}
+
 }  // namespace

@@ -54,17 +54,6 @@ std::string LibraryDirectory() {
   return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-// The system's text for the "[code:N]" a connection message starts with.
-std::string SystemReason(const std::string& message) {
-  const size_t at = message.find("[code:");
-  if (at == std::string::npos) return "";
-  const int number = std::atoi(message.c_str() + at + 6);
-  if (number <= 0) return "";
-  std::string text = std::strerror(number);
-  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-  return text;
-}
-
 std::string Address(const std::string& ip, int port) { return ip + ":" + std::to_string(port); }
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
@@ -80,6 +69,7 @@ std::string ConfigContext() {
 }
 
 std::string AgentContext(const std::string& message) {
+  if (gTried == Tried::kNamedHere) return "";
   const Settings settings = LibrarySettings();
   if (!settings.known) return "";
   const std::string reason = SystemReason(message);
@@ -133,6 +123,16 @@ std::string PolicyContext(const std::string& message) {
 }  // namespace
 
 void SetTried(Tried tried) { gTried = tried; }
+
+std::string SystemReason(const std::string& message) {
+  const size_t at = message.find("[code:");
+  if (at == std::string::npos) return "";
+  const int number = std::atoi(message.c_str() + at + 6);
+  if (number <= 0) return "";
+  std::string text = std::strerror(number);
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
 
 std::string ConfigurationReport() {
   char report[kReportSize];

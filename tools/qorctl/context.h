@@ -10,4 +10,8 @@ namespace qorctl {
 // "" when there is nothing to add for |code| and |message|.
 std::string ContextFor(int code, const std::string& message);
 
+// The system's text for the "[code:N]" a connection message starts with
+// ("connection refused"), or "".
+std::string SystemReason(const std::string& message);
+
 }  // namespace qorctl

@@ -115,6 +115,15 @@ int main(int argc, char** argv) {
   CLI::App* checkPolicy = app.add_subcommand(
       "check-policy", "Compare the agent's policy hash with the loaded set's (exit 3: changed)");
   CLI::App* version = app.add_subcommand("version", "Print qorctl's and the library's versions");
+  CLI::App* health = app.add_subcommand(
+      "health", "Ask the first agent, the server through it, and the second agent whether they\n"
+                "are healthy (exit 1 when any is not)");
+  CLI::App* selfTest =
+      app.add_subcommand("self-test", "Run the library's crypto known-answer self test");
+  CLI::App* reinit = app.add_subcommand(
+      "reinit",
+      "Rebuild the library's settings from their sources and reload the key set; prints the\n"
+      "library's status report");
 
   std::vector<std::string> arguments = qorctl::ValuesAfterOptions(app, argc, argv);
   try {
@@ -140,5 +149,8 @@ int main(int argc, char** argv) {
   if (policies->parsed()) return qorctl::Policies();
   if (showConf->parsed()) return qorctl::ShowConf();
   if (checkPolicy->parsed()) return qorctl::CheckPolicy();
+  if (health->parsed()) return qorctl::Health();
+  if (selfTest->parsed()) return qorctl::SelfTest();
+  if (reinit->parsed()) return qorctl::Reinit();
   return qorctl::Usage("a command is required; run 'qorctl --help' for the commands");
 }

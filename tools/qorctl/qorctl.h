@@ -42,6 +42,9 @@ int Policies();
 int ShowConf();
 int CheckPolicy();
 int Version();
+int Health();
+int SelfTest();
+int Reinit();
 
 // The values of a value command: its arguments, or else the lines of standard
 // input (a CR before the line feed is dropped). |each| gets the value and its
@@ -67,8 +70,9 @@ FILE* ErrorStream();
 int Usage(const std::string& message);
 
 // Which agents the failed call tried: the health and hash checks ask the
-// first agent only, loading the key set asks both and then the emergency file.
-enum class Tried { kBothAgentsAndFile, kFirstAgent };
+// first agent only, loading the key set asks both and then the emergency
+// file; kNamedHere leaves the context to the caller's own text.
+enum class Tried { kBothAgentsAndFile, kFirstAgent, kNamedHere };
 void SetTried(Tried tried);
 // Sets what is tried until it goes out of scope.
 class TriedScope {

@@ -7,7 +7,9 @@
 namespace qorctl {
 
 int Version() {
-  std::printf("qorctl %s\n", QORCTL_VERSION);
+  char library[16] = {0};
+  QOR_GetVersionEx(library);
+  std::printf("qorctl %s\nlibqorapi %s\n", QORCTL_VERSION, library);
   return kExitOk;
 }
 
