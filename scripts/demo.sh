@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Shows the library at work on a fresh machine: installs what is missing,
-# builds the library, the stand-in agent and qorctl, starts the agent with the
-# example policy set in a temporary home, encrypts and decrypts sample
-# values under several policies and one whole file. Exits non-zero when any
-# step or round trip fails.
+# builds the library, the stand-in agent and qorctl (their output goes to
+# BUILD/demo-build.log), starts the agent with the example policy set in a
+# temporary home, shows the status report, encrypts and decrypts sample
+# values under several policies and one whole file, then rotates a key while
+# a host keeps running and moves an old value to the new key with
+# `qorctl rewrap`. Exits non-zero when any step or round trip fails.
 #   scripts/demo.sh
 #   QOR_BUILD_DIR=dir QOR_DEMO_SKIP_BUILD=1 scripts/demo.sh   use an already-built tree
 set -euo pipefail
@@ -11,9 +13,17 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QOR_BUILD_DIR:-$root/build}
 
 if [ -z "${QOR_DEMO_SKIP_BUILD:-}" ]; then
-  "$root/scripts/install-deps.sh"
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$build" -j "${QOR_JOBS:-$(nproc)}" --target qorapi qor-agent qorctl
+  mkdir -p "$build"
+  log=$build/demo-build.log
+  echo "Building the library, qor-agent and qorctl (output in $log) ..."
+  if ! { "$root/scripts/install-deps.sh" &&
+         cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+         cmake --build "$build" -j "${QOR_JOBS:-$(nproc)}" --target qorapi qor-agent qorctl; } \
+       >"$log" 2>&1; then
+    echo "demo: the build failed; the end of $log:" >&2
+    tail -n 20 "$log" >&2
+    exit 1
+  fi
 fi
 agent=$build/tools/agent/qor-agent
 qorctl=$build/tools/qorctl/qorctl
@@ -33,7 +43,9 @@ cleanup() {
 trap cleanup EXIT
 
 mkdir -p "$home/logs"
-"$agent" --home "$home" --policies "$root/tools/agent/example-policies.json" \
+# A copy: the key rotation below edits it.
+cp "$root/tools/agent/example-policies.json" "$home/policies.json"
+"$agent" --home "$home" --policies "$home/policies.json" \
   --first-port 0 --second-port 0 --foreground --port-file "$home/ports" \
   --log "$home/logs/qor-agent.log" >/dev/null &
 agent_pid=$!
@@ -52,8 +64,11 @@ done
 export QOR_HOME=$home QOR_FIRST_AGENT_IP=127.0.0.1 QOR_FIRST_PORT=$first QOR_SECOND_PORT=$second
 
 echo "Agent on 127.0.0.1:$first and :$second, home $home"
-"$qorctl" status
 echo
+echo "== What the library sees (qorctl status --report)"
+"$qorctl" status --report
+echo
+echo "== Values under several policies"
 
 # policy|plaintext|kind: kind says what the round trip must show.
 samples=(
@@ -112,6 +127,7 @@ done
 
 # A whole file, encrypted in place: unreadable afterwards, restored byte for byte.
 echo
+echo "== A whole file"
 sample="$home/customers.csv"
 {
   echo "id,name,card"
@@ -136,9 +152,45 @@ else
   fail "encrypt-file under AES_256 failed"
 fi
 
+# A key rotation while a host keeps running: one qorctl process, fed one value
+# at a time, stands for a database server that has the library loaded.
+echo
+echo "== A key rotation while a host keeps running"
+coproc HOST { exec "$qorctl" encrypt ARIA_256; }
+host_pid=$HOST_PID  # bash drops HOST_PID once the process has ended
+ask_host() {
+  local value
+  echo "$1" >&"${HOST[1]}"
+  read -r -t 30 value <&"${HOST[0]}" || { fail "the running host did not answer"; value=""; }
+  printf '%s' "$value"
+}
+version_of() { "$qorctl" key-version "$1" || echo "?"; }
+old=$(ask_host "Alex Morgan")
+echo "The running host encrypts 'Alex Morgan' under ARIA_256:  $old  (key version $(version_of "$old"))"
+new_key=$(od -An -tx1 -N32 /dev/urandom | tr -d ' \n')
+sed -i '/"name": "ARIA_256"/,/"keys": \[/ s/"keys": \[/"keys": [ {"version": 2, "key": "'"$new_key"'"},/' \
+  "$home/policies.json"
+if outcome=$("$agent" reload --home "$home"); then
+  echo "The agent gets key version 2 for ARIA_256:                 qor-agent reload says '${outcome:0:11}'"
+else
+  fail "the agent refused the rotated set: $outcome"
+fi
+fresh=$(ask_host "Jamie Lee")
+echo "The same process, at its next call, encrypts 'Jamie Lee':  $fresh  (key version $(version_of "$fresh"))"
+exec {HOST[1]}>&-
+wait "$host_pid" || fail "the running host failed"
+[ "$(version_of "$old")" = 1 ] && [ "$(version_of "$fresh")" = 2 ] ||
+  fail "the running host did not pick up key version 2"
+moved=$(echo "$old" | "$qorctl" rewrap ARIA_256) || fail "rewrap under ARIA_256 failed"
+echo "qorctl rewrap moves the old value to the new key:          $moved  (key version $(version_of "$moved"))"
+back=$("$qorctl" decrypt ARIA_256 "$moved") || fail "decrypt of the rewrapped value failed"
+[ "$back" = "Alex Morgan" ] || fail "the rewrapped value decrypts to '$back'"
+[ "$(version_of "$moved")" = 2 ] || fail "the rewrapped value is not under key version 2"
+echo "It decrypts to '$back'; the old value still decrypts too: '$("$qorctl" decrypt ARIA_256 "$old")'."
+
 if [ "$failures" -ne 0 ]; then
-  echo "demo: $failures round trip(s) failed" >&2
+  echo "demo: $failures step(s) failed" >&2
   exit 1
 fi
 echo
-echo "All ${#samples[@]} value round trips and the file round trip passed."
+echo "All ${#samples[@]} value round trips, the file round trip and the key rotation passed."

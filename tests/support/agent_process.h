@@ -41,6 +41,7 @@ struct PolicyDesc {
   int keyBits;
   std::vector<PolicyKey> keys;
   std::string ivType = "POLICY";
+  std::string errorHandling = "RETURN_ERROR";
 };
 
 // Deterministic key bytes as hex: |bytes| bytes derived from |seed|.
@@ -73,7 +74,7 @@ inline std::string PolicySetJson(const std::vector<PolicyDesc>& policies) {
     const PolicyDesc& p = policies[i];
     out += "    {\"name\": \"" + p.name + "\", \"algorithm\": \"" + p.algorithm +
            "\", \"keyLength\": " + std::to_string(p.keyBits) + ", \"ivType\": \"" + p.ivType +
-           "\", \"keys\": [";
+           "\", \"errorHandling\": \"" + p.errorHandling + "\", \"keys\": [";
     for (size_t k = 0; k < p.keys.size(); ++k) {
       const PolicyKey& key = p.keys[k];
       out += std::string(k ? ", " : "") + "{\"version\": " + std::to_string(key.version) +

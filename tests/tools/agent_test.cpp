@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -587,6 +588,89 @@ TEST_F(AgentTest, ReloadCommandSignalsOnlyARunningAgent) {
   EXPECT_EQ(agent_->Reload().first, 0);
 }
 
+TEST_F(AgentTest, StopCommandEndsTheAgentAndWaitsForIt) {
+  const std::string pidFile = agent_->Home() + "/conf/qor-agent.pid";
+  const TempDir out;
+  auto stop = [&] {
+    const pid_t pid = Spawn({QOR_AGENT_BINARY, "stop", "--home", agent_->Home()}, out / "out",
+                            out / "err");
+    const Exit e = WaitFor(pid, 15s);
+    return std::make_pair(e.code, ReadFile(out / "out") + ReadFile(out / "err"));
+  };
+  const auto [code, output] = stop();
+  EXPECT_EQ(code, 0) << output;
+  EXPECT_EQ(output, "stopped " + std::to_string(agent_->pid()) + "\n");
+  // It has ended by the time the command returns: only reaping is left.
+  EXPECT_FALSE(std::filesystem::exists(pidFile));
+  const Exit e = agent_->Stop();
+  EXPECT_TRUE(e.exited);
+  EXPECT_EQ(e.code, 0);
+  const auto [again, message] = stop();
+  EXPECT_EQ(again, 2);
+  EXPECT_EQ(message, "qor-agent: no agent running for " + agent_->Home() + "\n");
+}
+
+// An empty set would make every value call fail: loud at start, refused on
+// reload unless the agent was started with --allow-empty.
+TEST_F(AgentTest, ReloadToAnEmptySetIsRefusedWithoutAllowEmpty) {
+  const uint64_t stamp = agent_->Stamp();
+  const Reply before = Ask(agent_->first(), 2);
+  WriteFile(agent_->Policies(), R"({"policies": []})");
+  const auto [code, output] = agent_->Reload();
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(output, "failed " + agent_->Policies() +
+                        ": the policy set is empty; the agent keeps serving the set it has (start "
+                        "it with --allow-empty to let a reload empty it)\n");
+  EXPECT_EQ(agent_->Stamp(), stamp);
+  EXPECT_EQ(Ask(agent_->first(), 2).body, before.body);
+
+  AgentProcess allowing(ExampleSet());
+  ASSERT_TRUE(allowing.Start({"--allow-empty"})) << allowing.Stderr();
+  WriteFile(allowing.Policies(), R"({"policies": []})");
+  const auto [allowed, text] = allowing.Reload();
+  EXPECT_EQ(allowed, 0) << text;
+  EXPECT_NE(text.find("(empty set)"), std::string::npos) << text;
+  EXPECT_NE(allowing.Log().find("WARNING: the policy set in " + allowing.Policies() + " is EMPTY"),
+            std::string::npos);
+  EXPECT_EQ(allowing.Stop().code, 0);
+}
+
+TEST(AgentStart, AnEmptySetStartsWithALoudWarning) {
+  AgentProcess agent(json::parse(R"({"policies": []})"));
+  ASSERT_TRUE(agent.Start()) << agent.Stderr();
+  EXPECT_EQ(agent.Stderr(), "qor-agent: WARNING: the policy set in " + agent.Policies() +
+                                " is EMPTY: every encryption and decryption will fail until a set "
+                                "with policies is loaded\n");
+  EXPECT_EQ(agent.Stop().code, 0);
+}
+
+// A policy file that cannot be read says why, in the system's words.
+TEST(AgentStart, AnUnreadableSetSaysWhy) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> make;
+    const char* reason;
+  } cases[] = {
+      {"missing", [](const std::string& path) { std::filesystem::remove(path); },
+       "No such file or directory"},
+      {"a directory",
+       [](const std::string& path) {
+         std::filesystem::remove(path);
+         std::filesystem::create_directory(path);
+       },
+       "Is a directory"},
+  };
+  for (const Case& c : cases) {
+    AgentProcess agent(ExampleSet());
+    c.make(agent.Policies());
+    ASSERT_FALSE(agent.Start()) << c.what;
+    EXPECT_EQ(agent.exitCode(), 1) << c.what;
+    EXPECT_EQ(agent.Stderr(), "qor-agent: policy set refused:\n  " + agent.Policies() +
+                                  ": cannot be read: " + c.reason + "\n")
+        << c.what;
+  }
+}
+
 // Past the cap the oldest connection still waiting for its request is cut to
 // make room, so a silent client cannot keep a new one out.
 TEST(AgentLimits, PastTheCapTheOldestIdleConnectionMakesRoom) {
@@ -678,6 +762,32 @@ TEST(AgentPolicySet, ErrorsNameThePolicyAndField) {
   EXPECT_TRUE(qor::agent_tool::ParsePolicySet(ExampleSet().dump(), "example", &error)) << error;
   EXPECT_FALSE(qor::agent_tool::ParsePolicySet("{\"policies\": [", "cut.json", &error));
   EXPECT_EQ(error.rfind("cut.json: not valid JSON", 0), 0u) << error;
+}
+
+// One pass names every error of the set, one line each, in file order.
+TEST(AgentPolicySet, EveryErrorIsReportedAtOnce) {
+  json set = ExampleSet();
+  PolicyNamed(set, "SEED_128")["algorithm"] = "SEEDX";
+  PolicyNamed(set, "ARIA_256")["keys"][0]["key"] = "00ff";
+  PolicyNamed(set, "ARIA_256")["ivType"] = "ROW";
+  PolicyNamed(set, "ARIA_256")["nullProcesing"] = true;
+  PolicyNamed(set, "CUSTOMER_NAME")["accessRules"][0]["weekdays"][0] = "8";
+  std::string error;
+  ASSERT_FALSE(qor::agent_tool::ParsePolicySet(set.dump(), "set.json", &error));
+  const std::vector<std::string> expected = {
+      "set.json: policy \"SEED_128\": field \"algorithm\": unknown algorithm \"SEEDX\"",
+      "set.json: policy \"ARIA_256\": field \"nullProcesing\": is not a known field",
+      "set.json: policy \"ARIA_256\": field \"keys[0].key\": has 2 bytes, the key length needs 32",
+      "set.json: policy \"ARIA_256\": field \"ivType\": \"ROW\" is not one of POLICY, RECORD",
+      "set.json: policy \"CUSTOMER_NAME\": field \"accessRules[0].weekdays\": \"8\" is not a digit",
+  };
+  std::vector<std::string> lines;
+  std::istringstream in(error);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), expected.size()) << error;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(lines[i].rfind(expected[i], 0), 0u) << lines[i];
+  }
 }
 
 }  // namespace

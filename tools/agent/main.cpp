@@ -10,7 +10,8 @@
 int main(int argc, char** argv) {
   qor::agent_tool::AgentOptions options;
   CLI::App app{"Stand-in QOR Agent: serves a policy set from a JSON file on 127.0.0.1.\n"
-               "Reload with SIGHUP or 'qor-agent reload --home DIR'; stop with SIGTERM."};
+               "Reload with SIGHUP or 'qor-agent reload --home DIR'; stop with SIGTERM or\n"
+               "'qor-agent stop --home DIR'."};
   app.add_option("--home", options.home, "Agent home directory (conf/ is created when missing)");
   app.add_option("--policies", options.policies, "Policy set file (JSON)");
   app.add_option("--first-port", options.firstPort, "First port (0: any free port)")
@@ -34,6 +35,8 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0L, 1L << 40));
   app.add_option("--log-keep", options.logKeep, "Rotated log files kept (LOG.1 .. LOG.N)")
       ->check(CLI::Range(1, 100));
+  app.add_flag("--allow-empty", options.allowEmpty,
+               "Let a reload replace the set with an empty one (refused otherwise)");
 
   std::string reloadHome;
   int reloadWaitMs = 10000;
@@ -43,9 +46,18 @@ int main(int argc, char** argv) {
   reload->add_option("--wait-ms", reloadWaitMs, "How long to wait for the outcome")
       ->check(CLI::Range(1, 600000));
 
+  std::string stopHome;
+  int stopWaitMs = 10000;
+  CLI::App* stop = app.add_subcommand(
+      "stop", "Stop the agent running on HOME and wait until it has ended");
+  stop->add_option("--home", stopHome, "Agent home directory")->required();
+  stop->add_option("--wait-ms", stopWaitMs, "How long to wait for it to end")
+      ->check(CLI::Range(1, 600000));
+
   CLI11_PARSE(app, argc, argv);
 
   if (reload->parsed()) return qor::agent_tool::RequestReload(reloadHome, reloadWaitMs);
+  if (stop->parsed()) return qor::agent_tool::RequestStop(stopHome, stopWaitMs);
   if (options.home.empty() || options.policies.empty()) {
     std::fprintf(stderr, "qor-agent: --home and --policies are required\n%s",
                  app.help().c_str());

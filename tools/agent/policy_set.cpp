@@ -3,8 +3,14 @@
 // instead, so a typo never reaches a running library as a different policy.
 #include "policy_set.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -121,11 +127,15 @@ class Reader {
   }
 
   // Checks that every member is one this schema knows, so a misspelt
-  // optional field is not taken as "absent".
-  void OnlyKnown(std::initializer_list<std::string_view> known, const std::string& prefix) const {
+  // optional field is not taken as "absent". With |problems| every unknown
+  // field is listed there; without, the first one is thrown.
+  void OnlyKnown(std::initializer_list<std::string_view> known, const std::string& prefix,
+                 std::vector<LoadError>* problems = nullptr) const {
     for (auto it = object_.begin(); it != object_.end(); ++it) {
       if (std::find(known.begin(), known.end(), it.key()) == known.end()) {
-        throw LoadError{prefix + it.key(), "is not a known field"};
+        LoadError error{prefix + it.key(), "is not a known field"};
+        if (problems == nullptr) throw error;
+        problems->push_back(std::move(error));
       }
     }
   }
@@ -285,25 +295,19 @@ void ReadPattern(const json& object, Policy& p) {
   }
 }
 
-Policy ReadPolicy(const json& entry) {
-  if (!entry.is_object()) throw LoadError{"", "must be an object"};
-  Reader r(entry);
-  r.OnlyKnown({"name", "kind", "algorithm", "keyLength", "keys", "ivType", "errorHandling",
-               "nullProcessing", "duplicates", "pattern", "compatibility", "decryptLimit",
-               "unauthorizedDecryption", "priority", "audit", "accessRules", "file"},
-              "");
-  Policy p;
-  p.name = r.Text("name", "", true);
-  if (p.name.empty()) throw LoadError{"name", "must not be empty"};
-  CheckBounded(p.name, kMaxNameText, "name");
-  if (std::any_of(p.name.begin(), p.name.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
-    throw LoadError{"name", "must not contain control characters"};
+// Runs |step| and lists its error instead of ending the read, so one pass
+// over the file names every error in it.
+template <class Step>
+void Collect(std::vector<LoadError>& problems, Step step) {
+  try {
+    step();
+  } catch (const LoadError& e) {
+    problems.push_back(e);
   }
-  if (p.name.find(':') != std::string::npos) {
-    throw LoadError{"name", "must not contain ':' (single-key requests are \"name:version\")"};
-  }
-  p.kind = r.Text("kind", "COLUMN", false);
+}
+
+// Algorithm, key length and key versions: each depends on the one before.
+void ReadAlgorithmAndKeys(const Reader& r, Policy& p, std::vector<LoadError>& problems) {
   p.algorithm = r.Text("algorithm", "", true);
   const AlgorithmKeys* algorithm = nullptr;
   for (const AlgorithmKeys& a : kAlgorithms) {
@@ -331,72 +335,127 @@ Policy ReadPolicy(const json& entry) {
   if (!keys->is_array() || keys->empty()) throw LoadError{"keys", "must be a non-empty array"};
   std::set<uint16_t> versions;
   for (size_t i = 0; i < keys->size(); ++i) {
-    const std::string where = "keys[" + std::to_string(i) + "]";
-    p.keys.push_back(ReadKey((*keys)[i], where, p.keyLengthBits / 8));
-    if (!versions.insert(p.keys.back().version).second) {
-      throw LoadError{where + ".version", "version " + std::to_string(p.keys.back().version) +
-                                              " appears twice"};
-    }
+    Collect(problems, [&] {
+      const std::string where = "keys[" + std::to_string(i) + "]";
+      KeyVersion key = ReadKey((*keys)[i], where, p.keyLengthBits / 8);
+      if (!versions.insert(key.version).second) {
+        throw LoadError{where + ".version",
+                        "version " + std::to_string(key.version) + " appears twice"};
+      }
+      p.keys.push_back(std::move(key));
+    });
   }
 
   // The library encrypts with the first version of the record, so the
   // highest version leads; the file may list them in any order.
   std::stable_sort(p.keys.begin(), p.keys.end(),
                    [](const KeyVersion& a, const KeyVersion& b) { return a.version > b.version; });
+}
 
-  p.ivType = r.Keyword("ivType", "POLICY", {"POLICY", "RECORD"});
-  p.errorHandling = r.Keyword("errorHandling", "RETURN_ERROR",
-                              {"RETURN_ERROR", "RETURN_NULL", "RETURN_INPUT"});
-  p.nullProcessing = r.Flag("nullProcessing", false);
-  p.duplicates = r.Keyword("duplicates", "ALLOW", {"ALLOW", "RETURN_INPUT", "ERROR"});
-  if (const json* pattern = r.Find("pattern")) {
-    if (!pattern->is_object()) throw LoadError{"pattern", "must be an object"};
-    ReadPattern(*pattern, p);
+// Reads one policy; every error found goes to |problems| (a field whose value
+// is wrong may hide the errors of the fields that depend on it).
+Policy ReadPolicy(const json& entry, std::vector<LoadError>& problems) {
+  Policy p;
+  if (!entry.is_object()) {
+    problems.push_back(LoadError{"", "must be an object"});
+    return p;
   }
-  p.compatibility = r.Keyword("compatibility", "ULVEX", {"ULVEX", "STANDARD"});
-  if (const json* limit = r.Find("decryptLimit")) {
-    if (!limit->is_object()) throw LoadError{"decryptLimit", "must be an object"};
-    Reader l(*limit);
-    l.OnlyKnown({"unit", "count"}, "decryptLimit.");
-    p.decryptLimitUnit = l.Keyword("unit", "NONE", {"NONE", "DAY", "HOUR"});
-    p.decryptLimitCount = static_cast<uint32_t>(l.Number("count", 0, false, 0x7FFFFFFF));
-  }
-  p.unauthorizedDecryption =
-      r.Keyword("unauthorizedDecryption", "NONE",
-                {"NONE", "RETURN_NULL", "ERROR", "CIPHERTEXT", "USER_DEFINED1", "USER_DEFINED2"});
-  p.priority = r.Keyword("priority", "NONE", {"NONE", "ALLOW_FIRST", "BLOCK_FIRST"});
-  if (const json* audit = r.Find("audit")) {
-    if (!audit->is_object()) throw LoadError{"audit", "must be an object"};
-    Reader a(*audit);
-    a.OnlyKnown({"encryptSuccess", "encryptFailure", "decryptSuccess", "decryptFailure"}, "audit.");
-    p.audit[0] = a.Flag("encryptSuccess", false);
-    p.audit[1] = a.Flag("encryptFailure", false);
-    p.audit[2] = a.Flag("decryptSuccess", false);
-    p.audit[3] = a.Flag("decryptFailure", false);
-  }
-  if (const json* rules = r.Find("accessRules")) {
-    if (!rules->is_array()) throw LoadError{"accessRules", "must be an array"};
-    for (size_t i = 0; i < rules->size(); ++i) {
-      p.accessRules.push_back(ReadRule((*rules)[i], "accessRules[" + std::to_string(i) + "]"));
+  Reader r(entry);
+  r.OnlyKnown({"name", "kind", "algorithm", "keyLength", "keys", "ivType", "errorHandling",
+               "nullProcessing", "duplicates", "pattern", "compatibility", "decryptLimit",
+               "unauthorizedDecryption", "priority", "audit", "accessRules", "file"},
+              "", &problems);
+  Collect(problems, [&] {
+    p.name = r.Text("name", "", true);
+    if (p.name.empty()) throw LoadError{"name", "must not be empty"};
+    CheckBounded(p.name, kMaxNameText, "name");
+    if (std::any_of(p.name.begin(), p.name.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+      throw LoadError{"name", "must not contain control characters"};
     }
-  }
-  if (const json* file = r.Find("file")) {
-    if (!file->is_object()) throw LoadError{"file", "must be an object"};
-    Reader f(*file);
-    f.OnlyKnown({"targetExist", "original", "backupExtension", "deleteEncrypted",
-                 "verifyEncrypted", "verifyOriginal"},
-                "file.");
-    p.targetExist = f.Keyword("targetExist", "OVERWRITE", {"BYPASS", "OVERWRITE", "RENAME", "REFUSE"});
-    p.originalFile = f.Keyword("original", "KEEP", {"KEEP", "DELETE", "BACKUP"});
-    p.backupExtension = f.Text("backupExtension", "", false);
-    CheckBounded(p.backupExtension, kMaxNameText, "file.backupExtension");
-    if (p.originalFile == "BACKUP" && p.backupExtension.empty()) {
-      throw LoadError{"file.backupExtension", "is needed to keep a backup of the original"};
+    if (p.name.find(':') != std::string::npos) {
+      throw LoadError{"name", "must not contain ':' (single-key requests are \"name:version\")"};
     }
-    p.deleteEncryptedFile = f.Flag("deleteEncrypted", false);
-    p.verifyEncryptedData = f.Flag("verifyEncrypted", false);
-    p.verifyOriginalData = f.Flag("verifyOriginal", false);
-  }
+  });
+  Collect(problems, [&] { p.kind = r.Text("kind", "COLUMN", false); });
+  Collect(problems, [&] { ReadAlgorithmAndKeys(r, p, problems); });
+  Collect(problems, [&] { p.ivType = r.Keyword("ivType", "POLICY", {"POLICY", "RECORD"}); });
+  Collect(problems, [&] {
+    p.errorHandling = r.Keyword("errorHandling", "RETURN_ERROR",
+                                {"RETURN_ERROR", "RETURN_NULL", "RETURN_INPUT"});
+  });
+  Collect(problems, [&] { p.nullProcessing = r.Flag("nullProcessing", false); });
+  Collect(problems, [&] {
+    p.duplicates = r.Keyword("duplicates", "ALLOW", {"ALLOW", "RETURN_INPUT", "ERROR"});
+  });
+  Collect(problems, [&] {
+    if (const json* pattern = r.Find("pattern")) {
+      if (!pattern->is_object()) throw LoadError{"pattern", "must be an object"};
+      ReadPattern(*pattern, p);
+    }
+  });
+  Collect(problems, [&] {
+    p.compatibility = r.Keyword("compatibility", "ULVEX", {"ULVEX", "STANDARD"});
+  });
+  Collect(problems, [&] {
+    if (const json* limit = r.Find("decryptLimit")) {
+      if (!limit->is_object()) throw LoadError{"decryptLimit", "must be an object"};
+      Reader l(*limit);
+      l.OnlyKnown({"unit", "count"}, "decryptLimit.", &problems);
+      p.decryptLimitUnit = l.Keyword("unit", "NONE", {"NONE", "DAY", "HOUR"});
+      p.decryptLimitCount = static_cast<uint32_t>(l.Number("count", 0, false, 0x7FFFFFFF));
+    }
+  });
+  Collect(problems, [&] {
+    p.unauthorizedDecryption =
+        r.Keyword("unauthorizedDecryption", "NONE",
+                  {"NONE", "RETURN_NULL", "ERROR", "CIPHERTEXT", "USER_DEFINED1", "USER_DEFINED2"});
+  });
+  Collect(problems, [&] {
+    p.priority = r.Keyword("priority", "NONE", {"NONE", "ALLOW_FIRST", "BLOCK_FIRST"});
+  });
+  Collect(problems, [&] {
+    if (const json* audit = r.Find("audit")) {
+      if (!audit->is_object()) throw LoadError{"audit", "must be an object"};
+      Reader a(*audit);
+      a.OnlyKnown({"encryptSuccess", "encryptFailure", "decryptSuccess", "decryptFailure"}, "audit.",
+                  &problems);
+      p.audit[0] = a.Flag("encryptSuccess", false);
+      p.audit[1] = a.Flag("encryptFailure", false);
+      p.audit[2] = a.Flag("decryptSuccess", false);
+      p.audit[3] = a.Flag("decryptFailure", false);
+    }
+  });
+  Collect(problems, [&] {
+    if (const json* rules = r.Find("accessRules")) {
+      if (!rules->is_array()) throw LoadError{"accessRules", "must be an array"};
+      for (size_t i = 0; i < rules->size(); ++i) {
+        Collect(problems, [&] {
+          p.accessRules.push_back(ReadRule((*rules)[i], "accessRules[" + std::to_string(i) + "]"));
+        });
+      }
+    }
+  });
+  Collect(problems, [&] {
+    if (const json* file = r.Find("file")) {
+      if (!file->is_object()) throw LoadError{"file", "must be an object"};
+      Reader f(*file);
+      f.OnlyKnown({"targetExist", "original", "backupExtension", "deleteEncrypted",
+                   "verifyEncrypted", "verifyOriginal"},
+                  "file.", &problems);
+      p.targetExist =
+          f.Keyword("targetExist", "OVERWRITE", {"BYPASS", "OVERWRITE", "RENAME", "REFUSE"});
+      p.originalFile = f.Keyword("original", "KEEP", {"KEEP", "DELETE", "BACKUP"});
+      p.backupExtension = f.Text("backupExtension", "", false);
+      CheckBounded(p.backupExtension, kMaxNameText, "file.backupExtension");
+      if (p.originalFile == "BACKUP" && p.backupExtension.empty()) {
+        throw LoadError{"file.backupExtension", "is needed to keep a backup of the original"};
+      }
+      p.deleteEncryptedFile = f.Flag("deleteEncrypted", false);
+      p.verifyEncryptedData = f.Flag("verifyEncrypted", false);
+      p.verifyOriginalData = f.Flag("verifyOriginal", false);
+    }
+  });
   return p;
 }
 
@@ -417,6 +476,7 @@ std::optional<PolicySet> ParsePolicySet(const std::string& text, const std::stri
   }
   PolicySet set;
   std::set<std::string> names;
+  std::vector<std::string> lines;
   const json& policies = document["policies"];
   for (size_t i = 0; i < policies.size(); ++i) {
     const json& entry = policies[i];
@@ -424,33 +484,62 @@ std::optional<PolicySet> ParsePolicySet(const std::string& text, const std::stri
     if (entry.is_object() && entry.contains("name") && entry["name"].is_string()) {
       label = "\"" + entry["name"].get<std::string>() + "\"";
     }
+    std::vector<LoadError> problems;
+    Policy policy;
     try {
-      set.policies.push_back(ReadPolicy(entry));
-    } catch (const LoadError& e) {
-      *error = origin + ": policy " + label + ": field \"" + e.field + "\": " + e.reason;
-      return std::nullopt;
+      policy = ReadPolicy(entry, problems);
     } catch (const json::exception& e) {
-      *error = origin + ": policy " + label + ": " + e.what();
-      return std::nullopt;
+      lines.push_back(origin + ": policy " + label + ": " + e.what());
+      continue;
     }
     // The library finds a policy by name and would only ever see the first.
-    if (!names.insert(set.policies.back().name).second) {
-      *error = origin + ": policy " + label + ": field \"name\": the name appears twice";
-      return std::nullopt;
+    if (!policy.name.empty() && !names.insert(policy.name).second) {
+      problems.push_back(LoadError{"name", "the name appears twice"});
     }
+    for (const LoadError& e : problems) {
+      lines.push_back(origin + ": policy " + label + ": " +
+                      (e.field.empty() ? "" : "field \"" + e.field + "\": ") + e.reason);
+    }
+    if (problems.empty()) set.policies.push_back(std::move(policy));
+  }
+  if (!lines.empty()) {
+    *error = lines.front();
+    for (size_t i = 1; i < lines.size(); ++i) *error += "\n" + lines[i];
+    return std::nullopt;
   }
   return set;
 }
 
 std::optional<PolicySet> LoadPolicySet(const std::string& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = path + ": cannot be read";
+  // Read with the system calls so the reason of a failure can be told.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st{};
+  if (fd < 0 || fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const int why = fd < 0 ? errno : (S_ISDIR(st.st_mode) ? EISDIR : errno);
+    if (fd >= 0) close(fd);
+    *error = path + ": cannot be read: " + std::strerror(why);
     return std::nullopt;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  std::string content = text.str();
+  std::string content;
+  content.reserve(static_cast<size_t>(st.st_size) + 1);
+  char block[4096];
+  for (;;) {
+    const ssize_t n = read(fd, block, sizeof block);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int why = errno;
+      close(fd);
+      SecureWipe(block, sizeof block);
+      SecureWipe(content.data(), content.size());
+      *error = path + ": cannot be read: " + std::strerror(why);
+      return std::nullopt;
+    }
+    // Within the reserved room no reallocation leaves a copy behind.
+    content.append(block, static_cast<size_t>(n));
+  }
+  close(fd);
+  SecureWipe(block, sizeof block);
   auto set = ParsePolicySet(content, path, error);
   SecureWipe(content.data(), content.size());
   return set;

@@ -79,8 +79,9 @@ struct PolicySet {
 };
 
 // Reads and checks the file. On failure returns nothing and sets |error| to
-// one line naming the file, the policy (by name, or by index when it has no
-// usable name) and the field.
+// one line per error found (every one in the file, not only the first), each
+// naming the file, the policy (by name, or by index when it has no usable
+// name) and the field; a file that cannot be read gives the system's reason.
 std::optional<PolicySet> LoadPolicySet(const std::string& path, std::string* error);
 
 // The same for JSON text already in memory; |origin| names it in errors.

@@ -24,9 +24,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -74,13 +76,29 @@ int Listen(int port, int* boundPort, std::string* error) {
   return fd;
 }
 
+// " (N errors)" for a text of N > 1 lines.
+std::string Count(const std::string& text) {
+  const auto lines = std::count(text.begin(), text.end(), '\n') + 1;
+  return lines > 1 ? " (" + std::to_string(lines) + " errors)" : "";
+}
+
+// Each line of |text| indented by two blanks.
+std::string Indented(const std::string& text) {
+  std::string out = "  ";
+  for (char c : text) {
+    out += c;
+    if (c == '\n') out += "  ";
+  }
+  return out;
+}
+
 class Agent {
  public:
   explicit Agent(const AgentOptions& options) : options_(options) {}
   int Run();
 
  private:
-  bool Load(std::string* error);
+  bool Load(bool reload, std::string* error);
   void Reload();
   void Serve();
   void Handle(int fd);
@@ -92,6 +110,20 @@ class Agent {
     return set_;
   }
   void SignalLoop();
+  // One log line for |what|, then one for each line of |lines|.
+  void LogLines(const std::string& what, const std::string& lines) {
+    if (lines.find('\n') == std::string::npos) {
+      log_.Event(what + ": " + lines);
+      return;
+    }
+    log_.Event(what + Count(lines) + ":");
+    size_t start = 0;
+    while (start < lines.size()) {
+      const size_t end = std::min(lines.find('\n', start), lines.size());
+      log_.Event("  " + lines.substr(start, end - start));
+      start = end + 1;
+    }
+  }
 
   AgentOptions options_;
   RequestLog log_;
@@ -124,9 +156,23 @@ class Agent {
   std::map<int, Clock::time_point> refused_;
 };
 
-bool Agent::Load(std::string* error) {
+bool Agent::Load(bool reload, std::string* error) {
   auto policies = LoadPolicySet(options_.policies, error);
   if (!policies) return false;
+  if (policies->policies.empty()) {
+    // Every value call of every library would fail with "policy not found".
+    if (reload && !options_.allowEmpty) {
+      *error = options_.policies +
+               ": the policy set is empty; the agent keeps serving the set it has (start it "
+               "with --allow-empty to let a reload empty it)";
+      return false;
+    }
+    const std::string warning = "WARNING: the policy set in " + options_.policies +
+                                " is EMPTY: every encryption and decryption will fail until a set "
+                                "with policies is loaded";
+    if (!reload) std::fprintf(stderr, "qor-agent: %s\n", warning.c_str());
+    log_.Event(warning);
+  }
   auto served = ServedSet::Build(*policies, error);
   if (!served) {
     *error = options_.policies + ": " + *error;
@@ -154,10 +200,13 @@ bool Agent::Load(std::string* error) {
 void Agent::Reload() {
   std::lock_guard<std::mutex> lock(reloadMutex_);
   std::string error;
-  if (Load(&error)) {
-    WriteStatus(options_.home, "ok reloaded " + Current()->hash());
+  if (Load(true, &error)) {
+    WriteStatus(options_.home, "ok reloaded " + Current()->hash() +
+                                   (Current()->policyCount() == 0 ? " (empty set)" : ""));
   } else {
-    log_.Event("reload refused, the previous set stays: " + error);
+    LogLines("reload refused, the previous set stays", error);
+    // The status file is read line by line: the errors go on one line each,
+    // after the first.
     WriteStatus(options_.home, "failed " + error);
   }
 }
@@ -393,9 +442,10 @@ int Agent::Run() {
   }
   // Ports first: an agent that cannot listen must not rewrite the stamp or
   // the emergency file of the agent that holds them.
-  if (!Load(&error)) {
-    std::fprintf(stderr, "qor-agent: policy set refused: %s\n", error.c_str());
-    log_.Event("policy set refused: " + error);
+  if (!Load(false, &error)) {
+    std::fprintf(stderr, "qor-agent: policy set refused%s:\n%s\n", Count(error).c_str(),
+                 Indented(error).c_str());
+    LogLines("policy set refused", error);
     close(listeners_[0]);
     close(listeners_[1]);
     return 1;
@@ -468,41 +518,81 @@ int RunAgent(const AgentOptions& options) {
   return agent.Run();
 }
 
-int RequestReload(const std::string& home, int waitMs) {
+namespace {
+
+// Whether |pid| has ended: gone, or a zombie its parent has not reaped yet.
+bool Ended(pid_t pid) {
+  if (kill(pid, 0) != 0 && errno == ESRCH) return true;
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(in, line);
+  const size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
+// The pid of the agent running on |home|, or nothing (with the reason on
+// standard error). A pid file left by an agent that was killed may name
+// another process by now: only a live process running this program counts.
+std::optional<pid_t> RunningAgent(const std::string& home) {
   const auto pid = ReadPidFile(home);
-  // A pid file left by an agent that was killed may name another process by
-  // now: only a process running this program is signalled.
   std::string command;
   if (pid) {
     std::ifstream in("/proc/" + std::to_string(*pid) + "/cmdline", std::ios::binary);
     std::getline(in, command, '\0');
   }
-  if (!pid || kill(static_cast<pid_t>(*pid), 0) != 0 ||
+  if (!pid || Ended(static_cast<pid_t>(*pid)) ||
       command.substr(command.rfind('/') + 1) != "qor-agent") {
     std::fprintf(stderr, "qor-agent: no agent running for %s\n", home.c_str());
-    return 2;
+    return std::nullopt;
   }
+  return static_cast<pid_t>(*pid);
+}
+
+}  // namespace
+
+int RequestReload(const std::string& home, int waitMs) {
+  const auto pid = RunningAgent(home);
+  if (!pid) return 2;
   const std::string statusPath = home + kStatusFile;
   std::remove(statusPath.c_str());
-  if (kill(static_cast<pid_t>(*pid), SIGHUP) != 0) {
-    std::fprintf(stderr, "qor-agent: cannot signal %ld: %s\n", *pid, std::strerror(errno));
+  if (kill(*pid, SIGHUP) != 0) {
+    std::fprintf(stderr, "qor-agent: cannot signal %ld: %s\n", static_cast<long>(*pid),
+                 std::strerror(errno));
     return 2;
   }
   const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
   while (Clock::now() < deadline) {
-    std::FILE* file = std::fopen(statusPath.c_str(), "r");
-    if (file != nullptr) {
-      char text[2048] = {0};
-      const bool read = std::fgets(text, sizeof text, file) != nullptr;
-      std::fclose(file);
-      if (read) {
-        std::fputs(text, stdout);
-        return std::strncmp(text, "ok", 2) == 0 ? 0 : 1;
-      }
+    // The agent replaces the file in one rename: whatever is there is whole.
+    std::ifstream in(statusPath, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!text.empty()) {
+      std::fputs(text.c_str(), stdout);
+      return text.rfind("ok", 0) == 0 ? 0 : 1;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   std::fprintf(stderr, "qor-agent: no answer to the reload within %d ms\n", waitMs);
+  return 1;
+}
+
+int RequestStop(const std::string& home, int waitMs) {
+  const auto pid = RunningAgent(home);
+  if (!pid) return 2;
+  if (kill(*pid, SIGTERM) != 0) {
+    std::fprintf(stderr, "qor-agent: cannot signal %ld: %s\n", static_cast<long>(*pid),
+                 std::strerror(errno));
+    return 2;
+  }
+  const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+  while (Clock::now() < deadline) {
+    if (Ended(*pid)) {
+      std::printf("stopped %ld\n", static_cast<long>(*pid));
+      return 0;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::fprintf(stderr, "qor-agent: the agent %ld is still running after %d ms\n",
+               static_cast<long>(*pid), waitMs);
   return 1;
 }
 

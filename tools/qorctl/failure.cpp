@@ -1,5 +1,6 @@
-// qorctl's failure lines: one line on standard error, whatever the library
-// itself writes there.
+// qorctl's failure lines on standard error, whatever the library itself
+// writes there: the library's code and message on one line, then at most one
+// line of context.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "qorapi.h"
+#include "context.h"
 #include "qorctl.h"
 
 namespace qorctl {
@@ -33,17 +35,53 @@ void KeepLibraryLogOffStandardError() {
   gErrors = errors;
 }
 
-int Fail() {
-  std::cout << std::flush;
-  // Some messages end in a line break of their own; the failure is one line.
-  std::string message = QOR_GetLastErrorMsg();
-  for (char& c : message) {
-    if (c == '\n' || c == '\r') c = ' ';
+namespace {
+
+// The library's message on one line: a message that goes on after a line
+// break (3015 adds where the key set came from) keeps that tail in
+// parentheses, without the arrows that set it apart in the log.
+std::string Tidy(const std::string& message) {
+  std::string head;
+  std::string tail;
+  size_t start = 0;
+  bool first = true;
+  while (start <= message.size()) {
+    size_t end = message.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = message.size();
+    std::string part = message.substr(start, end - start);
+    const size_t from = part.find_first_not_of(" \t");
+    part = from == std::string::npos ? "" : part.substr(from);
+    while (!part.empty() && (part.back() == ' ' || part.back() == '\t')) part.pop_back();
+    if (!first && part.rfind(">>>", 0) == 0) {
+      part = part.substr(3);
+      part.erase(0, part.find_first_not_of(' '));
+    }
+    if (first) {
+      head = part;
+      first = false;
+    } else if (!part.empty()) {
+      tail += (tail.empty() ? "" : "; ") + part;
+    }
+    start = end + 1;
   }
-  while (!message.empty() && message.back() == ' ') message.pop_back();
-  std::fprintf(gErrors, "qorctl: %d %s\n", QOR_GetLastErrorCode(), message.c_str());
+  if (tail.empty()) return head;
+  return head.empty() ? tail : head + " (" + tail + ")";
+}
+
+}  // namespace
+
+void PrintFailure(int code, const std::string& message, const std::string& where) {
+  std::cout << std::flush;
+  std::fprintf(gErrors, "qorctl: %d %s\n", code, Tidy(message).c_str());
+  std::string context = ContextFor(code, message);
+  if (!where.empty()) context = where + (context.empty() ? "" : "; " + context);
+  if (!context.empty()) std::fprintf(gErrors, "qorctl: %s\n", context.c_str());
   std::fflush(gErrors);
-  return 1;
+}
+
+int Fail(const std::string& where) {
+  PrintFailure(QOR_GetLastErrorCode(), QOR_GetLastErrorMsg(), where);
+  return kExitFailed;
 }
 
 int Report(const std::string& line, int status) {
@@ -59,7 +97,7 @@ int Usage(const std::string& message) {
   std::cout << std::flush;
   std::fprintf(gErrors, "qorctl: %s\n", message.c_str());
   std::fflush(gErrors);
-  return 2;
+  return kExitUsage;
 }
 
 }  // namespace qorctl
