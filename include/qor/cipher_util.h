@@ -1,4 +1,4 @@
-/* Algorithm dispatch: algorithm codes, the per-key-version record, the adapter
+/* Algorithm codes, the per-key-version record, the adapter
  * tables indexed by algorithm code, padding and the record-IV counter. */
 #ifndef QOR_CIPHER_UTIL_H
 #define QOR_CIPHER_UTIL_H

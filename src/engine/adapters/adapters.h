@@ -10,5 +10,8 @@ int DigitEncrypt(DataBuffer* in, const void* key, const unsigned char* iv, DataB
                  int32_t useRecordIV, int32_t compatibility);
 int DigitDecrypt(DataBuffer* in, const void* key, const unsigned char* iv, DataBuffer* out, int32_t nullProcess,
                  int32_t compatibility);
+// The digit context of a record (one for both directions), and its release.
+int CreateDigits(const DataBuffer& key, CipherUtil* record);
+void ReleaseDigits(CipherUtil* record);
 
 }  // namespace qor::engine::adapters

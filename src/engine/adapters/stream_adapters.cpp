@@ -4,44 +4,14 @@
 #include <cstring>
 
 #include "common/secure_wipe.h"
-#include "qor/cipher_util.h"
-#include "qor/lea.h"
-#include "qor/nc_aes.h"
-#include "qor/nc_aria.h"
-#include "qor/nc_des.h"
-#include "qor/nc_seed.h"
+#include "engine/adapters/ciphers.h"
 
 namespace {
 
+using qor::engine::adapters::StreamOps;
+
 constexpr int kModeCbc = 0;
 constexpr int kBlockPadding = 2;
-
-// The cipher's streaming functions; every cipher shares these shapes.
-template <class Ctx>
-struct StreamOps {
-  int (*setAlgInfo)(int, int, const unsigned char*, Ctx*);
-  int (*encInit)(Ctx*);
-  int (*decInit)(Ctx*);
-  int (*encUpdate)(Ctx*, const unsigned char*, int, unsigned char*, int*);
-  int (*decUpdate)(Ctx*, const unsigned char*, int, unsigned char*, int*);
-  int (*encFinal)(Ctx*, unsigned char*, int*);
-  int (*decFinal)(Ctx*, unsigned char*, int*);
-};
-
-constexpr StreamOps<NC_SEED_CTX> kSeed{NC_SEED_SetAlgInfo,    NC_SEED_EncInit,       NC_SEED_DecInit,
-                                       NC_SEED_CBC_EncUpdate, NC_SEED_CBC_DecUpdate, NC_SEED_CBC_EncFinal,
-                                       NC_SEED_CBC_DecFinal};
-constexpr StreamOps<NC_ARIA_CTX> kAria{NC_ARIA_SetAlgInfo,    NC_ARIA_EncInit,       NC_ARIA_DecInit,
-                                       NC_ARIA_CBC_EncUpdate, NC_ARIA_CBC_DecUpdate, NC_ARIA_CBC_EncFinal,
-                                       NC_ARIA_CBC_DecFinal};
-constexpr StreamOps<NC_AES_CTX> kAes{NC_AES_SetAlgInfo, NC_AES_EncInit,  NC_AES_DecInit, NC_AES_EncUpdate,
-                                     NC_AES_DecUpdate,  NC_AES_EncFinal, NC_AES_DecFinal};
-constexpr StreamOps<NC_DES3_CTX> kDes3{NC_DES3_SetAlgInfo,    NC_DES3_EncInit,       NC_DES3_DecInit,
-                                       NC_DES3_CBC_EncUpdate, NC_DES3_CBC_DecUpdate, NC_DES3_CBC_EncFinal,
-                                       NC_DES3_CBC_DecFinal};
-constexpr StreamOps<NC_LEA_CTX> kLea{NC_LEA_SetAlgInfo,    NC_LEA_EncInit,       NC_LEA_DecInit,
-                                     NC_LEA_CBC_EncUpdate, NC_LEA_CBC_DecUpdate, NC_LEA_CBC_EncFinal,
-                                     NC_LEA_CBC_DecFinal};
 
 template <class Ctx>
 int Init(const StreamOps<Ctx>& ops, bool encrypt, const void* key, void** stream, const unsigned char* iv) {
@@ -99,8 +69,10 @@ int Final(int (*final)(Ctx*, unsigned char*, int*), void* stream, unsigned char*
     return Final(ops.decFinal, stream, out, runningLen);                                                      \
   }
 
-QOR_DEFINE_STREAM(SEED, kSeed)
-QOR_DEFINE_STREAM(ARIA, kAria)
-QOR_DEFINE_STREAM(AES, kAes)
-QOR_DEFINE_STREAM(DES3, kDes3)
-QOR_DEFINE_STREAM(LEA, kLea)
+namespace ad = qor::engine::adapters;
+
+QOR_DEFINE_STREAM(SEED, ad::SeedCipher::kStream)
+QOR_DEFINE_STREAM(ARIA, ad::AriaCipher::kStream)
+QOR_DEFINE_STREAM(AES, ad::AesCipher::kStream)
+QOR_DEFINE_STREAM(DES3, ad::Des3TwoKeyCipher::kStream)
+QOR_DEFINE_STREAM(LEA, ad::LeaCipher::kStream)

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/algorithms/algorithm_table.h"
 #include "log/log.h"
 #include "qor/ua_cipher_util.h"
 
@@ -143,10 +144,10 @@ inline void CollapseZeroByte(DataBuffer* out) {
 // Algorithm codes whose decryption is a copy of the input (text forms) and
 // those the binary forms refuse.
 inline bool IsOneWayText(uint32_t alg) {
-  return (alg >= 8 && alg <= 11) || (alg >= 19 && alg <= 22);
+  return algorithms::AlgorithmOf(alg).textDecryptCopies;
 }
 inline bool IsOneWayBinary(uint32_t alg) {
-  return (alg >= 8 && alg <= 11) || alg == 21 || alg == 22;
+  return algorithms::AlgorithmOf(alg).binaryDecryptRefused;
 }
 
 // Text into working bytes: the Base64 body (after "$." with compatibility 0)

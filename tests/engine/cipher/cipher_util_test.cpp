@@ -1,4 +1,5 @@
-// Algorithm codes, key-version records, padding and the record-IV seed.
+// Key-version records: their fields, their key contexts and their release;
+// the record-IV seed.
 #include <crypto++/aria.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -26,29 +27,6 @@ namespace {
 
 using qor::test::Bytes;
 using qor::test::RandomBytes;
-
-TEST(AlgorithmType, NamesAndKeyLengths) {
-  struct Case {
-    const char* name;
-    int length;
-    uint32_t code;
-  } const cases[] = {
-      {nullptr, 16, 0},       {"SEED", 16, 1},        {"SEED", 7, 1},         {"SEED128", 0, 1},
-      {"ARIA", 16, 2},        {"ARIA", 32, 14},       {"ARIA", 24, 0},        {"ARIA256", 32, 14},
-      {"AES", 16, 5},         {"AES", 32, 7},         {"AES", 24, 0},         {"AES128", 16, 5},
-      {"aes", 16, 0},         {"3DES", 16, 3},        {"3DES", 24, 24},       {"TDES", 16, 3},
-      {"TDES", 24, 24},       {"3DES", 8, 0},         {"LEA", 16, 15},        {"LEA", 32, 17},
-      {"LEA", 24, 0},         {"SHA", 0, 0},          {"SHA1", 0, 0},         {"SHA384", 0, 0},
-      {"SHA256", 0, 9},       {"SHA256X", 0, 9},      {"SHA512", 0, 11},      {"SHA3256", 0, 19},
-      {"SHA3512", 0, 20},     {"SHA3384", 0, 0},      {"LSH", 0, 0},          {"LSH256", 0, 21},
-      {"LSH512", 0, 22},      {"RC4", 0, 4},          {"TICN", 0, 25},        {"FPE", 16, 23},
-      {"", 16, 0},            {"DES", 16, 0},         {"SEE", 16, 0},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(GetCryptoAlgorithmType(c.name, c.length), c.code)
-        << (c.name ? c.name : "(null)") << " " << c.length;
-  }
-}
 
 TEST(ChiperUtilSet, StoresVersionTimesAndStatus) {
   struct Case {
@@ -294,74 +272,11 @@ TEST(CipherUtilDestroy, ReleasesAWholeList) {
   CipherUtil_Destroy(head);
 }
 
-TEST(Padding, WholeAndFinalByteOnly) {
-  struct Case {
-    int length;
-    int block;
-    int padded;
-  } const cases[] = {{16, 16, 32}, {5, 8, 8}, {0, 16, 16}, {15, 16, 16}, {17, 16, 32}, {8, 8, 16}, {1, 8, 8}};
-  for (const Case& c : cases) {
-    Bytes whole(static_cast<size_t>(c.length + c.block), 0xEE);
-    Bytes last = whole;
-    const uint8_t p = static_cast<uint8_t>(c.padded - c.length);
-    EXPECT_EQ(DoPadding(whole.data(), c.length, c.block), c.padded);
-    EXPECT_EQ(DoPaddingOnlyFinal(last.data(), c.length, c.block), c.padded);
-    for (int i = 0; i < c.length + c.block; ++i) {
-      const bool pad = i >= c.length && i < c.padded;
-      EXPECT_EQ(whole[static_cast<size_t>(i)], pad ? p : 0xEE) << c.length << "/" << c.block << " @" << i;
-      EXPECT_EQ(last[static_cast<size_t>(i)], i == c.padded - 1 ? p : 0xEE) << c.length << "/" << c.block << " @" << i;
-    }
-  }
-  EXPECT_EQ(DoPadding(nullptr, 3, 16), -1);
-  uint8_t buf[16];
-  EXPECT_EQ(DoPadding(buf, -1, 16), -1);
-  EXPECT_EQ(DoPaddingOnlyFinal(buf, 3, 0), -1);
-}
-
 // The seed comes from the kernel's random source (processes started in the
 // same second must not share it); the counter starts from it.
 TEST(RecordIv, SeedIsStoredInTheCounter) {
   const uint32_t seed = InitInternalRecordIV();
   EXPECT_EQ(g_RecordIV, seed);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(AdapterTables, EntriesByCode) {
-  const CipherEncryptFn enc[QOR_ALG_COUNT] = {
-      doUnknownEncryptEx, doSEEDEncryptEx,   doARIAEncryptEx2,    doDES3EncryptEx,     doUnknownEncryptEx,
-      doAESEncryptEx,     doAESEncryptEx,    doAESEncryptEx,      doSHA1EncryptEx,     doSHA256EncryptEx,
-      doSHA384EncryptEx,  doSHA512EncryptEx, doDES3EncryptEx,     doARIAEncryptEx2,    doARIAEncryptEx2,
-      doLEAEncryptEx,     doLEAEncryptEx,    doLEAEncryptEx,      doSHA3_256Encrypt,   doSHA3_256Encrypt,
-      doSHA3_512Encrypt,  doLSH512_256Encrypt, doLSH512_512Encrypt, nullptr /* digits */, doDES3Encrypt_3keyEx,
-      doUnknownEncryptEx};
-  const CipherDecryptFn dec[QOR_ALG_COUNT] = {
-      doUnknownDecrypt,      doSEEDDecrypt,         doARIADecrypt2,        doDES3Decrypt,         doUnknownDecrypt,
-      doAESDecrypt,          doAESDecrypt,          doAESDecrypt,          doSHA1DecryptPseude,   doSHA256DecryptPseude,
-      doSHA384DecryptPseude, doSHA512DecryptPseude, doDES3Decrypt,         doARIADecrypt2,        doARIADecrypt2,
-      doLEADecrypt,          doLEADecrypt,          doLEADecrypt,          doSHA256DecryptPseude, doSHA256DecryptPseude,
-      doSHA512DecryptPseude, doLSHDecryptPseude,    doLSHDecryptPseude,    nullptr,               doDES3Decrypt_3key,
-      doUnknownDecrypt};
-  for (uint32_t code = 0; code < QOR_ALG_COUNT; ++code) {
-    ASSERT_NE(EncryptFunctions[code], nullptr) << code;
-    ASSERT_NE(DecryptFunctions[code], nullptr) << code;
-    // The digit entries are checked by running them (adapters_test).
-    if (code == QOR_ALG_FPE) continue;
-    EXPECT_EQ(EncryptFunctions[code], enc[code]) << code;
-    EXPECT_EQ(DecryptFunctions[code], dec[code]) << code;
-  }
-  for (uint32_t code = 0; code < 22; ++code) {
-    const bool seed = code <= 1, des = code == 3 || code == 12, aes = code >= 5 && code <= 7,
-               lea = code >= 15 && code <= 17;
-    const CipherStreamInitFn init = seed ? doSEEDEncInit : des ? doDES3EncInit : aes ? doAESEncInit
-                                    : lea ? doLEAEncInit : doARIAEncInit;
-    const CipherStreamFinalFn final = seed ? doSEEDDecFinal : des ? doDES3DecFinal : aes ? doAESDecFinal
-                                      : lea ? doLEADecFinal : doARIADecFinal;
-    EXPECT_EQ(EncryptInitFunctions[code], init) << code;
-    EXPECT_EQ(DecryptFinalFunctions[code], final) << code;
-  }
 }
 
 }  // namespace
