@@ -13,6 +13,8 @@
 #include "api/instance.h"
 #include "api/service_call.h"
 #include "common/error_codes.h"
+#include "common/free_bytes.h"
+#include "common/value_format.h"
 #include "log/log.h"
 #include "qor/key_mgr.h"
 #include "service/crypto/qor_crypto.h"
@@ -25,15 +27,13 @@ constexpr uint64_t kPiece = 4096;
 // Room per piece: the text form of an encrypted piece and its length field.
 constexpr uint64_t kTextRecordRoom = 6694;
 // Room per piece in the binary form: a piece padded by one 16-byte block.
-constexpr uint64_t kBinaryRecordRoom = kPiece + 16;
+constexpr uint64_t kBinaryRecordRoom = kPiece + qor::value::kLargestBlock;
 // A version prefix and a record-IV tail on top of that.
-constexpr uint64_t kBinaryPieceMost = kBinaryRecordRoom + 3 + 4;
+constexpr uint64_t kBinaryPieceMost =
+    kBinaryRecordRoom + qor::value::kPrefixBytes + qor::value::kTailBytes;
 constexpr int kLengthDigits = 8;
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using Block = std::unique_ptr<unsigned char[], FreeDeleter>;
+using Block = std::unique_ptr<unsigned char[], qor::FreeBytes>;
 
 // A result the service handed over, released on every path.
 struct Result {
@@ -108,10 +108,7 @@ class EncryptedPieces {
   int64_t CopyTo(unsigned char* out) const;
 
  private:
-  struct FreeDataBuffers {
-    void operator()(DataBuffer* p) const { std::free(p); }
-  };
-  std::unique_ptr<DataBuffer[], FreeDataBuffers> held_;
+  std::unique_ptr<DataBuffer[], qor::FreeBytes> held_;
   bool text_;
   size_t slots_ = 0;
   size_t count_ = 0;
@@ -183,7 +180,8 @@ uint64_t BinaryPieceLength(const char* keyName, int keyNameLength, bool* alsoVer
                         head->algType == QOR_ALG_DES3_2KEY_B || head->algType == QOR_ALG_DES3_3KEY;
   const bool tail = __atomic_load_n(&head->useRecordIV, __ATOMIC_RELAXED) != 0;
   *alsoVersionZero = head->keyVersion != 0 && cipher->GetCipher(&cipher, 0) != nullptr;
-  return kPiece + (desBlock ? 8 : 16) + (head->keyVersion != 0 ? 3 : 0) + (tail ? 4 : 0);
+  return static_cast<uint64_t>(qor::value::EncryptedBinaryLength(
+      kPiece, desBlock ? 8 : 16, false, head->keyVersion != 0, tail));
 }
 
 // Bytes one piece of |n| input bytes becomes under |head| in binary form, at
@@ -202,20 +200,20 @@ uint64_t BinaryPieceMost(const CipherUtil* head, int compatibility, int nullProc
       default: return 64;
     }
   }
-  const bool blank = compatibility == 1 || compatibility == 3 || (compatibility == 2 && nullProcess != 0);
+  const bool blank = qor::value::WritesBlank(compatibility, nullProcess != 0);
   const bool desBlock =
       alg == QOR_ALG_DES3_2KEY || alg == QOR_ALG_DES3_2KEY_B || alg == QOR_ALG_DES3_3KEY;
-  const uint64_t block = desBlock ? 8 : 16;
-  const uint64_t m = n + (blank ? 1 : 0);
   const bool tail = __atomic_load_n(&head->useRecordIV, __ATOMIC_RELAXED) != 0;
-  return (m / block + 1) * block + (head->keyVersion != 0 ? 3 : 0) + (tail ? 4 : 0);
+  return static_cast<uint64_t>(qor::value::EncryptedBinaryLength(
+      static_cast<int64_t>(n), desBlock ? 8 : 16, blank, head->keyVersion != 0, tail));
 }
 
 // The same piece in text form: its length field and the Base64 text ("$."
 // first under compatibility 0); a digit string as it is.
 uint64_t TextPieceMost(const CipherUtil* head, int compatibility, uint64_t binary) {
   if (head->algType == QOR_ALG_FPE) return kLengthDigits + binary;
-  return kLengthDigits + (compatibility == 0 ? 2 : 0) + (binary + 2) / 3 * 4;
+  return kLengthDigits + static_cast<uint64_t>(qor::value::EncryptedTextLength(
+                             static_cast<int64_t>(binary), compatibility == 0));
 }
 
 // Decrypts every piece of |data| into |work|: 0, or the failure to return.
@@ -386,9 +384,11 @@ QOR_API int64_t QOR_DecryptLobEx(const char* keyName, unsigned char* data, uint6
   // the first piece's marker says which layout to try first.
   std::vector<uint64_t> layouts{prefixed};
   if (alsoVersionZero) {
-    const bool marked = length > 2 && data[2] == 0xFE;
-    layouts = marked ? std::vector<uint64_t>{prefixed, prefixed - 3}
-                     : std::vector<uint64_t>{prefixed - 3, prefixed};
+    constexpr uint64_t kPrefix = qor::value::kPrefixBytes;
+    const bool marked = length > qor::value::kVersionMarkerAt &&
+                        data[qor::value::kVersionMarkerAt] == qor::value::kVersionMarker;
+    layouts = marked ? std::vector<uint64_t>{prefixed, prefixed - kPrefix}
+                     : std::vector<uint64_t>{prefixed - kPrefix, prefixed};
   }
   int64_t failed = 0;
   for (const uint64_t binaryPiece : layouts) {

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/error_codes.h"
+#include "common/value_format.h"
 #include "log/log.h"
 #include "qor/ua_cipher_util.h"
 
@@ -36,18 +38,19 @@ int DFinal(UACipherUtil** self, void** holder, DataBuffer* out);
 
 namespace core {
 
-// Result codes of the value operations.
+// Result codes of the value operations; the shared ones live with every
+// other error code.
 enum : int {
   kDone = 0,
   kFailed = -1,
   kUnknownVersion = 1,
-  kKeyUnusable = 2100,
-  kRefused = 2200,
-  kAlreadyEncrypted = 3033,
-  kNotEncrypted = 3034,
-  kDuplicateRefused = 3035,
   kOneWay = 3103,
 };
+using err::kAlreadyEncrypted;
+using err::kDuplicateRefused;
+using err::kKeyUnusable;
+using err::kNotEncrypted;
+using err::kRefused;
 
 // The object's data and its head (latest) record, or nulls when the object
 // cannot run a value operation.
@@ -74,9 +77,6 @@ inline bool HasPrefix(const CipherUtil* record) {
 inline bool HasTail(const CipherUtil* record) {
   return !record->oneWay && record->useRecordIV != 0;
 }
-
-inline constexpr int kPrefixBytes = 3;
-inline constexpr int kTailBytes = 4;
 
 // A new zero-terminated copy of |length| bytes into |out| (length 0 gives
 // {0, none}): 0, or -1 without memory.
@@ -113,9 +113,6 @@ Lookup FindKeyVersion(const Policy& policy, int version, QOR_KeyFetchFn fetch, C
 
 // The record of |version| when the policy holds it, without any fetch.
 CipherUtil* HeldKeyVersion(const Policy& policy, int version);
-
-// The third byte of a version prefix; values of version 0 carry no prefix.
-inline constexpr unsigned char kVersionMarker = 0xFE;
 
 // How a decryption picks its key version and reads the record-IV tail.
 struct DecryptRules {

@@ -21,8 +21,8 @@ namespace {
 int DecryptUnder(const Policy& policy, CipherUtil* record, const unsigned char* bytes, int n,
                  const unsigned char* tail, int length, DataBuffer* out, int nullProcess,
                  const DecryptRules& rules, bool* adapterRan) {
-  if (rules.tailBySelected && HasTail(record) && n > kTailBytes) {
-    n -= kTailBytes;
+  if (rules.tailBySelected && HasTail(record) && n > value::kTailBytes) {
+    n -= value::kTailBytes;
     tail = bytes + n;
   } else if (rules.tailBySelected && HasTail(record)) {
     n = 0;
@@ -38,7 +38,7 @@ int DecryptUnder(const Policy& policy, CipherUtil* record, const unsigned char* 
   if (tail != nullptr) {
     // The IV the value was encrypted with: the version's IV under its tail.
     std::memcpy(callIv, record->iv, sizeof(callIv));
-    std::memcpy(callIv, tail, kTailBytes);
+    std::memcpy(callIv, tail, value::kTailBytes);
     iv = callIv;
   }
   *adapterRan = true;
@@ -56,11 +56,11 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
   int n = length;
   // A value too short for its own layout is refused before anything is read.
   if (!rules.tailBySelected && HasTail(policy.head)) {
-    if (n < kTailBytes + 1) {
+    if (n < value::kTailBytes + 1) {
       QOR_CORE_LOG(log::kCrit, policy, "Encrypted data is too short [data length:%d]\n", length);
       return kFailed;
     }
-    n -= kTailBytes;
+    n -= value::kTailBytes;
     tail = bytes + n;
   }
   if (!HasPrefix(policy.head)) {
@@ -70,14 +70,14 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
   // Version 0 writes no prefix: a value without the marker was stored before
   // the first rotation and stays readable while the policy holds version 0.
   CipherUtil* versionZero = HeldKeyVersion(policy, 0);
-  const bool marked = n >= kPrefixBytes && bytes[2] == kVersionMarker;
+  const bool marked = n >= value::kPrefixBytes && bytes[value::kVersionMarkerAt] == value::kVersionMarker;
   if (!marked && versionZero != nullptr) {
     return DecryptUnder(policy, versionZero, bytes, n, tail, length, out, nullProcess, rules,
                         adapterRan);
   }
   // Checked before the lookup: a malformed value must not cost a fetch.
-  const int tailAfter = rules.tailBySelected && HasTail(policy.head) ? kTailBytes : 0;
-  if (n < kPrefixBytes + tailAfter + 1) {
+  const int tailAfter = rules.tailBySelected && HasTail(policy.head) ? value::kTailBytes : 0;
+  if (n < value::kPrefixBytes + tailAfter + 1) {
     QOR_CORE_LOG(log::kCrit, policy, "Encrypted data is too short [data length:%d]\n", length);
     return kFailed;
   }
@@ -85,7 +85,7 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
   CipherUtil* record = policy.head;
   const Lookup found = FindKeyVersion(policy, version, rules.fetch, &record);
   if (found == Lookup::kFound) {
-    const int result = DecryptUnder(policy, record, bytes + kPrefixBytes, n - kPrefixBytes, tail,
+    const int result = DecryptUnder(policy, record, bytes + value::kPrefixBytes, n - value::kPrefixBytes, tail,
                                     length, out, nullProcess, rules, adapterRan);
     if (result == 0 || versionZero == nullptr) return result;
     // One version-0 value in 256 starts like a prefix: read it as one.

@@ -1,5 +1,5 @@
 // Encryption in its four forms: binary or text, with or without access
-// control. The value is padded in the caller's buffer (17 spare bytes), the
+// control. The value is padded in the caller's buffer (value::kSpareBytes), the
 // head record encrypts, and the text forms encode straight into the result.
 #include <cstdlib>
 
@@ -20,9 +20,9 @@ namespace {
 
 // The blank that tells the decrypt side to drop one trailing byte.
 bool NeedsBlank(const CipherUtil* head, int compatibility, int nullProcess) {
+  // Compatibility 3 appends it even to a digest's input.
   if (compatibility == 3) return true;
-  if (head->oneWay) return false;
-  return compatibility == 1 || (compatibility == 2 && nullProcess != 0);
+  return !head->oneWay && qor::value::WritesBlank(compatibility, nullProcess != 0);
 }
 
 }  // namespace
@@ -42,7 +42,7 @@ int EncryptWithHead(const Policy& policy, DataBuffer* in, DataBuffer* out, int n
   const int compatibility = policy.data->compatibility;
   // The adapter pads in place; the caller's length stays as it was.
   DataBuffer value{in->length, in->data};
-  if (NeedsBlank(head, compatibility, nullProcess)) value.data[value.length++] = ' ';
+  if (NeedsBlank(head, compatibility, nullProcess)) value.data[value.length++] = qor::value::kBlank;
 
   const unsigned char* iv = head->iv;
   unsigned char callIv[16];

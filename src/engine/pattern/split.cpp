@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/scan_int.h"
+#include "common/value_format.h"
 
 namespace qor::engine {
 namespace {
@@ -83,13 +84,12 @@ int64_t EncryptedTextLength(int64_t plain, UACipherUtil** object) {
     default: {
       const bool des3 = alg == QOR_ALG_DES3_2KEY || alg == QOR_ALG_DES3_2KEY_B || alg == QOR_ALG_DES3_3KEY;
       const int64_t block = des3 ? 8 : 16;
-      const int compat = data->compatibility;
-      const bool blank = compat == 1 || compat == 3 || (compat == 2 && data->nullProcess != 0);
-      const int64_t padded = ((plain + (blank ? 1 : 0)) / block + 1) * block;
-      binary = padded + (head->keyVersion != 0 ? 3 : 0) + (head->useRecordIV != 0 ? 4 : 0);
+      binary = value::EncryptedBinaryLength(
+          plain, static_cast<int>(block), value::WritesBlank(data->compatibility, data->nullProcess != 0),
+          head->keyVersion != 0, head->useRecordIV != 0);
     }
   }
-  return (data->compatibility == 0 ? 2 : 0) + (binary + 2) / 3 * 4;
+  return value::EncryptedTextLength(binary, data->compatibility == 0);
 }
 
 int64_t MiddleLength(int middle, UACipherUtil** object) {

@@ -7,6 +7,8 @@
 
 #include "common/error_codes.h"
 #include "common/error_record.h"
+#include "common/free_bytes.h"
+#include "common/value_format.h"
 #include "log/log.h"
 #include "qor/key_mgr.h"
 #include "qor/qorcrypto.h"
@@ -18,15 +20,16 @@ namespace {
 
 constexpr char kLogUnit[] = "source/QORCrypto";
 
-// Result codes of the value operations the pipeline tells apart.
+using qor::err::kAlreadyEncrypted;
+using qor::err::kDuplicateRefused;
+using qor::err::kKeyUnusable;
+using qor::err::kNotEncrypted;
+using qor::err::kRefused;
+
+// Result codes only the pipeline tells apart.
 enum : int {
   kDone = 0,
-  kKeyUnusable = 2100,
-  kRefused = 2200,
-  kAlreadyEncrypted = 3033,
-  kNotEncrypted = 3034,
-  kDuplicateRefused = 3035,
-  kPatternSkipped = 3104,
+  kPatternSkipped = qor::err::kCorePassThrough,
   // Set by the pipeline itself: decryption of an empty or null input.
   kNullDecrypt = 1111,
 };
@@ -34,16 +37,7 @@ enum : int {
 enum ErrorProcess : int { kReturnError = 1, kReturnNull = 2, kReturnInput = 3 };
 enum : int { kEncrypt = 1, kDecrypt = 2, kFailure = 0, kSuccess = 1 };
 
-// The one-byte stand-ins that carry an empty or a null value through a cipher.
-constexpr unsigned char kEmptyMarker = 6;
-constexpr unsigned char kNullMarker = 7;
-// Encryption writes the blank and a whole padding block after the value.
-constexpr size_t kWorkingSpare = 19;
-
-struct FreeDeleter {
-  void operator()(unsigned char* p) const { std::free(p); }
-};
-using Bytes = std::unique_ptr<unsigned char, FreeDeleter>;
+using Bytes = std::unique_ptr<unsigned char, qor::FreeBytes>;
 
 // The per-call state: a cleared record in front of the caller's chain, the
 // policy and its audit switches.
@@ -134,7 +128,7 @@ DataBuffer QORCrypto_Encrypt(int length, unsigned char* data, int keyNameLength,
   // A length without data is a null value, never a read through a null pointer.
   const bool hasValue = HasValue(length, data);
   const size_t valueLength = hasValue ? static_cast<size_t>(length) : 0;
-  Bytes working(static_cast<unsigned char*>(std::calloc(valueLength + kWorkingSpare, 1)));
+  Bytes working(static_cast<unsigned char*>(std::calloc(valueLength + qor::value::kPipelineSpare, 1)));
   if (!working) {
     QOR_LOG(qor::log::kCrit, "Memory Allocation Failed.\n");
     qor::ErrorSet(&call.local, qor::err::kInternal, "Memory Allocation Failed.");
@@ -150,7 +144,7 @@ DataBuffer QORCrypto_Encrypt(int length, unsigned char* data, int keyNameLength,
     if (nullProcess != 0 && object->GetCompatibility(&object) != 0) {
       in.length = 0;
     } else if (nullProcess != 0 || empty) {
-      working.get()[0] = empty ? kEmptyMarker : kNullMarker;
+      working.get()[0] = empty ? qor::value::kEmptyMarker : qor::value::kNullMarker;
       in.length = 1;
     } else {
       call.Audit(kEncrypt, kFailure, qor::err::kTagNull);
