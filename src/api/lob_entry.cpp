@@ -132,6 +132,26 @@ bool ArgumentsPresent(const unsigned char* data, uint64_t length, const unsigned
   return false;
 }
 
+// The identities a kind carries: kinds 1, 4 and 5 pass three after it.
+qor::api::Identities IdentitiesOfKind(int kind, va_list args) {
+  if (kind == 1 || kind == 4 || kind == 5) return qor::api::ReadIdentities(args);
+  return qor::api::Identities{};
+}
+
+// What both conversions of an object run before their first piece: the call
+// guard, then the arguments. |failure| is what the entry returns otherwise.
+struct LobCall {
+  std::optional<qor::api::CallGuard> guard;
+  int64_t failure = 0;
+
+  bool Begin(const unsigned char* data, uint64_t length, const unsigned char* out) {
+    if (!Enter(&guard, &failure)) return false;
+    if (ArgumentsPresent(data, length, out)) return true;
+    failure = -1;
+    return false;
+  }
+};
+
 int KeyNameLength(const char* keyName) {
   return keyName != nullptr ? static_cast<int>(strlen(keyName)) : 0;
 }
@@ -277,17 +297,12 @@ extern "C" {
 
 QOR_API int64_t QOR_EncryptLobEx(const char* keyName, unsigned char* data, uint64_t length,
                                  unsigned char* out, int binary, int kind, ...) {
-  qor::api::Identities ids;
-  if (kind == 1 || kind == 4 || kind == 5) {
-    va_list args;
-    va_start(args, kind);
-    ids = qor::api::ReadIdentities(args);
-    va_end(args);
-  }
-  std::optional<qor::api::CallGuard> guard;
-  int64_t failure = 0;
-  if (!Enter(&guard, &failure)) return failure;
-  if (!ArgumentsPresent(data, length, out)) return -1;
+  va_list args;
+  va_start(args, kind);
+  const qor::api::Identities ids = IdentitiesOfKind(kind, args);
+  va_end(args);
+  LobCall call;
+  if (!call.Begin(data, length, out)) return call.failure;
 
   const bool text = binary == 0;
   EncryptedPieces pieces(length / kPiece + 1, text ? kTextRecordRoom : kBinaryPieceMost, text);
@@ -356,17 +371,12 @@ QOR_API int64_t QOR_LobEncryptedSize(const char* keyName, uint64_t length, int b
 
 QOR_API int64_t QOR_DecryptLobEx(const char* keyName, unsigned char* data, uint64_t length,
                                  unsigned char* out, int binary, int kind, ...) {
-  qor::api::Identities ids;
-  if (kind == 1 || kind == 4 || kind == 5) {
-    va_list args;
-    va_start(args, kind);
-    ids = qor::api::ReadIdentities(args);
-    va_end(args);
-  }
-  std::optional<qor::api::CallGuard> guard;
-  int64_t failure = 0;
-  if (!Enter(&guard, &failure)) return failure;
-  if (!ArgumentsPresent(data, length, out)) return -1;
+  va_list args;
+  va_start(args, kind);
+  const qor::api::Identities ids = IdentitiesOfKind(kind, args);
+  va_end(args);
+  LobCall call;
+  if (!call.Begin(data, length, out)) return call.failure;
 
   // Decrypted pieces are never longer than their encrypted form.
   Work work(length, 1);

@@ -1,6 +1,7 @@
 // The whole-value operations behind the value slots, and the pieces they
-// share. Binary forms: E, D and their access-controlled twins; text forms:
-// E_to_B64, D_from_B64 and theirs; streaming: EInit .. DFinal.
+// share. One encryption and one decryption, each in four forms (binary or
+// text, with or without access control) chosen by a ValueCall; streaming:
+// EInit .. DFinal.
 #pragma once
 
 #include <cstdint>
@@ -14,19 +15,26 @@
 
 namespace qor::engine {
 
-int E(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess);
-int E_to_B64(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess);
-int E_to_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess,
-             const char* identity1, const char* identity2, const char* identity3);
-int E_to_B64_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess,
-                 const char* identity1, const char* identity2, const char* identity3);
+// One whole-value call. The policy's null processing applies to every form.
+struct ValueCall {
+  const char* op = "";  // the operation log lines name (E, E_to_B64_ACC, D_ACC ...)
+  bool text = false;    // Base64 text form, else binary
+  bool access = false;  // checks the identities against the policy's access list
+  const char* identity1 = nullptr;
+  const char* identity2 = nullptr;
+  const char* identity3 = nullptr;
+  // Decryption: requests a key version the policy does not hold; none: the
+  // version is reported as unknown.
+  QOR_KeyFetchFn fetch = nullptr;
+  // Encryption: the record IV this value was drawn; none: the one the
+  // exported setter left on this thread, else a fresh draw.
+  const uint32_t* recordIv = nullptr;
+};
 
-int D(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess);
-int D_from_B64(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess);
-int D_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, QOR_KeyFetchFn fetch,
-          const char* identity1, const char* identity2, const char* identity3);
-int D_from_B64_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, QOR_KeyFetchFn fetch,
-                   const char* identity1, const char* identity2, const char* identity3);
+// The value encrypted under the policy's head record into |out|.
+int EncryptValue(UACipherUtil** self, DataBuffer* in, DataBuffer* out, const ValueCall& call);
+// The value decrypted under the key version it names into |out|.
+int DecryptValue(UACipherUtil** self, DataBuffer* in, DataBuffer* out, const ValueCall& call);
 
 int EInit(UACipherUtil** self, void** holder, const unsigned char* iv);
 int EUpdate(UACipherUtil** self, void** holder, const DataBuffer* in, DataBuffer* out);
@@ -46,11 +54,11 @@ enum : int {
   kUnknownVersion = 1,
   kOneWay = 3103,
 };
-using err::kAlreadyEncrypted;
-using err::kDuplicateRefused;
-using err::kKeyUnusable;
-using err::kNotEncrypted;
-using err::kRefused;
+inline constexpr int kKeyUnusable = err::kKeyUnusable;
+inline constexpr int kRefused = err::kRefused;
+inline constexpr int kAlreadyEncrypted = err::kAlreadyEncrypted;
+inline constexpr int kNotEncrypted = err::kNotEncrypted;
+inline constexpr int kDuplicateRefused = err::kDuplicateRefused;
 
 // The object's data and its head (latest) record, or nulls when the object
 // cannot run a value operation.
@@ -90,8 +98,10 @@ inline void Reset(DataBuffer* out, int length = 0) {
 }
 
 // Encryption steps shared by every form: the compatibility blank, then the
-// head's adapter with this call's record IV. |out| receives the adapter output.
-int EncryptWithHead(const Policy& policy, DataBuffer* in, DataBuffer* out, int nullProcess);
+// head's adapter with this call's record IV (|recordIv|, see ValueCall).
+// |out| receives the adapter output.
+int EncryptWithHead(const Policy& policy, DataBuffer* in, DataBuffer* out,
+                    const uint32_t* recordIv);
 
 // 2100 (and its log line) when the head's key is revoked, else 0.
 int RefuseUnusableHead(const Policy& policy);

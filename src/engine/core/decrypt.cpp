@@ -158,69 +158,42 @@ int RefuseOneWayBinary(const Policy& policy) {
 }  // namespace
 }  // namespace core
 
-using core::Policy;
-
-int D_from_B64_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, QOR_KeyFetchFn fetch,
-                   const char* identity1, const char* identity2, const char* identity3) {
-  Policy policy;
-  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
+int DecryptValue(UACipherUtil** self, DataBuffer* in, DataBuffer* out, const ValueCall& call) {
+  core::Policy policy;
+  if (!core::Open(call.op, self, &policy) || out == nullptr || core::Empty(policy, in))
     return core::kFailed;
-  if (const int refused =
-          core::CheckDecryptAccess(policy, in, out, identity1, identity2, identity3)) {
-    return refused;
-  }
-  if (core::IsOneWayText(policy.head->algType)) {
-    return core::CopyOut(in->data, in->length, out) == 0 ? core::kOneWay : core::kFailed;
-  }
-  core::DecryptRules rules;
-  rules.fetch = fetch;
-  return core::DecryptText(policy, in, out, policy.data->nullProcess, rules);
-}
-
-int D_from_B64(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess) {
-  Policy policy;
-  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
-    return core::kFailed;
-  const int decDuplication = policy.data->decDuplication;
-  if ((decDuplication == 1 || decDuplication == 2) &&
-      !isDoubleEncryptPrevention(self, reinterpret_cast<const char*>(in->data), in->length, 0)) {
-    if (decDuplication == 2) {
-      *out = DataBuffer{-1, nullptr};
-      return core::kDuplicateRefused;
+  if (call.access) {
+    if (const int refused = core::CheckDecryptAccess(policy, in, out, call.identity1,
+                                                     call.identity2, call.identity3)) {
+      return refused;
     }
-    return core::CopyOut(in->data, in->length, out) == 0 ? core::kNotEncrypted : core::kFailed;
+  } else if (call.text) {
+    // Without access control the text form first asks whether the input is
+    // this policy's output at all.
+    const int decDuplication = policy.data->decDuplication;
+    if ((decDuplication == 1 || decDuplication == 2) &&
+        !isDoubleEncryptPrevention(self, reinterpret_cast<const char*>(in->data), in->length, 0)) {
+      if (decDuplication == 2) {
+        *out = DataBuffer{-1, nullptr};
+        return core::kDuplicateRefused;
+      }
+      return core::CopyOut(in->data, in->length, out) == 0 ? core::kNotEncrypted : core::kFailed;
+    }
   }
-  if (core::IsOneWayText(policy.head->algType)) {
-    return core::CopyOut(in->data, in->length, out) == 0 ? core::kOneWay : core::kFailed;
-  }
-  // No fetch here: a version the policy does not hold is reported, not requested.
-  return core::DecryptText(policy, in, out, nullProcess, core::DecryptRules{});
-}
-
-int D_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, QOR_KeyFetchFn fetch,
-          const char* identity1, const char* identity2, const char* identity3) {
-  Policy policy;
-  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
-    return core::kFailed;
-  if (const int refused =
-          core::CheckDecryptAccess(policy, in, out, identity1, identity2, identity3)) {
-    return refused;
+  const int nullProcess = policy.data->nullProcess;
+  core::DecryptRules rules;
+  rules.fetch = call.fetch;
+  if (call.text) {
+    if (core::IsOneWayText(policy.head->algType)) {
+      return core::CopyOut(in->data, in->length, out) == 0 ? core::kOneWay : core::kFailed;
+    }
+    return core::DecryptText(policy, in, out, nullProcess, rules);
   }
   if (const int refused = core::RefuseOneWayBinary(policy)) return refused;
-  core::DecryptRules rules;
-  rules.fetch = fetch;
+  // The binary form answers an unknown key version with 2100, not 1; with
+  // access control the selected record says whether a tail follows.
   rules.unknownIsUnusable = true;
-  rules.tailBySelected = true;
-  return core::DecryptBinary(policy, in, out, policy.data->nullProcess, rules);
-}
-
-int D(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess) {
-  Policy policy;
-  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
-    return core::kFailed;
-  if (const int refused = core::RefuseOneWayBinary(policy)) return refused;
-  core::DecryptRules rules;
-  rules.unknownIsUnusable = true;
+  rules.tailBySelected = call.access;
   return core::DecryptBinary(policy, in, out, nullProcess, rules);
 }
 

@@ -21,7 +21,7 @@ namespace {
 
 constexpr char kLogUnit[] = "source/QORCrypto";
 constexpr char kFunction[] = "QORCrypto_DecryptFile";
-using qor::err::kKeyUnusable;
+constexpr int kKeyUnusable = qor::err::kKeyUnusable;
 constexpr int kRollbackDecrypt = 5;
 constexpr char kMasked[] = "******";
 constexpr char kNoPermission[] = "No Permission";

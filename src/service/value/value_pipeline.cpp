@@ -9,6 +9,8 @@
 #include "common/error_record.h"
 #include "common/free_bytes.h"
 #include "common/value_format.h"
+#include "engine/core/record_iv.h"
+#include "engine/core/value_ops.h"
 #include "log/log.h"
 #include "qor/key_mgr.h"
 #include "qor/qorcrypto.h"
@@ -20,11 +22,11 @@ namespace {
 
 constexpr char kLogUnit[] = "source/QORCrypto";
 
-using qor::err::kAlreadyEncrypted;
-using qor::err::kDuplicateRefused;
-using qor::err::kKeyUnusable;
-using qor::err::kNotEncrypted;
-using qor::err::kRefused;
+constexpr int kKeyUnusable = qor::err::kKeyUnusable;
+constexpr int kRefused = qor::err::kRefused;
+constexpr int kAlreadyEncrypted = qor::err::kAlreadyEncrypted;
+constexpr int kNotEncrypted = qor::err::kNotEncrypted;
+constexpr int kDuplicateRefused = qor::err::kDuplicateRefused;
 
 // Result codes only the pipeline tells apart.
 enum : int {
@@ -119,10 +121,16 @@ DataBuffer QORCrypto_Encrypt(int length, unsigned char* data, int keyNameLength,
   }
   UACipherUtil* object = call.object;
 
-  if (call.info->ivType == QOR_IV_RECORD && UACipherUtil_SetRecordIV(&object, nullptr) != 0) {
-    qor::ErrorSet(&call.local, qor::err::kCheckFailed, "UACipherUtil_SetRecordIV Failed");
-    call.Audit(kEncrypt, kFailure, qor::err::kTagKey);
-    return DataBuffer{-1, nullptr};
+  // A record-IV policy draws this value's IV here and hands it down with the value.
+  uint32_t recordIv = 0;
+  const uint32_t* drawn = nullptr;
+  if (call.info->ivType == QOR_IV_RECORD) {
+    if (!qor::engine::DrawRecordIvFor(&object, &recordIv)) {
+      qor::ErrorSet(&call.local, qor::err::kCheckFailed, "UACipherUtil_SetRecordIV Failed");
+      call.Audit(kEncrypt, kFailure, qor::err::kTagKey);
+      return DataBuffer{-1, nullptr};
+    }
+    drawn = &recordIv;
   }
 
   // A length without data is a null value, never a read through a null pointer.
@@ -153,10 +161,8 @@ DataBuffer QORCrypto_Encrypt(int length, unsigned char* data, int keyNameLength,
   }
 
   DataBuffer out{0, nullptr};
-  const int code =
-      mode == qor::crypto::kText
-          ? object->EncryptToBase64_ACC(&object, &in, &out, 0, identity1, identity2, identity3)
-          : object->Encrypt_API_ACC(&object, &in, &out, 0, identity1, identity2, identity3);
+  const int code = qor::engine::EncryptUnderAccess(&object, &in, &out, mode == qor::crypto::kText,
+                                                   identity1, identity2, identity3, drawn);
 
   const Shown shown = ShownValue(length, data, call.info);
   switch (code) {
@@ -231,11 +237,8 @@ DataBuffer QORCrypto_Decrypt(int length, unsigned char* data, int keyNameLength,
     QOR_LOG(qor::log::kCrit, "Failed to NULL Decrypt\n");
   } else {
     DataBuffer in{length, data};
-    code = mode == qor::crypto::kText
-               ? object->DecryptFromBase64_ACC(&object, &in, &out, addKey, identity1, identity2,
-                                               identity3)
-               : object->Decrypt_API_ACC(&object, &in, &out, addKey, identity1, identity2,
-                                         identity3);
+    code = qor::engine::DecryptUnderAccess(&object, &in, &out, mode == qor::crypto::kText, addKey,
+                                           identity1, identity2, identity3);
     switch (code) {
       case kDone:
         call.Audit(kDecrypt, kSuccess, nullptr);
