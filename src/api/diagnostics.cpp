@@ -16,6 +16,7 @@
 #include "common/last_error.h"
 #include "api/instance.h"
 #include "common/error_codes.h"
+#include "common/value_format.h"
 #include "config/build.h"
 #include "config/shared_fields.h"
 #include "log/log.h"
@@ -303,7 +304,8 @@ QOR_API int QOR_DescribePolicy(const char* keyName, char* out, int size) {
 QOR_API int QOR_GetKeyVersion(const char* text) {
   if (text == nullptr) return -1;
   // Stored text values may carry the two-character prefix; it is not Base64.
-  const bool prefixed = text[0] == '$' && text[1] == '.';
+  const bool prefixed =
+      std::strncmp(text, qor::value::kTextPrefix, qor::value::kTextPrefixChars) == 0;
   unsigned char* bytes = nullptr;
   const int n = QOR_Base64Decode(text, static_cast<int>(std::strlen(text)), &bytes,
                                  prefixed ? 0 : 1);
@@ -313,10 +315,11 @@ QOR_API int QOR_GetKeyVersion(const char* text) {
 }
 
 QOR_API char* QOR_EncodeKeyVersion(int version) {
-  const unsigned char bytes[3] = {static_cast<unsigned char>((version >> 8) & 0xFF),
-                                  static_cast<unsigned char>(version & 0xFF), 0xFE};
+  const unsigned char bytes[qor::value::kPrefixBytes] = {
+      static_cast<unsigned char>((version >> 8) & 0xFF), static_cast<unsigned char>(version & 0xFF),
+      qor::value::kVersionMarker};
   char* text = nullptr;
-  if (QOR_Base64Encode(bytes, 3, &text, 1) < 0) return nullptr;
+  if (QOR_Base64Encode(bytes, qor::value::kPrefixBytes, &text, 1) < 0) return nullptr;
   return text;
 }
 

@@ -13,6 +13,8 @@
 #include "api/instance.h"
 #include "api/service_call.h"
 #include "common/error_codes.h"
+#include "common/free_bytes.h"
+#include "common/value_format.h"
 #include "log/log.h"
 #include "qor/key_mgr.h"
 #include "service/crypto/qor_crypto.h"
@@ -25,15 +27,13 @@ constexpr uint64_t kPiece = 4096;
 // Room per piece: the text form of an encrypted piece and its length field.
 constexpr uint64_t kTextRecordRoom = 6694;
 // Room per piece in the binary form: a piece padded by one 16-byte block.
-constexpr uint64_t kBinaryRecordRoom = kPiece + 16;
+constexpr uint64_t kBinaryRecordRoom = kPiece + qor::value::kLargestBlock;
 // A version prefix and a record-IV tail on top of that.
-constexpr uint64_t kBinaryPieceMost = kBinaryRecordRoom + 3 + 4;
+constexpr uint64_t kBinaryPieceMost =
+    kBinaryRecordRoom + qor::value::kPrefixBytes + qor::value::kTailBytes;
 constexpr int kLengthDigits = 8;
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using Block = std::unique_ptr<unsigned char[], FreeDeleter>;
+using Block = std::unique_ptr<unsigned char[], qor::FreeBytes>;
 
 // A result the service handed over, released on every path.
 struct Result {
@@ -108,10 +108,7 @@ class EncryptedPieces {
   int64_t CopyTo(unsigned char* out) const;
 
  private:
-  struct FreeDataBuffers {
-    void operator()(DataBuffer* p) const { std::free(p); }
-  };
-  std::unique_ptr<DataBuffer[], FreeDataBuffers> held_;
+  std::unique_ptr<DataBuffer[], qor::FreeBytes> held_;
   bool text_;
   size_t slots_ = 0;
   size_t count_ = 0;
@@ -134,6 +131,26 @@ bool ArgumentsPresent(const unsigned char* data, uint64_t length, const unsigned
   qor::ErrorSet(qor::LastErrorRecord(), qor::err::kNullArgument, "argument value cannot be null");
   return false;
 }
+
+// The identities a kind carries: kinds 1, 4 and 5 pass three after it.
+qor::api::Identities IdentitiesOfKind(int kind, va_list args) {
+  if (kind == 1 || kind == 4 || kind == 5) return qor::api::ReadIdentities(args);
+  return qor::api::Identities{};
+}
+
+// What both conversions of an object run before their first piece: the call
+// guard, then the arguments. |failure| is what the entry returns otherwise.
+struct LobCall {
+  std::optional<qor::api::CallGuard> guard;
+  int64_t failure = 0;
+
+  bool Begin(const unsigned char* data, uint64_t length, const unsigned char* out) {
+    if (!Enter(&guard, &failure)) return false;
+    if (ArgumentsPresent(data, length, out)) return true;
+    failure = -1;
+    return false;
+  }
+};
 
 int KeyNameLength(const char* keyName) {
   return keyName != nullptr ? static_cast<int>(strlen(keyName)) : 0;
@@ -183,7 +200,8 @@ uint64_t BinaryPieceLength(const char* keyName, int keyNameLength, bool* alsoVer
                         head->algType == QOR_ALG_DES3_2KEY_B || head->algType == QOR_ALG_DES3_3KEY;
   const bool tail = __atomic_load_n(&head->useRecordIV, __ATOMIC_RELAXED) != 0;
   *alsoVersionZero = head->keyVersion != 0 && cipher->GetCipher(&cipher, 0) != nullptr;
-  return kPiece + (desBlock ? 8 : 16) + (head->keyVersion != 0 ? 3 : 0) + (tail ? 4 : 0);
+  return static_cast<uint64_t>(qor::value::EncryptedBinaryLength(
+      kPiece, desBlock ? 8 : 16, false, head->keyVersion != 0, tail));
 }
 
 // Bytes one piece of |n| input bytes becomes under |head| in binary form, at
@@ -202,20 +220,20 @@ uint64_t BinaryPieceMost(const CipherUtil* head, int compatibility, int nullProc
       default: return 64;
     }
   }
-  const bool blank = compatibility == 1 || compatibility == 3 || (compatibility == 2 && nullProcess != 0);
+  const bool blank = qor::value::WritesBlank(compatibility, nullProcess != 0);
   const bool desBlock =
       alg == QOR_ALG_DES3_2KEY || alg == QOR_ALG_DES3_2KEY_B || alg == QOR_ALG_DES3_3KEY;
-  const uint64_t block = desBlock ? 8 : 16;
-  const uint64_t m = n + (blank ? 1 : 0);
   const bool tail = __atomic_load_n(&head->useRecordIV, __ATOMIC_RELAXED) != 0;
-  return (m / block + 1) * block + (head->keyVersion != 0 ? 3 : 0) + (tail ? 4 : 0);
+  return static_cast<uint64_t>(qor::value::EncryptedBinaryLength(
+      static_cast<int64_t>(n), desBlock ? 8 : 16, blank, head->keyVersion != 0, tail));
 }
 
 // The same piece in text form: its length field and the Base64 text ("$."
 // first under compatibility 0); a digit string as it is.
 uint64_t TextPieceMost(const CipherUtil* head, int compatibility, uint64_t binary) {
   if (head->algType == QOR_ALG_FPE) return kLengthDigits + binary;
-  return kLengthDigits + (compatibility == 0 ? 2 : 0) + (binary + 2) / 3 * 4;
+  return kLengthDigits + static_cast<uint64_t>(qor::value::EncryptedTextLength(
+                             static_cast<int64_t>(binary), compatibility == 0));
 }
 
 // Decrypts every piece of |data| into |work|: 0, or the failure to return.
@@ -279,17 +297,12 @@ extern "C" {
 
 QOR_API int64_t QOR_EncryptLobEx(const char* keyName, unsigned char* data, uint64_t length,
                                  unsigned char* out, int binary, int kind, ...) {
-  qor::api::Identities ids;
-  if (kind == 1 || kind == 4 || kind == 5) {
-    va_list args;
-    va_start(args, kind);
-    ids = qor::api::ReadIdentities(args);
-    va_end(args);
-  }
-  std::optional<qor::api::CallGuard> guard;
-  int64_t failure = 0;
-  if (!Enter(&guard, &failure)) return failure;
-  if (!ArgumentsPresent(data, length, out)) return -1;
+  va_list args;
+  va_start(args, kind);
+  const qor::api::Identities ids = IdentitiesOfKind(kind, args);
+  va_end(args);
+  LobCall call;
+  if (!call.Begin(data, length, out)) return call.failure;
 
   const bool text = binary == 0;
   EncryptedPieces pieces(length / kPiece + 1, text ? kTextRecordRoom : kBinaryPieceMost, text);
@@ -358,17 +371,12 @@ QOR_API int64_t QOR_LobEncryptedSize(const char* keyName, uint64_t length, int b
 
 QOR_API int64_t QOR_DecryptLobEx(const char* keyName, unsigned char* data, uint64_t length,
                                  unsigned char* out, int binary, int kind, ...) {
-  qor::api::Identities ids;
-  if (kind == 1 || kind == 4 || kind == 5) {
-    va_list args;
-    va_start(args, kind);
-    ids = qor::api::ReadIdentities(args);
-    va_end(args);
-  }
-  std::optional<qor::api::CallGuard> guard;
-  int64_t failure = 0;
-  if (!Enter(&guard, &failure)) return failure;
-  if (!ArgumentsPresent(data, length, out)) return -1;
+  va_list args;
+  va_start(args, kind);
+  const qor::api::Identities ids = IdentitiesOfKind(kind, args);
+  va_end(args);
+  LobCall call;
+  if (!call.Begin(data, length, out)) return call.failure;
 
   // Decrypted pieces are never longer than their encrypted form.
   Work work(length, 1);
@@ -386,9 +394,11 @@ QOR_API int64_t QOR_DecryptLobEx(const char* keyName, unsigned char* data, uint6
   // the first piece's marker says which layout to try first.
   std::vector<uint64_t> layouts{prefixed};
   if (alsoVersionZero) {
-    const bool marked = length > 2 && data[2] == 0xFE;
-    layouts = marked ? std::vector<uint64_t>{prefixed, prefixed - 3}
-                     : std::vector<uint64_t>{prefixed - 3, prefixed};
+    constexpr uint64_t kPrefix = qor::value::kPrefixBytes;
+    const bool marked = length > qor::value::kVersionMarkerAt &&
+                        data[qor::value::kVersionMarkerAt] == qor::value::kVersionMarker;
+    layouts = marked ? std::vector<uint64_t>{prefixed, prefixed - kPrefix}
+                     : std::vector<uint64_t>{prefixed - kPrefix, prefixed};
   }
   int64_t failed = 0;
   for (const uint64_t binaryPiece : layouts) {

@@ -14,11 +14,20 @@ enum Code : int {
   kReceive = 6,
   kPort = 9,
   kUpdateStamp = 2000,
+  // Results of the value operations: the key is revoked or unusable, the
+  // caller was refused by access control.
+  kKeyUnusable = 2100,
+  kRefused = 2200,
   kNullArgument = 3001,
   kPolicyNotFound = 3015,
   kCheckFailed = 3031,
   kFileWrite = 3032,
+  // Duplicate prevention: an input already encrypted (handed back), an
+  // input not encrypted (handed back), either refused.
   kDuplicateFirst = 3033,
+  kAlreadyEncrypted = 3033,
+  kNotEncrypted = 3034,
+  kDuplicateRefused = 3035,
   kDuplicateLast = 3036,
   kCoreHeader = 3103,
   kCorePassThrough = 3104,

@@ -8,15 +8,12 @@
 #include <memory>
 #include <string>
 
+#include "common/free_bytes.h"
 #include "qor/qostring.h"
 
 namespace {
 
 constexpr size_t kSavedLocaleSize = 20;
-
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
 
 int PartialBefore(const char* text, int length, int n) {
   if (text == nullptr || length < 1) return -1;
@@ -147,7 +144,7 @@ wchar_t* m2w(const char* text, int length, const char* defaultLocale, char* save
 
   // A private terminated copy keeps the conversion inside |length| bytes.
   const size_t len = strnlen(text, static_cast<size_t>(length));
-  std::unique_ptr<char, FreeDeleter> copy(static_cast<char*>(std::malloc(len + 1)));
+  std::unique_ptr<char, qor::FreeBytes> copy(static_cast<char*>(std::malloc(len + 1)));
   if (!copy) return nullptr;
   std::memcpy(copy.get(), text, len);
   copy.get()[len] = '\0';
@@ -170,7 +167,7 @@ char* w2m(const wchar_t* wide, int length) {
   if (wide == nullptr || length < 0) return nullptr;
   size_t len = 0;
   while (len < static_cast<size_t>(length) && wide[len] != L'\0') ++len;
-  std::unique_ptr<wchar_t, FreeDeleter> copy(static_cast<wchar_t*>(std::malloc((len + 1) * sizeof(wchar_t))));
+  std::unique_ptr<wchar_t, qor::FreeBytes> copy(static_cast<wchar_t*>(std::malloc((len + 1) * sizeof(wchar_t))));
   if (!copy) return nullptr;
   std::memcpy(copy.get(), wide, len * sizeof(wchar_t));
   copy.get()[len] = L'\0';

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "engine/cipher/fixed_secrets.h"
-#include "engine/cipher/record_iv.h"
+#include "engine/core/record_iv.h"
 #include "engine/cipher/ua_cipher_internal.h"
 #include "engine/core/value_ops.h"
 #include "engine/policy_fixture.h"

@@ -14,6 +14,7 @@
 #include "common/error_codes.h"
 #include "common/error_record.h"
 #include "common/secure_wipe.h"
+#include "common/value_format.h"
 #include "log/log.h"
 #include "qor/base64.h"
 #include "qor/cipher_util.h"
@@ -126,7 +127,7 @@ int WriteEmergencyPolicyFile(const std::string& path, const std::vector<uint8_t>
 
 std::vector<uint8_t> DecodePolicyKeyInfoText(const std::string& text) {
   if (text.size() > INT_MAX) return {};
-  const bool prefixed = text.size() >= 2 && text[0] == '$' && text[1] == '.';
+  const bool prefixed = text.starts_with(qor::value::kTextPrefix);
   unsigned char* bytes = nullptr;
   const int n = QOR_Base64Decode(text.data(), static_cast<int>(text.size()), &bytes,
                                  prefixed ? 0 : 1);

@@ -7,16 +7,14 @@
 #include <memory>
 
 #include "agent/socket/client_protocol.h"
+#include "common/free_bytes.h"
 #include "agent/socket/qor_socket.h"
 #include "qor/connection.h"
 
 namespace qor::agent {
 
 // Owners for what one request allocates, released however the request ends.
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using Bytes = std::unique_ptr<unsigned char, FreeDeleter>;
+using Bytes = std::unique_ptr<unsigned char, FreeBytes>;
 
 struct CipherDeleter {
   void operator()(UACipherUtil* cipher) const {

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/value_format.h"
 #include "engine/adapters/adapter_log.h"
 #include "qor/cipher_util.h"
 
@@ -30,10 +31,6 @@ struct Texts {
 inline constexpr Texts kEnglishTexts{msg::kNullInputEn, msg::kShortInputEn};
 inline constexpr Texts kKoreanTexts{msg::kNullInputKo, msg::kShortInputKo};
 
-// Bytes of the version prefix: high byte, low byte, 0xFE.
-inline constexpr int kPrefixBytes = 3;
-inline constexpr int kRecordIvBytes = 4;
-
 template <class Cipher>
 int BlockEncrypt(const char* func, DataBuffer* in, const void* key, const unsigned char* iv, DataBuffer* out,
                  uint16_t keyVersion, int32_t useRecordIV) {
@@ -42,14 +39,14 @@ int BlockEncrypt(const char* func, DataBuffer* in, const void* key, const unsign
     QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.nullInput);
     return -1;
   }
-  constexpr int kFrame = kPrefixBytes + kRecordIvBytes + Cipher::kBlock + 1;
+  constexpr int kFrame = value::kPrefixBytes + value::kTailBytes + Cipher::kBlock + 1;
   if (in->length < 0 || in->length > INT_MAX - kFrame) {
     QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.shortInput);
     return -1;
   }
   const int padded = DoPadding(in->data, in->length, Cipher::kBlock);
-  const int prefix = keyVersion != 0 ? kPrefixBytes : 0;
-  const int total = prefix + padded + (useRecordIV != 0 ? kRecordIvBytes : 0);
+  const int prefix = keyVersion != 0 ? value::kPrefixBytes : 0;
+  const int total = prefix + padded + (useRecordIV != 0 ? value::kTailBytes : 0);
   auto* buf = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(total) + 1));
   if (buf == nullptr) {
     QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "Memory Allocation Failed.\n");
@@ -63,18 +60,14 @@ int BlockEncrypt(const char* func, DataBuffer* in, const void* key, const unsign
   if (prefix != 0) {
     buf[0] = static_cast<unsigned char>(keyVersion >> 8);
     buf[1] = static_cast<unsigned char>(keyVersion & 0xFF);
-    buf[2] = 0xFE;
+    buf[value::kVersionMarkerAt] = value::kVersionMarker;
   }
-  if (useRecordIV != 0) std::memcpy(buf + prefix + padded, iv, kRecordIvBytes);
+  if (useRecordIV != 0) std::memcpy(buf + prefix + padded, iv, value::kTailBytes);
   buf[total] = 0;
   out->data = buf;
   out->length = total;
   return 0;
 }
-
-// Bytes the value pipeline stores for a null and for an empty value.
-inline constexpr unsigned char kNullMarker = 0x06;
-inline constexpr unsigned char kEmptyMarker = 0x07;
 
 template <class Cipher>
 int BlockDecrypt(const char* func, DataBuffer* in, const void* key, const unsigned char* iv, DataBuffer* out,
@@ -120,9 +113,9 @@ int BlockDecrypt(const char* func, DataBuffer* in, const void* key, const unsign
   int m = n - p;
   out->data = buf;
   if (compatibility == 0 && m == 1) {
-    if (buf[0] == kNullMarker) {
+    if (buf[0] == value::kEmptyMarker) {
       out->length = -2;
-    } else if (buf[0] == kEmptyMarker && nullProcess != 0) {
+    } else if (buf[0] == value::kNullMarker && nullProcess != 0) {
       out->length = -3;
     } else {
       buf[1] = 0;
@@ -131,11 +124,11 @@ int BlockDecrypt(const char* func, DataBuffer* in, const void* key, const unsign
     return 0;
   }
   // The encrypt side appended a blank; an empty plaintext has none to drop.
-  const bool blankAppended = compatibility == 1 || compatibility == 3 || (compatibility == 2 && nullProcess != 0);
+  const bool blankAppended = value::WritesBlank(compatibility, nullProcess != 0);
   if (blankAppended && m > 0) --m;
   // The value pipeline stores an empty value as the marker byte; without the
   // marker rules above it would come back as that byte instead of as empty.
-  if (m == 1 && buf[0] == kNullMarker) m = 0;
+  if (m == 1 && buf[0] == value::kEmptyMarker) m = 0;
   buf[m] = 0;
   out->length = m;
   return 0;

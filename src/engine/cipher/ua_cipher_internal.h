@@ -50,12 +50,6 @@ int GetLatestKeyVersion(UACipherUtil** self);
 int AddKey(UACipherUtil** self, CipherUtil* record);
 CipherUtil* GetCipher(UACipherUtil** self, int version);
 
-// Record IV: the policy IV, or this thread's copy of it carrying the record IV
-// it has pending for the object (valid until this thread's next call).
-unsigned char* GetRecordIV(UACipherUtil** self);
-// Drops this thread's pending record IV for |object| (the object goes away).
-void ForgetPendingRecordIv(const UACipherUtil* object);
-
 int DecryptKeyFromBase64(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess);
 void Destroy(UACipherUtil** self);
 

@@ -1,31 +1,44 @@
 // The whole-value operations behind the value slots, and the pieces they
-// share. Binary forms: E, D and their access-controlled twins; text forms:
-// E_to_B64, D_from_B64 and theirs; streaming: EInit .. DFinal.
+// share. One encryption and one decryption, each in four forms (binary or
+// text, with or without access control) chosen by a ValueCall; streaming:
+// EInit .. DFinal.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+<<<<<<< HEAD
 #include "engine/algorithms/algorithm_table.h"
+=======
+#include "common/error_codes.h"
+#include "common/value_format.h"
+>>>>>>> i12fmt
 #include "log/log.h"
 #include "qor/ua_cipher_util.h"
 
 namespace qor::engine {
 
-int E(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess);
-int E_to_B64(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess);
-int E_to_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess,
-             const char* identity1, const char* identity2, const char* identity3);
-int E_to_B64_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess,
-                 const char* identity1, const char* identity2, const char* identity3);
+// One whole-value call. The policy's null processing applies to every form.
+struct ValueCall {
+  const char* op = "";  // the operation log lines name (E, E_to_B64_ACC, D_ACC ...)
+  bool text = false;    // Base64 text form, else binary
+  bool access = false;  // checks the identities against the policy's access list
+  const char* identity1 = nullptr;
+  const char* identity2 = nullptr;
+  const char* identity3 = nullptr;
+  // Decryption: requests a key version the policy does not hold; none: the
+  // version is reported as unknown.
+  QOR_KeyFetchFn fetch = nullptr;
+  // Encryption: the record IV this value was drawn; none: the one the
+  // exported setter left on this thread, else a fresh draw.
+  const uint32_t* recordIv = nullptr;
+};
 
-int D(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess);
-int D_from_B64(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess);
-int D_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, QOR_KeyFetchFn fetch,
-          const char* identity1, const char* identity2, const char* identity3);
-int D_from_B64_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, QOR_KeyFetchFn fetch,
-                   const char* identity1, const char* identity2, const char* identity3);
+// The value encrypted under the policy's head record into |out|.
+int EncryptValue(UACipherUtil** self, DataBuffer* in, DataBuffer* out, const ValueCall& call);
+// The value decrypted under the key version it names into |out|.
+int DecryptValue(UACipherUtil** self, DataBuffer* in, DataBuffer* out, const ValueCall& call);
 
 int EInit(UACipherUtil** self, void** holder, const unsigned char* iv);
 int EUpdate(UACipherUtil** self, void** holder, const DataBuffer* in, DataBuffer* out);
@@ -37,18 +50,19 @@ int DFinal(UACipherUtil** self, void** holder, DataBuffer* out);
 
 namespace core {
 
-// Result codes of the value operations.
+// Result codes of the value operations; the shared ones live with every
+// other error code.
 enum : int {
   kDone = 0,
   kFailed = -1,
   kUnknownVersion = 1,
-  kKeyUnusable = 2100,
-  kRefused = 2200,
-  kAlreadyEncrypted = 3033,
-  kNotEncrypted = 3034,
-  kDuplicateRefused = 3035,
   kOneWay = 3103,
 };
+inline constexpr int kKeyUnusable = err::kKeyUnusable;
+inline constexpr int kRefused = err::kRefused;
+inline constexpr int kAlreadyEncrypted = err::kAlreadyEncrypted;
+inline constexpr int kNotEncrypted = err::kNotEncrypted;
+inline constexpr int kDuplicateRefused = err::kDuplicateRefused;
 
 // The object's data and its head (latest) record, or nulls when the object
 // cannot run a value operation.
@@ -76,9 +90,6 @@ inline bool HasTail(const CipherUtil* record) {
   return !record->oneWay && record->useRecordIV != 0;
 }
 
-inline constexpr int kPrefixBytes = 3;
-inline constexpr int kTailBytes = 4;
-
 // A new zero-terminated copy of |length| bytes into |out| (length 0 gives
 // {0, none}): 0, or -1 without memory.
 int CopyOut(const unsigned char* bytes, int length, DataBuffer* out);
@@ -91,8 +102,10 @@ inline void Reset(DataBuffer* out, int length = 0) {
 }
 
 // Encryption steps shared by every form: the compatibility blank, then the
-// head's adapter with this call's record IV. |out| receives the adapter output.
-int EncryptWithHead(const Policy& policy, DataBuffer* in, DataBuffer* out, int nullProcess);
+// head's adapter with this call's record IV (|recordIv|, see ValueCall).
+// |out| receives the adapter output.
+int EncryptWithHead(const Policy& policy, DataBuffer* in, DataBuffer* out,
+                    const uint32_t* recordIv);
 
 // 2100 (and its log line) when the head's key is revoked, else 0.
 int RefuseUnusableHead(const Policy& policy);
@@ -114,9 +127,6 @@ Lookup FindKeyVersion(const Policy& policy, int version, QOR_KeyFetchFn fetch, C
 
 // The record of |version| when the policy holds it, without any fetch.
 CipherUtil* HeldKeyVersion(const Policy& policy, int version);
-
-// The third byte of a version prefix; values of version 0 carry no prefix.
-inline constexpr unsigned char kVersionMarker = 0xFE;
 
 // How a decryption picks its key version and reads the record-IV tail.
 struct DecryptRules {

@@ -21,8 +21,8 @@ namespace {
 int DecryptUnder(const Policy& policy, CipherUtil* record, const unsigned char* bytes, int n,
                  const unsigned char* tail, int length, DataBuffer* out, int nullProcess,
                  const DecryptRules& rules, bool* adapterRan) {
-  if (rules.tailBySelected && HasTail(record) && n > kTailBytes) {
-    n -= kTailBytes;
+  if (rules.tailBySelected && HasTail(record) && n > value::kTailBytes) {
+    n -= value::kTailBytes;
     tail = bytes + n;
   } else if (rules.tailBySelected && HasTail(record)) {
     n = 0;
@@ -38,7 +38,7 @@ int DecryptUnder(const Policy& policy, CipherUtil* record, const unsigned char* 
   if (tail != nullptr) {
     // The IV the value was encrypted with: the version's IV under its tail.
     std::memcpy(callIv, record->iv, sizeof(callIv));
-    std::memcpy(callIv, tail, kTailBytes);
+    std::memcpy(callIv, tail, value::kTailBytes);
     iv = callIv;
   }
   *adapterRan = true;
@@ -56,11 +56,11 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
   int n = length;
   // A value too short for its own layout is refused before anything is read.
   if (!rules.tailBySelected && HasTail(policy.head)) {
-    if (n < kTailBytes + 1) {
+    if (n < value::kTailBytes + 1) {
       QOR_CORE_LOG(log::kCrit, policy, "Encrypted data is too short [data length:%d]\n", length);
       return kFailed;
     }
-    n -= kTailBytes;
+    n -= value::kTailBytes;
     tail = bytes + n;
   }
   if (!HasPrefix(policy.head)) {
@@ -70,14 +70,14 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
   // Version 0 writes no prefix: a value without the marker was stored before
   // the first rotation and stays readable while the policy holds version 0.
   CipherUtil* versionZero = HeldKeyVersion(policy, 0);
-  const bool marked = n >= kPrefixBytes && bytes[2] == kVersionMarker;
+  const bool marked = n >= value::kPrefixBytes && bytes[value::kVersionMarkerAt] == value::kVersionMarker;
   if (!marked && versionZero != nullptr) {
     return DecryptUnder(policy, versionZero, bytes, n, tail, length, out, nullProcess, rules,
                         adapterRan);
   }
   // Checked before the lookup: a malformed value must not cost a fetch.
-  const int tailAfter = rules.tailBySelected && HasTail(policy.head) ? kTailBytes : 0;
-  if (n < kPrefixBytes + tailAfter + 1) {
+  const int tailAfter = rules.tailBySelected && HasTail(policy.head) ? value::kTailBytes : 0;
+  if (n < value::kPrefixBytes + tailAfter + 1) {
     QOR_CORE_LOG(log::kCrit, policy, "Encrypted data is too short [data length:%d]\n", length);
     return kFailed;
   }
@@ -85,7 +85,7 @@ int DecryptWorking(const Policy& policy, const unsigned char* bytes, int length,
   CipherUtil* record = policy.head;
   const Lookup found = FindKeyVersion(policy, version, rules.fetch, &record);
   if (found == Lookup::kFound) {
-    const int result = DecryptUnder(policy, record, bytes + kPrefixBytes, n - kPrefixBytes, tail,
+    const int result = DecryptUnder(policy, record, bytes + value::kPrefixBytes, n - value::kPrefixBytes, tail,
                                     length, out, nullProcess, rules, adapterRan);
     if (result == 0 || versionZero == nullptr) return result;
     // One version-0 value in 256 starts like a prefix: read it as one.
@@ -158,69 +158,42 @@ int RefuseOneWayBinary(const Policy& policy) {
 }  // namespace
 }  // namespace core
 
-using core::Policy;
-
-int D_from_B64_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, QOR_KeyFetchFn fetch,
-                   const char* identity1, const char* identity2, const char* identity3) {
-  Policy policy;
-  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
+int DecryptValue(UACipherUtil** self, DataBuffer* in, DataBuffer* out, const ValueCall& call) {
+  core::Policy policy;
+  if (!core::Open(call.op, self, &policy) || out == nullptr || core::Empty(policy, in))
     return core::kFailed;
-  if (const int refused =
-          core::CheckDecryptAccess(policy, in, out, identity1, identity2, identity3)) {
-    return refused;
-  }
-  if (core::IsOneWayText(policy.head->algType)) {
-    return core::CopyOut(in->data, in->length, out) == 0 ? core::kOneWay : core::kFailed;
-  }
-  core::DecryptRules rules;
-  rules.fetch = fetch;
-  return core::DecryptText(policy, in, out, policy.data->nullProcess, rules);
-}
-
-int D_from_B64(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess) {
-  Policy policy;
-  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
-    return core::kFailed;
-  const int decDuplication = policy.data->decDuplication;
-  if ((decDuplication == 1 || decDuplication == 2) &&
-      !isDoubleEncryptPrevention(self, reinterpret_cast<const char*>(in->data), in->length, 0)) {
-    if (decDuplication == 2) {
-      *out = DataBuffer{-1, nullptr};
-      return core::kDuplicateRefused;
+  if (call.access) {
+    if (const int refused = core::CheckDecryptAccess(policy, in, out, call.identity1,
+                                                     call.identity2, call.identity3)) {
+      return refused;
     }
-    return core::CopyOut(in->data, in->length, out) == 0 ? core::kNotEncrypted : core::kFailed;
+  } else if (call.text) {
+    // Without access control the text form first asks whether the input is
+    // this policy's output at all.
+    const int decDuplication = policy.data->decDuplication;
+    if ((decDuplication == 1 || decDuplication == 2) &&
+        !isDoubleEncryptPrevention(self, reinterpret_cast<const char*>(in->data), in->length, 0)) {
+      if (decDuplication == 2) {
+        *out = DataBuffer{-1, nullptr};
+        return core::kDuplicateRefused;
+      }
+      return core::CopyOut(in->data, in->length, out) == 0 ? core::kNotEncrypted : core::kFailed;
+    }
   }
-  if (core::IsOneWayText(policy.head->algType)) {
-    return core::CopyOut(in->data, in->length, out) == 0 ? core::kOneWay : core::kFailed;
-  }
-  // No fetch here: a version the policy does not hold is reported, not requested.
-  return core::DecryptText(policy, in, out, nullProcess, core::DecryptRules{});
-}
-
-int D_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, QOR_KeyFetchFn fetch,
-          const char* identity1, const char* identity2, const char* identity3) {
-  Policy policy;
-  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
-    return core::kFailed;
-  if (const int refused =
-          core::CheckDecryptAccess(policy, in, out, identity1, identity2, identity3)) {
-    return refused;
+  const int nullProcess = policy.data->nullProcess;
+  core::DecryptRules rules;
+  rules.fetch = call.fetch;
+  if (call.text) {
+    if (core::IsOneWayText(policy.head->algType)) {
+      return core::CopyOut(in->data, in->length, out) == 0 ? core::kOneWay : core::kFailed;
+    }
+    return core::DecryptText(policy, in, out, nullProcess, rules);
   }
   if (const int refused = core::RefuseOneWayBinary(policy)) return refused;
-  core::DecryptRules rules;
-  rules.fetch = fetch;
+  // The binary form answers an unknown key version with 2100, not 1; with
+  // access control the selected record says whether a tail follows.
   rules.unknownIsUnusable = true;
-  rules.tailBySelected = true;
-  return core::DecryptBinary(policy, in, out, policy.data->nullProcess, rules);
-}
-
-int D(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess) {
-  Policy policy;
-  if (!core::Open(__func__, self, &policy) || out == nullptr || core::Empty(policy, in))
-    return core::kFailed;
-  if (const int refused = core::RefuseOneWayBinary(policy)) return refused;
-  core::DecryptRules rules;
-  rules.unknownIsUnusable = true;
+  rules.tailBySelected = call.access;
   return core::DecryptBinary(policy, in, out, nullProcess, rules);
 }
 

@@ -1,10 +1,10 @@
 // Encryption in its four forms: binary or text, with or without access
-// control. The value is padded in the caller's buffer (17 spare bytes), the
+// control. The value is padded in the caller's buffer (value::kSpareBytes), the
 // head record encrypts, and the text forms encode straight into the result.
 #include <cstdlib>
 
-#include "engine/cipher/record_iv.h"
 #include "engine/core/core.h"
+#include "engine/core/record_iv.h"
 #include "log/log.h"
 #include "qor/base64.h"
 
@@ -20,9 +20,9 @@ namespace {
 
 // The blank that tells the decrypt side to drop one trailing byte.
 bool NeedsBlank(const CipherUtil* head, int compatibility, int nullProcess) {
+  // Compatibility 3 appends it even to a digest's input.
   if (compatibility == 3) return true;
-  if (head->oneWay) return false;
-  return compatibility == 1 || (compatibility == 2 && nullProcess != 0);
+  return !head->oneWay && qor::value::WritesBlank(compatibility, nullProcess != 0);
 }
 
 }  // namespace
@@ -34,7 +34,8 @@ int RefuseUnusableHead(const Policy& policy) {
   return kKeyUnusable;
 }
 
-int EncryptWithHead(const Policy& policy, DataBuffer* in, DataBuffer* out, int nullProcess) {
+int EncryptWithHead(const Policy& policy, DataBuffer* in, DataBuffer* out,
+                    const uint32_t* recordIv) {
   const CipherUtil* head = policy.head;
   if (in == nullptr || in->data == nullptr || in->length < 0 || head->algType >= QOR_ALG_COUNT) {
     return kFailed;
@@ -42,15 +43,19 @@ int EncryptWithHead(const Policy& policy, DataBuffer* in, DataBuffer* out, int n
   const int compatibility = policy.data->compatibility;
   // The adapter pads in place; the caller's length stays as it was.
   DataBuffer value{in->length, in->data};
-  if (NeedsBlank(head, compatibility, nullProcess)) value.data[value.length++] = ' ';
+  if (NeedsBlank(head, compatibility, policy.data->nullProcess)) value.data[value.length++] = qor::value::kBlank;
 
   const unsigned char* iv = head->iv;
   unsigned char callIv[16];
   if (HasTail(head)) {
     // This call's record IV lives on the stack, never in the shared record.
-    uint32_t recordIv = 0;
-    if (!TakePendingRecordIv(*policy.self, &recordIv)) recordIv = DrawRecordIv();
-    MakeCallIv(head->iv, recordIv, callIv);
+    uint32_t drawn = 0;
+    if (recordIv != nullptr) {
+      drawn = *recordIv;
+    } else if (!TakePendingRecordIv(*policy.self, &drawn)) {
+      drawn = DrawRecordIv();
+    }
+    MakeCallIv(head->iv, drawn, callIv);
     iv = callIv;
   }
   return EncryptFunctions[head->algType](&value, head->pEKey, iv, out, head->keyVersion,
@@ -75,13 +80,13 @@ int ToText(const Policy& policy, DataBuffer* binary, DataBuffer* out) {
   return kDone;
 }
 
-int EncryptText(const Policy& policy, DataBuffer* in, DataBuffer* out, int nullProcess) {
+int EncryptText(const Policy& policy, DataBuffer* in, DataBuffer* out, const uint32_t* recordIv) {
   const int encDuplication = policy.data->encDuplication;
   if ((encDuplication == 1 || encDuplication == 2) && in != nullptr &&
       isDoubleEncryptPrevention(policy.self, reinterpret_cast<const char*>(in->data), in->length,
                                 0)) {
     DataBuffer probe{0, nullptr};
-    const int decrypted = D_from_B64(policy.self, in, &probe, nullProcess);
+    const int decrypted = DecryptValue(policy.self, in, &probe, {.op = "D_from_B64", .text = true});
     Reset(&probe);
     if (decrypted == kDone) {
       if (encDuplication == 2) {
@@ -92,7 +97,7 @@ int EncryptText(const Policy& policy, DataBuffer* in, DataBuffer* out, int nullP
     }
   }
   DataBuffer binary{0, nullptr};
-  const int result = EncryptWithHead(policy, in, &binary, nullProcess);
+  const int result = EncryptWithHead(policy, in, &binary, recordIv);
   if (result != kDone) {
     Reset(&binary);
     return result;
@@ -103,43 +108,19 @@ int EncryptText(const Policy& policy, DataBuffer* in, DataBuffer* out, int nullP
 }  // namespace
 }  // namespace core
 
-using core::Policy;
-
-int E(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess) {
-  Policy policy;
-  if (!core::Open(__func__, self, &policy) || out == nullptr) return core::kFailed;
+int EncryptValue(UACipherUtil** self, DataBuffer* in, DataBuffer* out, const ValueCall& call) {
+  core::Policy policy;
+  if (!core::Open(call.op, self, &policy) || out == nullptr) return core::kFailed;
   // A revoked head has no key schedule: nothing may be encrypted with it.
   if (const int refused = core::RefuseUnusableHead(policy)) return refused;
-  return core::EncryptWithHead(policy, in, out, nullProcess);
-}
-
-int E_to_B64(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess) {
-  Policy policy;
-  if (!core::Open(__func__, self, &policy) || out == nullptr) return core::kFailed;
-  if (const int refused = core::RefuseUnusableHead(policy)) return refused;
-  return core::EncryptText(policy, in, out, nullProcess);
-}
-
-int E_to_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess,
-             const char* identity1, const char* identity2, const char* identity3) {
-  Policy policy;
-  if (!core::Open(__func__, self, &policy) || out == nullptr) return core::kFailed;
-  if (const int refused = core::RefuseUnusableHead(policy)) return refused;
-  if (const int refused = core::CheckEncryptAccess(policy, out, identity1, identity2, identity3)) {
-    return refused;
+  if (call.access) {
+    if (const int refused = core::CheckEncryptAccess(policy, out, call.identity1, call.identity2,
+                                                     call.identity3)) {
+      return refused;
+    }
   }
-  return core::EncryptWithHead(policy, in, out, nullProcess);
-}
-
-int E_to_B64_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess,
-                 const char* identity1, const char* identity2, const char* identity3) {
-  Policy policy;
-  if (!core::Open(__func__, self, &policy) || out == nullptr) return core::kFailed;
-  if (const int refused = core::RefuseUnusableHead(policy)) return refused;
-  if (const int refused = core::CheckEncryptAccess(policy, out, identity1, identity2, identity3)) {
-    return refused;
-  }
-  return core::EncryptText(policy, in, out, nullProcess);
+  return call.text ? core::EncryptText(policy, in, out, call.recordIv)
+                   : core::EncryptWithHead(policy, in, out, call.recordIv);
 }
 
 }  // namespace qor::engine

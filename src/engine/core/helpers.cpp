@@ -69,9 +69,9 @@ int isDoubleEncryptPrevention(UACipherUtil** object, const char* text, int lengt
   const UACipherUtilData* data = (*object)->data;
   const CipherUtil* head = data->ciphers;
   if (data->compatibility == 0) {
-    if (length < 2) return 0;
-    text += 2;
-    length -= 2;
+    if (length < qor::value::kTextPrefixChars) return 0;
+    text += qor::value::kTextPrefixChars;
+    length -= qor::value::kTextPrefixChars;
   }
   switch (head->algType) {
     case QOR_ALG_DES3_2KEY:
@@ -94,8 +94,8 @@ int isDoubleEncryptPrevention(UACipherUtil** object, const char* text, int lengt
       break;
   }
   const int padding = text[length - 1] != '=' ? 0 : text[length - 2] == '=' ? 2 : 1;
-  const int prefix = head->keyVersion != 0 ? 3 : 0;
-  const int tail = head->useRecordIV ? 4 : 0;
+  const int prefix = head->keyVersion != 0 ? qor::value::kPrefixBytes : 0;
+  const int tail = head->useRecordIV ? qor::value::kTailBytes : 0;
   if ((static_cast<long long>(length) * 6 / 8 - padding - prefix - tail) % 16 != 0) return 0;
   for (int i = 0; i < length; ++i) {
     if (!IsBase64Char(static_cast<unsigned char>(text[i]))) return 0;

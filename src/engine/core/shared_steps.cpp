@@ -104,9 +104,9 @@ int WorkingBytes::Decode(const char* text, int length, int compatibility) {
   int body = length;
   if (compatibility == 0) {
     // The two prefix characters are skipped unread, as the strict decoder does.
-    body = length - 2;
+    body = length - value::kTextPrefixChars;
     if (body <= 2) return 0;
-    text += 2;
+    text += value::kTextPrefixChars;
   } else if (body <= 0) {
     return 0;
   }

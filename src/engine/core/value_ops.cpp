@@ -8,62 +8,77 @@
 
 namespace qor::engine {
 
-namespace {
-
-int NullProcessOf(UACipherUtil** self) {
-  return self != nullptr && *self != nullptr && (*self)->data != nullptr
-             ? (*self)->data->nullProcess
-             : 0;
-}
-
-}  // namespace
-
 int Encrypt_API(UACipherUtil** self, DataBuffer* in, DataBuffer* out) {
-  return E(self, in, out, NullProcessOf(self));
+  return EncryptValue(self, in, out, {.op = "E"});
 }
 
 int Decrypt_API(UACipherUtil** self, DataBuffer* in, DataBuffer* out) {
-  return D(self, in, out, NullProcessOf(self));
+  return DecryptValue(self, in, out, {.op = "D"});
 }
 
 int EncryptToBase64(UACipherUtil** self, DataBuffer* in, DataBuffer* out) {
-  const int nullProcess = NullProcessOf(self);
   return RunWithPattern(self, in, out, false, [&](DataBuffer* segment, DataBuffer* segmentOut) {
-    return E_to_B64(self, segment, segmentOut, nullProcess);
+    return EncryptValue(self, segment, segmentOut, {.op = "E_to_B64", .text = true});
   });
 }
 
 int DecryptFromBase64(UACipherUtil** self, DataBuffer* in, DataBuffer* out) {
-  const int nullProcess = NullProcessOf(self);
   return RunWithPattern(self, in, out, true, [&](DataBuffer* segment, DataBuffer* segmentOut) {
-    return D_from_B64(self, segment, segmentOut, nullProcess);
+    return DecryptValue(self, segment, segmentOut, {.op = "D_from_B64", .text = true});
+  });
+}
+
+int EncryptUnderAccess(UACipherUtil** self, DataBuffer* in, DataBuffer* out, bool text,
+                       const char* identity1, const char* identity2, const char* identity3,
+                       const uint32_t* recordIv) {
+  if (!text) {
+    return EncryptValue(self, in, out,
+                        {.op = "E_to_ACC", .access = true, .identity1 = identity1,
+                         .identity2 = identity2, .identity3 = identity3, .recordIv = recordIv});
+  }
+  return RunWithPattern(self, in, out, false, [&](DataBuffer* segment, DataBuffer* segmentOut) {
+    return EncryptValue(self, segment, segmentOut,
+                        {.op = "E_to_B64_ACC", .text = true, .access = true,
+                         .identity1 = identity1, .identity2 = identity2, .identity3 = identity3,
+                         .recordIv = recordIv});
+  });
+}
+
+int DecryptUnderAccess(UACipherUtil** self, DataBuffer* in, DataBuffer* out, bool text,
+                       QOR_KeyFetchFn fetch, const char* identity1, const char* identity2,
+                       const char* identity3) {
+  if (!text) {
+    return DecryptValue(self, in, out,
+                        {.op = "D_ACC", .access = true, .identity1 = identity1,
+                         .identity2 = identity2, .identity3 = identity3, .fetch = fetch});
+  }
+  return RunWithPattern(self, in, out, true, [&](DataBuffer* segment, DataBuffer* segmentOut) {
+    return DecryptValue(self, segment, segmentOut,
+                        {.op = "D_from_B64_ACC", .text = true, .access = true,
+                         .identity1 = identity1, .identity2 = identity2, .identity3 = identity3,
+                         .fetch = fetch});
   });
 }
 
 int Encrypt_API_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int,
                     const char* identity1, const char* identity2, const char* identity3) {
-  return E_to_ACC(self, in, out, NullProcessOf(self), identity1, identity2, identity3);
+  return EncryptUnderAccess(self, in, out, false, identity1, identity2, identity3, nullptr);
 }
 
 int EncryptToBase64_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int,
                         const char* identity1, const char* identity2, const char* identity3) {
-  const int nullProcess = NullProcessOf(self);
-  return RunWithPattern(self, in, out, false, [&](DataBuffer* segment, DataBuffer* segmentOut) {
-    return E_to_B64_ACC(self, segment, segmentOut, nullProcess, identity1, identity2, identity3);
-  });
+  return EncryptUnderAccess(self, in, out, true, identity1, identity2, identity3, nullptr);
 }
 
 int Decrypt_API_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out, QOR_KeyFetchFn fetch,
                     const char* identity1, const char* identity2, const char* identity3) {
-  return D_ACC(self, in, out, fetch, identity1, identity2, identity3);
+  return DecryptUnderAccess(self, in, out, false, fetch, identity1, identity2, identity3);
 }
 
 int DecryptFromBase64_ACC(UACipherUtil** self, DataBuffer* in, DataBuffer* out,
                           QOR_KeyFetchFn fetch, const char* identity1, const char* identity2,
                           const char* identity3) {
-  return RunWithPattern(self, in, out, true, [&](DataBuffer* segment, DataBuffer* segmentOut) {
-    return D_from_B64_ACC(self, segment, segmentOut, fetch, identity1, identity2, identity3);
-  });
+  return DecryptUnderAccess(self, in, out, true, fetch, identity1, identity2, identity3);
 }
 
 int Encrypt_API_Init(UACipherUtil** self, void** holder, const unsigned char* iv, int) {

@@ -7,6 +7,7 @@
 
 #include "common/error_codes.h"
 #include "common/scan_int.h"
+#include "common/value_format.h"
 #include "engine/pattern/split.h"
 #include "log/log.h"
 
@@ -15,8 +16,6 @@ namespace {
 
 constexpr char kLogUnit[] = "source/Crypto/UACipherUtil";
 
-// Room for the blank and a padding block that encryption writes in place.
-constexpr size_t kSegmentSpare = 17;
 // A segment shorter than this cannot be an encrypted value; digit and triple-DES
 // values can be shorter than 24 characters, so their own shortest form counts.
 size_t MinEncryptedText(UACipherUtil** self) {
@@ -113,7 +112,7 @@ int RunWithPattern(UACipherUtil** self, DataBuffer* in, DataBuffer* out, bool de
   if (!plan) return qor::err::kCorePassThrough;
 
   const size_t segmentLength = plan->segment.size();
-  auto* segmentBuffer = static_cast<unsigned char*>(std::calloc(segmentLength + kSegmentSpare, 1));
+  auto* segmentBuffer = static_cast<unsigned char*>(std::calloc(segmentLength + value::kSpareBytes, 1));
   if (segmentBuffer == nullptr) {
     QOR_LOG(qor::log::kCrit, "Memory Allocation Failed.\n");
     SetOutput(out, -1, nullptr);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/value_format.h"
 #include "primitives/base64/base64_internal.h"
 #include "qor/base64.h"
 
@@ -128,15 +129,12 @@ int QOR_Base64Encode(const unsigned char* in, int length, char** text, int prefi
   *text = nullptr;
   const size_t len = length > 0 ? static_cast<size_t>(length) : 0;
   if (len > 0 && in == nullptr) return -1;
-  const size_t prefix = prefixFlag == 0 ? 2 : 0;
+  const size_t prefix = prefixFlag == 0 ? qor::value::kTextPrefixChars : 0;
   const size_t chars = (len + 2) / 3 * 4;
   if (prefix + chars > static_cast<size_t>(INT_MAX)) return -1;
   char* out = static_cast<char*>(std::malloc(len * 4 / 3 + 6));
   if (out == nullptr) return -1;
-  if (prefix != 0) {
-    out[0] = '$';
-    out[1] = '.';
-  }
+  if (prefix != 0) std::memcpy(out, qor::value::kTextPrefix, prefix);
   const size_t n = prefix + EncodeCore(in, len, out + prefix);
   out[n] = '\0';
   *text = out;
@@ -161,9 +159,9 @@ int QOR_Base64Decode(const char* text, int length, unsigned char** bytes, int pr
   int start = 0;
   int remaining = length;
   if (prefixFlag == 0) {
-    remaining = length - 2;
+    remaining = length - qor::value::kTextPrefixChars;
     if (remaining <= 2) return 0;
-    start = 2;
+    start = qor::value::kTextPrefixChars;
   } else if (length <= 0) {
     return 0;
   }

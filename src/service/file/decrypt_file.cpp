@@ -21,7 +21,7 @@ namespace {
 
 constexpr char kLogUnit[] = "source/QORCrypto";
 constexpr char kFunction[] = "QORCrypto_DecryptFile";
-constexpr int kKeyUnusable = 2100;
+constexpr int kKeyUnusable = qor::err::kKeyUnusable;
 constexpr int kRollbackDecrypt = 5;
 constexpr char kMasked[] = "******";
 constexpr char kNoPermission[] = "No Permission";

@@ -25,7 +25,7 @@ namespace {
 
 constexpr char kLogUnit[] = "source/QORCrypto";
 constexpr char kFunction[] = "QORCrypto_EncryptFile";
-constexpr int kKeyUnusable = 2100;
+constexpr int kKeyUnusable = qor::err::kKeyUnusable;
 constexpr int kRollbackEncrypt = 4;
 enum SourceHandling : int { kDelete = 1, kBackup = 2 };
 enum : int { kEncrypt = 1, kFailure = 0 };

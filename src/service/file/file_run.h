@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "common/free_bytes.h"
 #include "qor/error.h"
 #include "engine/keymgr/key_callbacks.h"
 #include "qor/key_mgr.h"
@@ -23,10 +24,7 @@ inline constexpr size_t kPiece = 1048576;
 // An Update hands out up to one block more than it was given.
 inline constexpr size_t kOutputRoom = kPiece + 32;
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using Buffer = std::unique_ptr<unsigned char[], FreeDeleter>;
+using Buffer = std::unique_ptr<unsigned char[], FreeBytes>;
 
 class Run {
  public:

@@ -7,6 +7,10 @@
 
 #include "common/error_codes.h"
 #include "common/error_record.h"
+#include "common/free_bytes.h"
+#include "common/value_format.h"
+#include "engine/core/record_iv.h"
+#include "engine/core/value_ops.h"
 #include "log/log.h"
 #include "qor/key_mgr.h"
 #include "qor/qoaudit.h"
@@ -19,15 +23,16 @@ namespace {
 
 constexpr char kLogUnit[] = "source/QORCrypto";
 
-// Result codes of the value operations the pipeline tells apart.
+constexpr int kKeyUnusable = qor::err::kKeyUnusable;
+constexpr int kRefused = qor::err::kRefused;
+constexpr int kAlreadyEncrypted = qor::err::kAlreadyEncrypted;
+constexpr int kNotEncrypted = qor::err::kNotEncrypted;
+constexpr int kDuplicateRefused = qor::err::kDuplicateRefused;
+
+// Result codes only the pipeline tells apart.
 enum : int {
   kDone = 0,
-  kKeyUnusable = 2100,
-  kRefused = 2200,
-  kAlreadyEncrypted = 3033,
-  kNotEncrypted = 3034,
-  kDuplicateRefused = 3035,
-  kPatternSkipped = 3104,
+  kPatternSkipped = qor::err::kCorePassThrough,
   // Set by the pipeline itself: decryption of an empty or null input.
   kNullDecrypt = 1111,
 };
@@ -35,16 +40,7 @@ enum : int {
 enum ErrorProcess : int { kReturnError = 1, kReturnNull = 2, kReturnInput = 3 };
 enum : int { kEncrypt = 1, kDecrypt = 2, kFailure = 0, kSuccess = 1 };
 
-// The one-byte stand-ins that carry an empty or a null value through a cipher.
-constexpr unsigned char kEmptyMarker = 6;
-constexpr unsigned char kNullMarker = 7;
-// Encryption writes the blank and a whole padding block after the value.
-constexpr size_t kWorkingSpare = 19;
-
-struct FreeDeleter {
-  void operator()(unsigned char* p) const { std::free(p); }
-};
-using Bytes = std::unique_ptr<unsigned char, FreeDeleter>;
+using Bytes = std::unique_ptr<unsigned char, qor::FreeBytes>;
 
 // The per-call state: a cleared record in front of the caller's chain, the
 // policy and its audit switches.
@@ -126,16 +122,22 @@ DataBuffer QORCrypto_Encrypt(int length, unsigned char* data, int keyNameLength,
   }
   UACipherUtil* object = call.object;
 
-  if (call.info->ivType == QOR_IV_RECORD && UACipherUtil_SetRecordIV(&object, nullptr) != 0) {
-    qor::ErrorSet(&call.local, qor::err::kCheckFailed, "UACipherUtil_SetRecordIV Failed");
-    call.Audit(kEncrypt, kFailure, qor::err::kTagKey);
-    return DataBuffer{-1, nullptr};
+  // A record-IV policy draws this value's IV here and hands it down with the value.
+  uint32_t recordIv = 0;
+  const uint32_t* drawn = nullptr;
+  if (call.info->ivType == QOR_IV_RECORD) {
+    if (!qor::engine::DrawRecordIvFor(&object, &recordIv)) {
+      qor::ErrorSet(&call.local, qor::err::kCheckFailed, "UACipherUtil_SetRecordIV Failed");
+      call.Audit(kEncrypt, kFailure, qor::err::kTagKey);
+      return DataBuffer{-1, nullptr};
+    }
+    drawn = &recordIv;
   }
 
   // A length without data is a null value, never a read through a null pointer.
   const bool hasValue = HasValue(length, data);
   const size_t valueLength = hasValue ? static_cast<size_t>(length) : 0;
-  Bytes working(static_cast<unsigned char*>(std::calloc(valueLength + kWorkingSpare, 1)));
+  Bytes working(static_cast<unsigned char*>(std::calloc(valueLength + qor::value::kPipelineSpare, 1)));
   if (!working) {
     QOR_LOG(qor::log::kCrit, "Memory Allocation Failed.\n");
     qor::ErrorSet(&call.local, qor::err::kInternal, "Memory Allocation Failed.");
@@ -151,7 +153,7 @@ DataBuffer QORCrypto_Encrypt(int length, unsigned char* data, int keyNameLength,
     if (nullProcess != 0 && object->GetCompatibility(&object) != 0) {
       in.length = 0;
     } else if (nullProcess != 0 || empty) {
-      working.get()[0] = empty ? kEmptyMarker : kNullMarker;
+      working.get()[0] = empty ? qor::value::kEmptyMarker : qor::value::kNullMarker;
       in.length = 1;
     } else {
       call.Audit(kEncrypt, kFailure, qor::err::kTagNull);
@@ -160,10 +162,8 @@ DataBuffer QORCrypto_Encrypt(int length, unsigned char* data, int keyNameLength,
   }
 
   DataBuffer out{0, nullptr};
-  const int code =
-      mode == qor::crypto::kText
-          ? object->EncryptToBase64_ACC(&object, &in, &out, 0, identity1, identity2, identity3)
-          : object->Encrypt_API_ACC(&object, &in, &out, 0, identity1, identity2, identity3);
+  const int code = qor::engine::EncryptUnderAccess(&object, &in, &out, mode == qor::crypto::kText,
+                                                   identity1, identity2, identity3, drawn);
 
   const Shown shown = ShownValue(length, data, call.info);
   switch (code) {
@@ -238,11 +238,8 @@ DataBuffer QORCrypto_Decrypt(int length, unsigned char* data, int keyNameLength,
     QOR_LOG(qor::log::kCrit, "Failed to NULL Decrypt\n");
   } else {
     DataBuffer in{length, data};
-    code = mode == qor::crypto::kText
-               ? object->DecryptFromBase64_ACC(&object, &in, &out, addKey, identity1, identity2,
-                                               identity3)
-               : object->Decrypt_API_ACC(&object, &in, &out, addKey, identity1, identity2,
-                                         identity3);
+    code = qor::engine::DecryptUnderAccess(&object, &in, &out, mode == qor::crypto::kText, addKey,
+                                           identity1, identity2, identity3);
     switch (code) {
       case kDone:
         call.Audit(kDecrypt, kSuccess, nullptr);

@@ -1,15 +1,14 @@
-// Record IVs: the process-wide counter and, per thread, the value drawn for the
-// next encryption under each object. Nothing here writes a shared record's IV
-// while values are being processed.
-#include "engine/cipher/record_iv.h"
+// Record IVs: the value drawn for one encryption and, per thread, the value
+// the exported setter leaves for the next encryption under each object.
+// Nothing here writes a shared record's IV while values are being processed.
+#include "engine/core/record_iv.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/cipher/cipher_lock.h"
-#include "engine/cipher/ua_cipher_internal.h"
 #include "log/log.h"
+#include "qor/cipher_util.h"
 
 namespace {
 
@@ -40,12 +39,33 @@ void RemovePending(int index) {
   --t_pendingCount;
 }
 
+// The object's head (latest) record, or NULL. A new head is published with a
+// release store, so a reader without the key lock sees a complete record.
+CipherUtil* Head(UACipherUtil** object) {
+  if (object == nullptr || *object == nullptr || (*object)->data == nullptr) return nullptr;
+  return std::atomic_ref<CipherUtil*>((*object)->data->ciphers).load(std::memory_order_acquire);
+}
+
 }  // namespace
 
 namespace qor::engine {
 
 uint32_t DrawRecordIv() {
   return std::atomic_ref<uint32_t>(g_RecordIV).fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+bool DrawRecordIvFor(UACipherUtil** object, uint32_t* value) {
+  CipherUtil* head = Head(object);
+  if (head == nullptr) {
+    QOR_LOG_AS("UACipherUtil_SetRecordIV", qor::log::kCrit, "Null Pointer Exception\n");
+    return false;
+  }
+  *value = DrawRecordIv();
+  std::atomic_ref<int32_t> useRecordIV(head->useRecordIV);
+  if (useRecordIV.load(std::memory_order_relaxed) == 0) {
+    useRecordIV.store(1, std::memory_order_relaxed);
+  }
+  return true;
 }
 
 void SetPendingRecordIv(const UACipherUtil* object, uint32_t value) {
@@ -73,7 +93,7 @@ void ForgetPendingRecordIv(const UACipherUtil* object) {
 }
 
 unsigned char* GetRecordIV(UACipherUtil** self) {
-  CipherUtil* head = HeadRecord(DataOf(self));
+  CipherUtil* head = Head(self);
   if (head == nullptr) return nullptr;
   const int found = FindPending(*self);
   if (found < 0) return head->iv;
@@ -86,19 +106,18 @@ unsigned char* GetRecordIV(UACipherUtil** self) {
 extern "C" {
 
 int UACipherUtil_SetRecordIV(UACipherUtil** object, const char* text) {
-  CipherUtil* head = qor::engine::HeadRecord(qor::engine::DataOf(object));
+  if (text == nullptr) {
+    uint32_t value = 0;
+    if (!qor::engine::DrawRecordIvFor(object, &value)) return -1;
+    qor::engine::SetPendingRecordIv(*object, value);
+    return 0;
+  }
+  CipherUtil* head = Head(object);
   if (head == nullptr) {
     QOR_LOG(qor::log::kCrit, "Null Pointer Exception\n");
     return -1;
   }
   std::atomic_ref<int32_t> useRecordIV(head->useRecordIV);
-  if (text == nullptr) {
-    qor::engine::SetPendingRecordIv(*object, qor::engine::DrawRecordIv());
-    if (useRecordIV.load(std::memory_order_relaxed) == 0) {
-      useRecordIV.store(1, std::memory_order_relaxed);
-    }
-    return 0;
-  }
   // A text configures the policy IV itself; this is not a per-value call.
   const size_t length = std::strlen(text);
   DataBuffer in{static_cast<int32_t>(length),
