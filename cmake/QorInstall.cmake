@@ -30,11 +30,11 @@ install(FILES ${PROJECT_BINARY_DIR}/qorapi.pc DESTINATION ${CMAKE_INSTALL_LIBDIR
 if(TARGET qorapi_jar)
   install_jar(qorapi_jar DESTINATION ${CMAKE_INSTALL_DATADIR}/java)
 endif()
-foreach(program qor-agent qorctl)
-  if(TARGET ${program})
-    # Installed programs find the installed library wherever the prefix is.
-    set_target_properties(${program} PROPERTIES
-      INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
-endforeach()
+if(TARGET qor-agent)
+  install(TARGETS qor-agent RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(TARGET qorctl)
+  # qorctl loads the installed library wherever the prefix is.
+  set_target_properties(qorctl PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  install(TARGETS qorctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
