@@ -121,12 +121,68 @@ QOR_API int QOR_GetKeyVersion(const char *text);
 QOR_API char *QOR_EncodeKeyVersion(int version);
 /* Report for |command| (ignoring case) into |out| (|size| bytes with the
  * terminator, extra text cut): "all" initialises on demand and reports the
- * instance, "key-update" reloads the key set first (both return the
- * initialisation result), "show-conf" the configuration, "data type size"
- * the platform's type sizes, any other command the help text. */
+ * instance, "key-update" reloads the key set first, "reinit" also rebuilds
+ * the configuration (these three return the initialisation result),
+ * "show-conf" the configuration, "clear-all" the before/after report of
+ * releasing the key set and configuration, "data type size" the platform's
+ * type sizes, any other command the help text. */
 QOR_API int QOR_AgentChecker_GetInfo(const char *command, char *out, int size);
 /* The same report in a static 4096-byte buffer overwritten by the next call. */
 QOR_API char *QOR_checkAgent(const char *command);
+
+/* Writes the report for |command| into |out| (|size| bytes with the
+ * terminator); returns the length of the text written. "reinit" also
+ * rebuilds the configuration from its sources; "clear-all" reports the log
+ * and audit paths and the key state before and after releasing the key set
+ * and the configuration. */
+QOR_API int QOR_checkAgentFilter(char *out, int size, const char *command);
+/* The same with a |size| of 2048 bytes. */
+QOR_API int QOR_checkAgentEx(char *out, const char *command);
+/* Asks the QOR Server's health through the first agent: 0 healthy, 1 not
+ * (the reason is the last error). Builds a configuration of its own when
+ * none exists yet. */
+QOR_API int QOR_HealthCheckServer(void);
+/* Crypto known-answer self test: 0 passed, 1 failed. */
+QOR_API int QOR_CheckCryptoModule(void);
+/* 1 when an agent at |address|:|port| accepted a connection, 0 when not, -1
+ * when no socket object could be made. */
+QOR_API int QOR_Connect_test(const char *address, int port, int opcode);
+/* Fetches key |version| of policy |keyName| from the first agent into the
+ * loaded key set: 0 fetched; 1 failed, no key set or no name; -1 another
+ * fetch kept running for 10 seconds. */
+QOR_API int Test_QOR_AddKey(const char *keyName, int version);
+/* Returns |value| + 1. */
+QOR_API int test(int value);
+/* Writes the 12-character version text "3.7.3RN20267" and its terminator
+ * into |out| (13 bytes): 0, or -1 without |out|. */
+QOR_API int QOR_GetVersionEx(char *out);
+/* This host's name, or its address, in a new 256-byte buffer (caller frees);
+ * NULL when it cannot be found. */
+QOR_API char *QOR_GetHostName(void);
+QOR_API char *QOR_GetHostIP(void);
+
+/* Settings. They change the configuration the library runs with (built
+ * first when there is none): addresses and ports count from the next agent
+ * connection, home, log and bypass settings from the next initialisation, so
+ * set them before the first value call. Each returns 0, or -1 with the last
+ * error 3001 for a NULL text or one too long for its field (at most 254
+ * bytes for paths, 15 for addresses; nothing is changed), 7012 when no
+ * configuration could be made. "reinit" and "clear-all" discard them. */
+QOR_API int QOR_SetAgentHome(const char *home);
+QOR_API int QOR_SetFirstPort(int port);  /* low 16 bits */
+QOR_API int QOR_SetSecondPort(int port); /* low 16 bits */
+/* "ERROR", "DEBUG", "NONE" (ignoring case); anything else INFO. */
+QOR_API int QOR_SetLogLevel(const char *level);
+/* Logs go to |directory| from the next initialisation. */
+QOR_API int QOR_SetLogDir(const char *directory);
+/* Sets the address of both agents. */
+QOR_API int QOR_SetFirstIp(const char *address);
+QOR_API int QOR_SetSecondIp(const char *address);
+/* 0 switches the API log off; any other value changes nothing. */
+QOR_API int QOR_SetUseLog(int flag);
+/* Host kind: selects the configuration source order and the log file name.
+ * Set it once, before the first call. */
+QOR_API void QOR_Filter_set(int level);
 
 QOR_END_DECLS
 

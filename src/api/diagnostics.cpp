@@ -12,6 +12,7 @@
 #include <string>
 
 #include "agent/socket/qor_socket.h"
+#include "api/diagnostics_reset.h"
 #include "api/error_record.h"
 #include "api/instance.h"
 #include "common/error_codes.h"
@@ -96,9 +97,12 @@ int GetALL(char* out, size_t size, int mode) {
          << kProductRelease;
 
   const qor::api::InstanceStatus before = qor::api::ReadStatus();
-  if (mode != 0 || (!before.bypass && !before.configReady)) QOR_ClearKeys();
+  // Mode 2 also rebuilds the configuration from its sources.
+  if (mode != 0 || (!before.bypass && !before.configReady)) qor::api::ClearKeySet(mode == 2);
   const int result = QOR_GetInstanceAuto();
-  const QORApiData* data = qor::api::CurrentConfigData();
+  // A copy: another thread's "clear-all" may release the configuration.
+  QORApiData copy;
+  const QORApiData* data = qor::api::CopyConfigData(&copy) ? &copy : nullptr;
   bool failed = result == qor::err::kConfigUnavailable || data == nullptr;
 
   if (!failed) {
@@ -162,7 +166,8 @@ const char* TrueFalse(int flag) { return flag != 0 ? "True" : "False"; }
 
 // The configuration the instance runs with, field by field.
 void ShowConf(Report& report) {
-  const QORApiData* data = qor::api::CurrentConfigData();
+  QORApiData copy;
+  const QORApiData* data = qor::api::CopyConfigData(&copy) ? &copy : nullptr;
   if (data == nullptr) {
     report << "Property is Not Initialized";
     return;
@@ -232,7 +237,8 @@ QOR_API int QOR_HealthCheckAgent(void) {
   // A configuration built here is not the instance's: a later
   // initialisation builds its own, so this one is released again.
   QORApiConf* own = nullptr;
-  const QORApiData* data = qor::api::CurrentConfigData();
+  QORApiData copy;
+  const QORApiData* data = qor::api::CopyConfigData(&copy) ? &copy : nullptr;
   if (data == nullptr) {
     own = qor::config::Build(qor::LastErrorRecord(), Filter_level.load());
     if (own == nullptr) return 1;
@@ -249,7 +255,8 @@ QOR_API int QOR_HealthCheckAgent(void) {
 }
 
 QOR_API int QOR_CheckPolicy(void) {
-  const QORApiData* data = qor::api::CurrentConfigData();
+  QORApiData copy;
+  const QORApiData* data = qor::api::CopyConfigData(&copy) ? &copy : nullptr;
   if (!qor::api::ReadStatus().initialised || data == nullptr) return 1;
   PolicyCheck check{qor::api::CreateAgentSocket(data, true, kCheckTimeLimitMs)};
   if (check.socket == nullptr) return 1;
@@ -317,6 +324,10 @@ QOR_API int QOR_AgentChecker_GetInfo(const char* command, char* out, int size) {
   const size_t room = size > 0 ? static_cast<size_t>(size) : 0;
   if (command != nullptr && strcasecmp(command, "all") == 0) return GetALL(out, room, 0);
   if (command != nullptr && strcasecmp(command, "key-update") == 0) return GetALL(out, room, 1);
+  if (command != nullptr && strcasecmp(command, "reinit") == 0) return GetALL(out, room, 2);
+  if (command != nullptr && strcasecmp(command, "clear-all") == 0) {
+    return qor::api::ClearAllReport(out, room);
+  }
   if (out == nullptr) return -1;
   Report report(out, room);
   if (command != nullptr && strcasecmp(command, "show-conf") == 0) {

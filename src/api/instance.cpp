@@ -108,6 +108,10 @@ class Instance {
   QORApiData* CurrentConfigData() const { return ConfigData(); }
   int WithKeySet(int (*visit)(KeyMgr* mgr, void* context), void* context);
   QORSocket* CreateAgentSocket(const QORApiData* data, bool secondAgent, int timeLimitMs);
+  bool CopyConfigData(QORApiData* out);
+  int ChangeConfig(void (*change)(QORApiData* data, void* context), void* context);
+  void ClearKeySet(bool dropConfig);
+  int FetchKeyVersion(const char* name, int version);
 
   qor::api::testing::InstanceState State();
   void InstallKeySet(KeyMgr* mgr, QORApiConf* config);
@@ -719,9 +723,9 @@ int Instance::Init() {
 char* Instance::InitResult() {
   const int n = snprintf(agentInitResult, sizeof(agentInitResult), "Result: %s, Date: ",
                          gData.initialised ? "SUCCESS" : "FAIL");
-  QORApiData* data = ConfigData();
-  if (data != nullptr && n > 0) {
-    const time_t loaded = static_cast<time_t>(qor::config::LoadTime(data));
+  QORApiData data;
+  if (CopyConfigData(&data) && n > 0) {
+    const time_t loaded = static_cast<time_t>(data.loadTime);
     tm local;
     localtime_r(&loaded, &local);
     char date[64];
@@ -752,8 +756,12 @@ int Instance::ReconnectFile() {
     default:
       break;
   }
-  QORCrypto_SetConfigData(ConfigData());
-  UpdateDateInit(ConfigData());
+  // A report may have released the configuration meanwhile.
+  ReadLock lock(&API_rwlock);
+  QORApiData* data = ConfigData();
+  if (data == nullptr) return -1;
+  QORCrypto_SetConfigData(data);
+  UpdateDateInit(data);
   return result;
 }
 
@@ -772,6 +780,104 @@ void Instance::InstallKeySet(KeyMgr* mgr, QORApiConf* config) {
   gData.config.store(config);
   Publish(gData.configReady, config != nullptr ? 1 : 0);
   gData.initialised = 1;
+}
+
+// Field by field: a download may be storing its load time and source meanwhile.
+bool Instance::CopyConfigData(QORApiData* out) {
+  ReadLock lock(&API_rwlock);
+  const QORApiData* data = ConfigData();
+  if (data == nullptr) return false;
+  std::memcpy(out->home, data->home, sizeof(out->home));
+  std::memcpy(out->firstAgentIp, data->firstAgentIp, sizeof(out->firstAgentIp));
+  std::memcpy(out->secondAgentIp, data->secondAgentIp, sizeof(out->secondAgentIp));
+  out->firstPort = data->firstPort;
+  out->secondPort = data->secondPort;
+  out->logLevel = data->logLevel;
+  std::memcpy(out->deviceIp, data->deviceIp, sizeof(out->deviceIp));
+  std::memcpy(out->moduleDir, data->moduleDir, sizeof(out->moduleDir));
+  std::memcpy(out->logDir, data->logDir, sizeof(out->logDir));
+  out->loadTime = qor::config::LoadTime(data);
+  out->useLog = data->useLog;
+  out->compatibility = data->compatibility;
+  out->useLogDir = data->useLogDir;
+  out->bypass = data->bypass;
+  out->policyInitFrom = qor::config::PolicyInitFromOf(data);
+  out->moduleDirKnown = data->moduleDirKnown;
+  out->cryptoMode = data->cryptoMode;
+  return true;
+}
+
+// Holding giCallEnv keeps builds and replacement downloads out; the write
+// lock keeps every entry point out, so no call reads a half-written address.
+int Instance::ChangeConfig(void (*change)(QORApiData* data, void* context), void* context) {
+  if (!ClaimWithin10Seconds(giCallEnv)) {
+    qor::ErrorSet(&gData.lastError, qor::err::kConfigMemory,
+                  "Config Instance is busy: another thread keeps building it");
+    return -1;
+  }
+  if (Config() == nullptr) {
+    QORApiConf* config = qor::config::Build(&gData.lastError, Filter_level.load());
+    if (config == nullptr) config = qor::config::BuildDefault();
+    if (config == nullptr) {
+      qor::ErrorSet(&gData.lastError, qor::err::kConfigMemory,
+                    "Config Instance Memory Allocation Failed");
+      Publish(giCallEnv, 0);
+      return -1;
+    }
+    gData.config.store(config);
+    gData.userSet = 0;
+    Publish(gData.configReady, 1);
+  }
+  {
+    WriteLock lock(&API_rwlock);
+    QORApiData* data = ConfigData();
+    QORCrypto_SetConfigData(data);
+    change(data, context);
+    gData.userSet = 1;
+  }
+  Publish(giCallEnv, 0);
+  return 0;
+}
+
+void Instance::ClearKeySet(bool dropConfig) {
+  // Same order as a setter (giCallEnv, then the write lock). Nothing to
+  // release when no configuration is ready: an initialisation may be
+  // waiting for giCallEnv under the write lock to build one.
+  const bool ownsBuild = dropConfig && gData.configReady && ClaimWithin10Seconds(giCallEnv);
+  Publish(gData.clearing, 1);
+  {
+    WriteLock lock(&API_rwlock);
+    DestroyKeyMgr(&gData.keyMgr);
+    gData.initialised = 0;
+    if (ownsBuild) {
+      QORApiConf* config = gData.config.exchange(nullptr);
+      QORCrypto_SetConfigData(nullptr);
+      Publish(gData.configReady, 0);
+      if (config != nullptr) API_Destroy(config);
+    }
+  }
+  if (ownsBuild) Publish(giCallEnv, 0);
+  Publish(gData.clearing, 0);
+}
+
+int Instance::FetchKeyVersion(const char* name, int version) {
+  if (gData.keyMgr == nullptr || Config() == nullptr) return 1;
+  if (!ClaimWithin10Seconds(giCallAdd)) return -1;
+  if (gData.updateReady != 0 || gData.clearing != 0) {
+    std::unique_lock lock(waitLock_);
+    changed_.wait(lock, [&] { return gData.updateReady == 0 && gData.clearing == 0; });
+  }
+  int result = 1;
+  {
+    ReadLock lock(&API_rwlock);
+    QORApiData* data = ConfigData();
+    if (name != nullptr && gData.initialised && gData.keyMgr != nullptr && data != nullptr) {
+      result = AddSpecficKey(data->firstAgentIp, data->firstPort,
+                             static_cast<int>(std::strlen(name)), name, version);
+    }
+  }
+  Publish(giCallAdd, 0);
+  return result;
 }
 
 }  // namespace
@@ -827,6 +933,14 @@ int WithKeySet(int (*visit)(KeyMgr* mgr, void* context), void* context) {
 }
 QORSocket* CreateAgentSocket(const QORApiData* data, bool secondAgent, int timeLimitMs) {
   return TheInstance().CreateAgentSocket(data, secondAgent, timeLimitMs);
+}
+bool CopyConfigData(QORApiData* out) { return TheInstance().CopyConfigData(out); }
+int ChangeConfig(void (*change)(QORApiData* data, void* context), void* context) {
+  return TheInstance().ChangeConfig(change, context);
+}
+void ClearKeySet(bool dropConfig) { TheInstance().ClearKeySet(dropConfig); }
+int FetchKeyVersion(const char* name, int version) {
+  return TheInstance().FetchKeyVersion(name, version);
 }
 
 }  // namespace qor::api

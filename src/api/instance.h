@@ -79,6 +79,23 @@ int WithKeySet(int (*visit)(KeyMgr* mgr, void* context), void* context);
 // made. The caller destroys it.
 QORSocket* CreateAgentSocket(const QORApiData* data, bool secondAgent, int timeLimitMs);
 
+// Settings and the reports that reset the instance (settings.cpp,
+// diagnostics_*.cpp).
+// Copies the configuration data into |out| while nothing can release it:
+// false when there is no configuration.
+bool CopyConfigData(QORApiData* out);
+// Runs |change| on the configuration while no entry point, download or
+// build uses it, building the configuration (or the built-in defaults) first
+// when there is none, and marks it changed by a setter: 0, or -1 with the
+// reason in the last error.
+int ChangeConfig(void (*change)(QORApiData* data, void* context), void* context);
+// Clears the key set; with |dropConfig| also releases the configuration, in
+// the same step, so that the next initialisation builds it from its sources.
+void ClearKeySet(bool dropConfig);
+// Fetches key |version| of policy |name| from the first agent into the
+// loaded key set: 0 fetched, 1 failed or nothing loaded, -1 busy.
+int FetchKeyVersion(const char* name, int version);
+
 // Fork handlers: the instance lock (read) and the stamp lock before a fork,
 // its signal lock last of all the library's locks; released after the fork in
 // both processes.

@@ -36,6 +36,11 @@ TEST_F(SharedLibrary, ExportsTheCInterface) {
       "isWhitespace",     "QOR_HealthCheckAgent", "QOR_CheckPolicy",  "QOR_ExistPolicy",
       "QOR_DescribePolicy", "QOR_GetKeyVersion", "QOR_EncodeKeyVersion",
       "QOR_AgentChecker_GetInfo", "QOR_checkAgent",
+      "QOR_checkAgentFilter", "QOR_checkAgentEx", "QOR_HealthCheckServer",
+      "QOR_CheckCryptoModule", "QOR_Connect_test", "Test_QOR_AddKey", "test",
+      "QOR_GetVersionEx", "QOR_GetHostName", "QOR_GetHostIP", "QOR_SetAgentHome",
+      "QOR_SetFirstPort", "QOR_SetSecondPort", "QOR_SetLogLevel", "QOR_SetLogDir",
+      "QOR_SetFirstIp", "QOR_SetSecondIp", "QOR_SetUseLog", "QOR_Filter_set",
   };
   for (const char* name : names) EXPECT_NE(dlsym(handle_, name), nullptr) << name;
 }
