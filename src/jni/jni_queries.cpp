@@ -88,6 +88,10 @@ JNIEXPORT jint JNICALL Java_com_ulvex_qor_jni_JNI_checkHealthAgent(JNIEnv*, jcla
   return QOR_HealthCheckAgent() == 0 ? 1 : 0;
 }
 
+JNIEXPORT jint JNICALL Java_com_ulvex_qor_jni_JNI_checkHealthServer__(JNIEnv*, jclass) {
+  return QOR_HealthCheckServer() == 0 ? 1 : 0;
+}
+
 JNIEXPORT jint JNICALL Java_com_ulvex_qor_jni_JNI_checkHealthServer__I(JNIEnv*, jclass, jint) {
   QOR_LOG(qor::log::kCrit, "the function is not yet supported.\n");
   QOR_ERR_Set(kNotSupported, "the function is not yet supported.");
@@ -103,6 +107,10 @@ JNIEXPORT jint JNICALL Java_com_ulvex_qor_jni_JNI_existPolicy(JNIEnv* env, jclas
   const qor::jni::Buffer text = qor::jni::CopyIn(env, name, length);
   if (text == nullptr) return kBindingFailed;
   return QOR_ExistPolicy(text.get()) == 0 ? 1 : 0;
+}
+
+JNIEXPORT jint JNICALL Java_com_ulvex_qor_jni_JNI_checkCryptoModule(JNIEnv*, jclass) {
+  return QOR_CheckCryptoModule() == 0 ? 1 : 0;
 }
 
 JNIEXPORT jint JNICALL Java_com_ulvex_qor_jni_JNI_init(JNIEnv*, jclass) {

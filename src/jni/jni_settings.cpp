@@ -83,4 +83,9 @@ JNIEXPORT jint JNICALL Java_com_ulvex_qor_jni_JNI_setBMT(JNIEnv* env, jclass, jb
   return QOR_Init() == 0 ? 1 : -1;
 }
 
+JNIEXPORT jint JNICALL Java_com_ulvex_qor_jni_JNI_setFilter(JNIEnv*, jclass, jint level) {
+  QOR_Filter_set(level);
+  return 0;
+}
+
 }  // extern "C"

@@ -17,6 +17,11 @@ int main(void) {
     return 1;
   }
   free(text);
+  char version[13];
+  if (QOR_GetVersionEx(version) != 0 || strcmp(version, "3.7.3RN20267") != 0) {
+    fprintf(stderr, "QOR_GetVersionEx: %s\n", version);
+    return 1;
+  }
   if (QOR_IsInit() != 1) {
     fprintf(stderr, "initialised before any call\n");
     return 1;

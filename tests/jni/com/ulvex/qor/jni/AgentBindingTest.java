@@ -59,6 +59,9 @@ class AgentBindingTest {
     // Whatever the bytes say, the binding asks for the detailed log.
     byte[] level = b("ERROR");
     assertEquals(1, JNI.setLogLevel(level, level.length));
+    // A user-defined-function host: its log file has its own name.
+    assertEquals(0, JNI.setFilter(3));
+    Files.createDirectories(home.file("logs"));
     assertEquals(1, JNI.init(), lastError());
   }
 
@@ -75,7 +78,19 @@ class AgentBindingTest {
     assertTrue(text(out, n).startsWith("Result: SUCCESS"), text(out, n));
     assertEquals(n, JNI.initResult(null));
     assertEquals(1, JNI.checkHealthAgent());
+    assertEquals(1, JNI.checkHealthServer());
     assertEquals(1, JNI.checkPolicy());
+    assertEquals(1, JNI.checkCryptoModule());
+  }
+
+  @Test
+  void theHostKindNamesTheLogFile() throws Exception {
+    byte[] out = new byte[2048];
+    String conf = text(out, JNI.checkAgent(b("show-conf"), out));
+    assertTrue(conf.contains("\n Process Level : 3\n"), conf);
+    try (Stream<Path> logs = Files.list(home.file("logs"))) {
+      assertTrue(logs.anyMatch(p -> p.getFileName().toString().startsWith("qor_ude.log")));
+    }
   }
 
   @Test

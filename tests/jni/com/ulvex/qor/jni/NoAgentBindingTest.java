@@ -46,7 +46,11 @@ class NoAgentBindingTest {
   void checksReportFailure() {
     assertEquals(0, JNI.checkHealthAgent());
     assertTrue(lastError().length() > 0);
+    assertEquals(0, JNI.checkHealthServer());
+    assertTrue(lastError().length() > 0);
     assertEquals(0, JNI.checkPolicy());
+    // The self test needs no agent.
+    assertEquals(1, JNI.checkCryptoModule());
     byte[] name = b("ARIA_256");
     assertEquals(0, JNI.existPolicy(name, name.length));
     assertEquals(0, JNI.loadKeyName(new byte[16]));
