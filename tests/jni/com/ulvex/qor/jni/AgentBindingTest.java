@@ -420,9 +420,10 @@ class AgentBindingTest {
     assertEquals(-2, JNI.encryptFile(name, p, t, null, null, time, null, reserved, null, null, 1,
         b("a"), null, b("c")));
     assertFalseExists(home.file("args.enc"));
-    // Optional outputs may be null; a short required one throws.
-    assertEquals(0, JNI.encryptFile(name, p, t, null, null, time, null, reserved, null, null, 0,
-        null, null, null));
+    // Optional outputs may be null; a short required one throws. A name
+    // with a closing zero byte names the same policy.
+    assertEquals(0, JNI.encryptFile(b("FILES\0"), p, t, null, null, time, null, reserved, null,
+        null, 0, null, null, null));
     assertThrows(ArrayIndexOutOfBoundsException.class, () -> JNI.decryptFile(name, t,
         b(home.file("args.dec").toString()), null, null, new long[0], null, reserved, null, null,
         0, null, null, null));
