@@ -3,6 +3,8 @@
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libcrypto++-dev libssl-dev nlohmann-json3-dev libcli11-dev)
+# The Java binding and its JVM tests: a JDK and JUnit 5's console launcher.
+packages+=(default-jdk-headless junit5)
 # The PostgreSQL extension (contrib/postgres): server, PGXS headers, libpq.
 packages+=(postgresql-15 postgresql-server-dev-15 libpq-dev)
 missing=()

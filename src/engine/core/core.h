@@ -8,12 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
-<<<<<<< HEAD
-#include "engine/algorithms/algorithm_table.h"
-=======
 #include "common/error_codes.h"
 #include "common/value_format.h"
->>>>>>> i12fmt
+#include "engine/algorithms/algorithm_table.h"
 #include "log/log.h"
 #include "qor/ua_cipher_util.h"
 

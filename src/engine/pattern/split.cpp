@@ -6,11 +6,8 @@
 #include <cstring>
 
 #include "common/scan_int.h"
-<<<<<<< HEAD
-#include "engine/algorithms/algorithm_table.h"
-=======
 #include "common/value_format.h"
->>>>>>> i12fmt
+#include "engine/algorithms/algorithm_table.h"
 
 namespace qor::engine {
 namespace {
@@ -77,33 +74,14 @@ int64_t EncryptedTextLength(int64_t plain, UACipherUtil** object) {
   }
   const uint32_t alg = head->algType;
   if (alg == QOR_ALG_FPE) return plain;  // digits keep their length, no Base64
-<<<<<<< HEAD
   const auto& algorithm = algorithms::AlgorithmOf(alg);
   int64_t binary = algorithm.digestBytes;
   if (binary == 0) {
     // Codes without a block cipher are sized as 16-byte blocks.
-    const int64_t block = algorithm.blockBytes != 0 ? algorithm.blockBytes : 16;
-    const int compat = data->compatibility;
-    const bool blank = compat == 1 || compat == 3 || (compat == 2 && data->nullProcess != 0);
-    const int64_t padded = ((plain + (blank ? 1 : 0)) / block + 1) * block;
-    binary = padded + (head->keyVersion != 0 ? 3 : 0) + (head->useRecordIV != 0 ? 4 : 0);
-=======
-  int64_t binary = 0;
-  switch (alg) {
-    case QOR_ALG_SHA1: binary = 20; break;
-    case QOR_ALG_SHA256: case QOR_ALG_SHA3_256: case QOR_ALG_SHA3_256_B: case QOR_ALG_LSH512_256:
-      binary = 32;
-      break;
-    case QOR_ALG_SHA384: binary = 48; break;
-    case QOR_ALG_SHA512: case QOR_ALG_SHA3_512: case QOR_ALG_LSH512_512: binary = 64; break;
-    default: {
-      const bool des3 = alg == QOR_ALG_DES3_2KEY || alg == QOR_ALG_DES3_2KEY_B || alg == QOR_ALG_DES3_3KEY;
-      const int64_t block = des3 ? 8 : 16;
-      binary = value::EncryptedBinaryLength(
-          plain, static_cast<int>(block), value::WritesBlank(data->compatibility, data->nullProcess != 0),
-          head->keyVersion != 0, head->useRecordIV != 0);
-    }
->>>>>>> i12fmt
+    const int block = algorithm.blockBytes != 0 ? algorithm.blockBytes : 16;
+    binary = value::EncryptedBinaryLength(
+        plain, block, value::WritesBlank(data->compatibility, data->nullProcess != 0),
+        head->keyVersion != 0, head->useRecordIV != 0);
   }
   return value::EncryptedTextLength(binary, data->compatibility == 0);
 }
