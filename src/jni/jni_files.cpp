@@ -5,6 +5,7 @@
 
 #include "com_ulvex_qor_jni_JNI.h"
 #include "jni/jni_arrays.h"
+#include "qor/file_entry.h"
 #include "qor/qorfile.h"
 
 namespace {
