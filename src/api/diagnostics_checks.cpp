@@ -12,6 +12,7 @@
 #include "qor/config.h"
 #include "qor/qorcrypto.h"
 #include "qor/qoutil.h"
+#include "qor/test_entries.h"
 #include "qorapi.h"
 
 namespace {
