@@ -147,12 +147,7 @@ QOR_API int QOR_CheckCryptoModule(void);
 /* 1 when an agent at |address|:|port| accepted a connection, 0 when not, -1
  * when no socket object could be made. */
 QOR_API int QOR_Connect_test(const char *address, int port, int opcode);
-/* Fetches key |version| of policy |keyName| from the first agent into the
- * loaded key set: 0 fetched; 1 failed, no key set or no name; -1 another
- * fetch kept running for 10 seconds. */
-QOR_API int Test_QOR_AddKey(const char *keyName, int version);
-/* Returns |value| + 1. */
-QOR_API int test(int value);
+/* Test_QOR_AddKey and test are declared in qor/test_entries.h. */
 /* Writes the 12-character version text "3.7.3RN20267" and its terminator
  * into |out| (13 bytes): 0, or -1 without |out|. */
 QOR_API int QOR_GetVersionEx(char *out);

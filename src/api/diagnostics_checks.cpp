@@ -13,6 +13,7 @@
 #include "qor/qorcrypto.h"
 #include "qor/qoutil.h"
 #include "qor/qoutil_host.h"
+#include "qor/test_entries.h"
 #include "qorapi.h"
 
 namespace {

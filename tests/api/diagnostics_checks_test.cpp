@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/config_test_support.h"
+#include "qor/test_entries.h"
 #include "qorapi.h"
 #include "service/crypto/self_test.h"
 #include "support/agent_process.h"

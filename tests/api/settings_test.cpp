@@ -217,4 +217,24 @@ TEST_F(Settings, AfterInitialisationAddressesCountFromTheNextConnection) {
             "");
 }
 
+TEST_F(Settings, HostKindChoosesTheLogName) {
+  AgentProcess agent(agentHome.path(), kSet);
+  ASSERT_TRUE(agent.ok());
+  const std::string home = libHome.path();
+  // Odd kinds read the environment; 0 does too while QOR_HOME is set.
+  const std::pair<int, const char*> kinds[] = {
+      {0, "/qor_api.log."}, {1, "/qor_filter.log."}, {3, "/qor_ude.log."}, {5, "/qor_api.log."}};
+  for (const auto& [kind, name] : kinds) {
+    SCOPED_TRACE(kind);
+    EXPECT_EQ(InChild(LibraryEnvironment(home, agent.firstPort(), agent.secondPort()), [&] {
+                QOR_Filter_set(kind);
+                CHILD_CHECK(Encrypts());
+                CHILD_CHECK(std::string(QOLog_GetPath()).rfind(home + "/logs" + name, 0) == 0);
+                CHILD_CHECK(Has(Conf(), "\n Process Level : " + std::to_string(kind) + "\n"));
+                return std::string();
+              }),
+              "");
+  }
+}
+
 }  // namespace
