@@ -4,6 +4,7 @@
 #   QOR_FUZZ_SECONDS=60 scripts/fuzz.sh [target...]     (default 60 s each)
 #   QOR_FUZZ_RUNS=10000000 scripts/fuzz.sh [target...]  (stop after N executions)
 #   QOR_FUZZ_SEEDS_ONLY=1 scripts/fuzz.sh                (only replay fuzz/corpus)
+#   QOR_FUZZ_BUILD_DIR=dir QOR_FUZZ_REUSE_BUILD=1 scripts/fuzz.sh   (targets of that tree)
 # The growing corpus is kept in build-fuzz/corpus/<target>; findings (crash-*,
 # leak-*, timeout-*, oom-*) land in build-fuzz/findings/<target>. Exits non-zero
 # when any target found something.
@@ -12,17 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 "$root/scripts/install-deps.sh"
 # clang and its fuzzing runtime (libclang_rt.fuzzer) are Debian packages too.
-fuzz_packages=(clang libclang-rt-14-dev)
-missing=()
-for p in "${fuzz_packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo=sudo
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq && $sudo apt-get install -y -qq "${missing[@]}"
-fi
+"$root/scripts/install-clang.sh"
 
 build=${QOR_FUZZ_BUILD_DIR:-build-fuzz}
 all_targets=(fuzz_base64 fuzz_properties fuzz_digits fuzz_policy fuzz_read_packet fuzz_agent_answer
@@ -30,8 +21,15 @@ all_targets=(fuzz_base64 fuzz_properties fuzz_digits fuzz_policy fuzz_read_packe
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_BUILD_FUZZ=ON \
-  -DQOR_BUILD_TESTS=OFF -DQOR_BUILD_BENCH=OFF >/dev/null
+# QOR_FUZZ_REUSE_BUILD=1 runs the targets of a tree that is already configured
+# with QOR_BUILD_FUZZ=ON (the sanitizer suite's, see scripts/test.sh) as it is.
+if [ -z "${QOR_FUZZ_REUSE_BUILD:-}" ]; then
+  CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_BUILD_FUZZ=ON \
+    -DQOR_BUILD_TESTS=OFF -DQOR_BUILD_BENCH=OFF >/dev/null
+elif ! grep -q '^QOR_BUILD_FUZZ:BOOL=ON$' "$build/CMakeCache.txt" 2>/dev/null; then
+  echo "fuzz: $build is not configured with QOR_BUILD_FUZZ=ON" >&2
+  exit 1
+fi
 # Only the fuzz targets: the shared library is not linked with the fuzzing runtime.
 cmake --build "$build" -j "${QOR_JOBS:-$(nproc)}" --target "${targets[@]}"
 

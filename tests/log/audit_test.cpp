@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <ctime>
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -19,9 +18,11 @@
 #include "qor/qoaudit.h"
 #include "support/descriptors.h"
 #include "support/test_support.h"
+#include "support/text_shape.h"
 
 namespace {
 
+using qor::test::MatchesShape;
 using qor::test::ReadFile;
 using qor::test::RunInChild;
 using qor::test::TempDir;
@@ -38,15 +39,15 @@ struct Record {
 // Splits a file's content into records; false when any piece is not a whole
 // record or the content does not end with one.
 bool ParseRecords(const std::string& content, std::vector<Record>* records) {
-  static const std::regex kRecord("^([\\s\\S]*),([0-9]+),([0-9]+)$");
   if (!content.empty() && content.back() != ':') return false;
   size_t start = 0;
   while (start < content.size()) {
     const size_t end = content.find(':', start);
-    std::smatch m;
+    std::vector<std::string> m;
     const std::string piece = content.substr(start, end - start);
-    if (!std::regex_match(piece, m, kRecord)) return false;
-    records->push_back({m[1], std::stoull(m[2]), std::stoull(m[3])});
+    if (!MatchesShape(piece, "*,#+,#+", &m)) return false;
+    const size_t textLength = piece.size() - m[0].size() - m[1].size() - 2;
+    records->push_back({piece.substr(0, textLength), std::stoull(m[0]), std::stoull(m[1])});
     start = end + 1;
   }
   return true;
@@ -72,12 +73,11 @@ using qor::test::OpenDescriptorsTo;
 
 // The series' file names, in rotation order; fails the test on a gap.
 std::vector<std::string> SeriesIn(const std::string& directory) {
-  static const std::regex kName("audit_p[0-9]+_t[0-9]+_r([0-9]+)\\.dat");
   std::map<unsigned long, std::string> byIndex;
   for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    std::smatch m;
+    std::vector<std::string> m;
     const std::string name = entry.path().filename().string();
-    if (std::regex_match(name, m, kName)) byIndex[std::stoul(m[1])] = entry.path().string();
+    if (MatchesShape(name, "audit_p#+_t#+_r#+.dat", &m)) byIndex[std::stoul(m[2])] = entry.path().string();
   }
   std::vector<std::string> files;
   for (const auto& [index, path] : byIndex) {
@@ -88,7 +88,11 @@ std::vector<std::string> SeriesIn(const std::string& directory) {
 }
 
 std::string WithIndex(const std::string& path, unsigned long index) {
-  return std::regex_replace(path, std::regex("_r[0-9]+\\.dat$"), "_r" + std::to_string(index) + ".dat");
+  // The index is the last "_r<digits>.dat" of the name.
+  std::vector<std::string> m;
+  if (!MatchesShape(path, "*_r#+.dat", &m)) return path;
+  const std::string& old = m.back();
+  return path.substr(0, path.size() - old.size() - 4) + std::to_string(index) + ".dat";
 }
 
 // |base| extended by directory names of at most 100 characters to |length|.
@@ -192,12 +196,11 @@ TEST_F(AuditTest, FirstFileIsNamedAfterProcessAndStartTime) {
   EXPECT_EQ(lwl_get_log_level(QOLog_Audit_GetHandle()), 6u);
 
   const std::string path = QOAudit_GetPath();
-  std::smatch m;
-  ASSERT_TRUE(std::regex_match(path, m,
-                               std::regex(AuditDir() + "/audit_p" + std::to_string(getpid()) +
-                                          "_t([0-9]+)_r0\\.dat")))
-      << path;
-  const uint64_t stamp = std::stoull(m[1]);
+  std::vector<std::string> m;
+  const std::string prefix = AuditDir() + "/audit_p" + std::to_string(getpid()) + "_t";
+  ASSERT_EQ(path.rfind(prefix, 0), 0u) << path;
+  ASSERT_TRUE(MatchesShape(path.substr(prefix.size()), "#+_r0.dat", &m)) << path;
+  const uint64_t stamp = std::stoull(m[0]);
   EXPECT_GE(stamp, before);
   EXPECT_LE(stamp, after);
   EXPECT_TRUE(std::filesystem::is_regular_file(path));
@@ -227,10 +230,10 @@ TEST_F(AuditTest, RecordIsTextMillisecondsNanosecondsAndColon) {
   const uint64_t after = NowNs();
 
   const std::string content = ReadFile(QOAudit_GetPath());
-  std::smatch m;
-  ASSERT_TRUE(std::regex_match(content, m, std::regex("K,E,S,S,([0-9]+),([0-9]+):"))) << content;
-  const uint64_t ms = std::stoull(m[1]);
-  const uint64_t ns = std::stoull(m[2]);
+  std::vector<std::string> m;
+  ASSERT_TRUE(MatchesShape(content, "K,E,S,S,#+,#+:", &m)) << content;
+  const uint64_t ms = std::stoull(m[0]);
+  const uint64_t ns = std::stoull(m[1]);
   EXPECT_GE(ns, before);
   EXPECT_LE(ns, after);
   EXPECT_EQ(ms, ns / 1000000);
@@ -472,7 +475,11 @@ TEST_F(AuditTest, ConcurrentWritersLoseAndTearNothingAcrossRotations) {
   constexpr int kThreads = 8;
   constexpr int kPerThread = 2500;
   ASSERT_EQ(Init(), 0);
-  const std::regex pathShape(AuditDir() + "/audit_p[0-9]+_t[0-9]+_r[0-9]+\\.dat");
+  const std::string directory = AuditDir() + "/";
+  const auto wholePath = [&](const std::string& path) {
+    return path.rfind(directory, 0) == 0 &&
+           MatchesShape(std::string_view(path).substr(directory.size()), "audit_p#+_t#+_r#+.dat");
+  };
   auto textFor = [](int thread, int seq) {
     return "t" + std::to_string(thread) + "-" + std::to_string(seq) + "-" +
            std::string(static_cast<size_t>(50 + (seq * 7 + thread * 13) % 950), 'x');
@@ -482,7 +489,7 @@ TEST_F(AuditTest, ConcurrentWritersLoseAndTearNothingAcrossRotations) {
   std::atomic<int> tornPaths{0};
   std::thread reader([&] {
     while (!done.load()) {
-      if (!std::regex_match(std::string(QOAudit_GetPath()), pathShape)) ++tornPaths;
+      if (!wholePath(QOAudit_GetPath())) ++tornPaths;
     }
   });
   std::vector<std::thread> writers;
@@ -501,7 +508,6 @@ TEST_F(AuditTest, ConcurrentWritersLoseAndTearNothingAcrossRotations) {
   EXPECT_EQ(QOAudit_GetPath(), files.back());
   std::set<std::pair<int, int>> seen;
   size_t total = 0;
-  const std::regex kText("t([0-9]+)-([0-9]+)-x+");
   for (const std::string& file : files) {
     SCOPED_TRACE(file);
     EXPECT_LE(SizeOf(file), kLimit);
@@ -509,10 +515,10 @@ TEST_F(AuditTest, ConcurrentWritersLoseAndTearNothingAcrossRotations) {
     std::vector<Record> records;
     ASSERT_TRUE(ParseRecords(ReadFile(file), &records));
     for (const Record& r : records) {
-      std::smatch m;
-      ASSERT_TRUE(std::regex_match(r.text, m, kText)) << r.text.substr(0, 80);
-      const int t = std::stoi(m[1]);
-      const int seq = std::stoi(m[2]);
+      std::vector<std::string> m;
+      ASSERT_TRUE(MatchesShape(r.text, "t#+-#+-x+", &m)) << r.text.substr(0, 80);
+      const int t = std::stoi(m[0]);
+      const int seq = std::stoi(m[1]);
       EXPECT_EQ(r.text, textFor(t, seq));
       EXPECT_TRUE(seen.insert({t, seq}).second) << "twice: " << t << " " << seq;
     }

@@ -15,12 +15,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/ports.h"
@@ -97,50 +101,102 @@ inline const char* AgentBinary() {
 #endif
 }
 
-// One running qor-agent.
+// How a program ended: exited with |code|, or not (killed by a signal, or
+// killed here when it did not end in time).
+struct ProgramExit {
+  bool exited = false;
+  int code = -1;
+};
+
+// Waits for |pid| up to |limit|; kills it when it does not end.
+inline ProgramExit WaitForExit(pid_t pid, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) return {WIFEXITED(status), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    if (done < 0) return {};
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  return {};
+}
+
+// One qor-agent on two ephemeral loopback ports, stopped (SIGTERM, then
+// SIGKILL after 10 s) when the holder goes away.
 class AgentProcess {
  public:
-  // Starts the agent on |home| serving |policies|; ok() tells whether it listens.
+  // Started at once on |home| serving |policies|, its files (policies.json,
+  // agent.log, ports.txt) in |home|; ok() tells whether it listens.
   AgentProcess(const std::string& home, const std::vector<PolicyDesc>& policies)
-      : home_(home), policyPath_(home + "/policies.json"), logPath_(home + "/agent.log") {
-    WriteFile(policyPath_, PolicySetJson(policies));
-    const std::string portFile = home + "/ports.txt";
+      : dir_(home), home_(home), outPath_("/dev/null") {
+    WriteFile(policyPath(), PolicySetJson(policies));
+    Start();
+  }
+  // Not started yet: a temporary directory of its own holds the home
+  // ("home"), the policy file |policyJson|, the log and what the program
+  // prints (stdout.txt, stderr.txt). Start() runs it.
+  explicit AgentProcess(const std::string& policyJson)
+      : own_(std::make_unique<TempDir>()),
+        dir_(own_->path()),
+        home_(dir_ + "/home"),
+        outPath_(dir_ + "/stdout.txt"),
+        errPath_(dir_ + "/stderr.txt") {
+    WriteFile(policyPath(), policyJson);
+  }
+  ~AgentProcess() { Stop(); }
+  AgentProcess(const AgentProcess&) = delete;
+  AgentProcess& operator=(const AgentProcess&) = delete;
+
+  // Starts the agent with |extra| arguments and waits for its ports; false
+  // when it exited instead (exitCode() then says how) or did not listen.
+  bool Start(const std::vector<std::string>& extra = {}) {
+    const std::string portFile = dir_ + "/ports.txt";
     std::remove(portFile.c_str());
     const char* binary = AgentBinary();
-    pid_ = binary == nullptr
-               ? -1
-               : SpawnProgram({binary, "--home", home, "--policies", policyPath_, "--first-port", "0",
-                               "--second-port", "0", "--foreground", "--port-file", portFile,
-                               "--log", logPath_},
-                              "/dev/null");
+    if (binary == nullptr) return false;
+    std::vector<std::string> args = {binary, "--home", home_, "--policies", policyPath(),
+                                     "--first-port", "0", "--second-port", "0", "--foreground",
+                                     "--port-file", portFile, "--log", logPath()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    pid_ = SpawnProgram(args, outPath_, errPath_);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
       const std::string line = ReadFile(portFile);
-      if (std::sscanf(line.c_str(), "listening first=%d second=%d", &first_, &second_) == 2) break;
-      int status;
+      if (std::sscanf(line.c_str(), "listening first=%d second=%d", &first_, &second_) == 2) {
+        return true;
+      }
+      int status = 0;
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         pid_ = -1;
         break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return false;
   }
-  ~AgentProcess() { Stop(); }
-  AgentProcess(const AgentProcess&) = delete;
-  AgentProcess& operator=(const AgentProcess&) = delete;
 
   bool ok() const { return pid_ > 0 && first_ > 0 && second_ > 0; }
   int firstPort() const { return first_; }
   int secondPort() const { return second_; }
   pid_t pid() const { return pid_; }
   const std::string& home() const { return home_; }
-  std::string log() const { return ReadFile(logPath_); }
+  std::string policyPath() const { return dir_ + "/policies.json"; }
+  std::string logPath() const { return dir_ + "/agent.log"; }
+  std::string log() const { return ReadFile(logPath()); }
+  // What the program wrote to standard error (only when it has a directory
+  // of its own; otherwise it goes to the test's).
+  std::string errors() const { return errPath_.empty() ? std::string() : ReadFile(errPath_); }
+  // The exit code of an agent that ended during Start().
+  std::optional<int> exitCode() const { return exitCode_; }
 
   // Serves |policies| from now on and waits until the agent says so.
   bool Reload(const std::vector<PolicyDesc>& policies) {
     const std::string status = home_ + "/conf/qor-agent.status";
     std::remove(status.c_str());
-    WriteFile(policyPath_, PolicySetJson(policies));
+    WriteFile(policyPath(), PolicySetJson(policies));
     if (pid_ <= 0 || kill(pid_, SIGHUP) != 0) return false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -152,12 +208,32 @@ class AgentProcess {
     return false;
   }
 
-  void Stop() {
-    if (pid_ <= 0) return;
+  // "qor-agent reload --home": its exit code and what it printed.
+  std::pair<int, std::string> ReloadByCommand() {
+    const char* binary = AgentBinary();
+    if (binary == nullptr) return {-1, "qor-agent is not built"};
+    const std::string out = dir_ + "/reload.txt";
+    const std::string err = dir_ + "/reload-err.txt";
+    const pid_t pid = SpawnProgram({binary, "reload", "--home", home_}, out, err);
+    const ProgramExit e = WaitForExit(pid, std::chrono::seconds(15));
+    return {e.code, ReadFile(out) + ReadFile(err)};
+  }
+
+  // The update stamp the agent keeps in its home (0 when there is none).
+  uint64_t stamp() const {
+    const std::string bytes = ReadFile(home_ + "/conf/.qorupdate.dat");
+    uint64_t value = 0;
+    if (bytes.size() == 8) std::memcpy(&value, bytes.data(), 8);
+    return value;
+  }
+
+  // Stops the agent with SIGTERM (SIGKILL after 10 s); how it ended.
+  ProgramExit Stop() {
+    if (pid_ <= 0) return {};
     kill(pid_, SIGTERM);
-    int status;
-    waitpid(pid_, &status, 0);
+    const ProgramExit e = WaitForExit(pid_, std::chrono::seconds(10));
     pid_ = -1;
+    return e;
   }
 
   // Number of requests of |operation| in the agent's log once it reaches
@@ -182,12 +258,15 @@ class AgentProcess {
   }
 
  private:
+  std::unique_ptr<TempDir> own_;  // the directory, when the agent has one of its own
+  std::string dir_;
   std::string home_;
-  std::string policyPath_;
-  std::string logPath_;
+  std::string outPath_;
+  std::string errPath_;
   pid_t pid_ = -1;
   int first_ = 0;
   int second_ = 0;
+  std::optional<int> exitCode_;
 };
 
 // A server on an ephemeral loopback port that reads each request and then

@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,8 +37,8 @@
 #include "qor/key_mgr.h"
 #include "qor/nc_random.h"
 #include "qor/policy.h"
+#include "support/agent_process.h"
 #include "support/evp_oracle.h"
-#include "support/spawn.h"
 #include "support/test_support.h"
 
 namespace {
@@ -47,7 +46,6 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 using qor::test::ReadFile;
-using qor::test::TempDir;
 using qor::test::WriteFile;
 
 json ExampleSet() { return json::parse(ReadFile(QOR_AGENT_EXAMPLE)); }
@@ -60,103 +58,11 @@ json& PolicyNamed(json& set, const std::string& name) {
   return set["policies"][0];
 }
 
-struct Exit {
-  bool exited = false;
-  int code = -1;
-};
+using qor::test::AgentProcess;
+using qor::test::ProgramExit;
 
-// Waits for |pid| up to |limit|; kills it when it does not end.
-Exit WaitFor(pid_t pid, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  int status = 0;
-  while (std::chrono::steady_clock::now() < deadline) {
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) return {WIFEXITED(status), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
-    std::this_thread::sleep_for(10ms);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, &status, 0);
-  return {};
-}
-
-pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-  return qor::test::SpawnProgram(args, out, err);
-}
-
-// One agent process on ephemeral ports with its home in a temporary directory.
-class AgentProcess {
- public:
-  explicit AgentProcess(const json& set) {
-    WriteFile(Policies(), set.dump(2));
-  }
-  ~AgentProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  std::string Home() const { return dir_ / "home"; }
-  std::string Policies() const { return dir_ / "policies.json"; }
-  std::string Stderr() const { return ReadFile(dir_ / "stderr.txt"); }
-  std::string Log() const { return ReadFile(dir_ / "agent.log"); }
-  int first() const { return first_; }
-  int second() const { return second_; }
-  pid_t pid() const { return pid_; }
-
-  // Starts the agent and waits for its ports; false when it exited instead.
-  bool Start(const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args = {QOR_AGENT_BINARY, "--home", Home(), "--policies", Policies(),
-                                     "--first-port", "0", "--second-port", "0", "--foreground",
-                                     "--request-timeout-ms", "1500", "--log", dir_ / "agent.log",
-                                     "--port-file", dir_ / "ports.txt"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    pid_ = Spawn(args, dir_ / "stdout.txt", dir_ / "stderr.txt");
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      const std::string line = ReadFile(dir_ / "ports.txt");
-      if (std::sscanf(line.c_str(), "listening first=%d second=%d", &first_, &second_) == 2) return true;
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        pid_ = -1;
-        return false;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
-  }
-  std::optional<int> exitCode() const { return exitCode_; }
-
-  Exit Stop() {
-    kill(pid_, SIGTERM);
-    const Exit e = WaitFor(pid_, 10s);
-    pid_ = -1;
-    return e;
-  }
-
-  // "qor-agent reload --home": its exit code and what it printed.
-  std::pair<int, std::string> Reload() {
-    const pid_t pid = Spawn({QOR_AGENT_BINARY, "reload", "--home", Home()}, dir_ / "reload.txt",
-                            dir_ / "reload-err.txt");
-    const Exit e = WaitFor(pid, 15s);
-    return {e.code, ReadFile(dir_ / "reload.txt") + ReadFile(dir_ / "reload-err.txt")};
-  }
-
-  uint64_t Stamp() const {
-    const std::string bytes = ReadFile(Home() + "/conf/.qorupdate.dat");
-    uint64_t value = 0;
-    if (bytes.size() == 8) std::memcpy(&value, bytes.data(), 8);
-    return value;
-  }
-
- private:
-  TempDir dir_;
-  pid_t pid_ = -1;
-  int first_ = 0;
-  int second_ = 0;
-  std::optional<int> exitCode_;
-};
+// Every agent here cuts a request that does not arrive within 1.5 s.
+const std::vector<std::string> kShortRequests = {"--request-timeout-ms", "1500"};
 
 struct Reply {
   bool read = false;       // ReadPacket succeeded (a non-refusal answer)
@@ -286,21 +192,21 @@ std::vector<unsigned char> Hex(const std::string& text) {
 class AgentTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    agent_ = std::make_unique<AgentProcess>(ExampleSet());
-    ASSERT_TRUE(agent_->Start()) << agent_->Stderr();
+    agent_ = std::make_unique<AgentProcess>(ExampleSet().dump(2));
+    ASSERT_TRUE(agent_->Start(kShortRequests)) << agent_->errors();
   }
   // Every agent ends with a clean stop, whatever it was sent.
   void TearDown() override {
     if (agent_ == nullptr || agent_->pid() <= 0) return;
-    const Exit e = agent_->Stop();
+    const ProgramExit e = agent_->Stop();
     EXPECT_TRUE(e.exited);
-    EXPECT_EQ(e.code, 0) << agent_->Stderr();
+    EXPECT_EQ(e.code, 0) << agent_->errors();
   }
   std::unique_ptr<AgentProcess> agent_;
 };
 
 TEST_F(AgentTest, HealthChecksOnBothPortsThroughTheLibraryClient) {
-  for (int port : {agent_->first(), agent_->second()}) {
+  for (int port : {agent_->firstPort(), agent_->secondPort()}) {
     ErrorInfo errors{};
     QORSocket* socket = QORSocket_Create("127.0.0.1", static_cast<uint16_t>(port), nullptr, 0, 2000, &errors);
     ASSERT_NE(socket, nullptr);
@@ -308,11 +214,11 @@ TEST_F(AgentTest, HealthChecksOnBothPortsThroughTheLibraryClient) {
     EXPECT_EQ(socket->HealthCheckServer(socket), 0) << socket->GetLastErrorMsg(socket);
     socket->Destroy(&socket);
   }
-  EXPECT_NE(agent_->Log().find("op=4 ok"), std::string::npos) << agent_->Log();
+  EXPECT_NE(agent_->log().find("op=4 ok"), std::string::npos) << agent_->log();
 }
 
 TEST_F(AgentTest, PolicySetParsesIntoAKeyManagerWithEveryPolicyAndOption) {
-  const Reply reply = Ask(agent_->first(), 1);
+  const Reply reply = Ask(agent_->firstPort(), 1);
   ASSERT_TRUE(reply.decrypted);
   KeyMgrPtr mgr = ParseRecord(reply.body);
   json set = ExampleSet();
@@ -386,8 +292,8 @@ TEST_F(AgentTest, PolicySetParsesIntoAKeyManagerWithEveryPolicyAndOption) {
 }
 
 TEST_F(AgentTest, PolicyHashMatchesTheRecordAndChangesWithTheSet) {
-  const Reply record = Ask(agent_->first(), 1);
-  const Reply hash = Ask(agent_->first(), 2);
+  const Reply record = Ask(agent_->firstPort(), 1);
+  const Reply hash = Ask(agent_->firstPort(), 2);
   ASSERT_TRUE(record.decrypted);
   ASSERT_TRUE(hash.decrypted);
   ASSERT_EQ(hash.body.size(), 88u);
@@ -412,17 +318,17 @@ TEST_F(AgentTest, PolicyHashMatchesTheRecordAndChangesWithTheSet) {
   KeyMgrPtr mgr = ParseRecord(record.body);
   ErrorInfo errors{};
   QORSocket* socket =
-      QORSocket_Create("127.0.0.1", static_cast<uint16_t>(agent_->first()), nullptr, 0, 2000, &errors);
+      QORSocket_Create("127.0.0.1", static_cast<uint16_t>(agent_->firstPort()), nullptr, 0, 2000, &errors);
   EXPECT_EQ(socket->CheckPolicy(socket, mgr.get()), 0);
 
   json set = ExampleSet();
   PolicyNamed(set, "AES_128")["keys"][0]["status"] = "deactive";
-  WriteFile(agent_->Policies(), set.dump());
-  const uint64_t stampBefore = agent_->Stamp();
-  const auto [code, output] = agent_->Reload();
+  WriteFile(agent_->policyPath(), set.dump());
+  const uint64_t stampBefore = agent_->stamp();
+  const auto [code, output] = agent_->ReloadByCommand();
   ASSERT_EQ(code, 0) << output;
-  EXPECT_NE(agent_->Stamp(), stampBefore);
-  const Reply changed = Ask(agent_->first(), 2);
+  EXPECT_NE(agent_->stamp(), stampBefore);
+  const Reply changed = Ask(agent_->firstPort(), 2);
   ASSERT_TRUE(changed.decrypted);
   EXPECT_EQ(changed.body.size(), 88u);
   EXPECT_NE(changed.body, hash.body);
@@ -433,7 +339,7 @@ TEST_F(AgentTest, PolicyHashMatchesTheRecordAndChangesWithTheSet) {
 TEST_F(AgentTest, SingleKeyRecordsAndUnknownKeys) {
   json set = ExampleSet();
   const json& policy = PolicyNamed(set, "CARD_NUMBER_FRONT");
-  const Reply reply = Ask(agent_->first(), 3, "CARD_NUMBER_FRONT:2");
+  const Reply reply = Ask(agent_->firstPort(), 3, "CARD_NUMBER_FRONT:2");
   ASSERT_TRUE(reply.decrypted) << reply.body;
   EXPECT_EQ(reply.operation, 3);
   // Read back the way the library reads a fetched key version.
@@ -448,7 +354,7 @@ TEST_F(AgentTest, SingleKeyRecordsAndUnknownKeys) {
   EXPECT_EQ(record.secondTime, 20991231);
 
   for (const char* unknown : {"CARD_NUMBER_FRONT:3", "NO_SUCH_POLICY:1"}) {
-    const Reply refused = Ask(agent_->first(), 3, unknown);
+    const Reply refused = Ask(agent_->firstPort(), 3, unknown);
     EXPECT_FALSE(refused.read) << unknown;
     EXPECT_EQ(refused.operation, 0) << unknown;
     EXPECT_NE(refused.body.find("unknown key"), std::string::npos) << refused.body;
@@ -475,18 +381,18 @@ TEST_F(AgentTest, MalformedAndUnknownRequestsAreRefusedAndServingGoesOn) {
       {"empty body", Frame(1, ""), "size of the message"},
   };
   for (const Case& c : cases) {
-    const auto [operation, body] = AskRaw(agent_->first(), c.bytes);
+    const auto [operation, body] = AskRaw(agent_->firstPort(), c.bytes);
     EXPECT_EQ(operation, 0) << c.what;
     EXPECT_NE(body.find(c.says), std::string::npos) << c.what << ": " << body;
   }
   // A client that sends half a header and goes quiet is cut by the agent's
   // request timeout (1.5 s here), long before this client's own 60 s: the
   // agent closes, with or without an error answer.
-  const auto [operation, body] = AskRaw(agent_->first(), std::string("\x01\x00", 2), 60);
+  const auto [operation, body] = AskRaw(agent_->firstPort(), std::string("\x01\x00", 2), 60);
   EXPECT_NE(operation, -1) << "connect failed";
   EXPECT_NE(operation, -3) << "the agent never closed the connection";
   EXPECT_TRUE(operation == 0 || operation == -2) << operation << ": " << body;
-  EXPECT_TRUE(Ask(agent_->second(), 4).decrypted);
+  EXPECT_TRUE(Ask(agent_->secondPort(), 4).decrypted);
 }
 
 TEST_F(AgentTest, ManyClientsAtOnce) {
@@ -495,7 +401,7 @@ TEST_F(AgentTest, ManyClientsAtOnce) {
   for (int t = 0; t < 16; ++t) {
     clients.emplace_back([&, t] {
       for (int i = 0; i < 5; ++i) {
-        const Reply r = Ask(t % 2 == 0 ? agent_->first() : agent_->second(), 1);
+        const Reply r = Ask(t % 2 == 0 ? agent_->firstPort() : agent_->secondPort(), 1);
         if (r.decrypted && !r.body.empty()) ++healthy;
       }
     });
@@ -505,34 +411,34 @@ TEST_F(AgentTest, ManyClientsAtOnce) {
 }
 
 TEST_F(AgentTest, ReloadWithAnErrorKeepsTheOldSetAndStamp) {
-  const Reply before = Ask(agent_->first(), 2);
-  const uint64_t stamp = agent_->Stamp();
+  const Reply before = Ask(agent_->firstPort(), 2);
+  const uint64_t stamp = agent_->stamp();
   json set = ExampleSet();
   PolicyNamed(set, "LEA_256")["keys"][0]["key"] = "00ff";
-  WriteFile(agent_->Policies(), set.dump());
-  const auto [code, output] = agent_->Reload();
+  WriteFile(agent_->policyPath(), set.dump());
+  const auto [code, output] = agent_->ReloadByCommand();
   EXPECT_EQ(code, 1);
   EXPECT_NE(output.find("\"LEA_256\""), std::string::npos) << output;
   EXPECT_NE(output.find("keys[0].key"), std::string::npos) << output;
-  EXPECT_EQ(agent_->Stamp(), stamp);
-  const Reply after = Ask(agent_->first(), 2);
+  EXPECT_EQ(agent_->stamp(), stamp);
+  const Reply after = Ask(agent_->firstPort(), 2);
   ASSERT_TRUE(after.decrypted);
   EXPECT_EQ(after.body, before.body);
-  EXPECT_TRUE(Ask(agent_->first(), 3, "LEA_256:1").decrypted);
+  EXPECT_TRUE(Ask(agent_->firstPort(), 3, "LEA_256:1").decrypted);
 }
 
 TEST_F(AgentTest, SighupReloadsAndRewritesTheStampInPlace) {
-  const std::string stampPath = agent_->Home() + "/conf/.qorupdate.dat";
+  const std::string stampPath = agent_->home() + "/conf/.qorupdate.dat";
   struct stat before{};
   ASSERT_EQ(stat(stampPath.c_str(), &before), 0);
   EXPECT_EQ(before.st_size, 8);
-  const uint64_t stamp = agent_->Stamp();
+  const uint64_t stamp = agent_->stamp();
   ASSERT_EQ(kill(agent_->pid(), SIGHUP), 0);
   const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (agent_->Stamp() == stamp && std::chrono::steady_clock::now() < deadline) {
+  while (agent_->stamp() == stamp && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(20ms);
   }
-  EXPECT_NE(agent_->Stamp(), stamp);
+  EXPECT_NE(agent_->stamp(), stamp);
   // Libraries map the stamp file: it must stay the same file.
   struct stat after{};
   ASSERT_EQ(stat(stampPath.c_str(), &after), 0);
@@ -544,48 +450,48 @@ TEST_F(AgentTest, EmergencyFileHoldsTheServedSetAndFollowsReloads) {
   auto load = [&] {
     DataBuffer record{0, nullptr};
     ErrorInfo errors{};
-    EXPECT_EQ(qor::agent::LoadEmergencyPolicy(agent_->Home(), &record, &errors),
+    EXPECT_EQ(qor::agent::LoadEmergencyPolicy(agent_->home(), &record, &errors),
               qor::agent::EmergencyLoad::kOk)
         << errors.message;
     std::string bytes = record.data != nullptr ? std::string(reinterpret_cast<char*>(record.data), record.length) : "";
     std::free(record.data);
     return bytes;
   };
-  const Reply served = Ask(agent_->first(), 1);
+  const Reply served = Ask(agent_->firstPort(), 1);
   ASSERT_TRUE(served.decrypted);
   EXPECT_EQ(load(), served.body);
 
   json set = ExampleSet();
   set["policies"].erase(set["policies"].begin());
-  WriteFile(agent_->Policies(), set.dump());
-  ASSERT_EQ(agent_->Reload().first, 0);
+  WriteFile(agent_->policyPath(), set.dump());
+  ASSERT_EQ(agent_->ReloadByCommand().first, 0);
   const std::string reloaded = load();
   KeyMgrPtr mgr = ParseRecord(reloaded);
   EXPECT_EQ(mgr->GetPolicyCount(mgr.get()), static_cast<int>(set["policies"].size()));
   EXPECT_EQ(Find(mgr.get(), "SEED_128"), nullptr);
-  EXPECT_EQ(reloaded, Ask(agent_->first(), 1).body);
+  EXPECT_EQ(reloaded, Ask(agent_->firstPort(), 1).body);
 }
 
 TEST_F(AgentTest, SigtermStopsCleanly) {
-  const std::string pidFile = agent_->Home() + "/conf/qor-agent.pid";
+  const std::string pidFile = agent_->home() + "/conf/qor-agent.pid";
   EXPECT_EQ(std::stol(ReadFile(pidFile)), agent_->pid());
-  const Exit e = agent_->Stop();
+  const ProgramExit e = agent_->Stop();
   EXPECT_TRUE(e.exited);
   EXPECT_EQ(e.code, 0);
   EXPECT_FALSE(std::filesystem::exists(pidFile));
-  EXPECT_NE(agent_->Log().find("stopped"), std::string::npos);
+  EXPECT_NE(agent_->log().find("stopped"), std::string::npos);
 }
 
 TEST_F(AgentTest, ReloadCommandSignalsOnlyARunningAgent) {
   // A pid file naming a process that is not an agent (this test) is ignored.
-  const std::string pidFile = agent_->Home() + "/conf/qor-agent.pid";
+  const std::string pidFile = agent_->home() + "/conf/qor-agent.pid";
   const std::string agentPid = ReadFile(pidFile);
   WriteFile(pidFile, std::to_string(getpid()) + "\n");
-  const auto [code, output] = agent_->Reload();
+  const auto [code, output] = agent_->ReloadByCommand();
   EXPECT_EQ(code, 2) << output;
   EXPECT_NE(output.find("no agent running"), std::string::npos) << output;
   WriteFile(pidFile, agentPid);
-  EXPECT_EQ(agent_->Reload().first, 0);
+  EXPECT_EQ(agent_->ReloadByCommand().first, 0);
 }
 
 TEST_F(AgentTest, StopCommandEndsTheAgentAndWaitsForIt) {
@@ -674,16 +580,18 @@ TEST(AgentStart, AnUnreadableSetSaysWhy) {
 // Past the cap the oldest connection still waiting for its request is cut to
 // make room, so a silent client cannot keep a new one out.
 TEST(AgentLimits, PastTheCapTheOldestIdleConnectionMakesRoom) {
-  AgentProcess agent(ExampleSet());
-  ASSERT_TRUE(agent.Start({"--max-connections", "1"})) << agent.Stderr();
+  AgentProcess agent(ExampleSet().dump(2));
+  std::vector<std::string> args = kShortRequests;
+  args.insert(args.end(), {"--max-connections", "1"});
+  ASSERT_TRUE(agent.Start(args)) << agent.errors();
   const int silent = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(agent.first()));
+  address.sin_port = htons(static_cast<uint16_t>(agent.firstPort()));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(connect(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
-  EXPECT_TRUE(Ask(agent.second(), 4).decrypted);
+  EXPECT_TRUE(Ask(agent.secondPort(), 4).decrypted);
   timeval guard{10, 0};
   setsockopt(silent, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
   char byte;
@@ -696,11 +604,11 @@ TEST(AgentLimits, PastTheCapTheOldestIdleConnectionMakesRoom) {
 TEST(AgentStart, BadSetIsRefusedWithFilePolicyAndFieldNamed) {
   json set = ExampleSet();
   PolicyNamed(set, "SEED_128")["algorithm"] = "SEEDX";
-  AgentProcess agent(set);
-  ASSERT_FALSE(agent.Start());
+  AgentProcess agent(set.dump(2));
+  ASSERT_FALSE(agent.Start(kShortRequests));
   EXPECT_EQ(agent.exitCode(), 1);
-  const std::string err = agent.Stderr();
-  EXPECT_NE(err.find(agent.Policies()), std::string::npos) << err;
+  const std::string err = agent.errors();
+  EXPECT_NE(err.find(agent.policyPath()), std::string::npos) << err;
   EXPECT_NE(err.find("\"SEED_128\""), std::string::npos) << err;
   EXPECT_NE(err.find("\"algorithm\""), std::string::npos) << err;
 }
