@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/core/record_iv.h"
+#include "engine/core/value_ops.h"
 #include "engine/core_support.h"
 #include "qor/key_mgr.h"
 #include "support/bytes.h"
@@ -260,6 +262,40 @@ TEST(RecordIv, ConcurrentValuesKeepTheirOwnIv) {
       << "two values shared a record IV";
   EXPECT_EQ(ToHex(headIv), ToHex(Bytes(record.head()->iv, record.head()->iv + 16)));
   EXPECT_EQ(1, record.head()->useRecordIV);
+}
+
+// The value pipeline draws a value's record IV and hands it down with the
+// value: the tail carries exactly that value, the IV around it is the
+// policy's, and a value the exported setter left for this thread stays pending.
+TEST(RecordIv, DrawnValueGoesDownWithTheCall) {
+  PolicyDesc desc;
+  desc.versions = {{7}};
+  desc.recordIv = true;
+  Policy record(desc);
+  ASSERT_TRUE(record.ok());
+  ASSERT_EQ(0, UACipherUtil_SetRecordIV(record.self(), nullptr));
+
+  const uint32_t drawn = 0x5EED1234u;
+  const std::string value = "handed down";
+  In in(value, kSpare);
+  Out enc;
+  ASSERT_EQ(0, qor::engine::EncryptUnderAccess(record.self(), in.get(), enc.get(), false, "", "",
+                                                "", &drawn));
+  Bytes iv(kPolicyIv.begin(), kPolicyIv.end());
+  std::memcpy(iv.data(), &drawn, 4);
+  Bytes expected = {0x00, 0x07, 0xFE};
+  const Bytes ct = OracleCbcEncrypt(QOR_ALG_AES128, VersionKey(7, 16), iv.data(),
+                                    Pkcs7Pad(Bytes(value.begin(), value.end()), 16));
+  expected.insert(expected.end(), ct.begin(), ct.end());
+  expected.insert(expected.end(), iv.begin(), iv.begin() + 4);
+  EXPECT_EQ(ToHex(expected), ToHex(enc.bytes()));
+
+  In stored(enc.bytes(), 0);
+  Out back;
+  EXPECT_EQ(0, qor::engine::DecryptUnderAccess(record.self(), stored.get(), back.get(), false,
+                                                nullptr, "", "", ""));
+  EXPECT_EQ(value, back.str());
+  EXPECT_TRUE(qor::engine::TakePendingRecordIv(record.operator->(), nullptr));
 }
 
 // A policy downloaded with IV type RECORD decrypts a stored record-IV value
