@@ -13,91 +13,12 @@
 #include "engine/access/clock.h"
 #include "qor/access_control.h"
 #include "qor/ua_cipher_util.h"
+#include "engine/access/acl_support.h"
 #include "support/log_capture.h"
 
 namespace {
 
-using qor::engine::ScopedClockForTesting;
-
-// Seconds of a UTC date and time (tests run with TZ=UTC unless they say otherwise).
-time_t Utc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-  struct tm tm {};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  return timegm(&tm);
-}
-
-void UseTimeZone(const char* zone) {
-  setenv("TZ", zone, 1);
-  tzset();
-}
-
-// ACL lists built by hand; the builder owns every entry and rule it hands out.
-class AclBuilder {
- public:
-  struct Desc {
-    std::vector<const char*> rules1{}, rules2{}, rules3{}, rules4{};  // empty: no list
-    const char* dateFrom = "";
-    const char* dateTo = "";
-    const char* timeFrom = "";
-    const char* timeTo = "";
-    int encryptAllowed = 1;
-    int decryptAllowed = 1;
-  };
-
-  AccessControlData* Add(const Desc& desc) {
-    AccessControlData& entry = entries_.emplace_back();
-    entry.rules1 = Rules(desc.rules1);
-    entry.rules2 = Rules(desc.rules2);
-    entry.rules3 = Rules(desc.rules3);
-    entry.rules4 = Rules(desc.rules4);
-    std::strncpy(entry.dateFrom, desc.dateFrom, sizeof(entry.dateFrom) - 1);
-    std::strncpy(entry.dateTo, desc.dateTo, sizeof(entry.dateTo) - 1);
-    std::strncpy(entry.timeFrom, desc.timeFrom, sizeof(entry.timeFrom) - 1);
-    std::strncpy(entry.timeTo, desc.timeTo, sizeof(entry.timeTo) - 1);
-    entry.encryptAllowed = desc.encryptAllowed;
-    entry.decryptAllowed = desc.decryptAllowed;
-    if (entries_.size() > 1) entries_[entries_.size() - 2].next = &entry;
-    return &entry;
-  }
-  AccessControlData* head() { return entries_.empty() ? nullptr : &entries_.front(); }
-
- private:
-  AccessRule* Rules(const std::vector<const char*>& patterns) {
-    AccessRule* first = nullptr;
-    AccessRule* last = nullptr;
-    for (const char* pattern : patterns) {
-      AccessRule& rule = rules_.emplace_back();
-      std::strncpy(rule.pattern, pattern, sizeof(rule.pattern) - 1);
-      (last == nullptr ? first : last->next) = &rule;
-      last = &rule;
-    }
-    return first;
-  }
-
-  std::deque<AccessControlData> entries_;  // deque: addresses stay put
-  std::deque<AccessRule> rules_;
-};
-
-// A zero-filled policy object on the stack with just the fields checkACL reads.
-struct TestPolicy {
-  UACipherUtilData data{};
-  UACipherUtil object{};
-  UACipherUtil* pointer = &object;
-  TestPolicy() { object.data = &data; }
-  UACipherUtil** self() { return &pointer; }
-};
-
-class AclTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { UseTimeZone("UTC"); }
-  // Sunday 2024-03-10 12:00:00 UTC.
-  ScopedClockForTesting clock_{Utc(2024, 3, 10, 12)};
-};
+using namespace qor::test::acl;
 
 TEST_F(AclTest, CompareStringMatchesPrefixes) {
   struct Case {
@@ -320,79 +241,6 @@ TEST_F(AclTest, RulesUseLocalTime) {
   const int result = comp_ACL(acl.head(), QOR_PRIO_BLOCK_FIRST, "a", "b", "c", QOR_ACL_ENCRYPT);
   UseTimeZone("UTC");
   EXPECT_EQ(result, 1);
-}
-
-class DecryptLimitTest : public AclTest {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(log_.ok());
-    policy_.data.aclCount = 1;
-    policy_.data.prio = QOR_PRIO_BLOCK_FIRST;  // empty list: allowed unless the limit refuses
-  }
-  // checkACL's result and whether it wrote the exceeding line.
-  std::pair<int, bool> Check(int operation) {
-    const size_t before = log_.text().size();
-    const int result = checkACL(policy_.self(), "a", "b", "c", operation);
-    const std::string added = log_.text().substr(before);
-    const std::string line =
-        "Exceeding the maximum number of decrypt per day " + std::to_string(policy_.data.decryptCnt) + "\n";
-    return {result, added.find(line) != std::string::npos};
-  }
-
-  qor::test::LogCapture log_;
-  TestPolicy policy_;
-};
-
-TEST_F(DecryptLimitTest, AppliesByPeriodStampOrWhenTheLimitIsOne) {
-  // The clock: Sunday 2024-03-10 12:00 UTC (day 10, hour 12).
-  struct Case {
-    const char* name;
-    int decryptCnt, unit, stamp, counter;
-    int expected;
-    bool logged;
-  };
-  const Case cases[] = {
-      {"no limit", 0, 1, 10, 99, 1, false},
-      {"limit 1 proceeds with the counter at 0", 1, 0, 0, 0, 1, true},
-      {"limit 1 reached", 1, 0, 0, 1, 0, true},
-      {"day stamp matches, counter below", 5, 1, 10, 4, 1, true},
-      {"day stamp matches, counter reached", 5, 1, 10, 5, 0, true},
-      {"day stamp matches, counter above", 5, 1, 10, 6, 0, true},
-      {"day stamp of another day", 5, 1, 11, 9, 1, false},
-      {"hour stamp matches, counter reached", 3, 2, 12, 3, 0, true},
-      {"hour stamp of another hour", 3, 2, 10, 3, 1, false},
-      {"day unit does not compare the hour", 3, 1, 12, 3, 1, false},
-      {"no unit", 3, 0, 10, 3, 1, false},
-  };
-  for (const Case& c : cases) {
-    policy_.data.decryptCnt = c.decryptCnt;
-    policy_.data.decryptCountUnit = c.unit;
-    policy_.data.counterStamp = c.stamp;
-    policy_.data.decryptCounter = c.counter;
-    const auto [result, logged] = Check(QOR_ACL_DECRYPT);
-    EXPECT_EQ(result, c.expected) << c.name;
-    EXPECT_EQ(logged, c.logged) << c.name;
-    // Encryption is never limited.
-    const auto [encrypt, encryptLogged] = Check(QOR_ACL_ENCRYPT);
-    EXPECT_EQ(encrypt, 1) << c.name;
-    EXPECT_FALSE(encryptLogged) << c.name;
-  }
-}
-
-TEST_F(DecryptLimitTest, PassingTheLimitStillRunsTheRules) {
-  AclBuilder acl;
-  acl.Add({.rules1 = {"10."}});
-  policy_.data.acl = acl.head();
-  policy_.data.decryptCnt = 1;
-  EXPECT_EQ(Check(QOR_ACL_DECRYPT), std::make_pair(0, true));
-  EXPECT_EQ(checkACL(policy_.self(), "10.1.2.3", "b", "c", QOR_ACL_DECRYPT), 1);
-  EXPECT_EQ(policy_.data.decryptCounter, 0);  // never counted here
-}
-
-TEST_F(AclTest, MissingObjectIsRefused) {
-  UACipherUtil* none = nullptr;
-  EXPECT_EQ(checkACL(nullptr, "a", "b", "c", QOR_ACL_ENCRYPT), 0);
-  EXPECT_EQ(checkACL(&none, "a", "b", "c", QOR_ACL_ENCRYPT), 0);
 }
 
 }  // namespace
