@@ -39,6 +39,7 @@ int RunOne(ValueCall call, const ValueOptions& options, const std::string& given
   if (result.data != nullptr) Wipe(result.data, static_cast<size_t>(std::max(result.length, 0)));
   std::free(result.data);
   Wipe(buffer.data(), buffer.size());
+  Wipe(value.data(), value.size());
   // -2 and -3 are an empty value, not a failure.
   if (result.length == -1) return Fail();
   std::cout << (options.hex ? ToHex(out) : out) << '\n' << std::flush;
