@@ -1,6 +1,8 @@
 // Writes the seed corpus of every fuzz target: well-formed inputs built with
 // the library's own writers, so each run starts past the outer checks.
 //   make_seeds DIR   (writes DIR/<target>/<name>)
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,9 +12,12 @@
 
 #include "agent/emergency/emergency_file.h"
 #include "agent/socket/client_protocol.h"
+#include "file_key_set.h"
 #include "installed_key_set.h"
 #include "qor/cipher_util.h"
 #include "qor/nc_aria.h"
+#include "qor/qorcrypto.h"
+#include "qor/qorfile.h"
 #include "qor/ua_cipher_util.h"
 #include "qorapi.h"
 
@@ -161,6 +166,70 @@ void AgentRequestSeeds() {
   }
 }
 
+// Files encrypted by the library's own file pipeline, both header types.
+Bytes ReadAll(const std::string& path) {
+  Bytes out;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) abort();
+  for (int c; (c = std::fgetc(f)) != EOF;) out.push_back(static_cast<unsigned char>(c));
+  std::fclose(f);
+  return out;
+}
+
+void WriteAll(const std::string& path, const Bytes& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) abort();
+  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+}
+
+Bytes Plain(size_t n) {
+  Bytes plain(n);
+  for (size_t i = 0; i < n; ++i) plain[i] = static_cast<unsigned char>('a' + i % 26);
+  return plain;
+}
+
+void FileSeeds() {
+  qor::fuzz::InstallKeySet();
+  std::string pattern = (std::filesystem::temp_directory_path() / "qor-seeds-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) abort();
+  const std::string dir = pattern;
+  const std::string source = dir + "/plain.bin";
+  const std::string sealed = dir + "/sealed.enc";
+  const size_t sizes[] = {0, 33};
+  const auto& names = qor::fuzz::FilePolicies();
+  for (size_t i = 0; i < names.size(); ++i) {
+    for (size_t n : sizes) {
+      WriteAll(source, Plain(n));
+      ErrorInfo error{};
+      FileResult* r = QORCrypto_EncryptFile(int(std::strlen(names[i])), names[i], source.c_str(),
+                                            sealed.c_str(), &error, qor::fuzz::FindFilePolicy,
+                                            qor::fuzz::NoKeySetUpdate, nullptr, nullptr, nullptr);
+      if (r == nullptr || r->code != 0) abort();
+      std::free(r);
+      const Bytes file = ReadAll(sealed);
+      std::filesystem::remove(sealed);
+      const std::string name = std::string(names[i]) + "." + std::to_string(n);
+      for (uint8_t mode = 1; mode <= 2; ++mode) {
+        Seed("fuzz_file", name + (mode == 1 ? ".target" : ".inplace"), Cat({{uint8_t(i * 5 + mode)}, file}));
+      }
+      if (i == 0 && n > 0) Seed("fuzz_file", "header." + name, Cat({{0}, file}));
+      Seed("fuzz_file", "roundtrip." + name, Cat({{uint8_t((i % 3) * 10 + 4)}, Plain(n)}));
+    }
+  }
+  // Through the entry point: a key version (type 2) and version 0 (type 1).
+  const char* const installed[] = {"aria128.two.versions", "seed.version0"};
+  for (uint8_t i = 0; i < 2; ++i) {
+    WriteAll(source, Plain(40));
+    if (QOR_EncryptFile(installed[i], source.c_str(), sealed.c_str(), 0) != 0) abort();
+    const Bytes file = ReadAll(sealed);
+    std::filesystem::remove(sealed);
+    Seed("fuzz_file", std::string("entry.") + installed[i], Cat({{uint8_t((i << 1) * 5 + 3)}, file}));
+  }
+  Seed("fuzz_file", "lines", Cat({{0}, Text("first\r\nsecond\n\nthird\n\rfourth\r\rlast")}));
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -173,6 +242,7 @@ int main(int argc, char** argv) {
   AgentAnswerSeeds();
   EmergencyFileSeeds();
   AgentRequestSeeds();
-  ValueSeeds();  // last: it redirects standard output
+  ValueSeeds();  // from here on, standard output is redirected
+  FileSeeds();
   return 0;
 }

@@ -24,6 +24,13 @@ bool Exists(const char* path) {
   return stat(path, &st) == 0;
 }
 
+bool IsOpenFile(FILE* open, const char* path) {
+  struct stat a {};
+  struct stat b {};
+  return fstat(fileno(open), &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
 // First of "target.1", "target.2", ... that does not exist; empty when the
 // name would grow past the path limit.
 std::string FreeRenamedTarget(const char* target) {
@@ -71,6 +78,10 @@ QOR_API int QOUtil_Copy(const char* source, const char* target, int mode) {
       }
     }
   }
+
+  // The target may be the source under another name (a link, "./"):
+  // opening it for writing would empty the source before a byte is copied.
+  if (IsOpenFile(in.get(), destination.c_str())) return 1;
 
   File out(std::fopen(destination.c_str(), "wb"), &std::fclose);
   if (!out) {

@@ -79,6 +79,22 @@ TEST(QOUtilCopy, EmptyAndSameFile) {
   EXPECT_FALSE(Exists(dir / "nothing"));
 }
 
+TEST(QOUtilCopy, SourceUnderAnotherNameIsLeftWhole) {
+  // The same file as a second spelling of its path and as a hard link: a
+  // copy onto it must not empty it, in any mode that writes the target.
+  const std::string bytes = Pattern(70000);
+  for (int mode : {QOUTIL_TARGET_OVERWRITE, 0, 99}) {
+    SCOPED_TRACE(testing::Message() << "mode " << mode);
+    TempDir dir;
+    WriteFile(dir / "source", bytes);
+    ASSERT_EQ(link((dir / "source").c_str(), (dir / "link").c_str()), 0);
+    const std::string respelled = std::string(dir.path()) + "/./source";
+    EXPECT_EQ(QOUtil_Copy((dir / "source").c_str(), respelled.c_str(), mode), 1);
+    EXPECT_EQ(QOUtil_Copy((dir / "source").c_str(), (dir / "link").c_str(), mode), 1);
+    EXPECT_EQ(ReadFile(dir / "source"), bytes);
+  }
+}
+
 TEST(QOUtilCopy, Failures) {
   TempDir dir;
   WriteFile(dir / "source", "data");

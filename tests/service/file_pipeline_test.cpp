@@ -333,6 +333,32 @@ TEST_F(FilePipeline, DuplicateOptions) {
   }
 }
 
+TEST_F(FilePipeline, DuplicateCopyOntoTheSourceUnderAnotherNameKeepsIt) {
+  // The copy option copies the source to the target before any output is
+  // opened; a target that is the source by another spelling must not be
+  // emptied by that copy.
+  AddFile(FilePolicy("dupself.maker"));
+  auto args = FilePolicy("dupself");
+  args.encDuplication = 1;
+  AddFile(args);
+  fs::create_directories(Path("d"));
+  for (const bool encrypting : {true, false}) {
+    SCOPED_TRACE(encrypting ? "encrypt, encrypted source" : "decrypt, plaintext source");
+    const std::string src = Path("d/f");
+    WriteFile(src, RandomText(5000, 9));
+    if (encrypting) {
+      ASSERT_EQ(0, EncryptFile("dupself.maker", src, src).code);
+    }
+    const std::string before = ReadFile(src);
+    const std::string respelled = Path("d/../d/f");
+    const auto r = encrypting ? EncryptFile("dupself", src, respelled)
+                              : DecryptFile("dupself", src, respelled);
+    EXPECT_EQ(0, r.code) << r.message;
+    EXPECT_EQ("DUP", r.tag);
+    EXPECT_TRUE(ReadFile(src) == before);
+  }
+}
+
 TEST_F(FilePipeline, ErrorOptionThreeHandsTheSourceBackOnFailure) {
   auto args = FilePolicy("digest.policy");
   args.algorithm = "SHA256";

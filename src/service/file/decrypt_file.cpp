@@ -122,6 +122,7 @@ bool DecryptBody(Run& run, AddKeyFn addKey, const unsigned char* ivBlock, int ke
     if (ok) {
       digests.Feed(out.data, static_cast<size_t>(out.length), in.data, n);
       ok = WriteDataFile(out.data, out.length, run.out(), run.errors(), nullptr) >= 0;
+      if (ok) run.WriteBehind();
     }
     if (!ok) {
       DataBuffer drop{0, last};

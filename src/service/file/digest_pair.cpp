@@ -1,4 +1,4 @@
-// Digests beside the cipher: one piece in flight at a time.
+// Digests beside the cipher: one helper per digest, one piece in flight each.
 #include "service/file/digest_pair.h"
 
 #include <cstring>
@@ -6,15 +6,12 @@
 
 namespace qor::file {
 
-DigestPair::DigestPair(bool plaintext, bool ciphertext)
-    : usePlain_(plaintext), useCipher_(ciphertext) {
-  std::memset(plainDigest_, 0, sizeof(plainDigest_));
-  std::memset(cipherDigest_, 0, sizeof(cipherDigest_));
-  if (usePlain_) NC_NewSha2_Init(&plain_);
-  if (useCipher_) NC_NewSha2_Init(&cipher_);
+DigestPair::Lane::Lane(bool used) : used_(used) {
+  std::memset(digest, 0, sizeof(digest));
+  if (used_) NC_NewSha2_Init(&context_);
 }
 
-DigestPair::~DigestPair() {
+DigestPair::Lane::~Lane() {
   if (!worker_.joinable()) return;
   {
     std::lock_guard guard(lock_);
@@ -24,71 +21,87 @@ DigestPair::~DigestPair() {
   worker_.join();
 }
 
-void DigestPair::Digest(const Piece& piece) {
-  if (usePlain_ && piece.plainLength > 0) NC_NewSha2_Update(&plain_, piece.plain, piece.plainLength);
-  if (useCipher_ && piece.cipherLength > 0) {
-    NC_NewSha2_Update(&cipher_, piece.cipher, piece.cipherLength);
+void DigestPair::Lane::Start() {
+  if (!used_ || worker_.joinable()) return;
+  try {
+    worker_ = std::thread(&Lane::Work, this);
+  } catch (const std::system_error&) {
+    // No thread: digest in line.
   }
 }
 
-void DigestPair::Work() {
+void DigestPair::Lane::Work() {
   std::unique_lock guard(lock_);
   for (;;) {
-    changed_.wait(guard, [&] { return hasPending_ || stop_; });
-    if (!hasPending_) return;
-    const Piece piece = pending_;
+    changed_.wait(guard, [&] { return pending_ || stop_; });
+    if (!pending_) return;
+    const unsigned char* data = data_;
+    const size_t length = length_;
     guard.unlock();
-    Digest(piece);
+    NC_NewSha2_Update(&context_, data, length);
     guard.lock();
-    hasPending_ = false;
+    pending_ = false;
     changed_.notify_all();
   }
 }
 
-void DigestPair::WaitIdle() {
+void DigestPair::Lane::WaitIdle() {
   if (!worker_.joinable()) return;
   std::unique_lock guard(lock_);
-  changed_.wait(guard, [&] { return !hasPending_; });
+  changed_.wait(guard, [&] { return !pending_; });
 }
 
-void DigestPair::Feed(const unsigned char* plain, size_t plainLength, const unsigned char* cipher,
-                      size_t cipherLength) {
-  if (!usePlain_ && !useCipher_) return;
-  const Piece piece{plain, plainLength, cipher, cipherLength};
-  // A file of one piece is digested on the spot; from the second piece on the
-  // helper takes them, if one can be started.
-  if (++fed_ == 2 && !worker_.joinable()) {
-    try {
-      worker_ = std::thread(&DigestPair::Work, this);
-    } catch (const std::system_error&) {
-      // No thread: digest in line.
-    }
-  }
+void DigestPair::Lane::Post(const unsigned char* data, size_t length) {
+  if (!used_ || length == 0) return;
   if (!worker_.joinable()) {
-    Digest(piece);
+    NC_NewSha2_Update(&context_, data, length);
     return;
   }
   WaitIdle();
   {
     std::lock_guard guard(lock_);
-    pending_ = piece;
-    hasPending_ = true;
+    data_ = data;
+    length_ = length;
+    pending_ = true;
   }
   changed_.notify_all();
 }
 
+void DigestPair::Lane::DigestNow(const unsigned char* data, size_t length) {
+  if (!used_ || length == 0) return;
+  WaitIdle();
+  NC_NewSha2_Update(&context_, data, length);
+}
+
+void DigestPair::Lane::Finish() {
+  if (!used_) return;
+  WaitIdle();
+  NC_NewSha2_Final(&context_, digest);
+}
+
+DigestPair::DigestPair(bool plaintext, bool ciphertext) : plain_(plaintext), cipher_(ciphertext) {}
+
+void DigestPair::Feed(const unsigned char* plain, size_t plainLength, const unsigned char* cipher,
+                      size_t cipherLength) {
+  // A file of one piece is digested on the spot; from the second piece on the
+  // helpers take them.
+  if (++fed_ == 2) {
+    plain_.Start();
+    cipher_.Start();
+  }
+  plain_.Post(plain, plainLength);
+  cipher_.Post(cipher, cipherLength);
+}
+
 void DigestPair::FeedNow(const unsigned char* plain, size_t plainLength,
                          const unsigned char* cipher, size_t cipherLength) {
-  if (!usePlain_ && !useCipher_) return;
-  // Behind any piece still with the helper, so the digests keep their order.
-  WaitIdle();
-  Digest(Piece{plain, plainLength, cipher, cipherLength});
+  plain_.DigestNow(plain, plainLength);
+  cipher_.DigestNow(cipher, cipherLength);
 }
 
 void DigestPair::Finish() {
-  WaitIdle();
-  if (usePlain_) NC_NewSha2_Final(&plain_, plainDigest_);
-  if (useCipher_) NC_NewSha2_Final(&cipher_, cipherDigest_);
+  plain_.Finish();
+  cipher_.Finish();
 }
 
 }  // namespace qor::file

@@ -1,8 +1,9 @@
 // The two SHA-256 digests of a file run (plaintext and ciphertext), each
 // taken only when the policy asks for it; a digest not taken stays 32 zero
-// bytes. From the second piece on, a helper thread digests a piece while the
-// run encrypts and writes the next one, so the digests cost little time
-// beside the cipher.
+// bytes. From the second piece on, each digest has a helper thread of its
+// own that digests a piece while the run ciphers and writes the next one:
+// the two digests run beside each other and beside the cipher, so a run with
+// both on is not held back by hashing twice its size on one thread.
 #pragma once
 
 #include <condition_variable>
@@ -18,7 +19,7 @@ namespace qor::file {
 class DigestPair {
  public:
   DigestPair(bool plaintext, bool ciphertext);
-  ~DigestPair();
+  ~DigestPair() = default;
   DigestPair(const DigestPair&) = delete;
   DigestPair& operator=(const DigestPair&) = delete;
 
@@ -33,38 +34,50 @@ class DigestPair {
   void FeedNow(const unsigned char* plain, size_t plainLength, const unsigned char* cipher,
                size_t cipherLength);
 
-  // Waits for the last piece and completes both digests.
+  // Waits for the last pieces and completes both digests.
   void Finish();
 
-  const unsigned char* plaintext() const { return plainDigest_; }
-  const unsigned char* ciphertext() const { return cipherDigest_; }
+  const unsigned char* plaintext() const { return plain_.digest; }
+  const unsigned char* ciphertext() const { return cipher_.digest; }
 
  private:
-  struct Piece {
-    const unsigned char* plain = nullptr;
-    size_t plainLength = 0;
-    const unsigned char* cipher = nullptr;
-    size_t cipherLength = 0;
+  // One digest and the helper that feeds it, one piece in flight at a time.
+  class Lane {
+   public:
+    explicit Lane(bool used);
+    ~Lane();
+    Lane(const Lane&) = delete;
+    Lane& operator=(const Lane&) = delete;
+
+    bool used() const { return used_; }
+    // Starts the helper; without one, pieces are digested in line.
+    void Start();
+    // Queues a piece behind the one in flight (in line without a helper).
+    void Post(const unsigned char* data, size_t length);
+    // Digests a piece now, behind any piece still with the helper.
+    void DigestNow(const unsigned char* data, size_t length);
+    void Finish();
+
+    unsigned char digest[QOR_FILE_DIGEST_SIZE];
+
+   private:
+    void WaitIdle();
+    void Work();
+
+    bool used_;
+    NC_NEWSHA2_CTX context_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    const unsigned char* data_ = nullptr;
+    size_t length_ = 0;
+    bool pending_ = false;
+    bool stop_ = false;
+    std::thread worker_;
   };
 
-  void Digest(const Piece& piece);
-  void WaitIdle();
-  void Work();
-
-  bool usePlain_;
-  bool useCipher_;
-  NC_NEWSHA2_CTX plain_;
-  NC_NEWSHA2_CTX cipher_;
-  unsigned char plainDigest_[QOR_FILE_DIGEST_SIZE];
-  unsigned char cipherDigest_[QOR_FILE_DIGEST_SIZE];
-
+  Lane plain_;
+  Lane cipher_;
   int fed_ = 0;
-  std::mutex lock_;
-  std::condition_variable changed_;
-  Piece pending_;
-  bool hasPending_ = false;
-  bool stop_ = false;
-  std::thread worker_;
 };
 
 }  // namespace qor::file

@@ -118,6 +118,7 @@ bool EncryptBody(Run& run, const unsigned char* ivBlock, qor::file::DigestPair& 
     if (ok) {
       digests.Feed(in.data, n, out.data, static_cast<size_t>(out.length));
       ok = WriteDataFile(out.data, out.length, run.out(), run.errors(), nullptr) >= 0;
+      if (ok) run.WriteBehind();
     }
     if (!ok) {
       DataBuffer drop{0, last};

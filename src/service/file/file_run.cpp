@@ -1,6 +1,7 @@
 // The frame both file pipelines share.
 #include "service/file/file_run.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +19,8 @@ namespace {
 
 constexpr char kLogUnit[] = "source/QORCrypto";
 constexpr int kReturnInput = 3;
+// How much written output waits before the run starts the disk on it.
+constexpr off_t kWriteBehindStep = 8 << 20;
 
 // Copies what fits of |text| into |out| of |size| bytes, zero-terminated.
 void CopyText(char* out, size_t size, const char* text) {
@@ -134,6 +137,18 @@ bool Run::StartOutput(int targetExist) {
     return false;
   }
   return true;
+}
+
+void Run::WriteBehind() {
+#if defined(__linux__)
+  if (out_ == nullptr) return;
+  const off_t at = ftello(out_);
+  if (at < 0 || at - writtenBehind_ < kWriteBehindStep || std::fflush(out_) != 0) return;
+  // Only starts the writing; SecureOutput waits for it and reports failures.
+  (void)sync_file_range(fileno(out_), writtenBehind_, at - writtenBehind_,
+                        SYNC_FILE_RANGE_WRITE);
+  writtenBehind_ = at;
+#endif
 }
 
 bool Run::SecureOutput() {
