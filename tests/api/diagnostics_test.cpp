@@ -4,17 +4,14 @@
 // touches the instance runs in a forked child with its own environment.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "agent/policy/policy_writer.h"
 #include "config/config_test_support.h"
 #include "qorapi.h"
 #include "support/agent_process.h"
-#include "support/hostile_agent.h"
 #include "support/test_support.h"
 #include "support/text_shape.h"
 
@@ -187,41 +184,6 @@ TEST_F(Diagnostics, WithTheAgentUp) {
               return std::string();
             }),
             "");
-}
-
-// An agent whose policy hash is not our writers' construction: its key set
-// loads, and the policy check follows what that agent serves.
-TEST_F(Diagnostics, PolicyCheckFollowsAnAgentsOwnHash) {
-  namespace wr = qor::agent;
-  wr::PolicyDesc policy;
-  policy.name = "ARIA_256";
-  policy.algorithm = "ARIA";
-  policy.keyBits = 256;
-  policy.keys = {{1, wr::Bytes(32, 0x5A)}};
-  wr::PolicySetDesc set;
-  set.hash = wr::Bytes(88, 'Z');
-  set.policies = {policy};
-  const wr::Bytes record = wr::EncodePolicySet(set);
-  std::atomic<int> checks{0};
-  qor::test::HostileAgent agent([&](uint8_t opcode, const std::string&) {
-    qor::test::HostileReply reply;
-    reply.body = record;
-    // The first check sees the loaded set; later ones a set that changed.
-    if (opcode == 2) reply.body = wr::Bytes(88, checks++ == 0 ? 'Z' : 'Y');
-    return reply;
-  });
-  ASSERT_GT(agent.port(), 0);
-  EXPECT_EQ(InChild(LibraryEnvironment(libHome.path(), agent.port(), agent.port()), [] {
-              QOR_ERR_Set(0, "");
-              char text[64];
-              CHILD_CHECK(QOR_DescribePolicy("ARIA_256", text, sizeof(text)) == 0);
-              CHILD_CHECK(std::string(text) == "ARIA-256 versions=1");
-              CHILD_CHECK(QOR_CheckPolicy() == 0);
-              CHILD_CHECK(QOR_CheckPolicy() == 1);
-              return std::string();
-            }),
-            "");
-  EXPECT_EQ(checks.load(), 2);
 }
 
 TEST_F(Diagnostics, WithNoAgent) {

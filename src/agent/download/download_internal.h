@@ -22,8 +22,8 @@ FileRecord GetPolicyInfoFromFile(const char* home, DataBuffer* record, ErrorInfo
 int AddKeyRecord(const DataBuffer& plain, KeyInfo* info, int32_t cryptoMode, const char* name,
                  int version);
 
-// Checks the shape of |record| (from |source|: "agent answer", "emergency
-// policy file") and parses it into |mgr|: true when it holds at
+// Checks |record| (from |source|: "agent answer", "emergency policy file")
+// against its policy hash and parses it into |mgr|: true when it holds at
 // least one policy. Otherwise code 1 and the reason go to |error| and the log
 // (under |function|), and |mgr| may hold a part.
 bool LoadCheckedRecord(const DataBuffer& record, KeyMgr* mgr, int32_t cryptoMode,

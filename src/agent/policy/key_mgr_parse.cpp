@@ -162,12 +162,8 @@ void Parse(const DataBuffer* record, KeyMgr* mgr, int32_t cryptoMode, int32_t co
   const BerTlv* hash = nullptr;
   const uint32_t policies = Policy_count(list.head, count, &hash);
   if (hash != nullptr) {
-    // The hash is the agent's change marker: one of another length is noted
-    // and kept zero-filled (or cut), so it matches no agent hash and the next
+    // A short hash is zero-filled: it then matches no agent hash, so the next
     // check reloads rather than reading past the value.
-    if (hash->length != QOR_POLICY_HASH_SIZE) {
-      QOR_LOG(qor::log::kCrit, "Policy Hash Length is invalid\n");
-    }
     unsigned char padded[QOR_POLICY_HASH_SIZE] = {0};
     std::memcpy(padded, hash->value,
                 hash->length < QOR_POLICY_HASH_SIZE ? hash->length : QOR_POLICY_HASH_SIZE);

@@ -1,4 +1,4 @@
-// Checks the shape of a whole policy record before it is parsed.
+// Checks a whole policy record against the hash it carries.
 #include "agent/policy/record_check.h"
 
 #include <cstdint>
@@ -12,9 +12,6 @@
 namespace qor::agent {
 
 namespace {
-
-// As deep as the element reader goes.
-constexpr uint32_t kMaxRecordDepth = 32;
 
 struct Element {
   uint8_t tag = 0;
@@ -33,21 +30,6 @@ bool ReadElement(const unsigned char* bytes, size_t size, size_t at, Element* ou
   const auto start = static_cast<size_t>(after - bytes);
   if (start > size || size - start < length) return false;
   *out = Element{bytes[at], after, length, start + length};
-  return true;
-}
-
-// True when every element of |bytes| lies within it, back to back to its
-// end, and every constructed one is filled the same way by its children, down
-// to the nesting the reader accepts. A damaged block inside a policy breaks
-// this in nearly every place, where the reader would quietly drop the rest.
-bool NestsExactly(const unsigned char* bytes, size_t size, uint32_t depth) {
-  Element item;
-  for (size_t at = 0; at < size; at = item.end) {
-    if (!ReadElement(bytes, size, at, &item)) return false;
-    if ((item.tag & BER_CONSTRUCTED) == 0) continue;
-    if (depth + 1 > kMaxRecordDepth) return false;
-    if (!NestsExactly(item.value, item.length, depth + 1)) return false;
-  }
   return true;
 }
 
@@ -74,16 +56,28 @@ RecordCheck CheckPolicyRecord(const unsigned char* record, size_t length) {
       outer.tag != BER_TAG_SEQUENCE || outer.end != length) {
     return RecordCheck::kNotARecord;
   }
-  if (!NestsExactly(outer.value, outer.length, 1)) return RecordCheck::kNotARecord;
-  // Depth 1: the constructed element that holds the policies; the hash
-  // beside it is not ours to judge.
-  Element item;
-  bool policies = false;
+  // Depth 1: the hash (the last OCTET STRING counts, as for the reader) and
+  // the constructed element that holds the policies.
+  const Element* hash = nullptr;
+  const Element* policies = nullptr;
+  Element hashElement, policyElement, item;
   for (size_t at = 0; at < outer.length; at = item.end) {
-    ReadElement(outer.value, outer.length, at, &item);
-    if ((item.tag & BER_CONSTRUCTED) != 0) policies = true;
+    if (!ReadElement(outer.value, outer.length, at, &item)) return RecordCheck::kNotARecord;
+    if (item.tag == BER_TAG_OCTET_STRING) {
+      hashElement = item;
+      hash = &hashElement;
+    } else if ((item.tag & BER_CONSTRUCTED) != 0 && policies == nullptr) {
+      policyElement = item;
+      policies = &policyElement;
+    }
   }
-  return policies ? RecordCheck::kOk : RecordCheck::kNoPolicies;
+  if (hash == nullptr || policies == nullptr || hash->length != kPolicyHashTextSize) {
+    return RecordCheck::kNoHash;
+  }
+  char expected[kPolicyHashTextSize];
+  if (!PolicyHashOf(policies->value, policies->length, expected)) return RecordCheck::kNoHash;
+  return std::memcmp(expected, hash->value, kPolicyHashTextSize) == 0 ? RecordCheck::kOk
+                                                                      : RecordCheck::kHashMismatch;
 }
 
 const char* RecordCheckText(RecordCheck check) {
@@ -92,8 +86,10 @@ const char* RecordCheckText(RecordCheck check) {
       return "policy record verified";
     case RecordCheck::kNotARecord:
       return "the answer is not a policy record";
-    case RecordCheck::kNoPolicies:
-      return "the policy record holds no policy list";
+    case RecordCheck::kNoHash:
+      return "the policy record carries no policy hash";
+    case RecordCheck::kHashMismatch:
+      return "the policy record does not match its policy hash";
   }
   return "the policy record is invalid";
 }

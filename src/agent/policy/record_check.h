@@ -1,9 +1,7 @@
 // What a policy record lets the library check before it trusts it: one outer
-// SEQUENCE that fills the record exactly, elements that nest exactly within
-// it, and the constructed element with the policies. A record that fails is never loaded. The policy hash is
-// the agent's change marker, compared only with what the agent serves later:
-// how the agent computes it is its own affair, so its content is not checked
-// here (the key manager logs a missing or wrong-length one).
+// SEQUENCE that fills the record exactly, a policy hash, and that hash being
+// Base64 of SHA-512 over the encoded policies (the content of the policy
+// SEQUENCE), as the agent computes it. A record that fails is never loaded.
 #pragma once
 
 #include <cstddef>
@@ -14,12 +12,12 @@ inline constexpr size_t kPolicyHashTextSize = 88;
 
 enum class RecordCheck {
   kOk = 0,
-  kNotARecord,    // no outer SEQUENCE, bytes after it, or elements that overrun
-  kNoPolicies,    // no constructed element that could hold policies
+  kNotARecord,    // no outer SEQUENCE, or bytes before or after it
+  kNoHash,        // no hash element of 88 bytes, or no policy SEQUENCE
+  kHashMismatch,  // the hash does not match the policies it covers
 };
 
-// Base64 of SHA-512 over |policies| into |text| (88 characters, no terminator):
-// the hash our writers and the stand-in agent give a record.
+// Base64 of SHA-512 over |policies| into |text| (88 characters, no terminator).
 bool PolicyHashOf(const unsigned char* policies, size_t length,
                   char (&text)[kPolicyHashTextSize]);
 
