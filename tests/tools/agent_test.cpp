@@ -495,12 +495,12 @@ TEST_F(AgentTest, ReloadCommandSignalsOnlyARunningAgent) {
 }
 
 TEST_F(AgentTest, StopCommandEndsTheAgentAndWaitsForIt) {
-  const std::string pidFile = agent_->Home() + "/conf/qor-agent.pid";
-  const TempDir out;
+  const std::string pidFile = agent_->home() + "/conf/qor-agent.pid";
+  const qor::test::TempDir out;
   auto stop = [&] {
-    const pid_t pid = Spawn({QOR_AGENT_BINARY, "stop", "--home", agent_->Home()}, out / "out",
+    const pid_t pid = qor::test::SpawnProgram({QOR_AGENT_BINARY, "stop", "--home", agent_->home()}, out / "out",
                             out / "err");
-    const Exit e = WaitFor(pid, 15s);
+    const ProgramExit e = qor::test::WaitForExit(pid, 15s);
     return std::make_pair(e.code, ReadFile(out / "out") + ReadFile(out / "err"));
   };
   const auto [code, output] = stop();
@@ -508,43 +508,43 @@ TEST_F(AgentTest, StopCommandEndsTheAgentAndWaitsForIt) {
   EXPECT_EQ(output, "stopped " + std::to_string(agent_->pid()) + "\n");
   // It has ended by the time the command returns: only reaping is left.
   EXPECT_FALSE(std::filesystem::exists(pidFile));
-  const Exit e = agent_->Stop();
+  const ProgramExit e = agent_->Stop();
   EXPECT_TRUE(e.exited);
   EXPECT_EQ(e.code, 0);
   const auto [again, message] = stop();
   EXPECT_EQ(again, 2);
-  EXPECT_EQ(message, "qor-agent: no agent running for " + agent_->Home() + "\n");
+  EXPECT_EQ(message, "qor-agent: no agent running for " + agent_->home() + "\n");
 }
 
 // An empty set would make every value call fail: loud at start, refused on
 // reload unless the agent was started with --allow-empty.
 TEST_F(AgentTest, ReloadToAnEmptySetIsRefusedWithoutAllowEmpty) {
-  const uint64_t stamp = agent_->Stamp();
-  const Reply before = Ask(agent_->first(), 2);
-  WriteFile(agent_->Policies(), R"({"policies": []})");
-  const auto [code, output] = agent_->Reload();
+  const uint64_t stamp = agent_->stamp();
+  const Reply before = Ask(agent_->firstPort(), 2);
+  WriteFile(agent_->policyPath(), R"({"policies": []})");
+  const auto [code, output] = agent_->ReloadByCommand();
   EXPECT_EQ(code, 1);
-  EXPECT_EQ(output, "failed " + agent_->Policies() +
+  EXPECT_EQ(output, "failed " + agent_->policyPath() +
                         ": the policy set is empty; the agent keeps serving the set it has (start "
                         "it with --allow-empty to let a reload empty it)\n");
-  EXPECT_EQ(agent_->Stamp(), stamp);
-  EXPECT_EQ(Ask(agent_->first(), 2).body, before.body);
+  EXPECT_EQ(agent_->stamp(), stamp);
+  EXPECT_EQ(Ask(agent_->firstPort(), 2).body, before.body);
 
-  AgentProcess allowing(ExampleSet());
-  ASSERT_TRUE(allowing.Start({"--allow-empty"})) << allowing.Stderr();
-  WriteFile(allowing.Policies(), R"({"policies": []})");
-  const auto [allowed, text] = allowing.Reload();
+  AgentProcess allowing(ExampleSet().dump(2));
+  ASSERT_TRUE(allowing.Start({"--allow-empty"})) << allowing.errors();
+  WriteFile(allowing.policyPath(), R"({"policies": []})");
+  const auto [allowed, text] = allowing.ReloadByCommand();
   EXPECT_EQ(allowed, 0) << text;
   EXPECT_NE(text.find("(empty set)"), std::string::npos) << text;
-  EXPECT_NE(allowing.Log().find("WARNING: the policy set in " + allowing.Policies() + " is EMPTY"),
+  EXPECT_NE(allowing.log().find("WARNING: the policy set in " + allowing.policyPath() + " is EMPTY"),
             std::string::npos);
   EXPECT_EQ(allowing.Stop().code, 0);
 }
 
 TEST(AgentStart, AnEmptySetStartsWithALoudWarning) {
-  AgentProcess agent(json::parse(R"({"policies": []})"));
-  ASSERT_TRUE(agent.Start()) << agent.Stderr();
-  EXPECT_EQ(agent.Stderr(), "qor-agent: WARNING: the policy set in " + agent.Policies() +
+  AgentProcess agent(json::parse(R"({"policies": []})").dump(2));
+  ASSERT_TRUE(agent.Start()) << agent.errors();
+  EXPECT_EQ(agent.errors(), "qor-agent: WARNING: the policy set in " + agent.policyPath() +
                                 " is EMPTY: every encryption and decryption will fail until a set "
                                 "with policies is loaded\n");
   EXPECT_EQ(agent.Stop().code, 0);
@@ -567,11 +567,11 @@ TEST(AgentStart, AnUnreadableSetSaysWhy) {
        "Is a directory"},
   };
   for (const Case& c : cases) {
-    AgentProcess agent(ExampleSet());
-    c.make(agent.Policies());
+    AgentProcess agent(ExampleSet().dump(2));
+    c.make(agent.policyPath());
     ASSERT_FALSE(agent.Start()) << c.what;
     EXPECT_EQ(agent.exitCode(), 1) << c.what;
-    EXPECT_EQ(agent.Stderr(), "qor-agent: policy set refused:\n  " + agent.Policies() +
+    EXPECT_EQ(agent.errors(), "qor-agent: policy set refused:\n  " + agent.policyPath() +
                                   ": cannot be read: " + c.reason + "\n")
         << c.what;
   }
