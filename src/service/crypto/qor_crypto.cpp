@@ -1,5 +1,7 @@
-// The crypto service table, the configuration it reads, the policy lookup
-// shared by every pipeline, and the bypass operations.
+// The configuration the crypto service reads, the policy lookup shared by
+// every pipeline, and the bypass operations.
+#include "qor/qorcrypto.h"
+
 #include "config/shared_fields.h"
 #include "service/crypto/qor_crypto.h"
 
@@ -113,26 +115,6 @@ KeyInfo* GetPolicy(int keyNameLength, const char* keyName, FindKeyInfoFn find,
 }
 
 extern "C" {
-
-void QORCrypto_Create(QORCrypto* table, int mode) {
-  if (table == nullptr) return;
-  switch (mode) {
-    case QORCRYPTO_REAL:
-      *table = {QORCrypto_Encrypt, QORCrypto_Decrypt, QORCrypto_EncryptFile,
-                QORCrypto_DecryptFile};
-      break;
-    case QORCRYPTO_BYPASS_VALUES:
-      *table = {QORCrypto_Encrypt_BYPASS, QORCrypto_Decrypt_BYPASS, QORCrypto_EncryptFile,
-                QORCrypto_DecryptFile};
-      break;
-    case QORCRYPTO_BYPASS_ALL:
-      *table = {QORCrypto_Encrypt_BYPASS, QORCrypto_Decrypt_BYPASS, QORCrypto_EncryptFile_BYPASS,
-                QORCrypto_DecryptFile_BYPASS};
-      break;
-    default:
-      break;
-  }
-}
 
 void QORCrypto_SetConfigData(QORApiData* configData) {
   pgQORApiData.store(configData, std::memory_order_release);
