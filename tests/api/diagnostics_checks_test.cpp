@@ -21,19 +21,13 @@ namespace {
 using qor::test::AgentProcess;
 using qor::test::Environment;
 using qor::test::InChild;
+using qor::test::LoopbackAgentEnvironment;
 using qor::test::Policy;
 using qor::test::PolicyDesc;
 using qor::test::TempDir;
 
 const std::vector<PolicyDesc> kSet = {Policy("ARIA_256", "ARIA", 256, {1, 2}, 5)};
 
-Environment LibraryEnvironment(const std::string& home, int first, int second) {
-  return {{"QOR_HOME", home},
-          {"QOR_FIRST_AGENT_IP", "127.0.0.1"},
-          {"QOR_FIRST_PORT", std::to_string(first)},
-          {"QOR_SECOND_PORT", std::to_string(second)},
-          {"HOME", home}};
-}
 
 TEST(VersionText, IsTwelveCharactersAndTerminated) {
   char out[32];
@@ -83,7 +77,7 @@ class Checks : public ::testing::Test {
 TEST_F(Checks, ServerHealthAndConnectionTestAgainstTheAgent) {
   AgentProcess agent(agentHome.path(), kSet);
   ASSERT_TRUE(agent.ok());
-  EXPECT_EQ(InChild(LibraryEnvironment(libHome.path(), agent.firstPort(), agent.secondPort()),
+  EXPECT_EQ(InChild(LoopbackAgentEnvironment(libHome.path(), agent.firstPort(), agent.secondPort()),
                     [&] {
                       CHILD_CHECK(QOR_HealthCheckServer() == 0);
                       // Its configuration was its own: nothing is initialised.
@@ -106,7 +100,7 @@ TEST_F(Checks, ServerHealthAndConnectionTestAgainstTheAgent) {
 
 TEST_F(Checks, ServerHealthAndConnectionTestAgainstAClosedPort) {
   const int port = qor::test::ClosedPort();
-  EXPECT_EQ(InChild(LibraryEnvironment(libHome.path(), port, port), [&] {
+  EXPECT_EQ(InChild(LoopbackAgentEnvironment(libHome.path(), port, port), [&] {
               QOR_ERR_Set(0, "");
               CHILD_CHECK(QOR_HealthCheckServer() == 1);
               CHILD_CHECK(QOR_GetLastErrorCode() != 0);
@@ -132,7 +126,7 @@ TEST_F(Checks, ServerHealthWithoutAnyConfigurationFails) {
 TEST_F(Checks, SingleKeyFetch) {
   AgentProcess agent(agentHome.path(), kSet);
   ASSERT_TRUE(agent.ok());
-  EXPECT_EQ(InChild(LibraryEnvironment(libHome.path(), agent.firstPort(), agent.secondPort()),
+  EXPECT_EQ(InChild(LoopbackAgentEnvironment(libHome.path(), agent.firstPort(), agent.secondPort()),
                     [&] {
                       // Nothing loaded yet.
                       CHILD_CHECK(Test_QOR_AddKey("ARIA_256", 1) == 1);
@@ -158,7 +152,7 @@ TEST_F(Checks, SingleKeyFetch) {
 TEST_F(Checks, ReinitRebuildsTheConfigurationAndDropsSettings) {
   AgentProcess agent(agentHome.path(), kSet);
   ASSERT_TRUE(agent.ok());
-  EXPECT_EQ(InChild(LibraryEnvironment(libHome.path(), agent.firstPort(), agent.secondPort()),
+  EXPECT_EQ(InChild(LoopbackAgentEnvironment(libHome.path(), agent.firstPort(), agent.secondPort()),
                     [&] {
                       QOR_Filter_set(0);
                       CHILD_CHECK(QOR_Init() == 0);

@@ -19,19 +19,13 @@ namespace {
 using qor::test::AgentProcess;
 using qor::test::Environment;
 using qor::test::InChild;
+using qor::test::LoopbackAgentEnvironment;
 using qor::test::Policy;
 using qor::test::PolicyDesc;
 using qor::test::TempDir;
 
 const std::vector<PolicyDesc> kSet = {Policy("ARIA_256", "ARIA", 256, {1}, 7)};
 
-Environment LibraryEnvironment(const std::string& home, int first, int second) {
-  return {{"QOR_HOME", home},
-          {"QOR_FIRST_AGENT_IP", "127.0.0.1"},
-          {"QOR_FIRST_PORT", std::to_string(first)},
-          {"QOR_SECOND_PORT", std::to_string(second)},
-          {"HOME", home}};
-}
 
 std::string Conf() { return QOR_checkAgent("show-conf"); }
 
@@ -60,7 +54,7 @@ class Settings : public ::testing::Test {
 TEST_F(Settings, EachSetterChangesItsFieldAndMarksTheConfiguration) {
   const std::string home = libHome.path();
   const std::string other = otherHome.path();
-  EXPECT_EQ(InChild(LibraryEnvironment(home, 9001, 9002), [&] {
+  EXPECT_EQ(InChild(LoopbackAgentEnvironment(home, 9001, 9002), [&] {
               CHILD_CHECK(Conf() == "Property is Not Initialized");
               // The first setter builds the configuration from its sources.
               CHILD_CHECK(QOR_SetFirstPort(0x10000 + 7001) == 0);
@@ -112,7 +106,7 @@ TEST_F(Settings, EachSetterChangesItsFieldAndMarksTheConfiguration) {
 
 TEST_F(Settings, RefusalsChangeNothing) {
   const std::string home = libHome.path();
-  EXPECT_EQ(InChild(LibraryEnvironment(home, 9001, 9002), [&] {
+  EXPECT_EQ(InChild(LoopbackAgentEnvironment(home, 9001, 9002), [&] {
               using TextSetter = int (*)(const char*);
               const std::pair<const char*, TextSetter> setters[] = {
                   {"home", QOR_SetAgentHome}, {"log level", QOR_SetLogLevel},
@@ -173,7 +167,7 @@ TEST_F(Settings, BeforeTheFirstCallTheyDecideWhereTheInstanceConnectsAndLogs) {
   const int closed = qor::test::ClosedPort();
   const std::string home = libHome.path();
   const std::string logs = otherHome.path();
-  EXPECT_EQ(InChild(LibraryEnvironment("/nonexistent-home", closed, closed), [&] {
+  EXPECT_EQ(InChild(LoopbackAgentEnvironment("/nonexistent-home", closed, closed), [&] {
               CHILD_CHECK(QOR_SetAgentHome(home.c_str()) == 0);
               CHILD_CHECK(QOR_SetFirstIp("127.0.0.1") == 0);
               CHILD_CHECK(QOR_SetFirstPort(agent.firstPort()) == 0);
@@ -194,7 +188,7 @@ TEST_F(Settings, AfterInitialisationAddressesCountFromTheNextConnection) {
   AgentProcess agent(agentHome.path(), kSet);
   ASSERT_TRUE(agent.ok());
   const int closed = qor::test::ClosedPort();
-  EXPECT_EQ(InChild(LibraryEnvironment(libHome.path(), agent.firstPort(), agent.secondPort()),
+  EXPECT_EQ(InChild(LoopbackAgentEnvironment(libHome.path(), agent.firstPort(), agent.secondPort()),
                     [&] {
                       CHILD_CHECK(Encrypts());
                       CHILD_CHECK(QOR_HealthCheckAgent() == 0);
@@ -226,7 +220,7 @@ TEST_F(Settings, HostKindChoosesTheLogName) {
       {0, "/qor_api.log."}, {1, "/qor_filter.log."}, {3, "/qor_ude.log."}, {5, "/qor_api.log."}};
   for (const auto& [kind, name] : kinds) {
     SCOPED_TRACE(kind);
-    EXPECT_EQ(InChild(LibraryEnvironment(home, agent.firstPort(), agent.secondPort()), [&] {
+    EXPECT_EQ(InChild(LoopbackAgentEnvironment(home, agent.firstPort(), agent.secondPort()), [&] {
                 QOR_Filter_set(kind);
                 CHILD_CHECK(Encrypts());
                 CHILD_CHECK(std::string(QOLog_GetPath()).rfind(home + "/logs" + name, 0) == 0);

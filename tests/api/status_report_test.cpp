@@ -19,6 +19,7 @@ namespace {
 using qor::test::AgentProcess;
 using qor::test::Environment;
 using qor::test::InChild;
+using qor::test::LoopbackAgentEnvironment;
 using qor::test::Policy;
 using qor::test::PolicyDesc;
 using qor::test::TempDir;
@@ -26,13 +27,6 @@ using qor::test::TempDir;
 const std::vector<PolicyDesc> kSet = {Policy("ARIA_256", "ARIA", 256, {1}, 9),
                                       Policy("SEED_128", "SEED", 128, {1}, 9)};
 
-Environment LibraryEnvironment(const std::string& home, int first, int second) {
-  return {{"QOR_HOME", home},
-          {"QOR_FIRST_AGENT_IP", "127.0.0.1"},
-          {"QOR_FIRST_PORT", std::to_string(first)},
-          {"QOR_SECOND_PORT", std::to_string(second)},
-          {"HOME", home}};
-}
 
 std::string Today() {
   const time_t now = time(nullptr);
@@ -74,7 +68,7 @@ class StatusReport : public ::testing::Test {
 };
 
 TEST_F(StatusReport, FreshProcess) {
-  EXPECT_EQ(InChild(LibraryEnvironment(libHome.path(), 1, 2), [&] {
+  EXPECT_EQ(InChild(LoopbackAgentEnvironment(libHome.path(), 1, 2), [&] {
               char out[2048];
               CHILD_CHECK(QOR_checkAgentEx(out, "clear-all") ==
                           static_cast<int>(ClearAll("", false).size()));
@@ -96,7 +90,7 @@ TEST_F(StatusReport, InitialisedThenClearedThenInitialisedAgain) {
   const std::string home = libHome.path();
   const int first = agent.firstPort();
   const int second = agent.secondPort();
-  EXPECT_EQ(InChild(LibraryEnvironment(home, first, second), [&] {
+  EXPECT_EQ(InChild(LoopbackAgentEnvironment(home, first, second), [&] {
               const std::string log = home + "/logs/qor_api.log." + Today();
               const std::string ok = Head(home, first, second, log) +
                                      "\n Policy Init From : First Agent\n Ctypto Mode : CBC"
@@ -131,7 +125,7 @@ TEST_F(StatusReport, InitialisedThenClearedThenInitialisedAgain) {
 TEST_F(StatusReport, AgentDown) {
   const std::string home = libHome.path();
   const int port = qor::test::ClosedPort();
-  EXPECT_EQ(InChild(LibraryEnvironment(home, port, port), [&] {
+  EXPECT_EQ(InChild(LoopbackAgentEnvironment(home, port, port), [&] {
               const std::string log = home + "/logs/qor_api.log." + Today();
               for (const char* command : {"all", "key-update", "reinit"}) {
                 const std::string report = QOR_checkAgent(command);
@@ -150,7 +144,7 @@ TEST_F(StatusReport, AgentDown) {
 TEST_F(StatusReport, Bypass) {
   const std::string home = libHome.path();
   const int port = qor::test::ClosedPort();
-  Environment environment = LibraryEnvironment(home, port, port);
+  Environment environment = LoopbackAgentEnvironment(home, port, port);
   environment["QOR_BYPASS"] = "true";
   EXPECT_EQ(InChild(environment, [&] {
               const std::string log = home + "/logs/qor_api.log." + Today();

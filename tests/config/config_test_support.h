@@ -27,6 +27,16 @@ inline constexpr const char* kConfigVariables[] = {
 // start unset).
 using Environment = std::map<std::string, std::optional<std::string>>;
 
+// A library home |home| (also the child's HOME) whose agents listen on
+// loopback at |first| and |second|.
+inline Environment LoopbackAgentEnvironment(const std::string& home, int first, int second) {
+  return {{"QOR_HOME", home},
+          {"QOR_FIRST_AGENT_IP", "127.0.0.1"},
+          {"QOR_FIRST_PORT", std::to_string(first)},
+          {"QOR_SECOND_PORT", std::to_string(second)},
+          {"HOME", home}};
+}
+
 struct Outcome {
   bool isNull = true;
   QORApiData data{};
