@@ -1,4 +1,5 @@
 // The agent's use of the library's connection and session-key code.
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -55,15 +56,20 @@ AgentConnection::AgentConnection(int fd, int timeLimitMs) : fd_(fd), timeLimitMs
   // Bounds a blocking send to a client that stops reading.
   timeval limit{timeLimitMs / 1000, (timeLimitMs % 1000) * 1000};
   setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  connection_ = AcceptConnection_Create(fd_, 1, timeLimitMs, 0);
+  // The library's reader closes its descriptor when a read fails. It gets a
+  // copy, so the number the watchdog knows the connection by stays ours until
+  // the handler has left the watchdog's list; a new connection cannot take it
+  // over in between.
+  const int copy = fcntl(fd_, F_DUPFD_CLOEXEC, 3);
+  if (copy >= 0) {
+    connection_ = AcceptConnection_Create(copy, 1, timeLimitMs, 0);
+    if (connection_ == nullptr) close(copy);
+  }
 }
 
 AgentConnection::~AgentConnection() {
-  if (connection_ != nullptr) {
-    connection_->Destroy(&connection_);
-  } else {
-    close(fd_);
-  }
+  if (connection_ != nullptr) connection_->Destroy(&connection_);
+  close(fd_);
 }
 
 ReadOutcome AgentConnection::Read(uint8_t* operation, std::vector<unsigned char>* body,
