@@ -21,6 +21,7 @@
 #include "qorapi.h"
 #include "ratio_reporter.h"
 #include "service/crypto/qor_crypto.h"
+#include "service/table/service_table.h"
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include "qor/qorcrypto.h"
 #include "qor/qostring.h"
 #include "service/crypto/qor_crypto.h"
+#include "service/table/service_table.h"
 
 namespace qor::fuzz {
 

@@ -10,7 +10,7 @@
 #include "api/instance.h"
 #include "config/build.h"
 #include "qor/config.h"
-#include "qor/qorcrypto.h"
+#include "qor/crypto_service.h"
 #include "qor/qoutil.h"
 #include "qor/qoutil_host.h"
 #include "qor/test_entries.h"

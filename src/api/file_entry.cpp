@@ -16,14 +16,11 @@
 #include "api/service_call.h"
 #include "common/error_codes.h"
 #include "common/error_record.h"
-#include "log/log.h"
 #include "qor/file_entry.h"
 #include "qor/qorfile.h"
 #include "service/crypto/qor_crypto.h"
 
 namespace {
-
-constexpr char kLogUnit[] = "../QORApi";
 
 using Guard = std::optional<qor::api::CallGuard>;
 

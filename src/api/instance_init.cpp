@@ -16,6 +16,7 @@
 #include "engine/keymgr/policy_table.h"
 #include "log/log.h"
 #include "qor/qostring.h"
+#include "service/table/service_table.h"
 
 namespace qor::api::state {
 

@@ -14,6 +14,7 @@
 #include "qor/qostring.h"
 #include "qorapi.h"
 #include "service/crypto/qor_crypto.h"
+#include "service/table/service_table.h"
 #include "support/test_support.h"
 
 namespace qor::test {

@@ -26,6 +26,7 @@
 #include "qor/config.h"
 #include "qor/qostring.h"
 #include "service/crypto/qor_crypto.h"
+#include "service/table/service_table.h"
 #include "support/cryptopp_oracle.h"
 #include "support/test_support.h"
 

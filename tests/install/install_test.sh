@@ -56,4 +56,16 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig
 cc -std=c11 -Wall -Werror -o "$work/pc-host" "$here/host/host.c" $(pkg-config --cflags --libs qorapi) \
   -Wl,-rpath,"$(pkg-config --variable=libdir qorapi)" || fail "pkg-config host: build"
 "$work/pc-host" || fail "pkg-config host failed"
-echo "install test: library, headers, programs, CMake package and pkg-config file work"
+
+# Every public header compiles alone, in C and in C++, and a host that
+# includes qor/qorcrypto.h alone still finds every name it declared.
+for header in $(cd "$prefix/include" && find . -name '*.h' | sed 's|^\./||' | sort); do
+  printf '#include <%s>\n' "$header" > "$work/alone.c"
+  cc -std=c11 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include" "$work/alone.c" ||
+    fail "$header does not compile alone in C"
+  c++ -std=c++20 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include" -x c++ "$work/alone.c" ||
+    fail "$header does not compile alone in C++"
+done
+cc -std=c11 -Wall -Wextra -Werror -fsyntax-only -I"$prefix/include" "$here/host/crypto_host.c" ||
+  fail "a host of qor/qorcrypto.h alone does not compile"
+echo "install test: library, headers (each alone), programs, CMake package and pkg-config file work"

@@ -18,6 +18,7 @@
 #include "service/crypto/qor_crypto.h"
 #include "service/crypto/self_test.h"
 #include "service/file/file_result.h"
+#include "service/table/service_table.h"
 #include "service/value_support.h"
 #include "support/evp_oracle.h"
 

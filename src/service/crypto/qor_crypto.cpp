@@ -1,6 +1,6 @@
 // The configuration the crypto service reads, the policy lookup shared by
 // every pipeline, and the bypass operations.
-#include "qor/qorcrypto.h"
+#include "qor/crypto_service.h"
 
 #include "config/shared_fields.h"
 #include "service/crypto/qor_crypto.h"

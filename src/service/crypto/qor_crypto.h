@@ -7,7 +7,7 @@
 #include "engine/keymgr/key_callbacks.h"
 #include "qor/data_buffer.h"
 #include "qor/error.h"
-#include "qor/qorcrypto.h"
+#include "qor/crypto_service.h"
 
 struct QORApiData;
 struct FileResult;
@@ -69,10 +69,6 @@ struct QORCrypto {
 extern QORCrypto gCrypto;
 // Where the key set came from, by QORApiData.policyInitFrom.
 extern const char* const QOR_PolicyInitFrom[4];
-
-inline void QORCrypto_Create(QORCrypto* table, qor::crypto::TableMode mode) {
-  QORCrypto_Create(table, static_cast<int>(mode));
-}
 
 // The policy named by the first |keyNameLength| bytes of |keyName|, or null
 // with the reason in |errorRecord|'s chain. A miss refreshes the key set once,

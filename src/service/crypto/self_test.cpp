@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "qor/qorcrypto.h"
+#include "qor/crypto_service.h"
 #include "qor/ua_cipher_util.h"
 
 namespace qor::crypto {

@@ -12,7 +12,7 @@
 #include "common/error_record.h"
 #include "log/log.h"
 #include "qor/access_control.h"
-#include "qor/qorcrypto.h"
+#include "qor/file_pipeline.h"
 #include "qor/qorfile.h"
 #include "service/file/digest_pair.h"
 #include "service/file/file_run.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "log/log.h"
-#include "qor/qorcrypto.h"
+#include "qor/file_pipeline.h"
 #include "qor/qorfile.h"
 
 namespace {

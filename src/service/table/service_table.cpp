@@ -1,8 +1,9 @@
 // The crypto service table: which value and file operations a mode serves.
 // It sits above the pipelines it points at, so that they may use the crypto
 // service without the service depending on them.
-#include "qor/qorcrypto.h"
+#include "service/table/service_table.h"
 
+#include "qor/qorcrypto.h"
 #include "service/crypto/qor_crypto.h"
 
 extern "C" {

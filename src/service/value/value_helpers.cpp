@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "qor/qorcrypto.h"
+#include "qor/value_pipeline.h"
 
 extern "C" {
 

@@ -14,9 +14,9 @@
 #include "log/log.h"
 #include "qor/key_mgr.h"
 #include "qor/qoaudit.h"
-#include "qor/qorcrypto.h"
 #include "qor/qostring.h"
 #include "qor/qoutil.h"
+#include "qor/value_pipeline.h"
 #include "service/crypto/qor_crypto.h"
 
 namespace {
