@@ -15,9 +15,9 @@ namespace ad = qor::engine::adapters;
     return ad::BlockDecrypt<ad::Cipher>(#Dec, in, key, iv, out, nullProcess, compatibility);                 \
   }
 
-QOR_DEFINE_BLOCK_ADAPTERS(doSEEDEncryptEx, doSEEDDecrypt, SeedCipher)
-QOR_DEFINE_BLOCK_ADAPTERS(doARIAEncryptEx2, doARIADecrypt2, AriaCipher)
-QOR_DEFINE_BLOCK_ADAPTERS(doAESEncryptEx, doAESDecrypt, AesCipher)
-QOR_DEFINE_BLOCK_ADAPTERS(doDES3EncryptEx, doDES3Decrypt, Des3TwoKeyCipher)
-QOR_DEFINE_BLOCK_ADAPTERS(doDES3Encrypt_3keyEx, doDES3Decrypt_3key, Des3ThreeKeyCipher)
-QOR_DEFINE_BLOCK_ADAPTERS(doLEAEncryptEx, doLEADecrypt, LeaCipher)
+QOR_DEFINE_BLOCK_ADAPTERS(doSEEDEncryptEx, doSEEDDecrypt, SeedAdapter)
+QOR_DEFINE_BLOCK_ADAPTERS(doARIAEncryptEx2, doARIADecrypt2, AriaAdapter)
+QOR_DEFINE_BLOCK_ADAPTERS(doAESEncryptEx, doAESDecrypt, AesAdapter)
+QOR_DEFINE_BLOCK_ADAPTERS(doDES3EncryptEx, doDES3Decrypt, Des3TwoKeyAdapter)
+QOR_DEFINE_BLOCK_ADAPTERS(doDES3Encrypt_3keyEx, doDES3Decrypt_3key, Des3ThreeKeyAdapter)
+QOR_DEFINE_BLOCK_ADAPTERS(doLEAEncryptEx, doLEADecrypt, LeaAdapter)

@@ -3,7 +3,8 @@
 // built, the one-shot calls over the shared context and the streaming calls
 // over a private copy. The rows of engine/algorithms point at these; the
 // one-shot and streaming templates (block_adapter.h, stream_adapters.cpp)
-// read them.
+// read them. They are named *Adapter so that no type shares a name with the
+// primitives' own *Cipher traits of the block-stream template.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +39,7 @@ struct StreamOps {
 // Every cipher below builds its contexts even for a revoked key, without
 // the schedule: the record must still hold them to be released.
 
-struct SeedCipher {
+struct SeedAdapter {
   using Ctx = NC_SEED_CTX;
   static constexpr int kBlock = 16;
   static constexpr char kUnit[] = "source/Crypto/CuSEED";
@@ -70,7 +71,7 @@ inline constexpr AriaOneShotFn NC_ARIA_EncrpytFunctions[3] = {NC_E_ARIA_CBC_Encr
 inline constexpr AriaOneShotFn NC_ARIA_DecrpytFunctions[3] = {NC_E_ARIA_CBC_Decrypt, NC_E_ARIA_ECB_Crypt,
                                                               NC_E_ARIA_CTR_Crypt};
 
-struct AriaCipher {
+struct AriaAdapter {
   using Ctx = NC_ARIA_CTX;
   static constexpr int kBlock = 16;
   static constexpr char kUnit[] = "source/Crypto/CuARIA";
@@ -117,7 +118,7 @@ struct AriaCipher {
 // Triple DES with two keys (16 key bytes) or three (24). Values are padded to
 // the 8-byte DES block; streaming runs 16-byte units of two blocks.
 template <bool kThreeKeys>
-struct Des3Cipher {
+struct Des3Adapter {
   using Ctx = NC_DES3_CTX;
   static constexpr int kBlock = 8;
   static constexpr char kUnit[] = "source/Crypto/CuDES3";
@@ -149,11 +150,11 @@ struct Des3Cipher {
                                           NC_DES3_CBC_EncUpdate, NC_DES3_CBC_DecUpdate, NC_DES3_CBC_EncFinal,
                                           NC_DES3_CBC_DecFinal};
 };
-using Des3TwoKeyCipher = Des3Cipher<false>;
-using Des3ThreeKeyCipher = Des3Cipher<true>;
+using Des3TwoKeyAdapter = Des3Adapter<false>;
+using Des3ThreeKeyAdapter = Des3Adapter<true>;
 
 // LEA takes the key as given (16, 24 or 32 bytes): it is not staged.
-struct LeaCipher {
+struct LeaAdapter {
   using Ctx = NC_LEA_CTX;
   static constexpr int kBlock = 16;
   static constexpr char kUnit[] = "source/Crypto/CuLEA";
@@ -182,7 +183,7 @@ struct LeaCipher {
                                           NC_LEA_CBC_DecFinal};
 };
 
-struct AesCipher {
+struct AesAdapter {
   using Ctx = NC_AES_CTX;
   static constexpr int kBlock = 16;
   static constexpr char kUnit[] = "source/Crypto/CuAES";

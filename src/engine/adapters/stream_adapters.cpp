@@ -71,8 +71,8 @@ int Final(int (*final)(Ctx*, unsigned char*, int*), void* stream, unsigned char*
 
 namespace ad = qor::engine::adapters;
 
-QOR_DEFINE_STREAM(SEED, ad::SeedCipher::kStream)
-QOR_DEFINE_STREAM(ARIA, ad::AriaCipher::kStream)
-QOR_DEFINE_STREAM(AES, ad::AesCipher::kStream)
-QOR_DEFINE_STREAM(DES3, ad::Des3TwoKeyCipher::kStream)
-QOR_DEFINE_STREAM(LEA, ad::LeaCipher::kStream)
+QOR_DEFINE_STREAM(SEED, ad::SeedAdapter::kStream)
+QOR_DEFINE_STREAM(ARIA, ad::AriaAdapter::kStream)
+QOR_DEFINE_STREAM(AES, ad::AesAdapter::kStream)
+QOR_DEFINE_STREAM(DES3, ad::Des3TwoKeyAdapter::kStream)
+QOR_DEFINE_STREAM(LEA, ad::LeaAdapter::kStream)
