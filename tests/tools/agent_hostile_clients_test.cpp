@@ -4,14 +4,11 @@
 // within its size.
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -29,68 +26,18 @@
 namespace {
 
 using namespace std::chrono_literals;
+using qor::test::AgentProcess;
 using qor::test::ReadFile;
-using qor::test::TempDir;
 
 // Long enough that no connection in these tests ends by a time limit unless
 // the test sets a short one: what frees a slot is what is being tested.
 constexpr char kForever[] = "600000";
 
-// One qor-agent on ephemeral ports, started with extra options.
-class Agent {
- public:
-  explicit Agent(const std::vector<std::string>& extra) {
-    const std::string policies = dir_ / "policies.json";
-    qor::test::WriteFile(policies, qor::test::PolicySetJson(
-                                       {{"hostile.aria", "ARIA", 128, {{1, qor::test::KeyHex(16, 1)}}}}));
-    std::vector<std::string> args = {qor::test::AgentBinary(), "--home", dir_ / "home",
-                                     "--policies", policies, "--first-port", "0",
-                                     "--second-port", "0", "--foreground", "--log", log(),
-                                     "--port-file", dir_ / "ports.txt"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    pid_ = fork();
-    if (pid_ == 0) {
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      if (std::freopen((dir_ / "stderr.txt").c_str(), "w", stderr) == nullptr) _exit(127);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      int second = 0;
-      if (std::sscanf(ReadFile(dir_ / "ports.txt").c_str(), "listening first=%d second=%d", &port_,
-                      &second) == 2) {
-        return;
-      }
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        return;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-  }
-  ~Agent() { Stop(); }
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  Agent(const Agent&) = delete;
-  Agent& operator=(const Agent&) = delete;
-
-  bool ok() const { return pid_ > 0 && port_ > 0; }
-  int port() const { return port_; }
-  std::string log() const { return dir_ / "agent.log"; }
-  std::string stderrText() const { return ReadFile(dir_ / "stderr.txt"); }
-
- private:
-  TempDir dir_;
-  pid_t pid_ = -1;
-  int port_ = 0;
-};
+// The one policy every agent of these tests serves; what matters is how the
+// agent treats its connections, not what it serves.
+std::string HostilePolicies() {
+  return qor::test::PolicySetJson({{"hostile.aria", "ARIA", 128, {{1, qor::test::KeyHex(16, 1)}}}});
+}
 
 // A raw client socket connected to |port|; reads give up after |guard|.
 int Connect(int port, std::chrono::seconds guard = 20s) {
@@ -172,21 +119,22 @@ int CountSettled(const std::string& log, const std::string& needle, int expected
 // A full agent makes room by cutting its oldest connection that is still
 // waiting for a request, instead of turning the newcomer away.
 TEST(AgentHostileClients, StalledConnectionsDoNotShutOutWellBehavedClients) {
-  Agent agent({"--max-connections", "64", "--request-timeout-ms", kForever, "--idle-timeout-ms",
+  AgentProcess agent(HostilePolicies());
+  agent.Start({"--max-connections", "64", "--request-timeout-ms", kForever, "--idle-timeout-ms",
                kForever});
-  ASSERT_TRUE(agent.ok()) << agent.stderrText();
+  ASSERT_TRUE(agent.ok()) << agent.errors();
   // Half send nothing, half part of a header; all on the port the clients use,
   // so the agent takes them first.
   std::vector<int> stalled;
   for (int i = 0; i < 64; ++i) {
-    const int fd = Connect(agent.port());
+    const int fd = Connect(agent.firstPort());
     ASSERT_GE(fd, 0);
     ASSERT_TRUE(SendAll(fd, i % 2 == 1 ? std::string("\x04\x00", 2) : ""));
     stalled.push_back(fd);
   }
   constexpr int kClients = 40;
   int served = 0;
-  for (int i = 0; i < kClients; ++i) served += Healthy(agent.port()) ? 1 : 0;
+  for (int i = 0; i < kClients; ++i) served += Healthy(agent.firstPort()) ? 1 : 0;
   EXPECT_EQ(served, kClients);
   // The room came from the oldest stalled connection.
   EXPECT_TRUE(ClosedByAgent(stalled.front()));
@@ -196,9 +144,10 @@ TEST(AgentHostileClients, StalledConnectionsDoNotShutOutWellBehavedClients) {
 // A client that sends part of the request and closes its side is dropped at
 // once; it does not hold its slot until a time limit.
 TEST(AgentHostileClients, ClientsThatLeaveMidRequestAreDroppedAtOnce) {
-  Agent agent({"--max-connections", "64", "--request-timeout-ms", kForever, "--idle-timeout-ms",
+  AgentProcess agent(HostilePolicies());
+  agent.Start({"--max-connections", "64", "--request-timeout-ms", kForever, "--idle-timeout-ms",
                kForever});
-  ASSERT_TRUE(agent.ok()) << agent.stderrText();
+  ASSERT_TRUE(agent.ok()) << agent.errors();
   struct Case {
     const char* what;
     std::string bytes;
@@ -213,7 +162,7 @@ TEST(AgentHostileClients, ClientsThatLeaveMidRequestAreDroppedAtOnce) {
   std::vector<int> clients;
   for (int round = 0; round < 16; ++round) {
     for (const Case& c : cases) {
-      const int fd = Connect(agent.port());
+      const int fd = Connect(agent.firstPort());
       ASSERT_GE(fd, 0);
       ASSERT_TRUE(SendAll(fd, c.bytes)) << c.what;
       shutdown(fd, SHUT_WR);
@@ -224,15 +173,16 @@ TEST(AgentHostileClients, ClientsThatLeaveMidRequestAreDroppedAtOnce) {
     EXPECT_TRUE(ClosedByAgent(clients[i])) << cases[i % 4].what;
     close(clients[i]);
   }
-  EXPECT_TRUE(Healthy(agent.port()));
-  EXPECT_EQ(CountSettled(agent.log(), "no answer: peer closed after", 16 * 2), 16 * 2);
+  EXPECT_TRUE(Healthy(agent.firstPort()));
+  EXPECT_EQ(CountSettled(agent.logPath(), "no answer: peer closed after", 16 * 2), 16 * 2);
 }
 
 // A connection whose request has not come in whole within the idle limit is
 // cut, however the request time limit is set.
 TEST(AgentHostileClients, ConnectionsWithoutAWholeRequestAreCutAtTheIdleLimit) {
-  Agent agent({"--request-timeout-ms", kForever, "--idle-timeout-ms", "300"});
-  ASSERT_TRUE(agent.ok()) << agent.stderrText();
+  AgentProcess agent(HostilePolicies());
+  agent.Start({"--request-timeout-ms", kForever, "--idle-timeout-ms", "300"});
+  ASSERT_TRUE(agent.ok()) << agent.errors();
   const std::string header48("\x04\x00\x00\x00\x30", 5);
   const std::pair<const char*, std::string> cases[] = {
       {"silent", ""},
@@ -241,27 +191,28 @@ TEST(AgentHostileClients, ConnectionsWithoutAWholeRequestAreCutAtTheIdleLimit) {
       {"header and part of the body", header48 + std::string(20, '\x01')},
   };
   for (const auto& [what, bytes] : cases) {
-    const int fd = Connect(agent.port());
+    const int fd = Connect(agent.firstPort());
     ASSERT_GE(fd, 0) << what;
     ASSERT_TRUE(SendAll(fd, bytes)) << what;
     EXPECT_TRUE(ClosedByAgent(fd)) << what;
     close(fd);
   }
-  EXPECT_EQ(CountSettled(agent.log(), "no whole request within the idle time limit", 4), 4)
-      << ReadFile(agent.log());
-  EXPECT_TRUE(Healthy(agent.port()));
+  EXPECT_EQ(CountSettled(agent.logPath(), "no whole request within the idle time limit", 4), 4)
+      << ReadFile(agent.logPath());
+  EXPECT_TRUE(Healthy(agent.firstPort()));
 }
 
 // The request log is rotated by size and keeps the generations asked for.
 TEST(AgentHostileClients, RequestLogIsRotatedBySize) {
   constexpr long kMax = 2048;
-  Agent agent({"--log-max-bytes", std::to_string(kMax), "--log-keep", "2"});
-  ASSERT_TRUE(agent.ok()) << agent.stderrText();
-  for (int i = 0; i < 120; ++i) ASSERT_TRUE(Healthy(agent.port())) << i;
+  AgentProcess agent(HostilePolicies());
+  agent.Start({"--log-max-bytes", std::to_string(kMax), "--log-keep", "2"});
+  ASSERT_TRUE(agent.ok()) << agent.errors();
+  for (int i = 0; i < 120; ++i) ASSERT_TRUE(Healthy(agent.firstPort())) << i;
   agent.Stop();  // every line is written once the agent has stopped
 
   namespace fs = std::filesystem;
-  const std::string log = agent.log();
+  const std::string log = agent.logPath();
   ASSERT_TRUE(fs::exists(log + ".1"));
   ASSERT_TRUE(fs::exists(log + ".2"));
   EXPECT_FALSE(fs::exists(log + ".3"));
