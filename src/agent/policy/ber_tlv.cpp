@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <vector>
 
+#include "agent/policy/tlv_list.h"
 #include "qor/policy.h"
 
 namespace {
@@ -22,26 +25,51 @@ struct ListBuilder {
   uint32_t count = 0;
   bool stopped = false;  // nesting too deep or out of memory: nothing more is read
 
-  BerTlvNode* Append(uint8_t tag, uint32_t length, unsigned char* value, uint32_t depth) {
+  bool Append(uint8_t tag, uint32_t length, unsigned char* value, uint32_t depth) {
     if (count >= kMaxElements) {
       stopped = true;
-      return nullptr;
+      return false;
     }
     auto* node = static_cast<BerTlvNode*>(std::calloc(1, sizeof(BerTlvNode)));
     if (node == nullptr) {
       stopped = true;
-      return nullptr;
+      return false;
     }
     node->tlv = BerTlv{tag, length, value};
     node->depth = depth;
     (tail != nullptr ? tail->next : head) = node;
     tail = node;
     ++count;
-    return node;
+    return true;
   }
 };
 
-void ParseInto(ListBuilder& out, unsigned char* buffer, uint32_t length, uint32_t depth,
+// The same list in one growing block: a whole record has hundreds of
+// thousands of elements, and a heap block each is most of its parse time.
+// The links are set once the block stops moving.
+struct BlockBuilder {
+  std::vector<BerTlvNode>* nodes;
+  uint32_t count = 0;
+  bool stopped = false;
+
+  bool Append(uint8_t tag, uint32_t length, unsigned char* value, uint32_t depth) {
+    if (count >= kMaxElements) {
+      stopped = true;
+      return false;
+    }
+    try {
+      nodes->push_back(BerTlvNode{BerTlv{tag, length, value}, depth, nullptr});
+    } catch (const std::bad_alloc&) {
+      stopped = true;
+      return false;
+    }
+    ++count;
+    return true;
+  }
+};
+
+template <class Builder>
+void ParseInto(Builder& out, unsigned char* buffer, uint32_t length, uint32_t depth,
                uint32_t* position) {
   uint32_t pos = *position;
   while (!out.stopped && pos < length && length - pos >= 2) {
@@ -63,7 +91,7 @@ void ParseInto(ListBuilder& out, unsigned char* buffer, uint32_t length, uint32_
       out.stopped = true;
       break;
     }
-    if (out.Append(tag, shownLength, value, depth) == nullptr) break;
+    if (!out.Append(tag, shownLength, value, depth)) break;
     if (constructed) {
       uint32_t inner = 0;
       ParseInto(out, buffer + valueStart, valueLength, depth + 1, &inner);
@@ -74,6 +102,26 @@ void ParseInto(ListBuilder& out, unsigned char* buffer, uint32_t length, uint32_
 }
 
 }  // namespace
+
+namespace qor::agent {
+
+BerTlvNode* ParseTlvBlock(unsigned char* buffer, uint32_t length, std::vector<BerTlvNode>* nodes) {
+  nodes->clear();
+  if (buffer == nullptr || length == 0) return nullptr;
+  // Every element takes two bytes or more; a policy record averages about
+  // six, so this is room enough without ever touching most of it.
+  try {
+    nodes->reserve(length / 4 + 16);
+  } catch (const std::bad_alloc&) {
+  }
+  BlockBuilder out{nodes};
+  uint32_t position = 0;
+  ParseInto(out, buffer, length, 0, &position);
+  for (size_t i = 0; i + 1 < nodes->size(); ++i) (*nodes)[i].next = &(*nodes)[i + 1];
+  return nodes->empty() ? nullptr : nodes->data();
+}
+
+}  // namespace qor::agent
 
 extern "C" {
 

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "common/secure_wipe.h"
+#include "agent/policy/tlv_list.h"
 #include "log/log.h"
 #include "qor/policy.h"
 
@@ -127,40 +127,17 @@ void AddPolicy(KeyMgr* mgr, const PolicyData& p, uint32_t nameLength, int32_t cr
                   cryptoMode);
 }
 
-struct Buffer {
-  unsigned char* bytes = nullptr;
-  size_t size = 0;
-  ~Buffer() {
-    qor::SecureWipe(bytes, size);  // the record holds every key of the set
-    std::free(bytes);
-  }
-};
-
-struct List {
-  BerTlvNode* head = nullptr;
-  ~List() { BerTlv_free(head); }
-};
-
 void Parse(const DataBuffer* record, KeyMgr* mgr, int32_t cryptoMode, int32_t compatibility) {
-  Buffer copy;
-  uint32_t length = 0;
-  if (record != nullptr && record->data != nullptr && record->length > 0) {
-    length = static_cast<uint32_t>(record->length);
-    copy.bytes = static_cast<unsigned char*>(std::malloc(length));
-    if (copy.bytes == nullptr) {
-      QOR_LOG(qor::log::kCrit, "Memory Allocation Failed.\n");
-      return;
-    }
-    copy.size = length;
-    std::memcpy(copy.bytes, record->data, length);
-  }
-  List list;
-  uint32_t count = 0;
-  uint32_t position = 0;
-  list.head = Parse_Tlv(copy.bytes, length, 0, &count, &position);
+  // The elements point into the caller's record, which outlives the parse and
+  // is only read: every item the key manager keeps is copied out of it.
+  std::vector<BerTlvNode> nodes;
+  const bool any = record != nullptr && record->data != nullptr && record->length > 0;
+  BerTlvNode* head =
+      any ? ParseTlvBlock(record->data, static_cast<uint32_t>(record->length), &nodes) : nullptr;
+  const auto count = static_cast<uint32_t>(nodes.size());
 
   const BerTlv* hash = nullptr;
-  const uint32_t policies = Policy_count(list.head, count, &hash);
+  const uint32_t policies = Policy_count(head, count, &hash);
   if (hash != nullptr) {
     // A short hash is zero-filled: it then matches no agent hash, so the next
     // check reloads rather than reading past the value.
@@ -173,7 +150,7 @@ void Parse(const DataBuffer* record, KeyMgr* mgr, int32_t cryptoMode, int32_t co
   }
 
   std::vector<const BerTlvNode*> ids(policies);
-  const uint32_t idCount = Policy_getIDList(list.head, count, ids.data());
+  const uint32_t idCount = Policy_getIDList(head, count, ids.data());
   // Each name resolves to its first policy in the list, as a search from the
   // front would; the index keeps a large set from costing a scan per policy.
   std::unordered_map<std::string_view, uint32_t> firstByName;

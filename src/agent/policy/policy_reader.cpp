@@ -37,6 +37,27 @@ std::vector<const BerTlvNode*> Children(const BerTlvNode* node) {
   return out;
 }
 
+// Stores the first |max| direct children of |node| in |out| and returns how
+// many it has in all: the readers need only the leading items, and a list per
+// policy and per key version was a heap block each.
+size_t FirstChildren(const BerTlvNode* node, const BerTlvNode** out, size_t max) {
+  size_t count = 0;
+  for (const BerTlvNode* n = node->next; n != nullptr && n->depth > node->depth; n = n->next) {
+    if (n->depth != node->depth + 1) continue;
+    if (count < max) out[count] = n;
+    ++count;
+  }
+  return count;
+}
+
+// Calls |visit| with each direct child of |node|, in order, while it returns true.
+template <class Visit>
+void ForEachChild(const BerTlvNode* node, Visit visit) {
+  for (const BerTlvNode* n = node->next; n != nullptr && n->depth > node->depth; n = n->next) {
+    if (n->depth == node->depth + 1 && !visit(n)) return;
+  }
+}
+
 // Unsigned big-endian value of at most 8 bytes.
 bool ReadNumber(const BerTlv& tlv, uint64_t* value) {
   if (tlv.length > 8) return false;
@@ -99,13 +120,12 @@ char* PolicyData::*const kTextFields[] = {
 
 // Reads one policy whose node is |policy|; nullptr when it is unreadable.
 PolicyData* ReadPolicy(const BerTlvNode* policy) {
-  const std::vector<const BerTlvNode*> children = Children(policy);
-  if (children.size() < static_cast<size_t>(kItemCount)) {
-    QOR_LOG(qor::log::kError, "policy has %zu items, %d needed\n", children.size(), kItemCount);
+  const BerTlvNode* item[kItemCount + 1] = {nullptr};
+  const size_t children = FirstChildren(policy, item + 1, kItemCount);
+  if (children < static_cast<size_t>(kItemCount)) {
+    QOR_LOG(qor::log::kError, "policy has %zu items, %d needed\n", children, kItemCount);
     return nullptr;
   }
-  const BerTlvNode* item[kItemCount + 1] = {nullptr};
-  for (int i = 1; i <= kItemCount; ++i) item[i] = children[static_cast<size_t>(i - 1)];
   if (item[5]->tlv.tag != BER_TAG_SEQUENCE || item[5]->tlv.length == 0) {
     QOR_LOG(qor::log::kCrit, "Packet data invalid; initialization failed.\n");
     return nullptr;
@@ -305,16 +325,17 @@ int cipherInfo_parse(const BerTlvNode* node, uint32_t keyBytes, KeyEntry** keys,
   *count = 0;
   *firstVersionFlag = 0;
   try {
-    const std::vector<const BerTlvNode*> records = Children(node);
-    if (records.empty() || records.size() > static_cast<size_t>(kMaxKeyVersions)) {
-      QOR_LOG(qor::log::kError, "%zu key versions\n", records.size());
+    const size_t records = FirstChildren(node, nullptr, 0);
+    if (records == 0 || records > static_cast<size_t>(kMaxKeyVersions)) {
+      QOR_LOG(qor::log::kError, "%zu key versions\n", records);
       return -1;
     }
     KeyEntry** link = keys;
-    for (const BerTlvNode* record : records) {
-      const std::vector<const BerTlvNode*> f = Children(record);
+    int result = 0;
+    ForEachChild(node, [&](const BerTlvNode* record) {
+      const BerTlvNode* f[5] = {nullptr};
       uint64_t version = 0;
-      bool fine = record->tlv.tag == BER_TAG_SEQUENCE && f.size() >= 5;
+      bool fine = record->tlv.tag == BER_TAG_SEQUENCE && FirstChildren(record, f, 5) >= 5;
       for (size_t i = 0; fine && i < 5; ++i) fine = IsPrimitive(f[i]);
       fine = fine && ReadNumber(f[0]->tlv, &version);
       if (fine && f[1]->tlv.length < keyBytes) {
@@ -340,10 +361,13 @@ int cipherInfo_parse(const BerTlvNode* node, uint32_t keyBytes, KeyEntry** keys,
         FreeKeys(*keys, keyBytes);
         *keys = nullptr;
         *count = 0;
-        return -1;
+        result = -1;
+        return false;
       }
       ++*count;
-    }
+      return true;
+    });
+    if (result != 0) return result;
     *firstVersionFlag = ((*keys)->version & 0xFFFF) != 0 ? 1 : 0;
     return 0;
   } catch (const std::bad_alloc&) {
@@ -360,9 +384,10 @@ int ACL_parse(const BerTlvNode* node, AccessControlData** acl, int32_t* count) {
   *count = 0;
   try {
     AccessControlData** link = acl;
-    for (const BerTlvNode* entryNode : Children(node)) {
-      const std::vector<const BerTlvNode*> f = Children(entryNode);
-      bool fine = entryNode->tlv.tag == BER_TAG_SEQUENCE && f.size() >= 10;
+    int result = 0;
+    ForEachChild(node, [&](const BerTlvNode* entryNode) {
+      const BerTlvNode* f[10] = {nullptr};
+      bool fine = entryNode->tlv.tag == BER_TAG_SEQUENCE && FirstChildren(entryNode, f, 10) >= 10;
       for (size_t i = 0; fine && i < 4; ++i) fine = f[i]->tlv.tag == BER_TAG_SEQUENCE;
       for (size_t i = 8; fine && i < 10; ++i) fine = IsPrimitive(f[i]);
       auto* e = fine ? static_cast<AccessControlData*>(std::calloc(1, sizeof(AccessControlData)))
@@ -382,11 +407,13 @@ int ACL_parse(const BerTlvNode* node, AccessControlData** acl, int32_t* count) {
         AccessControlData_Destroy(*acl);
         *acl = nullptr;
         *count = 0;
-        return -1;
+        result = -1;
+        return false;
       }
       ++*count;
-    }
-    return 0;
+      return true;
+    });
+    return result;
   } catch (const std::bad_alloc&) {
     AccessControlData_Destroy(*acl);
     *acl = nullptr;

@@ -3,6 +3,7 @@
 #include "qor/nc_des.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -25,6 +26,50 @@ constexpr uint8_t kPc2[48] = {14, 17, 11, 24, 1,  5,  3,  28, 15, 6,  21, 10, 23
 constexpr uint8_t kShifts[16] = {1, 1, 2, 2, 2, 2, 2, 2, 1, 2, 2, 2, 2, 2, 2, 1};
 
 constexpr int kBlock = 8;
+
+// The key schedule's two bit selections as byte tables derived from PC-1 and
+// PC-2: each byte of the input contributes the OR of its bits' images, so a
+// schedule is a few dozen lookups instead of a loop over every bit.
+// kPc1Bytes[i][v]: the 56-bit C||D (C in bits 55..28) that key byte i = v gives.
+constexpr std::array<std::array<uint64_t, 256>, 8> MakePc1Bytes() {
+  std::array<std::array<uint64_t, 8>, 8> bit{};  // [byte][bit from the MSB]
+  for (int j = 0; j < 56; ++j) {
+    const int k = kPc1[j] - 1;
+    bit[k / 8][k % 8] |= uint64_t{1} << (55 - j);
+  }
+  std::array<std::array<uint64_t, 256>, 8> table{};
+  for (int i = 0; i < 8; ++i) {
+    for (int v = 0; v < 256; ++v) {
+      for (int b = 0; b < 8; ++b) {
+        if ((v >> (7 - b)) & 1) table[i][v] |= bit[i][b];
+      }
+    }
+  }
+  return table;
+}
+constexpr auto kPc1Bytes = MakePc1Bytes();
+
+// kPc2Bytes[m][v]: the two schedule words (high 32 bits: the even word) that
+// bits 8m..8m+7 of C||D = v give.
+constexpr std::array<std::array<uint64_t, 256>, 7> MakePc2Bytes() {
+  std::array<std::array<uint64_t, 8>, 7> bit{};  // [byte][bit from the LSB]
+  for (int j = 0; j < 48; ++j) {
+    const int source = 56 - kPc2[j];
+    const int group = j / 6;
+    const int shift = (group % 2 == 0 ? 32 : 0) + (3 - group / 2) * 8 + (5 - j % 6);
+    bit[source / 8][source % 8] |= uint64_t{1} << shift;
+  }
+  std::array<std::array<uint64_t, 256>, 7> table{};
+  for (int m = 0; m < 7; ++m) {
+    for (int v = 0; v < 256; ++v) {
+      for (int b = 0; b < 8; ++b) {
+        if ((v >> b) & 1) table[m][v] |= bit[m][b];
+      }
+    }
+  }
+  return table;
+}
+constexpr auto kPc2Bytes = MakePc2Bytes();
 
 // CBC encryption of whole and trailing partial blocks; chaining is done in
 // the permuted domain (the permutation is linear), so the previous block's
@@ -146,24 +191,19 @@ constexpr uint8_t kWeakKeys[16][8] = {
 }  // namespace
 
 void KeySchedule(const uint8_t key[8], uint32_t ks[kScheduleWords]) {
-  auto key_bit = [key](int k) -> uint32_t { return (key[(k - 1) / 8] >> (7 - (k - 1) % 8)) & 1u; };
-  uint32_t c = 0, d = 0;
-  for (int i = 0; i < 28; ++i) {
-    c = (c << 1) | key_bit(kPc1[i]);
-    d = (d << 1) | key_bit(kPc1[28 + i]);
-  }
+  uint64_t cd0 = 0;
+  for (int i = 0; i < 8; ++i) cd0 |= kPc1Bytes[i][key[i]];
+  uint32_t c = static_cast<uint32_t>(cd0 >> 28);
+  uint32_t d = static_cast<uint32_t>(cd0) & 0x0FFFFFFFu;
   for (int round = 0; round < 16; ++round) {
     const int s = kShifts[round];
     c = ((c << s) | (c >> (28 - s))) & 0x0FFFFFFFu;
     d = ((d << s) | (d >> (28 - s))) & 0x0FFFFFFFu;
     const uint64_t cd = (static_cast<uint64_t>(c) << 28) | d;
-    uint32_t groups[8] = {};
-    for (int j = 0; j < 48; ++j) {
-      const uint32_t bit = static_cast<uint32_t>(cd >> (56 - kPc2[j])) & 1u;
-      groups[j / 6] |= bit << (5 - j % 6);
-    }
-    ks[2 * round] = groups[0] << 24 | groups[2] << 16 | groups[4] << 8 | groups[6];
-    ks[2 * round + 1] = groups[1] << 24 | groups[3] << 16 | groups[5] << 8 | groups[7];
+    uint64_t words = 0;
+    for (int m = 0; m < 7; ++m) words |= kPc2Bytes[m][(cd >> (8 * m)) & 0xFF];
+    ks[2 * round] = static_cast<uint32_t>(words >> 32);
+    ks[2 * round + 1] = static_cast<uint32_t>(words);
   }
 }
 
