@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "agent/policy/policy_in_place.h"
 #include "agent/policy/tlv_list.h"
 #include "log/log.h"
 #include "qor/policy.h"
@@ -164,24 +165,29 @@ void Parse(const DataBuffer* record, KeyMgr* mgr, int32_t cryptoMode, int32_t co
   // The host's standard output is not ours: a skipped policy is counted and
   // logged once.
   uint32_t skipped = 0;
+  std::vector<char> texts;  // one policy's text items at a time
   for (uint32_t i = 0; i < idCount; ++i) {
     const BerTlv* nameItem = Policy_getName(ids[i]);
-    std::unique_ptr<char, decltype(&std::free)> name(
-        nameItem != nullptr ? Policy_split_item(nameItem) : nullptr, &std::free);
-    PolicyData* parsed = nullptr;
-    uint32_t first = 0;
-    if (name != nullptr) {
-      const auto found = firstByName.find(
-          std::string_view(reinterpret_cast<const char*>(nameItem->value), nameItem->length));
-      if (found != firstByName.end()) first = found->second;
-    }
-    if (name == nullptr || Policy_getPolicy(ids.data() + first, idCount - first, name.get(),
-                                            nameItem->length, &parsed) != 1) {
+    if (nameItem == nullptr) {
       ++skipped;
       continue;
     }
-    AddPolicy(mgr, *parsed, nameItem->length, cryptoMode, compatibility);
-    freePolicy(&parsed);
+    const auto found = firstByName.find(
+        std::string_view(reinterpret_cast<const char*>(nameItem->value), nameItem->length));
+    const uint32_t first = found != firstByName.end() ? found->second : 0;
+    PolicyData parsed;
+    bool read = false;
+    try {
+      read = ReadPolicyInPlace(ids[first], &parsed, &texts);
+    } catch (const std::bad_alloc&) {
+      read = false;  // this policy only, as when its copies could not be made
+    }
+    if (!read) {
+      ++skipped;
+      continue;
+    }
+    AddPolicy(mgr, parsed, nameItem->length, cryptoMode, compatibility);
+    ReleasePolicyInPlace(&parsed);
   }
   if (skipped != 0) {
     QOR_LOG(qor::log::kCrit, "not found pPolicyData [%u of %u policies skipped]\n", skipped,

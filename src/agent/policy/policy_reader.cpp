@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "agent/policy/policy_in_place.h"
 #include "common/secure_wipe.h"
 #include "log/log.h"
 #include "qor/policy.h"
@@ -118,31 +119,36 @@ char* PolicyData::*const kTextFields[] = {
     &PolicyData::orgFileHandling, &PolicyData::orgBackupExtension,
 };
 
-// Reads one policy whose node is |policy|; nullptr when it is unreadable.
-PolicyData* ReadPolicy(const BerTlvNode* policy) {
-  const BerTlvNode* item[kItemCount + 1] = {nullptr};
+// The 33 items of the policy at |policy| in |item| (1-based), when they are
+// all there and of the right kinds; false (logged) otherwise.
+bool PolicyItems(const BerTlvNode* policy, const BerTlvNode* (&item)[kItemCount + 1]) {
   const size_t children = FirstChildren(policy, item + 1, kItemCount);
   if (children < static_cast<size_t>(kItemCount)) {
     QOR_LOG(qor::log::kError, "policy has %zu items, %d needed\n", children, kItemCount);
-    return nullptr;
+    return false;
   }
   if (item[5]->tlv.tag != BER_TAG_SEQUENCE || item[5]->tlv.length == 0) {
     QOR_LOG(qor::log::kCrit, "Packet data invalid; initialization failed.\n");
-    return nullptr;
+    return false;
   }
   for (int i = 1; i <= kItemCount; ++i) {
     if (!ItemHasKind(item[i], kItemKinds[i])) {
       QOR_LOG(qor::log::kError, "policy item %d has the wrong type (tag %02x)\n", i,
               item[i]->tlv.tag);
-      return nullptr;
+      return false;
     }
   }
+  return true;
+}
 
-  auto* p = static_cast<PolicyData*>(std::calloc(1, sizeof(PolicyData)));
-  if (p == nullptr) return nullptr;
+// Fills the zero-filled |p| from |item|; |copyText| makes the zero-terminated
+// copy of an element's text (nullptr when it cannot). False when an item is
+// unreadable; |p| then holds what was read, for its release.
+template <class CopyText>
+bool FillPolicy(const BerTlvNode* const (&item)[kItemCount + 1], PolicyData* p, CopyText copyText) {
   bool ok = true;
   auto text = [&](int i) -> char* {
-    char* copy = Policy_split_item(&item[i]->tlv);
+    char* copy = copyText(&item[i]->tlv);
     if (copy == nullptr) ok = false;
     return copy;
   };
@@ -191,7 +197,16 @@ PolicyData* ReadPolicy(const BerTlvNode* policy) {
   p->encFileDelete = FlagByte(item[31]->tlv);
   p->encDataVerify = FlagByte(item[32]->tlv);
   p->orgDataVerify = FlagByte(item[33]->tlv);
-  if (!ok) freePolicy(&p);
+  return ok;
+}
+
+// Reads one policy whose node is |policy|; nullptr when it is unreadable.
+PolicyData* ReadPolicy(const BerTlvNode* policy) {
+  const BerTlvNode* item[kItemCount + 1] = {nullptr};
+  if (!PolicyItems(policy, item)) return nullptr;
+  auto* p = static_cast<PolicyData*>(std::calloc(1, sizeof(PolicyData)));
+  if (p == nullptr) return nullptr;
+  if (!FillPolicy(item, p, Policy_split_item)) freePolicy(&p);
   return p;
 }
 
@@ -435,3 +450,36 @@ void freePolicy(PolicyData** parsed) {
 }
 
 }  // extern "C"
+
+namespace qor::agent {
+
+bool ReadPolicyInPlace(const BerTlvNode* policy, PolicyData* out, std::vector<char>* texts) {
+  *out = PolicyData{};
+  const BerTlvNode* item[kItemCount + 1] = {nullptr};
+  if (!PolicyItems(policy, item)) return false;
+  // Room for every text item with its terminator, so that no copy moves the block.
+  size_t room = 0;
+  for (int i = 1; i <= kItemCount; ++i) {
+    if (kItemKinds[i] == 'T') room += item[i]->tlv.length + size_t{1};
+  }
+  if (texts->size() < room) texts->resize(room);
+  size_t used = 0;
+  auto copyText = [&](const BerTlv* element) -> char* {
+    char* copy = texts->data() + used;
+    if (element->length > 0) std::memcpy(copy, element->value, element->length);
+    copy[element->length] = 0;
+    used += element->length + size_t{1};
+    return copy;
+  };
+  if (FillPolicy(item, out, copyText)) return true;
+  ReleasePolicyInPlace(out);
+  return false;
+}
+
+void ReleasePolicyInPlace(PolicyData* p) {
+  FreeKeys(p->keys, static_cast<size_t>(p->keyBits / 8));
+  AccessControlData_Destroy(p->acl);
+  *p = PolicyData{};
+}
+
+}  // namespace qor::agent
