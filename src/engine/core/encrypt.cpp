@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "engine/core/core.h"
-#include "engine/core/record_iv.h"
+#include "engine/cipher/record_iv.h"
 #include "log/log.h"
 #include "qor/base64.h"
 
