@@ -104,6 +104,17 @@ void Instance::RecordFailure(const char* what) {
   if (!recorded) qor::ErrorSet(qor::LastErrorRecord(), qor::err::kGeneral, "%s", what);
 }
 
+namespace {
+// Copies the newest entry of the last error into |code| and |message|.
+void TakeLastError(int* code, char (&message)[QOR_ERROR_MESSAGE_SIZE]) {
+  std::lock_guard lock(qor::ErrorLock());
+  const ErrorInfo* end = qor::ErrorChainEnd(qor::LastErrorRecord());
+  *code = end->code;
+  std::memcpy(message, end->message, sizeof(message));
+  message[sizeof(message) - 1] = '\0';
+}
+}  // namespace
+
 // Steps 2 to 9 of the initialisation; the caller holds the write lock.
 int Instance::InitLocked() {
   int result = 0;
@@ -125,6 +136,14 @@ int Instance::InitLocked() {
   } else {
     gData.logState = kLogOff;
   }
+  // The stamp is taken before the download: a rotation the agent publishes
+  // while the set downloads is then still ahead of it and swaps in on the
+  // next call. Read after, it would be taken as already loaded and the
+  // rotation never picked up.
+  qor::ErrorClearChain(qor::LastErrorRecord());
+  int stampCode = 0;
+  char stampMessage[QOR_ERROR_MESSAGE_SIZE] = {0};
+  if (UpdateDateInit(data) != 0) TakeLastError(&stampCode, stampMessage);
   qor::ErrorClearChain(qor::LastErrorRecord());
   result = DownloadInitialKeySet();
   if (data->bypass) {
@@ -142,19 +161,8 @@ int Instance::InitLocked() {
     // The reason the key set could not be loaded (agents, emergency file)
     // stays the last error; a missing stamp file is the lesser news.
     RecordFailure("failed to load the key set");
-    int code;
-    char message[QOR_ERROR_MESSAGE_SIZE];
-    {
-      std::lock_guard lock(qor::ErrorLock());
-      const ErrorInfo* end = qor::ErrorChainEnd(qor::LastErrorRecord());
-      code = end->code;
-      std::memcpy(message, end->message, sizeof(message));
-    }
-    message[sizeof(message) - 1] = '\0';
-    UpdateDateInit(data);
-    qor::ErrorSet(qor::LastErrorRecord(), code, "%s", message);
-  } else {
-    UpdateDateInit(data);
+  } else if (stampCode != 0) {
+    qor::ErrorSet(qor::LastErrorRecord(), stampCode, "%s", stampMessage);
   }
   // Stamps seen before this key set was loaded are not swaps to retry.
   swapFailures_ = 0;

@@ -167,6 +167,33 @@ TEST_F(InstanceTest, UnusableStampFileStillInitialises) {
   }
 }
 
+// The agent publishes a rotation while the initial key set downloads: the
+// stamp it writes then is newer than the set, so the next call must swap.
+std::string g_stampToRotate;
+int DownloadWhileTheAgentRotates(QORSocket*, KeyMgr**, QORApiConf*) {
+  qor::test::WriteStamp(g_stampToRotate, 7);
+  return -1;  // bypass: initialised all the same
+}
+QORSocket* RotatingSocket(const char* firstHost, uint16_t firstPort, const char* secondHost,
+                          uint16_t secondPort, int timeLimitMs, ErrorInfo* record) {
+  QORSocket* socket =
+      QORSocket_Create(firstHost, firstPort, secondHost, secondPort, timeLimitMs, record);
+  if (socket != nullptr) socket->GetKeyMgrFromQORServer = DownloadWhileTheAgentRotates;
+  return socket;
+}
+
+TEST_F(InstanceTest, RotationDuringTheFirstDownloadIsStillAheadOfTheKeySet) {
+  EXPECT_EQ(RunInChild([&]() -> std::string {
+    UseEnvironment();
+    g_stampToRotate = Stamp();
+    qor::api::testing::SetSocketFactory(&RotatingSocket);
+    CHILD_CHECK(QOR_GetInstanceAuto() == 0);
+    CHILD_CHECK(State().stampKnown == 1);
+    CHILD_CHECK(State().cachedStamp == 1);
+    return "";
+  }), "");
+}
+
 TEST_F(InstanceTest, StampChangeSwapsBeforeTheCallAndAFailedSwapStaysDue) {
   EXPECT_EQ(RunInChild([&]() -> std::string {
     UseEnvironment();

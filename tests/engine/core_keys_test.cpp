@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/core/record_iv.h"
+#include "engine/cipher/record_iv.h"
 #include "engine/core/value_ops.h"
 #include "engine/core_support.h"
 #include "qor/key_mgr.h"

@@ -12,6 +12,7 @@
 
 #include "engine/cipher/fixed_secrets.h"
 #include "engine/cipher/ua_cipher_internal.h"
+#include "engine/core/cipher_object.h"
 #include "engine/policy_fixture.h"
 #include "qor/hashtable.h"
 #include "support/bytes.h"

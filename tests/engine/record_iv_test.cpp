@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/core/record_iv.h"
+#include "engine/cipher/record_iv.h"
 #include "engine/policy_fixture.h"
 #include "qor/cipher_util.h"
 #include "qor/ua_cipher_util.h"

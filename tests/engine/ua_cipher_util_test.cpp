@@ -16,8 +16,9 @@
 #include <vector>
 
 #include "engine/cipher/fixed_secrets.h"
-#include "engine/core/record_iv.h"
+#include "engine/cipher/record_iv.h"
 #include "engine/cipher/ua_cipher_internal.h"
+#include "engine/core/cipher_object.h"
 #include "engine/core/value_ops.h"
 #include "engine/policy_fixture.h"
 #include "qor/base64.h"

@@ -1,7 +1,7 @@
 // Adapters that exist only as table entries (no exported name of their own).
 #pragma once
 
-#include "qor/cipher_util.h"
+#include "qor/cipher_adapters.h"
 
 namespace qor::engine::adapters {
 

@@ -18,7 +18,7 @@
 
 #include "common/value_format.h"
 #include "engine/adapters/adapter_log.h"
-#include "qor/cipher_util.h"
+#include "qor/cipher_adapters.h"
 
 namespace qor::engine::adapters {
 

@@ -14,7 +14,7 @@
 #include "engine/adapters/block_adapter.h"
 #include "engine/adapters/key_contexts.h"
 #include "log/log.h"
-#include "qor/cipher_util.h"
+#include "qor/cipher_adapters.h"
 #include "qor/lea.h"
 #include "qor/nc_aes.h"
 #include "qor/nc_aria.h"

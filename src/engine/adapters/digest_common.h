@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "engine/adapters/adapter_log.h"
-#include "qor/cipher_util.h"
+#include "qor/cipher_adapters.h"
 
 namespace qor::engine::adapters {
 

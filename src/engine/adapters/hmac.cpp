@@ -2,7 +2,7 @@
 #include <cstdlib>
 
 #include "engine/adapters/adapter_log.h"
-#include "qor/cipher_util.h"
+#include "qor/cipher_adapters.h"
 #include "qor/nc_hmac.h"
 
 namespace {

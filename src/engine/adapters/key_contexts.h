@@ -8,7 +8,7 @@
 
 #include "common/secure_wipe.h"
 #include "log/log.h"
-#include "qor/cipher_util.h"
+#include "qor/cipher_adapters.h"
 
 namespace qor::engine::adapters {
 

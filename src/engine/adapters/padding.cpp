@@ -1,7 +1,7 @@
 // Block padding written by the one-shot adapters before they encipher.
 #include <cstring>
 
-#include "qor/cipher_util.h"
+#include "qor/cipher_adapters.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "qor/cipher_util.h"
+#include "qor/cipher_adapters.h"
 
 namespace {
 

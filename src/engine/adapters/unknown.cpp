@@ -1,6 +1,6 @@
 // Table entries of codes with no usable algorithm (unknown, RC4, TICN).
 #include "log/log.h"
-#include "qor/cipher_util.h"
+#include "qor/cipher_adapters.h"
 
 namespace {
 constexpr char kLogUnit[] = "source/Crypto/CuUNKNOWN";

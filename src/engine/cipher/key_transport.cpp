@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "engine/cipher/cipher_lock.h"
-#include "engine/core/record_iv.h"
+#include "engine/cipher/record_iv.h"
 #include "engine/cipher/ua_cipher_internal.h"
 #include "log/log.h"
 #include "qor/base64.h"

@@ -13,9 +13,6 @@ inline UACipherUtilData* DataOf(UACipherUtil** self) {
   return (self != nullptr && *self != nullptr) ? (*self)->data : nullptr;
 }
 
-// Fills every operation slot; |hmac| NULL selects doHMACDigest.
-void FillOperations(UACipherUtil* object, QOR_HmacFn hmac);
-
 // Option slots.
 int GetAlgorithmType(UACipherUtil** self);
 int GetKeyLength(UACipherUtil** self);
@@ -51,11 +48,5 @@ int AddKey(UACipherUtil** self, CipherUtil* record);
 CipherUtil* GetCipher(UACipherUtil** self, int version);
 
 int DecryptKeyFromBase64(UACipherUtil** self, DataBuffer* in, DataBuffer* out, int nullProcess);
-void Destroy(UACipherUtil** self);
-
-// Tests watch key bytes being released: called with each key-name and
-// single-key buffer right before it is freed. NULL (the default) turns it off.
-using ReleasedKeyBytesObserver = void (*)(const unsigned char* bytes, std::size_t length);
-void SetReleasedKeyBytesObserver(ReleasedKeyBytesObserver observer);
 
 }  // namespace qor::engine

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "engine/core/core.h"
-#include "engine/core/record_iv.h"
+#include "engine/cipher/record_iv.h"
 #include "log/log.h"
 #include "qor/base64.h"
 

@@ -9,7 +9,7 @@
 #include "common/error_record.h"
 #include "common/free_bytes.h"
 #include "common/value_format.h"
-#include "engine/core/record_iv.h"
+#include "engine/cipher/record_iv.h"
 #include "engine/core/value_ops.h"
 #include "log/log.h"
 #include "qor/key_mgr.h"

@@ -1,7 +1,7 @@
 // Record IVs: the value drawn for one encryption and, per thread, the value
 // the exported setter leaves for the next encryption under each object.
 // Nothing here writes a shared record's IV while values are being processed.
-#include "engine/core/record_iv.h"
+#include "engine/cipher/record_iv.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -10,7 +10,8 @@
 #include "engine/access/acl_list.h"
 #include "engine/cipher/fixed_secrets.h"
 #include "engine/cipher/ua_cipher_internal.h"
-#include "engine/core/record_iv.h"
+#include "engine/core/cipher_object.h"
+#include "engine/cipher/record_iv.h"
 #include "engine/core/value_ops.h"
 #include "log/log.h"
 
