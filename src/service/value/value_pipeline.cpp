@@ -77,6 +77,10 @@ struct Call {
 
 bool Begin(Call* call, int keyNameLength, const char* keyName, ErrorInfo* errorRecord,
            FindKeyInfoFn find, UpdateKeySetFn update) {
+  // The record is on this call's stack: cleared by hand, so that clearing the
+  // chain finds it clear and leaves the shared error lock alone.
+  call->local.code = 0;
+  call->local.message[0] = '\0';
   call->local.next = errorRecord;
   qor::ErrorClearChain(&call->local);
   call->info = GetPolicy(keyNameLength, keyName, find, update, &call->local);
@@ -187,11 +191,12 @@ DataBuffer QORCrypto_Encrypt(int length, unsigned char* data, int keyNameLength,
   const int code = qor::engine::EncryptUnderAccess(&object, &in, &out, mode == qor::crypto::kText,
                                                    identity1, identity2, identity3, drawn);
 
+  if (code == kDone) {
+    call.Audit(kEncrypt, kSuccess, nullptr);
+    return out;
+  }
   const Shown shown = ShownValue(length, data, call.info);
   switch (code) {
-    case kDone:
-      call.Audit(kEncrypt, kSuccess, nullptr);
-      return out;
     case kPatternSkipped:
     case kAlreadyEncrypted:
       Release(&out);
