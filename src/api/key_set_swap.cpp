@@ -151,7 +151,9 @@ bool Instance::SwapWhenStampChanged() {
   if (due != 0 && !nextStampReadMs_.compare_exchange_strong(due, now + every)) return true;
   const StampCheck check = CheckStamp();
   if (check != StampCheck::kSettled) {
-    nextStampReadMs_.store(0);
+    // While a swap is due (one thread may be downloading it) every call
+    // looks again; the time is not written again and again meanwhile.
+    if (nextStampReadMs_.load(std::memory_order_relaxed) != 0) nextStampReadMs_.store(0);
   } else if (due == 0) {
     int64_t expected = 0;
     nextStampReadMs_.compare_exchange_strong(expected, now + every);
