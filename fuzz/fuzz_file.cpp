@@ -21,6 +21,7 @@
 
 #include "file_key_set.h"
 #include "installed_key_set.h"
+#include "qor/file_entry.h"
 #include "qor/qorcrypto.h"
 #include "qor/qorfile.h"
 

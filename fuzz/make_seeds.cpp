@@ -15,6 +15,7 @@
 #include "file_key_set.h"
 #include "installed_key_set.h"
 #include "qor/cipher_util.h"
+#include "qor/file_entry.h"
 #include "qor/nc_aria.h"
 #include "qor/qorcrypto.h"
 #include "qor/qorfile.h"
