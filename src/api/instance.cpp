@@ -22,20 +22,20 @@ int Instance::WithKeySet(int (*visit)(KeyMgr* mgr, void* context), void* context
   return visit(gData.initialised ? gData.keyMgr : nullptr, context);
 }
 
-bool Instance::EnterCall() {
+Instance::Held Instance::EnterCall() {
   if (!gData.initialised) return EnterUninitialised();
-  if (!SwapWhenStampChanged()) return false;
+  if (!SwapWhenStampChanged()) return Held::kNone;
   // Nothing pending is the common case: it must not cost every call the
   // process-wide wait lock, which would line all callers up behind it.
   if (gData.updateReady != 0 || gData.clearing != 0) {
     std::unique_lock lock(waitLock_);
     changed_.wait(lock, [&] { return gData.updateReady == 0 && gData.clearing == 0; });
   }
-  pthread_rwlock_rdlock(&API_rwlock);
-  if (gData.initialised) return true;
+  API_rwlock.lock_shared();
+  if (gData.initialised) return Held::kShared;
   // QOR_ClearKeys ran between the checks and the lock: wait for the
   // re-initialisation (or run it) instead of failing on an empty key set.
-  pthread_rwlock_unlock(&API_rwlock);
+  API_rwlock.unlock_shared();
   return EnterUninitialised();
 }
 
@@ -45,11 +45,11 @@ using qor::api::state::TheInstance;
 
 namespace qor::api {
 
-CallGuard::CallGuard() : locked_(TheInstance().EnterCall()) {}
+using Held = qor::api::state::Instance::Held;
 
-CallGuard::~CallGuard() {
-  if (locked_) TheInstance().LeaveCall();
-}
+CallGuard::CallGuard() : held_(static_cast<int>(TheInstance().EnterCall())) {}
+
+CallGuard::~CallGuard() { TheInstance().LeaveCall(static_cast<Held>(held_)); }
 
 void LockInstanceForFork() { TheInstance().LockForFork(); }
 void UnlockInstanceAfterFork() { TheInstance().UnlockAfterFork(); }

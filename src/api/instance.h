@@ -50,10 +50,10 @@ class CallGuard {
   ~CallGuard();
   CallGuard(const CallGuard&) = delete;
   CallGuard& operator=(const CallGuard&) = delete;
-  bool ok() const { return locked_; }
+  bool ok() const { return held_ != 0; }
 
  private:
-  bool locked_ = false;
+  int held_ = 0;  // how the instance lock is held (Instance::Held)
 };
 
 // What the status reports read of the instance.

@@ -175,13 +175,13 @@ int Instance::InitLocked() {
 // With |keepLock| the write lock stays held when the instance is initialised
 // on return (result 0), for the caller to run its call on that key set.
 int Instance::GetInstanceAuto(bool keepLock) {
-  pthread_rwlock_wrlock(&API_rwlock);
+  API_rwlock.lock();
   if (gData.initialised) {
-    if (!keepLock) pthread_rwlock_unlock(&API_rwlock);
+    if (!keepLock) API_rwlock.unlock();
     return 0;
   }
   const int result = InitLocked();
-  if (result != 0 || !keepLock) pthread_rwlock_unlock(&API_rwlock);
+  if (result != 0 || !keepLock) API_rwlock.unlock();
   QOR_LOG_RESULT_AS("QOR_GetInstanceAuto", qor::log::kInfo, "Key Init %s\n",
                     result == 0 ? "SUCCESS" : "FAIL");
   QOR_LOG_AS("QOR_GetInstanceAuto", qor::log::kDebug, "%s\n",
@@ -192,32 +192,34 @@ int Instance::GetInstanceAuto(bool keepLock) {
 // The first call, or a call that found the key set cleared: initialises and
 // runs the call under the write lock it initialised with, so every such call
 // gets to use a key set even while QOR_ClearKeys keeps clearing it.
-bool Instance::EnterInitialised() { return GetInstanceAuto(/*keepLock=*/true) == 0; }
+Instance::Held Instance::EnterInitialised() {
+  return GetInstanceAuto(/*keepLock=*/true) == 0 ? Held::kAlone : Held::kNone;
+}
 
 // The instance is not initialised (first call, or the key set was cleared):
 // one thread initialises, the others wait for it and then use its key set;
 // they fail with its reason when it failed. Bounded by the 10-second wait;
 // past it a call initialises on its own, so it always gets its turn.
-bool Instance::EnterUninitialised() {
+Instance::Held Instance::EnterUninitialised() {
   const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
   while (std::chrono::steady_clock::now() < deadline) {
     if (Claim(initialising_)) {
-      const bool ok = EnterInitialised();
-      lastInitFailed_ = ok ? 0 : 1;
+      const Held held = EnterInitialised();
+      lastInitFailed_ = held != Held::kNone ? 0 : 1;
       Publish(initialising_, 0);
-      return ok;
+      return held;
     }
     {
       std::unique_lock lock(waitLock_);
       changed_.wait_until(lock, deadline, [&] { return initialising_.load() == 0; });
     }
     if (!gData.initialised) {
-      if (lastInitFailed_ != 0) return false;
+      if (lastInitFailed_ != 0) return Held::kNone;
       continue;
     }
-    pthread_rwlock_rdlock(&API_rwlock);
-    if (gData.initialised) return true;
-    pthread_rwlock_unlock(&API_rwlock);  // cleared again meanwhile
+    API_rwlock.lock_shared();
+    if (gData.initialised) return Held::kShared;
+    API_rwlock.unlock_shared();  // cleared again meanwhile
   }
   return EnterInitialised();
 }

@@ -19,6 +19,7 @@
 #include "api/instance.h"
 #include "api/instance_testing.h"
 #include "api/update_stamp.h"
+#include "common/sharded_shared_mutex.h"
 #include "qor/config.h"
 #include "qor/key_mgr.h"
 #include "service/crypto/qor_crypto.h"
@@ -32,6 +33,11 @@ inline constexpr int kAddKeyTimeLimitMs = 4500;
 inline constexpr auto kWaitLimit = std::chrono::seconds(10);
 // How often a broken update stamp is opened again and reported again.
 inline constexpr int kStampRetryMs = 10000;
+// How often calls read a stamp that matched the key set last time: reading
+// it costs a system call, which on every call would cost more than the value
+// itself. A new set is picked up within this time; right after the stamp
+// was opened, and while a swap is due, every call reads it.
+inline constexpr int64_t kStampReadEveryMs = 5;
 // A failed key-set swap is tried again after 100 ms, doubling up to 5 s while
 // it keeps failing; the key set in service keeps serving meanwhile.
 inline constexpr int64_t kSwapRetryFirstMs = 100;
@@ -55,6 +61,11 @@ struct InstanceData {
   std::atomic<QORApiConf*> config{nullptr};
 };
 
+// Milliseconds of the coarse monotonic clock: read without a system call
+// and cheaper than the precise one; its tick (1 to 10 ms) is fine for
+// spacing stamp reads.
+int64_t CoarseMs();
+
 inline int64_t SteadyMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -77,11 +88,21 @@ class Instance {
   bool HasKeyVersion(int nameLength, const char* name, int version);
   int AddSpecficKey(const char* address, uint16_t port, int nameLength, const char* name,
                     int version);
-  bool EnterCall();
-  bool EnterInitialised();
-  bool EnterUninitialised();
+  // How a call holds the instance lock: shared normally, alone when the call
+  // initialised the instance and runs on the key set it loaded.
+  enum class Held { kNone, kShared, kAlone };
+  Held EnterCall();
+  Held EnterInitialised();
+  Held EnterUninitialised();
   bool SwapWhenStampChanged();
-  void LeaveCall() { pthread_rwlock_unlock(&API_rwlock); }
+  // What one read of the stamp found: the key set matches it (or it cannot
+  // be read), a swap is still due, or this call's swap failed.
+  enum class StampCheck { kSettled, kPending, kFailed };
+  StampCheck CheckStamp();
+  void LeaveCall(Held held) {
+    if (held == Held::kShared) API_rwlock.unlock_shared();
+    if (held == Held::kAlone) API_rwlock.unlock();
+  }
   int ClearKeys();
   int Init();
   int IsInit() const { return gData.initialised ? 0 : 1; }
@@ -105,12 +126,12 @@ class Instance {
   void InstallKeySet(KeyMgr* mgr, QORApiConf* config);
   void SetStampRetryInterval(int milliseconds) { stampRetryMs_.store(milliseconds); }
   void LockForFork() {
-    pthread_rwlock_rdlock(&API_rwlock);
+    API_rwlock.lock_shared();
     stampLock_.lock();
   }
   void UnlockAfterFork() {
     stampLock_.unlock();
-    pthread_rwlock_unlock(&API_rwlock);
+    API_rwlock.unlock_shared();
   }
   std::mutex& SignalLock() { return waitLock_; }
 
@@ -121,24 +142,24 @@ class Instance {
  private:
   class WriteLock {
    public:
-    explicit WriteLock(pthread_rwlock_t* lock) : lock_(lock) { pthread_rwlock_wrlock(lock_); }
-    ~WriteLock() { pthread_rwlock_unlock(lock_); }
+    explicit WriteLock(ShardedSharedMutex* lock) : lock_(lock) { lock_->lock(); }
+    ~WriteLock() { lock_->unlock(); }
     WriteLock(const WriteLock&) = delete;
     WriteLock& operator=(const WriteLock&) = delete;
 
    private:
-    pthread_rwlock_t* lock_;
+    ShardedSharedMutex* lock_;
   };
 
   class ReadLock {
    public:
-    explicit ReadLock(pthread_rwlock_t* lock) : lock_(lock) { pthread_rwlock_rdlock(lock_); }
-    ~ReadLock() { pthread_rwlock_unlock(lock_); }
+    explicit ReadLock(ShardedSharedMutex* lock) : lock_(lock) { lock_->lock_shared(); }
+    ~ReadLock() { lock_->unlock_shared(); }
     ReadLock(const ReadLock&) = delete;
     ReadLock& operator=(const ReadLock&) = delete;
 
    private:
-    pthread_rwlock_t* lock_;
+    ShardedSharedMutex* lock_;
   };
 
   // Takes |flag| from 0 to 1; false when another thread holds it.
@@ -191,8 +212,10 @@ class Instance {
   InstanceData gData;
   // Writers first: with readers preferred, a steady stream of value calls
   // would hold off a key-set swap or a clear indefinitely. No path takes the
-  // read lock while already holding it, so this cannot self-deadlock.
-  pthread_rwlock_t API_rwlock = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
+  // read lock while already holding it, so this cannot self-deadlock. Value
+  // calls count themselves in per CPU: on many cores they must not queue on
+  // one shared reader count.
+  ShardedSharedMutex API_rwlock;
   std::atomic<int32_t> giInitMode{0};
   std::atomic<int32_t> giCall{0};
   std::atomic<int32_t> giCallEnv{0};
@@ -218,6 +241,9 @@ class Instance {
   std::atomic<int32_t> isInitUpdatePath{0};
   qor::api::UpdateStamp stamp_;
   std::atomic<int64_t> nextStampTryMs_{0};
+  // When calls next read the stamp (CoarseMs); 0: every call reads it. Its
+  // own cache line: every call reads it, a write comes once per interval.
+  alignas(64) std::atomic<int64_t> nextStampReadMs_{0};
   std::atomic<int> stampRetryMs_{kStampRetryMs};
   char agentInitResult[50] = {};
   std::atomic<qor::api::testing::SocketFactory> socketFactory_{&QORSocket_Create};

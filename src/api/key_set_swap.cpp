@@ -3,6 +3,8 @@
 // swap itself under it.
 #include "api/instance_object.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
@@ -15,6 +17,12 @@
 #include "qor/qostring.h"
 
 namespace qor::api::state {
+
+int64_t CoarseMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 // Downloads a replacement key set into pendingKeyMgr without holding the
 // instance lock: 0 when one is ready to swap in, else -1.
@@ -60,6 +68,7 @@ int Instance::UpdateDateInit(QORApiData* configData) {
 // Opens the stamp at updateDatePath and takes its value as the one the key
 // set matches. The caller holds stampLock_.
 int Instance::OpenStamp() {
+  nextStampReadMs_.store(0);
   uint64_t value = 0;
   if (stamp_.Open(updateDatePath, qor::LastErrorRecord(), &value) != 0) {
     isInitUpdatePath = 0;
@@ -133,23 +142,43 @@ int Instance::UpdateKeyMgr() {
 // swap leaves the stamp unconsumed and is retried after a back-off. False
 // only for the call whose swap failed (its reason is the last error).
 bool Instance::SwapWhenStampChanged() {
+  // Between reads a call writes nothing shared: one thread per interval
+  // moves the time on and reads.
+  const int64_t now = CoarseMs();
+  int64_t due = nextStampReadMs_.load(std::memory_order_relaxed);
+  if (now < due) return true;
+  const int64_t every = std::min<int64_t>(kStampReadEveryMs, stampRetryMs_.load());
+  if (due != 0 && !nextStampReadMs_.compare_exchange_strong(due, now + every)) return true;
+  const StampCheck check = CheckStamp();
+  if (check != StampCheck::kSettled) {
+    // While a swap is due (one thread may be downloading it) every call
+    // looks again; the time is not written again and again meanwhile.
+    if (nextStampReadMs_.load(std::memory_order_relaxed) != 0) nextStampReadMs_.store(0);
+  } else if (due == 0) {
+    int64_t expected = 0;
+    nextStampReadMs_.compare_exchange_strong(expected, now + every);
+  }
+  return check != StampCheck::kFailed;
+}
+
+Instance::StampCheck Instance::CheckStamp() {
   uint64_t now = 0;
-  if (!stamp_.Read(&now) && !RetryStamp(&now)) return true;
+  if (!stamp_.Read(&now) && !RetryStamp(&now)) return StampCheck::kSettled;
   if (!gData.stampKnown.load()) {
     // Readable for the first time since initialisation: nothing to compare
     // with yet.
     gData.cachedStamp.store(now);
     gData.stampKnown.store(true);
-    return true;
+    return StampCheck::kSettled;
   }
   // The back-off holds for the stamp that failed; a new stamp is a new
   // rotation and is tried at once.
   const auto due = [&] {
     return now != failedStamp_.load() || SteadyMs() >= swapRetryAtMs_.load();
   };
-  if (now == gData.cachedStamp.load() || !due()) return true;
-  if (!Claim(swapping_)) return true;
-  bool ok = true;
+  if (now == gData.cachedStamp.load()) return StampCheck::kSettled;
+  if (!due() || !Claim(swapping_)) return StampCheck::kPending;
+  StampCheck check = StampCheck::kPending;
   if (now != gData.cachedStamp.load() && due()) {
     qor::ErrorClearChain(qor::LastErrorRecord());
     if (UpdateKeyMgr() == 0) {
@@ -158,6 +187,7 @@ bool Instance::SwapWhenStampChanged() {
       gData.cachedStamp.store(now);
       swapFailures_ = 0;
       swapRetryAtMs_ = 0;
+      check = StampCheck::kSettled;
     } else {
       const int failures = std::min(swapFailures_.fetch_add(1) + 1, 16);
       const int64_t delay = std::min(kSwapRetryFirstMs << std::min(failures - 1, 10),
@@ -165,11 +195,11 @@ bool Instance::SwapWhenStampChanged() {
       swapRetryAtMs_ = SteadyMs() + delay;
       failedStamp_ = now;
       RecordFailure("failed to Key update");
-      ok = false;
+      check = StampCheck::kFailed;
     }
   }
   swapping_.store(0);
-  return ok;
+  return check;
 }
 
 int Instance::ReconnectFile() {

@@ -14,4 +14,13 @@ int DigitDecrypt(DataBuffer* in, const void* key, const unsigned char* iv, DataB
 int CreateDigits(const DataBuffer& key, CipherUtil* record);
 void ReleaseDigits(CipherUtil* record);
 
+// The block ciphers' encryption into the caller's memory (room for
+// value::EncryptedBinaryLength bytes): the binary form's length, or -1.
+int doSEEDEncryptExInto(DataBuffer*, const void*, const unsigned char*, unsigned char*, uint16_t, int32_t);
+int doARIAEncryptEx2Into(DataBuffer*, const void*, const unsigned char*, unsigned char*, uint16_t, int32_t);
+int doAESEncryptExInto(DataBuffer*, const void*, const unsigned char*, unsigned char*, uint16_t, int32_t);
+int doDES3EncryptExInto(DataBuffer*, const void*, const unsigned char*, unsigned char*, uint16_t, int32_t);
+int doDES3Encrypt_3keyExInto(DataBuffer*, const void*, const unsigned char*, unsigned char*, uint16_t, int32_t);
+int doLEAEncryptExInto(DataBuffer*, const void*, const unsigned char*, unsigned char*, uint16_t, int32_t);
+
 }  // namespace qor::engine::adapters

@@ -31,6 +31,44 @@ struct Texts {
 inline constexpr Texts kEnglishTexts{msg::kNullInputEn, msg::kShortInputEn};
 inline constexpr Texts kKoreanTexts{msg::kNullInputKo, msg::kShortInputKo};
 
+// Bytes the binary form of |length| padded plaintext bytes takes.
+template <class Cipher>
+constexpr int BlockEncryptedLength(int length, uint16_t keyVersion, int32_t useRecordIV) {
+  return (keyVersion != 0 ? value::kPrefixBytes : 0) + (length / Cipher::kBlock + 1) * Cipher::kBlock +
+         (useRecordIV != 0 ? value::kTailBytes : 0);
+}
+
+// The binary form into |buf| (BlockEncryptedLength bytes of room, no
+// terminator): its length, or -1 (and a log line).
+template <class Cipher>
+int BlockEncryptInto(const char* func, DataBuffer* in, const void* key, const unsigned char* iv, unsigned char* buf,
+                     uint16_t keyVersion, int32_t useRecordIV) {
+  using qor::log::kCrit;
+  if (in == nullptr || in->data == nullptr || key == nullptr || iv == nullptr || buf == nullptr) {
+    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.nullInput);
+    return -1;
+  }
+  constexpr int kFrame = value::kPrefixBytes + value::kTailBytes + Cipher::kBlock + 1;
+  if (in->length < 0 || in->length > INT_MAX - kFrame) {
+    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.shortInput);
+    return -1;
+  }
+  const int padded = DoPadding(in->data, in->length, Cipher::kBlock);
+  const int prefix = keyVersion != 0 ? value::kPrefixBytes : 0;
+  const int total = prefix + padded + (useRecordIV != 0 ? value::kTailBytes : 0);
+  if (!Cipher::Encrypt(*static_cast<const typename Cipher::Ctx*>(key), iv, in->data, buf + prefix, padded)) {
+    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "encryption failed. length = [%d]\n", padded);
+    return -1;
+  }
+  if (prefix != 0) {
+    buf[0] = static_cast<unsigned char>(keyVersion >> 8);
+    buf[1] = static_cast<unsigned char>(keyVersion & 0xFF);
+    buf[value::kVersionMarkerAt] = value::kVersionMarker;
+  }
+  if (useRecordIV != 0) std::memcpy(buf + prefix + padded, iv, value::kTailBytes);
+  return total;
+}
+
 template <class Cipher>
 int BlockEncrypt(const char* func, DataBuffer* in, const void* key, const unsigned char* iv, DataBuffer* out,
                  uint16_t keyVersion, int32_t useRecordIV) {
@@ -44,25 +82,17 @@ int BlockEncrypt(const char* func, DataBuffer* in, const void* key, const unsign
     QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.shortInput);
     return -1;
   }
-  const int padded = DoPadding(in->data, in->length, Cipher::kBlock);
-  const int prefix = keyVersion != 0 ? value::kPrefixBytes : 0;
-  const int total = prefix + padded + (useRecordIV != 0 ? value::kTailBytes : 0);
-  auto* buf = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(total) + 1));
+  const int room = BlockEncryptedLength<Cipher>(in->length, keyVersion, useRecordIV);
+  auto* buf = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(room) + 1));
   if (buf == nullptr) {
     QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "Memory Allocation Failed.\n");
     return -1;
   }
-  if (!Cipher::Encrypt(*static_cast<const typename Cipher::Ctx*>(key), iv, in->data, buf + prefix, padded)) {
-    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "encryption failed. length = [%d]\n", padded);
+  const int total = BlockEncryptInto<Cipher>(func, in, key, iv, buf, keyVersion, useRecordIV);
+  if (total < 0) {
     std::free(buf);
     return -1;
   }
-  if (prefix != 0) {
-    buf[0] = static_cast<unsigned char>(keyVersion >> 8);
-    buf[1] = static_cast<unsigned char>(keyVersion & 0xFF);
-    buf[value::kVersionMarkerAt] = value::kVersionMarker;
-  }
-  if (useRecordIV != 0) std::memcpy(buf + prefix + padded, iv, value::kTailBytes);
   buf[total] = 0;
   out->data = buf;
   out->length = total;

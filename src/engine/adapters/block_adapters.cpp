@@ -1,5 +1,6 @@
 // The exported one-shot block-cipher adapters: each is the shared template
 // over one cipher description (ciphers.h).
+#include "engine/adapters/adapters.h"
 #include "engine/adapters/block_adapter.h"
 #include "engine/adapters/ciphers.h"
 
@@ -13,6 +14,10 @@ namespace ad = qor::engine::adapters;
   extern "C" QOR_API int Dec(DataBuffer* in, const void* key, const unsigned char* iv, DataBuffer* out,      \
                              int32_t nullProcess, int32_t compatibility) {                                   \
     return ad::BlockDecrypt<ad::Cipher>(#Dec, in, key, iv, out, nullProcess, compatibility);                 \
+  }                                                                                                          \
+  int ad::Enc##Into(DataBuffer* in, const void* key, const unsigned char* iv, unsigned char* out,            \
+                    uint16_t keyVersion, int32_t useRecordIV) {                                              \
+    return ad::BlockEncryptInto<ad::Cipher>(#Enc, in, key, iv, out, keyVersion, useRecordIV);                \
   }
 
 QOR_DEFINE_BLOCK_ADAPTERS(doSEEDEncryptEx, doSEEDDecrypt, SeedAdapter)

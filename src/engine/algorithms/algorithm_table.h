@@ -53,6 +53,10 @@ struct Algorithm {
   ReleaseFn release = nullptr;  // null: the contexts are freed as contextBytes of plain memory
   CipherEncryptFn encrypt = nullptr;
   CipherDecryptFn decrypt = nullptr;
+  // Block ciphers: encrypt into the caller's memory, so that a text value
+  // needs no buffer of its own for the binary form. Null elsewhere.
+  int (*encryptInto)(DataBuffer* in, const void* key, const unsigned char* iv, unsigned char* out,
+                     uint16_t keyVersion, int32_t useRecordIV) = nullptr;
   // Codes 0..21 only; codes without a cipher of their own stream as it says.
   StreamEntries stream = {};
 };

@@ -10,16 +10,9 @@
 
 namespace qor::engine {
 
-// Read side: walking a version list. Write side: AddKey.
+// Write side: AddKey. Readers walk the list without it (key_versions.cpp);
+// the read side is left for the fork handlers.
 extern pthread_rwlock_t cipher_rwlock;
-
-class CipherReadLock {
- public:
-  CipherReadLock() { pthread_rwlock_rdlock(&cipher_rwlock); }
-  ~CipherReadLock() { pthread_rwlock_unlock(&cipher_rwlock); }
-  CipherReadLock(const CipherReadLock&) = delete;
-  CipherReadLock& operator=(const CipherReadLock&) = delete;
-};
 
 class CipherWriteLock {
  public:

@@ -1,5 +1,8 @@
-// Key versions of a policy: a list kept in descending version order, read under
-// the shared side of cipher_rwlock and extended under its exclusive side.
+// Key versions of a policy: a list kept in descending version order, extended
+// under cipher_rwlock and read without it. Records are only ever linked in,
+// each with a release store after its fields, and none is unlinked before
+// the whole key set goes: a reader walking with acquire loads always sees
+// complete records, and value calls never queue on a shared lock word.
 #include <atomic>
 
 #include "engine/cipher/cipher_lock.h"
@@ -20,6 +23,10 @@ void Publish(CipherUtil*& link, CipherUtil* record) {
   std::atomic_ref<CipherUtil*>(link).store(record, std::memory_order_release);
 }
 
+CipherUtil* Next(CipherUtil* const& link) {
+  return std::atomic_ref<CipherUtil*>(const_cast<CipherUtil*&>(link)).load(std::memory_order_acquire);
+}
+
 }  // namespace
 
 int GetLatestKeyVersion(UACipherUtil** self) {
@@ -30,8 +37,7 @@ int GetLatestKeyVersion(UACipherUtil** self) {
 CipherUtil* GetCipher(UACipherUtil** self, int version) {
   const UACipherUtilData* data = DataOf(self);
   if (data == nullptr) return nullptr;
-  CipherReadLock lock;
-  for (CipherUtil* r = data->ciphers; r != nullptr; r = r->next) {
+  for (CipherUtil* r = Next(data->ciphers); r != nullptr; r = Next(r->next)) {
     if (r->keyVersion == static_cast<uint16_t>(version)) return r;
   }
   return nullptr;

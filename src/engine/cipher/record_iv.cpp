@@ -50,10 +50,6 @@ CipherUtil* Head(UACipherUtil** object) {
 
 namespace qor::engine {
 
-uint32_t DrawRecordIv() {
-  return std::atomic_ref<uint32_t>(g_RecordIV).fetch_add(1, std::memory_order_relaxed) + 1;
-}
-
 bool DrawRecordIvFor(UACipherUtil** object, uint32_t* value) {
   CipherUtil* head = Head(object);
   if (head == nullptr) {

@@ -10,7 +10,11 @@
 
 namespace qor::engine {
 
-// Next value of the process-wide counter g_RecordIV (atomic increment).
+// A value of the process-wide counter g_RecordIV no other draw in this
+// process gets (until the counter wraps or is seeded again). A thread draws
+// straight from the counter, which then holds the last value drawn, until
+// it meets another thread there; from then on it reserves runs of values and
+// draws from those without writing the counter (record_iv_draw.cpp).
 uint32_t DrawRecordIv();
 
 // Draws the record IV of one value under |object| and marks the object's

@@ -1,5 +1,6 @@
 // Exported value helpers: decoding and digest encoding in the "$." form, and
 // the tests that tell whether a text already looks like this policy's output.
+#include <atomic>
 #include <cstdlib>
 
 #include "engine/core/core.h"
@@ -62,12 +63,14 @@ int UACipherUtil_isDuplicationChecking(UACipherUtil** object, const char* text, 
 }
 
 int isDoubleEncryptPrevention(UACipherUtil** object, const char* text, int length, int flag) {
-  if (object == nullptr || *object == nullptr || (*object)->data == nullptr ||
-      (*object)->data->ciphers == nullptr || text == nullptr) {
+  if (object == nullptr || *object == nullptr || (*object)->data == nullptr || text == nullptr) {
     return 0;
   }
   const UACipherUtilData* data = (*object)->data;
-  const CipherUtil* head = data->ciphers;
+  // The head may be replaced by a fetched version meanwhile (release store).
+  const CipherUtil* head =
+      std::atomic_ref<CipherUtil*>((*object)->data->ciphers).load(std::memory_order_acquire);
+  if (head == nullptr) return 0;
   if (data->compatibility == 0) {
     if (length < qor::value::kTextPrefixChars) return 0;
     text += qor::value::kTextPrefixChars;

@@ -42,7 +42,8 @@ uint32_t FreshSeed() {
 
 extern "C" QOR_API uint32_t InitInternalRecordIV(void) {
   const uint32_t seed = FreshSeed();
-  // Other threads draw from the counter with atomic increments.
+  // Other threads draw from the counter atomically; one holding a reserved
+  // run of values (record_iv_draw.cpp) finishes it before it meets the seed.
   std::atomic_ref<uint32_t>(g_RecordIV).store(seed, std::memory_order_relaxed);
   return seed;
 }

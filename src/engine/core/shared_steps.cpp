@@ -1,5 +1,6 @@
 // Pieces every value operation shares: opening the policy, copies into
 // caller-owned outputs, the access checks and decoding text into working bytes.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,14 +16,19 @@ namespace qor::engine::core {
 
 bool Open(const char* op, UACipherUtil** self, Policy* policy) {
   policy->op = op;
-  if (self == nullptr || *self == nullptr || (*self)->data == nullptr ||
-      (*self)->data->ciphers == nullptr) {
+  // A fetch of a missing key version may publish a new head meanwhile (a
+  // release store; version walks take no lock): read it once, acquiring.
+  CipherUtil* head = nullptr;
+  if (self != nullptr && *self != nullptr && (*self)->data != nullptr) {
+    head = std::atomic_ref<CipherUtil*>((*self)->data->ciphers).load(std::memory_order_acquire);
+  }
+  if (head == nullptr) {
     QOR_CORE_LOG(log::kCrit, *policy, "Null Pointer Exception\n");
     return false;
   }
   policy->self = self;
   policy->data = (*self)->data;
-  policy->head = policy->data->ciphers;
+  policy->head = head;
   return true;
 }
 

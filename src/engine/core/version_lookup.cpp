@@ -1,6 +1,5 @@
-// Finding the record of a value's key version. The walk holds the read side
-// of the key lock (inside GetCipher) and releases it before the fetch, whose
-// AddKey takes the write side.
+// Finding the record of a value's key version. The walk (inside GetCipher)
+// takes no lock; the fetch's AddKey links new records in under the key lock.
 #include "engine/core/core.h"
 
 namespace qor::engine::core {

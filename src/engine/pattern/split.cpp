@@ -1,6 +1,7 @@
 #include "engine/pattern/split.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -68,7 +69,7 @@ bool ReadMiddlePattern(std::string_view pattern, int* clear, int* middle) {
 int64_t EncryptedTextLength(int64_t plain, UACipherUtil** object) {
   if (object == nullptr || *object == nullptr || (*object)->data == nullptr) return plain;
   const UACipherUtilData* data = (*object)->data;
-  const CipherUtil* head = data->ciphers;
+  const CipherUtil* head = std::atomic_ref<CipherUtil*>((*object)->data->ciphers).load(std::memory_order_acquire);
   if (head == nullptr) {
     return getCryptoLen(static_cast<int>(std::min<int64_t>(plain, INT32_MAX)), 0, data->compatibility, 0);
   }

@@ -40,7 +40,27 @@ enum : int {
 enum ErrorProcess : int { kReturnError = 1, kReturnNull = 2, kReturnInput = 3 };
 enum : int { kEncrypt = 1, kDecrypt = 2, kFailure = 0, kSuccess = 1 };
 
-using Bytes = std::unique_ptr<unsigned char, qor::FreeBytes>;
+// Room for the value being encrypted: a stack array up to kStackBytes, else
+// the heap. Only the bytes after the value that padding reads are zeroed.
+class WorkingCopy {
+ public:
+  static constexpr size_t kStackBytes = 512;
+  bool Reserve(size_t size) {
+    if (size > kStackBytes) {
+      heap_.reset(static_cast<unsigned char*>(std::calloc(size, 1)));
+      data_ = heap_.get();
+      return data_ != nullptr;
+    }
+    std::memset(stack_ + size - qor::value::kPipelineSpare, 0, qor::value::kPipelineSpare);
+    return true;
+  }
+  unsigned char* get() const { return data_; }
+
+ private:
+  unsigned char stack_[kStackBytes];
+  std::unique_ptr<unsigned char, qor::FreeBytes> heap_;
+  unsigned char* data_ = stack_;
+};
 
 // The per-call state: a cleared record in front of the caller's chain, the
 // policy and its audit switches.
@@ -57,6 +77,10 @@ struct Call {
 
 bool Begin(Call* call, int keyNameLength, const char* keyName, ErrorInfo* errorRecord,
            FindKeyInfoFn find, UpdateKeySetFn update) {
+  // The record is on this call's stack: cleared by hand, so that clearing the
+  // chain finds it clear and leaves the shared error lock alone.
+  call->local.code = 0;
+  call->local.message[0] = '\0';
   call->local.next = errorRecord;
   qor::ErrorClearChain(&call->local);
   call->info = GetPolicy(keyNameLength, keyName, find, update, &call->local);
@@ -137,8 +161,10 @@ DataBuffer QORCrypto_Encrypt(int length, unsigned char* data, int keyNameLength,
   // A length without data is a null value, never a read through a null pointer.
   const bool hasValue = HasValue(length, data);
   const size_t valueLength = hasValue ? static_cast<size_t>(length) : 0;
-  Bytes working(static_cast<unsigned char*>(std::calloc(valueLength + qor::value::kPipelineSpare, 1)));
-  if (!working) {
+  // The value is padded in place, so it is worked on in a copy: on the stack
+  // when it is short, which most column values are.
+  WorkingCopy working;
+  if (!working.Reserve(valueLength + qor::value::kPipelineSpare)) {
     QOR_LOG(qor::log::kCrit, "Memory Allocation Failed.\n");
     qor::ErrorSet(&call.local, qor::err::kInternal, "Memory Allocation Failed.");
     return DataBuffer{-1, nullptr};
@@ -165,11 +191,12 @@ DataBuffer QORCrypto_Encrypt(int length, unsigned char* data, int keyNameLength,
   const int code = qor::engine::EncryptUnderAccess(&object, &in, &out, mode == qor::crypto::kText,
                                                    identity1, identity2, identity3, drawn);
 
+  if (code == kDone) {
+    call.Audit(kEncrypt, kSuccess, nullptr);
+    return out;
+  }
   const Shown shown = ShownValue(length, data, call.info);
   switch (code) {
-    case kDone:
-      call.Audit(kEncrypt, kSuccess, nullptr);
-      return out;
     case kPatternSkipped:
     case kAlreadyEncrypted:
       Release(&out);
