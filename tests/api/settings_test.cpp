@@ -218,7 +218,9 @@ TEST_F(Settings, HostKindChoosesTheLogName) {
   // Odd kinds read the environment; 0 does too while QOR_HOME is set.
   const std::pair<int, const char*> kinds[] = {
       {0, "/qor_api.log."}, {1, "/qor_filter.log."}, {3, "/qor_ude.log."}, {5, "/qor_api.log."}};
-  for (const auto& [kind, name] : kinds) {
+  for (const auto& entry : kinds) {
+    const int kind = entry.first;
+    const char* name = entry.second;
     SCOPED_TRACE(kind);
     EXPECT_EQ(InChild(LoopbackAgentEnvironment(home, agent.firstPort(), agent.secondPort()), [&] {
                 QOR_Filter_set(kind);
