@@ -33,8 +33,6 @@ constexpr uint64_t kBinaryPieceMost =
     kBinaryRecordRoom + qor::value::kPrefixBytes + qor::value::kTailBytes;
 constexpr int kLengthDigits = 8;
 
-using Block = std::unique_ptr<unsigned char[], qor::FreeBytes>;
-
 // A result the service handed over, released on every path.
 struct Result {
   DataBuffer value;
@@ -44,34 +42,60 @@ struct Result {
   size_t size() const { return value.data != nullptr ? static_cast<size_t>(value.length) : 0; }
 };
 
-// The work buffer, sized once from the input so that nothing grows in the loop.
-class Work {
+// Decrypted pieces, held until the last one is done and then copied once
+// into the caller's buffer: a failed piece leaves that buffer untouched, and
+// no byte is copied twice. Their total is bounded by |limit| (a piece never
+// decrypts to more than it holds).
+class DecryptedPieces {
  public:
-  // Only appended bytes are ever read, so the block is not cleared first.
-  Work(uint64_t pieces, uint64_t room) {
-    if (pieces == 0 || pieces > SIZE_MAX / room) return;
-    capacity_ = static_cast<size_t>(pieces * room);
-    block_.reset(static_cast<unsigned char*>(std::malloc(capacity_)));
+  explicit DecryptedPieces(uint64_t limit) : limit_(limit) {}
+  ~DecryptedPieces() { Clear(); }
+  DecryptedPieces(const DecryptedPieces&) = delete;
+  DecryptedPieces& operator=(const DecryptedPieces&) = delete;
+
+  void Clear() {
+    for (size_t i = 0; i < count_; ++i) std::free(held_[i].data);
+    count_ = 0;
+    used_ = 0;
   }
-  bool ok() const { return block_ != nullptr; }
-  void Clear() { used_ = 0; }
-  // False when |n| more bytes would not fit: the caller's object was not
-  // one this library produced.
-  bool Append(const void* bytes, size_t n) {
-    if (n > capacity_ - used_) return false;
-    if (n > 0) std::memcpy(block_.get() + used_, bytes, n);
+  enum class Taken { kYes, kTooLong, kNoMemory };
+  // Takes over |result|'s bytes. kTooLong when they would pass the limit:
+  // the caller's object was not one this library produced.
+  Taken Take(Result& result) {
+    const size_t n = result.size();
+    if (n > limit_ - used_) return Taken::kTooLong;
+    if (count_ == slots_ && !Grow()) return Taken::kNoMemory;
+    held_[count_++] = DataBuffer{static_cast<int32_t>(n), result.value.data};
+    result.value.data = nullptr;
     used_ += n;
-    return true;
+    return Taken::kYes;
   }
   int64_t CopyTo(unsigned char* out) const {
-    if (used_ > 0) std::memcpy(out, block_.get(), used_);
-    out[used_] = '\0';
-    return static_cast<int64_t>(used_);
+    unsigned char* at = out;
+    for (size_t i = 0; i < count_; ++i) {
+      const size_t n = static_cast<size_t>(held_[i].length);
+      if (n > 0) std::memcpy(at, held_[i].data, n);
+      at += n;
+    }
+    *at = '\0';
+    return static_cast<int64_t>(at - out);
   }
 
  private:
-  Block block_;
-  size_t capacity_ = 0;
+  bool Grow() {
+    const size_t slots = slots_ == 0 ? 64 : 2 * slots_;
+    void* grown = std::realloc(held_.get(), slots * sizeof(DataBuffer));
+    if (grown == nullptr) return false;
+    (void)held_.release();
+    held_.reset(static_cast<DataBuffer*>(grown));
+    slots_ = slots;
+    return true;
+  }
+
+  std::unique_ptr<DataBuffer[], qor::FreeBytes> held_;
+  uint64_t limit_;
+  size_t slots_ = 0;
+  size_t count_ = 0;
   size_t used_ = 0;
 };
 
@@ -236,10 +260,15 @@ uint64_t TextPieceMost(const CipherUtil* head, int compatibility, uint64_t binar
                              static_cast<int64_t>(binary), compatibility == 0));
 }
 
-// Decrypts every piece of |data| into |work|: 0, or the failure to return.
+// DecryptPieces ran out of memory: the entry returns 0, as it does when
+// it cannot have its first buffer.
+constexpr int64_t kNoMemory = INT64_MIN;
+
+// Decrypts every piece of |data| into |pieces|: 0, kNoMemory, or the failure
+// to return.
 int64_t DecryptPieces(unsigned char* data, uint64_t length, bool text, uint64_t binaryPiece,
                       const char* keyName, int keyNameLength, const qor::api::Identities& ids,
-                      int mode, Work* work) {
+                      int mode, DecryptedPieces* pieces) {
   uint64_t offset = 0;
   while (offset < length) {
     uint64_t piece = 0;
@@ -261,11 +290,16 @@ int64_t DecryptPieces(unsigned char* data, uint64_t length, bool text, uint64_t 
       at = data + offset;
       offset += piece;
     }
-    const Result result{
+    Result result{
         qor::api::ServiceDecrypt(static_cast<int>(piece), at, keyNameLength, keyName, ids, mode)};
     if (result.length() < 0) return result.length();
-    if (!work->Append(result.value.data, result.size())) {
-      return Refuse("QOR_DecryptLobEx", "piece decrypts to more than it holds", offset);
+    switch (pieces->Take(result)) {
+      case DecryptedPieces::Taken::kYes:
+        break;
+      case DecryptedPieces::Taken::kTooLong:
+        return Refuse("QOR_DecryptLobEx", "piece decrypts to more than it holds", offset);
+      case DecryptedPieces::Taken::kNoMemory:
+        return kNoMemory;
     }
   }
   return 0;
@@ -379,12 +413,11 @@ QOR_API int64_t QOR_DecryptLobEx(const char* keyName, unsigned char* data, uint6
   if (!call.Begin(data, length, out)) return call.failure;
 
   // Decrypted pieces are never longer than their encrypted form.
-  Work work(length, 1);
+  DecryptedPieces pieces(length);
   if (length == 0) {
     out[0] = '\0';
     return 0;
   }
-  if (!work.ok()) return 0;
   const bool text = binary == 0;
   const int keyNameLength = KeyNameLength(keyName);
   const int mode = text ? qor::crypto::kText : qor::crypto::kBinary;
@@ -402,13 +435,14 @@ QOR_API int64_t QOR_DecryptLobEx(const char* keyName, unsigned char* data, uint6
   }
   int64_t failed = 0;
   for (const uint64_t binaryPiece : layouts) {
-    work.Clear();
+    pieces.Clear();
     failed = DecryptPieces(data, length, text, binaryPiece, keyName, keyNameLength, ids, mode,
-                           &work);
+                           &pieces);
     if (failed == 0) break;
   }
+  if (failed == kNoMemory) return 0;
   if (failed != 0) return failed;
-  return work.CopyTo(out);
+  return pieces.CopyTo(out);
 }
 
 }  // extern "C"

@@ -157,6 +157,36 @@ TEST(LobEntry, BinaryFormRoundTripsWhateverThePieceLayout) {
   }), "");
 }
 
+// Hundreds of pieces, in both forms: decryption holds every piece until the
+// last one is done, and a failing last piece still leaves the caller's
+// buffer untouched.
+TEST(LobEntry, ObjectsOfManyPiecesRoundTrip) {
+  EXPECT_EQ(RunInChild([]() -> std::string {
+    EntryKeySet keys;
+    CHILD_CHECK(keys.Install());
+    std::string plain = Plain(300 * 4096 + 77);
+    for (int binary : {0, 1}) {
+      OutBlock out(binary != 0 ? 302 * 4119 + 1 : TextRoom(plain.size()));
+      const int64_t n =
+          QOR_EncryptLobEx(qor::test::kAria, Data(plain), plain.size(), out.data(), binary, 0);
+      CHILD_CHECK(n > 0);
+      std::string stored = out.str(n);
+      OutBlock back(plain.size() + 1);
+      const int64_t m =
+          QOR_DecryptLobEx(qor::test::kAria, Data(stored), stored.size(), back.data(), binary, 0);
+      if (m != static_cast<int64_t>(plain.size()) || back.str(m) != plain || back.bytes[m] != 0) {
+        return "form " + std::to_string(binary) + ": decrypted to " + std::to_string(m);
+      }
+      stored.resize(stored.size() - 1);  // the last piece no longer decrypts
+      OutBlock refused(plain.size() + 1);
+      CHILD_CHECK(QOR_DecryptLobEx(qor::test::kAria, Data(stored), stored.size(), refused.data(),
+                                   binary, 0) < 0);
+      if (!refused.Untouched()) return "form " + std::to_string(binary) + ": wrote to out";
+    }
+    return "";
+  }), "");
+}
+
 struct EmptyCase {
   const char* policy;
   int kind;
