@@ -135,8 +135,19 @@ QOR_API int QOLog_IsEnable(int level) {
 QOR_API lwl_t* QOLog_GetHandle(void) { return g_handle.load(std::memory_order_acquire); }
 
 QOR_API const char* QOLog_GetPath(void) {
-  lwl_s* h = g_handle.load(std::memory_order_acquire);
-  return h != nullptr ? h->fileName : "";
+  // Initialisation and the daily rotation rewrite the name under the writer
+  // lock; each thread gets its own stable copy taken under it.
+  thread_local char path[sizeof(lwl_s::fileName)];
+  LockWriter();
+  const lwl_s* h = g_handle.load(std::memory_order_acquire);
+  if (h != nullptr) {
+    std::memcpy(path, h->fileName, sizeof(path));
+    path[sizeof(path) - 1] = '\0';
+  } else {
+    path[0] = '\0';
+  }
+  UnlockWriter();
+  return path;
 }
 
 }  // extern "C"
