@@ -82,7 +82,7 @@ QOR_API int DoPadding(unsigned char *buffer, int length, int block);
 /* Writes only the last padding byte; returns the padded length. */
 QOR_API int DoPaddingOnlyFinal(unsigned char *buffer, int length, int block);
 
-/* Adapters (entries of the tables in qor/cipher_util.h). */
+/* Adapters (entries of the tables in qor/cipher_tables.h). */
 QOR_API int doUnknownEncryptEx(DataBuffer *in, const void *key, const unsigned char *iv, DataBuffer *out,
                                uint16_t keyVersion, int32_t useRecordIV, int32_t compatibility);
 QOR_API int doUnknownDecrypt(DataBuffer *in, const void *key, const unsigned char *iv, DataBuffer *out,

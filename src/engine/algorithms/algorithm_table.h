@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "qor/cipher_util.h"
+#include "qor/cipher_tables.h"
 
 namespace qor::engine::algorithms {
 

@@ -1,4 +1,6 @@
 // Algorithm name and key length -> algorithm code, from the algorithm table.
+#include "qor/cipher_tables.h"
+
 #include <cstring>
 
 #include "engine/algorithms/algorithm_table.h"
