@@ -38,21 +38,30 @@ constexpr int BlockEncryptedLength(int length, uint16_t keyVersion, int32_t useR
          (useRecordIV != 0 ? value::kTailBytes : 0);
 }
 
-// The binary form into |buf| (BlockEncryptedLength bytes of room, no
-// terminator): its length, or -1 (and a log line).
+// The checks both encryption forms start with: every argument present and a
+// length whose encrypted frame still fits an int. False after a log line.
 template <class Cipher>
-int BlockEncryptInto(const char* func, DataBuffer* in, const void* key, const unsigned char* iv, unsigned char* buf,
-                     uint16_t keyVersion, int32_t useRecordIV) {
+bool EncryptArgumentsUsable(const char* func, const DataBuffer* in, const void* key, const unsigned char* iv,
+                            const void* out) {
   using qor::log::kCrit;
-  if (in == nullptr || in->data == nullptr || key == nullptr || iv == nullptr || buf == nullptr) {
+  if (in == nullptr || in->data == nullptr || key == nullptr || iv == nullptr || out == nullptr) {
     QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.nullInput);
-    return -1;
+    return false;
   }
   constexpr int kFrame = value::kPrefixBytes + value::kTailBytes + Cipher::kBlock + 1;
   if (in->length < 0 || in->length > INT_MAX - kFrame) {
     QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.shortInput);
-    return -1;
+    return false;
   }
+  return true;
+}
+
+// The binary form of checked arguments into |buf| (BlockEncryptedLength bytes
+// of room, no terminator): its length, or -1 (and a log line).
+template <class Cipher>
+int EncryptCheckedInto(const char* func, DataBuffer* in, const void* key, const unsigned char* iv, unsigned char* buf,
+                       uint16_t keyVersion, int32_t useRecordIV) {
+  using qor::log::kCrit;
   const int padded = DoPadding(in->data, in->length, Cipher::kBlock);
   const int prefix = keyVersion != 0 ? value::kPrefixBytes : 0;
   const int total = prefix + padded + (useRecordIV != 0 ? value::kTailBytes : 0);
@@ -69,26 +78,27 @@ int BlockEncryptInto(const char* func, DataBuffer* in, const void* key, const un
   return total;
 }
 
+// The binary form into |buf| (BlockEncryptedLength bytes of room, no
+// terminator): its length, or -1 (and a log line).
+template <class Cipher>
+int BlockEncryptInto(const char* func, DataBuffer* in, const void* key, const unsigned char* iv, unsigned char* buf,
+                     uint16_t keyVersion, int32_t useRecordIV) {
+  if (!EncryptArgumentsUsable<Cipher>(func, in, key, iv, buf)) return -1;
+  return EncryptCheckedInto<Cipher>(func, in, key, iv, buf, keyVersion, useRecordIV);
+}
+
 template <class Cipher>
 int BlockEncrypt(const char* func, DataBuffer* in, const void* key, const unsigned char* iv, DataBuffer* out,
                  uint16_t keyVersion, int32_t useRecordIV) {
   using qor::log::kCrit;
-  if (in == nullptr || in->data == nullptr || key == nullptr || iv == nullptr || out == nullptr) {
-    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.nullInput);
-    return -1;
-  }
-  constexpr int kFrame = value::kPrefixBytes + value::kTailBytes + Cipher::kBlock + 1;
-  if (in->length < 0 || in->length > INT_MAX - kFrame) {
-    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "%s", Cipher::kTexts.shortInput);
-    return -1;
-  }
+  if (!EncryptArgumentsUsable<Cipher>(func, in, key, iv, out)) return -1;
   const int room = BlockEncryptedLength<Cipher>(in->length, keyVersion, useRecordIV);
   auto* buf = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(room) + 1));
   if (buf == nullptr) {
     QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "Memory Allocation Failed.\n");
     return -1;
   }
-  const int total = BlockEncryptInto<Cipher>(func, in, key, iv, buf, keyVersion, useRecordIV);
+  const int total = EncryptCheckedInto<Cipher>(func, in, key, iv, buf, keyVersion, useRecordIV);
   if (total < 0) {
     std::free(buf);
     return -1;
