@@ -3,6 +3,7 @@
 #include "agent/socket/qor_socket.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -30,8 +31,13 @@ struct SocketBlock {
 const char* GetLastErrorMsg(QORSocket* socket) {
   SocketState* state = StateOf(socket);
   if (state == nullptr) return "";
+  // The chain ends in the process-wide record, which other threads' calls
+  // clear and set: each thread gets its own copy, taken under the lock.
+  thread_local char message[QOR_ERROR_MESSAGE_SIZE];
   std::lock_guard lock(ErrorLock());
-  return ErrorChainEnd(&state->error)->message;
+  std::memcpy(message, ErrorChainEnd(&state->error)->message, sizeof(message));
+  message[sizeof(message) - 1] = '\0';
+  return message;
 }
 
 void SetErrorVariable(QORSocket* socket, ErrorInfo* record) {
