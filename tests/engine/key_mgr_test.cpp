@@ -313,6 +313,67 @@ TEST(KeyMgr, IgnoreCaseLookups) {
   EXPECT_EQ(failure, "");
 }
 
+// Lookups of one name follow every change that could alter their answer,
+// however often the same name was looked up before on this thread.
+TEST(KeyMgr, RepeatedLookupsFollowNewerEntriesClearsAndOtherSets) {
+  Mgr m = NewMgr();
+  PolicyInfoArgs a;
+  a.name = "column.a";
+  KeyList keys({1});
+  KeyInfo* first = AddPolicy(m.get(), a, keys);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(Find(m.get(), "column.a"), first);
+  EXPECT_EQ(Find(m.get(), "column.a"), first);
+  KeyInfo* newer = AddPolicy(m.get(), a, keys);  // the newest of equal names wins
+  ASSERT_NE(newer, nullptr);
+  EXPECT_EQ(Find(m.get(), "column.a"), newer);
+  EXPECT_EQ(Find(m.get(), "column.b"), nullptr);
+
+  Mgr other = NewMgr();
+  KeyInfo* elsewhere = AddPolicy(other.get(), a, keys);
+  EXPECT_EQ(Find(other.get(), "column.a"), elsewhere);
+  EXPECT_EQ(Find(m.get(), "column.a"), newer);
+
+  ASSERT_NE(m->Clear(m.get()), nullptr);
+  EXPECT_EQ(Find(m.get(), "column.a"), nullptr);
+  KeyInfo* again = AddPolicy(m.get(), a, keys);
+  EXPECT_EQ(Find(m.get(), "column.a"), again);
+  // A name longer than the thread keeps still finds its policy every time.
+  a.name = std::string(200, 'n');
+  KeyInfo* longName = AddPolicy(m.get(), a, keys);
+  EXPECT_EQ(Find(m.get(), a.name), longName);
+  EXPECT_EQ(Find(m.get(), a.name), longName);
+  EXPECT_EQ(Find(m.get(), std::string(199, 'n')), nullptr);
+
+  // A set freed and another made (possibly at the same address) never
+  // answers with the freed one's policy.
+  other.reset();
+  Mgr fresh = NewMgr();
+  EXPECT_EQ(Find(fresh.get(), "column.a"), nullptr);
+}
+
+TEST(KeyMgr, RepeatedLookupsFollowTheIgnoreCaseSwitch) {
+  const std::string failure = qor::test::RunInChild([]() -> std::string {
+    Mgr m = NewMgr();
+    PolicyInfoArgs a;
+    a.name = "Mixed";
+    KeyList keys({1});
+    KeyInfo* info = AddPolicy(m.get(), a, keys);
+    CHILD_CHECK(info != nullptr);
+    CHILD_CHECK(Find(m.get(), "Mixed") == info);
+    CHILD_CHECK(Find(m.get(), "mixed") == nullptr);
+    Hashtable_SetIgnoreCaseKeyName(1);
+    Mgr folded = NewMgr();
+    KeyInfo* lower = AddPolicy(folded.get(), a, keys);
+    CHILD_CHECK(Find(folded.get(), "MIXED") == lower);
+    CHILD_CHECK(Find(folded.get(), "mixed") == lower);
+    Hashtable_SetIgnoreCaseKeyName(0);
+    CHILD_CHECK(Find(folded.get(), "MIXED") == nullptr);
+    return "";
+  });
+  EXPECT_EQ(failure, "");
+}
+
 TEST(KeyMgr, CloneTakesOverTheCipher) {
   Mgr source = NewMgr();
   Mgr target = NewMgr();

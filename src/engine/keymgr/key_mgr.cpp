@@ -2,11 +2,14 @@
 // them share, the agent's policy hash and the HMAC function handed to each.
 #include "qor/key_mgr.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "common/secure_wipe.h"
 #include "engine/cipher/fixed_secrets.h"
+#include "engine/keymgr/key_mgr_table.h"
 #include "log/log.h"
 #include "qor/hashtable.h"
 
@@ -15,8 +18,23 @@ namespace {
 constexpr char kLogUnit[] = "source/Crypto/KeyMgr";
 constexpr uint64_t kTableSize = 16;
 
-struct KeyMgrData {
+// A table replaced by a grown copy while calls may still be walking it. It is
+// freed when the key set is cleared or destroyed, which the instance does only
+// once every call has left.
+struct RetiredTable {
   Hashtable* table;
+  RetiredTable* next;
+};
+
+struct KeyMgrData {
+  // Lookups read it without a lock (TableOf); once the key set is in service
+  // it is only ever replaced whole (PublishWithAdded), never changed in place.
+  Hashtable* table;
+  RetiredTable* retired;
+  // Changes whenever a lookup could find something else or the policies
+  // could be freed: every insert in place, every clear. Never reused, so a
+  // thread's cached lookup of a key set that is gone cannot match.
+  uint64_t generation;
   unsigned char iv[16];
   unsigned char policyHash[QOR_POLICY_HASH_SIZE];
   QOR_HmacFn hmac;
@@ -24,6 +42,44 @@ struct KeyMgrData {
 
 KeyMgrData* DataOf(KeyMgr* mgr) {
   return mgr != nullptr ? static_cast<KeyMgrData*>(mgr->data) : nullptr;
+}
+
+std::atomic<uint64_t> gGenerations{0};
+
+void NewGeneration(KeyMgrData* data) {
+  std::atomic_ref<uint64_t>(data->generation)
+      .store(gGenerations.fetch_add(1, std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
+// This thread's last policy found, by the caller's name bytes. Database
+// callers look the same column's policy up value after value, and the table
+// search costs as much as the cipher work on a short value. Appends never
+// change what an existing name finds (they add only missing names), so only
+// a new generation makes an entry stale.
+constexpr int32_t kCachedNameMost = 64;
+struct LookupCache {
+  uint64_t generation;  // 0: nothing cached
+  KeyInfo* info;
+  int32_t length;
+  int32_t ignoreCase;
+  char name[kCachedNameMost];
+};
+constinit thread_local LookupCache t_lookup{};
+
+Hashtable* TableOf(KeyMgrData* data) {
+  return std::atomic_ref<Hashtable*>(data->table).load(std::memory_order_acquire);
+}
+
+void SetTable(KeyMgrData* data, Hashtable* table) {
+  std::atomic_ref<Hashtable*>(data->table).store(table, std::memory_order_release);
+}
+
+void FreeRetired(KeyMgrData* data) {
+  while (RetiredTable* r = data->retired) {
+    data->retired = r->next;
+    Hashtable_Destroy(r->table, 0);  // the values live on in the newer table
+    std::free(r);
+  }
 }
 
 // The table's release function for its KeyInfo values.
@@ -104,6 +160,7 @@ KeyInfo* AddKeyInfo(KeyMgr* mgr, const DataBuffer* name, const char* algorithm, 
     QOR_LOG(qor::log::kCrit, "KeyInfo Create Failed\n");
     return nullptr;
   }
+  NewGeneration(data);
   if (Hashtable_insert(data->table, info->nameLength, info->name, info, algType, ReleaseKeyInfo) !=
       0) {
     QOR_LOG(qor::log::kCrit, "Memory Allocation Failed.\n");
@@ -121,6 +178,7 @@ int AppendKeyInfo(KeyMgr* mgr, KeyInfo* info) {
   UACipherUtil* cipher = info->cipher;
   const uint64_t algType =
       cipher != nullptr ? static_cast<uint64_t>(cipher->GetAlgorithmType(&cipher)) : 0;
+  NewGeneration(data);
   return Hashtable_insert(data->table, info->nameLength, info->name, info, algType,
                           ReleaseKeyInfo) == 0
              ? 0
@@ -133,8 +191,25 @@ KeyInfo* GetKeyInfo(KeyMgr* mgr, const DataBuffer* name) {
       name->length <= 0) {
     return nullptr;
   }
-  return static_cast<KeyInfo*>(
-      Hashtable_search(data->table, name->length, reinterpret_cast<const char*>(name->data)));
+  const uint64_t generation = std::atomic_ref<uint64_t>(data->generation).load(std::memory_order_relaxed);
+  const int32_t ignoreCase = Hashtable_GetIgnoreCaseKeyName();
+  LookupCache& cache = t_lookup;
+  if (cache.generation == generation && cache.length == name->length &&
+      cache.ignoreCase == ignoreCase &&
+      std::memcmp(cache.name, name->data, static_cast<size_t>(name->length)) == 0) {
+    return cache.info;
+  }
+  auto* info = static_cast<KeyInfo*>(
+      Hashtable_search(TableOf(data), name->length, reinterpret_cast<const char*>(name->data)));
+  // Misses are not kept: the next call may append the policy.
+  if (info != nullptr && name->length <= kCachedNameMost) {
+    cache.generation = generation;
+    cache.info = info;
+    cache.length = name->length;
+    cache.ignoreCase = ignoreCase;
+    std::memcpy(cache.name, name->data, static_cast<size_t>(name->length));
+  }
+  return info;
 }
 
 void SetPolicyHash(KeyMgr* mgr, const unsigned char* hash) {
@@ -165,13 +240,13 @@ int LoadKeyName(KeyMgr* mgr, char*** names) {
     if (names != nullptr) *names = nullptr;
     return 0;
   }
-  return Hashtable_LoadKeyNames(data->table, names);
+  return Hashtable_LoadKeyNames(TableOf(data), names);
 }
 
 int GetPolicyCount(KeyMgr* mgr) {
   KeyMgrData* data = DataOf(mgr);
-  return data != nullptr && data->table != nullptr ? static_cast<int>(Hashtable_Count(data->table))
-                                                   : 0;
+  Hashtable* table = data != nullptr ? TableOf(data) : nullptr;
+  return table != nullptr ? static_cast<int>(Hashtable_Count(table)) : 0;
 }
 
 void* Clear(KeyMgr* mgr) {
@@ -179,8 +254,10 @@ void* Clear(KeyMgr* mgr) {
   if (data == nullptr) return nullptr;
   InitInternalRecordIV();
   std::memcpy(data->iv, qor::engine::NC_NEW_FIXED_IV, sizeof(data->iv));
+  NewGeneration(data);
+  FreeRetired(data);
   Hashtable_Destroy(data->table, 1);
-  data->table = Hashtable_Create(kTableSize);
+  SetTable(data, Hashtable_Create(kTableSize));
   if (data->table == nullptr) QOR_LOG(qor::log::kCrit, "Memory Allocation Failed.\n");
   return data->table;
 }
@@ -190,6 +267,7 @@ void Destroy(KeyMgr** mgr) {
   if (KeyMgrData* data = DataOf(*mgr)) {
     qor::SecureWipe(data->iv, sizeof(data->iv));
     qor::SecureWipe(data->policyHash, sizeof(data->policyHash));
+    FreeRetired(data);
     Hashtable_Destroy(data->table, 1);
     qor::SecureWipe(data, sizeof(*data));
     std::free(data);
@@ -201,6 +279,55 @@ void Destroy(KeyMgr** mgr) {
 }
 
 }  // namespace
+
+namespace qor::engine {
+
+int PublishWithAdded(KeyMgr* mgr, KeyInfo* const* added, int count) {
+  KeyMgrData* data = DataOf(mgr);
+  if (data == nullptr || data->table == nullptr || count < 0 || (count > 0 && added == nullptr)) {
+    return 1;
+  }
+  if (count == 0) return 0;
+  // Taken first: without it the old table could be neither kept nor freed.
+  auto* retired = static_cast<RetiredTable*>(std::malloc(sizeof(RetiredTable)));
+  if (retired == nullptr) return 1;
+  Hashtable* old = data->table;
+  Hashtable* fresh = Hashtable_Create(Hashtable_Count(old) + static_cast<uint64_t>(count));
+  bool ok = fresh != nullptr;
+  // Each chain is copied oldest first, so that several entries of one name
+  // keep their newest-first order.
+  std::vector<HashEntry*> chain;
+  for (uint64_t i = 0; ok && i < old->tablelength; ++i) {
+    chain.clear();
+    for (HashEntry* e = old->table[i]; e != nullptr; e = e->next) chain.push_back(e);
+    for (auto e = chain.rbegin(); ok && e != chain.rend(); ++e) {
+      const HashKey* key = (*e)->key;
+      const HashValue* value = (*e)->value;
+      ok = Hashtable_insert(fresh, static_cast<int32_t>(key->length), key->data, value->data,
+                            value->type, value->release) == 0;
+    }
+  }
+  for (int i = 0; ok && i < count; ++i) {
+    KeyInfo* info = added[i];
+    UACipherUtil* cipher = info != nullptr ? info->cipher : nullptr;
+    const uint64_t algType =
+        cipher != nullptr ? static_cast<uint64_t>(cipher->GetAlgorithmType(&cipher)) : 0;
+    ok = info != nullptr && info->name != nullptr &&
+         Hashtable_insert(fresh, info->nameLength, info->name, info, algType, ReleaseKeyInfo) == 0;
+  }
+  if (!ok) {
+    Hashtable_Destroy(fresh, 0);  // the values still belong to the old table and the caller
+    std::free(retired);
+    QOR_LOG(qor::log::kCrit, "Memory Allocation Failed.\n");
+    return 1;
+  }
+  SetTable(data, fresh);
+  *retired = RetiredTable{old, data->retired};
+  data->retired = retired;
+  return 0;
+}
+
+}  // namespace qor::engine
 
 extern "C" {
 
@@ -223,6 +350,7 @@ KeyMgr* KeyMgr_Create(QOR_HmacFn hmac) {
   mgr->GetPolicyCount = GetPolicyCount;
   mgr->Clear = Clear;
   mgr->Destroy = Destroy;
+  NewGeneration(data);
   InitInternalRecordIV();
   std::memcpy(data->iv, qor::engine::NC_NEW_FIXED_IV, sizeof(data->iv));
   data->table = Hashtable_Create(kTableSize);

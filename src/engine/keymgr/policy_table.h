@@ -1,8 +1,9 @@
-// The lock over the policy table of a key set that is already in service, and
-// the table operations that take it. Lookups share it; adding the policies an
-// append brings holds it alone, so a lookup never walks the table while it
-// grows. One lock for every table: only the key set in service is ever
-// appended to.
+// The policy table of a key set that is already in service. Lookups take no
+// lock: an append publishes a grown copy of the table in one store and keeps
+// the old one until the key set is cleared or destroyed, which the instance
+// does only after every call has left. The lock serialises appenders; the
+// few readers that list the table or fork the process take it shared. One
+// lock for every table: only the key set in service is ever appended to.
 #pragma once
 
 #include "common/sharded_shared_mutex.h"
@@ -12,7 +13,7 @@ namespace qor::engine {
 
 ShardedSharedMutex& PolicyTableLock();
 
-// The policy named |name| in |mgr|, or nullptr; under the lock, shared.
+// The policy named |name| in |mgr|, or nullptr.
 KeyInfo* FindPolicy(KeyMgr* mgr, const DataBuffer* name);
 // |mgr|'s policy names (see KeyMgr.LoadKeyName); under the lock, shared.
 int LoadPolicyNames(KeyMgr* mgr, char*** names);
