@@ -30,7 +30,9 @@ void Prepare() {
   qor::api::LockInstanceSignalsForFork();
 }
 
-void Release() {
+// The parent and the child let go in the same order; the instance lock
+// differs in the child (see UnlockInstanceInForkedChild).
+void ReleaseWith(void (*releaseInstance)()) {
   qor::api::UnlockInstanceSignalsAfterFork();
   qor::ErrorLock().unlock();
   qor::log::UnlockWriter();
@@ -39,15 +41,18 @@ void Release() {
   pthread_rwlock_unlock(&qor::engine::cipher_rwlock);
   qor::engine::PolicyTableLock().unlock_shared();
   qor::crypto::KeyMgrRefreshLock().unlock();
-  qor::api::UnlockInstanceAfterFork();
+  releaseInstance();
 }
+
+void ReleaseInParent() { ReleaseWith(&qor::api::UnlockInstanceAfterFork); }
+void ReleaseInChild() { ReleaseWith(&qor::api::UnlockInstanceInForkedChild); }
 
 }  // namespace
 
 namespace qor::api {
 
 void InstallForkHandlers() {
-  static const bool installed = pthread_atfork(&Prepare, &Release, &Release) == 0;
+  static const bool installed = pthread_atfork(&Prepare, &ReleaseInParent, &ReleaseInChild) == 0;
   (void)installed;
 }
 

@@ -53,6 +53,7 @@ CallGuard::~CallGuard() { TheInstance().LeaveCall(static_cast<Held>(held_)); }
 
 void LockInstanceForFork() { TheInstance().LockForFork(); }
 void UnlockInstanceAfterFork() { TheInstance().UnlockAfterFork(); }
+void UnlockInstanceInForkedChild() { TheInstance().UnlockInForkedChild(); }
 void LockInstanceSignalsForFork() { TheInstance().SignalLock().lock(); }
 void UnlockInstanceSignalsAfterFork() { TheInstance().SignalLock().unlock(); }
 int WithKeySet(int (*visit)(KeyMgr* mgr, void* context), void* context) {

@@ -101,6 +101,8 @@ int FetchKeyVersion(const char* name, int version);
 // both processes.
 void LockInstanceForFork();
 void UnlockInstanceAfterFork();
+// In the child: also lets go of what the parent's other threads held.
+void UnlockInstanceInForkedChild();
 void LockInstanceSignalsForFork();
 void UnlockInstanceSignalsAfterFork();
 

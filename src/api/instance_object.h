@@ -19,7 +19,7 @@
 #include "api/instance.h"
 #include "api/instance_testing.h"
 #include "api/update_stamp.h"
-#include "common/sharded_shared_mutex.h"
+#include "common/caller_lock.h"
 #include "qor/config.h"
 #include "qor/key_mgr.h"
 #include "service/crypto/qor_crypto.h"
@@ -133,6 +133,10 @@ class Instance {
     stampLock_.unlock();
     API_rwlock.unlock_shared();
   }
+  void UnlockInForkedChild() {
+    API_rwlock.AfterForkInChild();
+    UnlockAfterFork();
+  }
   std::mutex& SignalLock() { return waitLock_; }
 
   void SetSocketFactory(qor::api::testing::SocketFactory factory) {
@@ -142,24 +146,24 @@ class Instance {
  private:
   class WriteLock {
    public:
-    explicit WriteLock(ShardedSharedMutex* lock) : lock_(lock) { lock_->lock(); }
+    explicit WriteLock(CallerLock* lock) : lock_(lock) { lock_->lock(); }
     ~WriteLock() { lock_->unlock(); }
     WriteLock(const WriteLock&) = delete;
     WriteLock& operator=(const WriteLock&) = delete;
 
    private:
-    ShardedSharedMutex* lock_;
+    CallerLock* lock_;
   };
 
   class ReadLock {
    public:
-    explicit ReadLock(ShardedSharedMutex* lock) : lock_(lock) { lock_->lock_shared(); }
+    explicit ReadLock(CallerLock* lock) : lock_(lock) { lock_->lock_shared(); }
     ~ReadLock() { lock_->unlock_shared(); }
     ReadLock(const ReadLock&) = delete;
     ReadLock& operator=(const ReadLock&) = delete;
 
    private:
-    ShardedSharedMutex* lock_;
+    CallerLock* lock_;
   };
 
   // Takes |flag| from 0 to 1; false when another thread holds it.
@@ -211,11 +215,10 @@ class Instance {
 
   InstanceData gData;
   // Writers first: with readers preferred, a steady stream of value calls
-  // would hold off a key-set swap or a clear indefinitely. No path takes the
-  // read lock while already holding it, so this cannot self-deadlock. Value
-  // calls count themselves in per CPU: on many cores they must not queue on
-  // one shared reader count.
-  ShardedSharedMutex API_rwlock;
+  // would hold off a key-set swap or a clear indefinitely. Value calls count
+  // themselves in per thread without an atomic read-modify-write: on many
+  // cores they must not queue on one shared reader count.
+  CallerLock API_rwlock;
   std::atomic<int32_t> giInitMode{0};
   std::atomic<int32_t> giCall{0};
   std::atomic<int32_t> giCallEnv{0};

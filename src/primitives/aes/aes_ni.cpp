@@ -261,6 +261,8 @@ QOR_VAES inline void Crypt16(const WideKeys<Nr>& ks, __m256i* x) {
 
 template <int Nr, bool Decrypt>
 QOR_VAES void WideEcbT(const uint32_t* rk, const uint8_t* in, uint8_t* out, size_t blocks) {
+  // Short inputs (most column values) skip building the wide schedule.
+  if (blocks < 16) return EcbT<Nr, Decrypt>(rk, in, out, blocks);
   const Keys<Nr> narrow(rk);
   const WideKeys<Nr> ks(narrow);
   for (; blocks >= 16; blocks -= 16, in += 256, out += 256) {
@@ -276,6 +278,8 @@ QOR_VAES void WideEcbT(const uint32_t* rk, const uint8_t* in, uint8_t* out, size
 
 template <int Nr>
 QOR_VAES void WideCbcDecryptT(const uint32_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
+  // Short inputs (most column values) skip building the wide schedule.
+  if (blocks < 16) return CbcDecryptT<Nr>(rk, iv, in, out, blocks);
   const Keys<Nr> narrow(rk);
   const WideKeys<Nr> ks(narrow);
   __m128i prev = Load(iv);
@@ -299,6 +303,8 @@ QOR_VAES void WideCbcDecryptT(const uint32_t* rk, uint8_t* iv, const uint8_t* in
 
 template <int Nr>
 QOR_VAES void WideCfbDecryptT(const uint32_t* rk, uint8_t* iv, const uint8_t* in, uint8_t* out, size_t blocks) {
+  // Short inputs (most column values) skip building the wide schedule.
+  if (blocks < 16) return CfbDecryptT<Nr>(rk, iv, in, out, blocks);
   const Keys<Nr> narrow(rk);
   const WideKeys<Nr> ks(narrow);
   __m128i prev = Load(iv);
