@@ -1,10 +1,13 @@
 // Benchmarks register runs named "<case>/<impl>" (impl: ours, openssl, cryptopp).
 // QOR_BENCH_MAIN() runs them and then prints, per case, how fast ours is
-// against each peer: peer time / our time (above 1.0 means ours is faster).
+// against each peer: peer time / our time (above 1.0 means ours is faster),
+// from the median of the repetitions. Cases named "..._t2/..." beside a
+// "..._t1/..." twin also get the two-thread scaling of each implementation.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -32,7 +35,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
         order_[key] = keys_.size();
         keys_.push_back(key);
       }
-      times_[key][impl] = run.GetAdjustedRealTime();
+      times_[key][impl].push_back(run.GetAdjustedRealTime());
     }
   }
 
@@ -43,19 +46,52 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (const std::string& key : keys_) {
       const auto& impls = times_[key];
       const auto ours = impls.find("ours");
-      if (ours == impls.end() || ours->second <= 0) continue;
+      if (ours == impls.end()) continue;
+      const double oursTime = Median(ours->second);
+      if (oursTime <= 0) continue;
       for (const auto& [impl, t] : impls) {
         if (impl == "ours") continue;
-        std::printf("%-44s %-10s %9.2fx\n", key.c_str(), impl.c_str(), t / ours->second);
+        std::printf("%-44s %-10s %9.2fx\n", key.c_str(), impl.c_str(), Median(t) / oursTime);
       }
     }
+    PrintScaling();
     std::fflush(stdout);
   }
 
  private:
+  static double Median(std::vector<double> t) {
+    if (t.empty()) return 0;
+    std::sort(t.begin(), t.end());
+    const size_t n = t.size();
+    return n % 2 == 1 ? t[n / 2] : (t[n / 2 - 1] + t[n / 2]) / 2;
+  }
+
+  // Real time per item on one thread over that on two: 2.00x is perfect.
+  void PrintScaling() {
+    bool header = false;
+    for (const std::string& key : keys_) {
+      const auto at = key.find("_t2/");
+      if (at == std::string::npos) continue;
+      std::string single = key;
+      single.replace(at, 4, "_t1/");
+      const auto one = times_.find(single);
+      if (one == times_.end()) continue;
+      for (const auto& [impl, t] : times_[key]) {
+        const auto base = one->second.find(impl);
+        const double two = Median(t);
+        if (base == one->second.end() || two <= 0) continue;
+        if (!header) {
+          std::printf("\n%-44s %-10s %10s\n", "case", "impl", "2 threads");
+          header = true;
+        }
+        std::printf("%-44s %-10s %9.2fx\n", key.c_str(), impl.c_str(), Median(base->second) / two);
+      }
+    }
+  }
+
   std::vector<std::string> keys_;
   std::map<std::string, size_t> order_;
-  std::map<std::string, std::map<std::string, double>> times_;
+  std::map<std::string, std::map<std::string, std::vector<double>>> times_;
 };
 
 }  // namespace qor::bench
