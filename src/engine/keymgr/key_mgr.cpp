@@ -187,8 +187,8 @@ int AppendKeyInfo(KeyMgr* mgr, KeyInfo* info) {
 
 KeyInfo* GetKeyInfo(KeyMgr* mgr, const DataBuffer* name) {
   KeyMgrData* data = DataOf(mgr);
-  if (data == nullptr || data->table == nullptr || name == nullptr || name->data == nullptr ||
-      name->length <= 0) {
+  Hashtable* table = data != nullptr ? TableOf(data) : nullptr;
+  if (table == nullptr || name == nullptr || name->data == nullptr || name->length <= 0) {
     return nullptr;
   }
   const uint64_t generation = std::atomic_ref<uint64_t>(data->generation).load(std::memory_order_relaxed);
@@ -200,7 +200,7 @@ KeyInfo* GetKeyInfo(KeyMgr* mgr, const DataBuffer* name) {
     return cache.info;
   }
   auto* info = static_cast<KeyInfo*>(
-      Hashtable_search(TableOf(data), name->length, reinterpret_cast<const char*>(name->data)));
+      Hashtable_search(table, name->length, reinterpret_cast<const char*>(name->data)));
   // Misses are not kept: the next call may append the policy.
   if (info != nullptr && name->length <= kCachedNameMost) {
     cache.generation = generation;
