@@ -8,6 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
+#include "api/fork_guard.h"
 #include "api/instance.h"
 #include "api/instance_testing.h"
 #include "qor/key_mgr.h"
@@ -25,6 +28,7 @@ struct Counters {
   std::atomic<int> calls{0};
   std::atomic<bool> destroyedWhileListing{false};
   std::atomic<bool> listing{false};
+  std::atomic<bool> holdListing{false};  // a listing lasts until this drops
 
   void Enter() {
     ++calls;
@@ -41,6 +45,7 @@ void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 int FakeLoadKeyName(KeyMgr*, char*** names) {
   g_counters.listing = true;
   Pause(50);
+  while (g_counters.holdListing) Pause(1);
   *names = nullptr;
   g_counters.listing = false;
   return 7;
@@ -133,6 +138,30 @@ TEST(InstanceThreads, ClearKeysWaitsForAKeyNameListing) {
     char** names = nullptr;
     CHILD_CHECK(QOR_loadKeyName(&names) == 0);
     return "";
+  }), "");
+}
+
+// Forked while another thread is inside a call: the child has no such
+// thread, so clearing its key set must not wait for it.
+TEST(InstanceThreads, AForkedChildDoesNotWaitForTheParentsCallsInFlight) {
+  EXPECT_EQ(RunInChild([]() -> std::string {
+    qor::api::InstallForkHandlers();
+    qor::api::testing::InstallKeySet(NewFakeKeyMgr(), NewConfig());
+    g_counters.holdListing = true;
+    std::thread lister([] {
+      char** names = nullptr;
+      QOR_loadKeyName(&names);
+    });
+    while (!g_counters.listing) std::this_thread::yield();
+    const std::string inChild = RunInChild([]() -> std::string {
+      alarm(10);  // a hang ends this child with a signal instead of the run
+      CHILD_CHECK(QOR_ClearKeys() == 0);
+      CHILD_CHECK(QOR_IsInit() == 1);
+      return "";
+    });
+    g_counters.holdListing = false;
+    lister.join();
+    return inChild;
   }), "");
 }
 
