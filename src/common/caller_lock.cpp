@@ -4,7 +4,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <new>
+#include <thread>
 
 #include "common/sharded_shared_mutex.h"
 
@@ -111,7 +113,12 @@ void CallerLock::lock() {
   writer_.store(true, std::memory_order_seq_cst);
   if (caller_lock_detail::BarrierByWriter() && g_barrierByWriter.load(std::memory_order_relaxed)) {
     // Every reader that has not yet seen the flag has its count visible now.
-    caller_lock_detail::Membarrier(MEMBARRIER_CMD_PRIVATE_EXPEDITED);
+    if (caller_lock_detail::Membarrier(MEMBARRIER_CMD_PRIVATE_EXPEDITED) != 0) {
+      // Not expected once registered. From now on readers fence themselves;
+      // a count still in a store buffer drains long before the pause ends.
+      g_barrierByWriter.store(false, std::memory_order_seq_cst);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
   for (Reader* r = g_readers.load(std::memory_order_acquire); r != nullptr; r = r->next) {
     for (unsigned round = 0; r->held.load(std::memory_order_seq_cst) != 0; ++round) {
