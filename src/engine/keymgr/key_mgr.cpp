@@ -191,7 +191,8 @@ KeyInfo* GetKeyInfo(KeyMgr* mgr, const DataBuffer* name) {
   if (table == nullptr || name == nullptr || name->data == nullptr || name->length <= 0) {
     return nullptr;
   }
-  const uint64_t generation = std::atomic_ref<uint64_t>(data->generation).load(std::memory_order_relaxed);
+  const uint64_t generation =
+      std::atomic_ref<uint64_t>(data->generation).load(std::memory_order_relaxed);
   const int32_t ignoreCase = Hashtable_GetIgnoreCaseKeyName();
   LookupCache& cache = t_lookup;
   if (cache.generation == generation && cache.length == name->length &&
