@@ -100,6 +100,12 @@ Reader* Register() {
   return mine;
 }
 
+size_t RecordCount() {
+  size_t n = 0;
+  for (Reader* r = g_readers.load(std::memory_order_acquire); r != nullptr; r = r->next) ++n;
+  return n;
+}
+
 }  // namespace qor::caller_lock_detail
 
 namespace qor {

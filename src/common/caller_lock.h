@@ -14,6 +14,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <mutex>
 
 namespace qor {
@@ -36,6 +37,8 @@ extern std::atomic<bool> g_barrierByWriter;
 Reader* Register();
 bool BarrierByWriter();
 int Membarrier(int command);
+// How many records exist: threads that ended leave theirs for new threads.
+size_t RecordCount();
 
 }  // namespace caller_lock_detail
 
