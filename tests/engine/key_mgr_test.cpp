@@ -24,14 +24,9 @@ namespace {
 using qor::test::Buffer;
 using qor::test::Bytes;
 using qor::test::KeyList;
+using qor::test::Mgr;
+using qor::test::NewMgr;
 using qor::test::PolicyInfoArgs;
-
-struct MgrDeleter {
-  void operator()(KeyMgr* m) const { m->Destroy(&m); }
-};
-using Mgr = std::unique_ptr<KeyMgr, MgrDeleter>;
-
-Mgr NewMgr(QOR_HmacFn hmac = nullptr) { return Mgr(KeyMgr_Create(hmac)); }
 
 KeyInfo* Find(KeyMgr* m, const std::string& name) {
   const DataBuffer n = Buffer(name);

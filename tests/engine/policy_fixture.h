@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -156,6 +157,14 @@ struct PolicyInfoArgs {
   int32_t orgDataVerify = 0;
   int32_t mode = QOR_MODE_CBC;
 };
+
+// Owns a key manager and releases it through its Destroy slot.
+struct MgrDeleter {
+  void operator()(KeyMgr* m) const { m->Destroy(&m); }
+};
+using Mgr = std::unique_ptr<KeyMgr, MgrDeleter>;
+
+inline Mgr NewMgr(QOR_HmacFn hmac = nullptr) { return Mgr(KeyMgr_Create(hmac)); }
 
 inline KeyInfo* AddPolicy(KeyMgr* mgr, const PolicyInfoArgs& a, const KeyList& keys) {
   const DataBuffer name = Buffer(a.name);

@@ -20,14 +20,9 @@ namespace {
 
 using qor::test::Buffer;
 using qor::test::KeyList;
+using qor::test::Mgr;
+using qor::test::NewMgr;
 using qor::test::PolicyInfoArgs;
-
-struct MgrDeleter {
-  void operator()(KeyMgr* m) const { m->Destroy(&m); }
-};
-using Mgr = std::unique_ptr<KeyMgr, MgrDeleter>;
-
-Mgr NewMgr() { return Mgr(KeyMgr_Create(nullptr)); }
 
 KeyInfo* Find(KeyMgr* m, const std::string& name) {
   const DataBuffer n = Buffer(name);

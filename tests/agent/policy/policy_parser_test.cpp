@@ -26,10 +26,7 @@ using qor::agent::PolicySetDesc;
 using qor::agent::PolicyDesc;
 using qor::test::Bytes;
 
-struct MgrDeleter {
-  void operator()(KeyMgr* m) const { m->Destroy(&m); }
-};
-using Mgr = std::unique_ptr<KeyMgr, MgrDeleter>;
+using qor::test::Mgr;
 
 Bytes KeyBytes(uint64_t version, size_t n) {
   return Bytes(n, qor::test::KeyList::KeyByte(static_cast<int64_t>(version)));
