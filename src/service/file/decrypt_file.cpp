@@ -40,7 +40,7 @@ void WriteSubstitute(Run& run, int setting, int targetExist) {
     if (in == nullptr) {
       ok = false;
     } else {
-      for (size_t n; ok && (n = std::fread(run.input(0), 1, qor::file::kPiece, in)) > 0;) {
+      for (size_t n; ok && (n = std::fread(run.input(0), 1, run.piece(), in)) > 0;) {
         ok = std::fwrite(run.input(0), 1, n, run.out()) == n;
       }
       std::fclose(in);
@@ -114,7 +114,7 @@ bool DecryptBody(Run& run, AddKeyFn addKey, const unsigned char* ivBlock, int ke
     return false;
   }
   for (int pair = 0;; pair ^= 1) {
-    const size_t n = std::fread(run.input(pair), 1, qor::file::kPiece, run.in());
+    const size_t n = std::fread(run.input(pair), 1, run.piece(), run.in());
     if (n == 0) break;
     DataBuffer in{static_cast<int32_t>(n), run.input(pair)};
     DataBuffer out{0, run.output(pair)};

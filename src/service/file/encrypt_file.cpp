@@ -110,7 +110,7 @@ bool EncryptBody(Run& run, const unsigned char* ivBlock, qor::file::DigestPair& 
     return false;
   }
   for (int pair = 0;; pair ^= 1) {
-    const size_t n = std::fread(run.input(pair), 1, qor::file::kPiece, run.in());
+    const size_t n = std::fread(run.input(pair), 1, run.piece(), run.in());
     if (n == 0) break;
     DataBuffer in{static_cast<int32_t>(n), run.input(pair)};
     DataBuffer out{0, run.output(pair)};

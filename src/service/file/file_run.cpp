@@ -86,9 +86,14 @@ void Run::Finish(const char* tag, int code) {
 }
 
 bool Run::AllocateBuffers() {
+  // One read more than the source holds sees its end, even if it grew.
+  piece_ = kPiece;
+  if (sourceSize_ >= 0 && static_cast<uint64_t>(sourceSize_) < kPiece - kSmallestPiece) {
+    piece_ = (static_cast<size_t>(sourceSize_) / kSmallestPiece + 1) * kSmallestPiece;
+  }
   for (int pair = 0; pair < 2; ++pair) {
-    input_[pair].reset(static_cast<unsigned char*>(std::malloc(kPiece)));
-    output_[pair].reset(static_cast<unsigned char*>(std::malloc(kOutputRoom)));
+    input_[pair].reset(static_cast<unsigned char*>(std::malloc(piece_)));
+    output_[pair].reset(static_cast<unsigned char*>(std::malloc(piece_ + kOutputSlack)));
   }
   if (input_[0] && input_[1] && output_[0] && output_[1]) return true;
   QOR_LOG_AS(logFunction_, qor::log::kCrit, "Memory Allocation Failed.\n");

@@ -21,8 +21,11 @@
 namespace qor::file {
 
 inline constexpr size_t kPiece = 1048576;
+// A small source gets pieces this small, so that a run over a short file
+// does not map and fault in megabytes it never fills.
+inline constexpr size_t kSmallestPiece = 65536;
 // An Update hands out up to one block more than it was given.
-inline constexpr size_t kOutputRoom = kPiece + 32;
+inline constexpr size_t kOutputSlack = 32;
 
 using Buffer = std::unique_ptr<unsigned char[], FreeBytes>;
 
@@ -45,9 +48,12 @@ class Run {
   void Finish(const char* tag, int code);
   void SetTag(const char* tag);
 
-  // Two pairs of 1 MiB working buffers (the digests read one pair while the
-  // cipher fills the other); false (with an error) when memory runs out.
+  // Two pairs of working buffers of piece() bytes (the digests read one pair
+  // while the cipher fills the other); false (with an error) when memory runs
+  // out. The piece size does not change the bytes written, only how often
+  // the run reads.
   bool AllocateBuffers();
+  size_t piece() const { return piece_; }
   unsigned char* input(int pair) { return input_[pair].get(); }
   unsigned char* output(int pair) { return output_[pair].get(); }
 
@@ -105,6 +111,7 @@ class Run {
   const char* logFunction_;
   KeyInfo* info_ = nullptr;
   UACipherUtil* object_ = nullptr;
+  size_t piece_ = kPiece;
   Buffer input_[2];
   Buffer output_[2];
   FILE* in_ = nullptr;
