@@ -17,6 +17,7 @@
 #include "agent/download/download_internal.h"
 #include "agent/emergency/emergency_file.h"
 #include "agent/emergency/file_secret.h"
+#include "agent/policy/key_mgr_parse.h"
 #include "agent/policy/policy_writer.h"
 #include "agent/socket/client_protocol.h"
 #include "agent/socket/qor_socket.h"
@@ -166,6 +167,14 @@ TEST_F(HostileSocket, AnswersThatAreNoTrustworthyRecordAreRefused) {
   tampered[tampered.size() - 40] ^= 0x01;  // a byte inside the last policy
   wr::Bytes emptyElements(4u << 20, 0);
   for (size_t i = 0; i < emptyElements.size(); i += 2) emptyElements[i] = 0x04;
+  // Large enough to be read while its hash is checked: a mismatch keeps
+  // nothing of it, not even the audit switch one of its policies turns on.
+  std::vector<wr::PolicyDesc> many;
+  for (int i = 0; i < 3000; ++i) many.push_back(AriaPolicy("P" + std::to_string(i), 1));
+  many.back().audit = {0xFF, 0xFF, 0xFF, 0xFF};
+  wr::Bytes largeTampered = Record(many);
+  ASSERT_GE(largeTampered.size(), 512u * 1024);
+  largeTampered[largeTampered.size() / 2] ^= 0x01;
   wr::PolicySetDesc noPolicies;
   wr::Bytes badPolicyOnly = wr::EncodePolicyRecord(
       {}, {wr::EncodeSequence({wr::EncodeText("P"), wr::EncodeText("COLUMN")})});
@@ -182,6 +191,9 @@ TEST_F(HostileSocket, AnswersThatAreNoTrustworthyRecordAreRefused) {
       {"tampered", tampered,
        "invalid policy record from the agent answer: the policy record does not match its policy "
        "hash"},
+      {"large, tampered", largeTampered,
+       "invalid policy record from the agent answer: the policy record does not match its policy "
+       "hash"},
       {"no policy", wr::EncodePolicySet(noPolicies),
        "invalid policy record from the agent answer: no policy could be read"},
       {"no hash", badPolicyOnly,
@@ -189,6 +201,7 @@ TEST_F(HostileSocket, AnswersThatAreNoTrustworthyRecordAreRefused) {
       {"4 MiB of empty elements", wr::EncodeSequence({emptyElements}),
        "invalid policy record from the agent answer: the policy record carries no policy hash"},
   };
+  const int auditBefore = wr::AuditFlag.load();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     HostileAgent agent([&](uint8_t, const std::string&) {
@@ -206,21 +219,31 @@ TEST_F(HostileSocket, AnswersThatAreNoTrustworthyRecordAreRefused) {
     EXPECT_EQ(mgr, nullptr);
     EXPECT_EQ(error.code, 1);
     EXPECT_EQ(Message(), c.message);
+    EXPECT_EQ(wr::AuditFlag.load(), auditBefore);
   }
 }
 
 TEST_F(HostileSocket, HonestAnswerStillLoads) {
-  const wr::Bytes record = Record({AriaPolicy("P", 1), AriaPolicy("Q", 3)});
-  HostileAgent agent([&](uint8_t, const std::string&) {
-    HostileReply reply;
-    reply.body = record;
-    reply.byteDelayMs = 0;
-    return reply;
-  });
-  Connect(agent.port());
-  Mgr mgr;
-  ASSERT_EQ(LoadKeySet(&mgr), 0);
-  EXPECT_EQ(mgr->GetPolicyCount(mgr.get()), 2);
+  std::vector<wr::PolicyDesc> many;
+  for (int i = 0; i < 3000; ++i) many.push_back(AriaPolicy("P" + std::to_string(i), i % 5 + 1));
+  const wr::Bytes small = Record({AriaPolicy("P", 1), AriaPolicy("Q", 3)});
+  const wr::Bytes large = Record(many);  // read while its hash is checked
+  for (const wr::Bytes* record : {&small, &large}) {
+    HostileAgent agent([&](uint8_t, const std::string&) {
+      HostileReply reply;
+      reply.body = *record;
+      reply.byteDelayMs = 0;
+      return reply;
+    });
+    if (socket != nullptr) socket->Destroy(&socket);
+    Connect(agent.port(), 5000);
+    Mgr mgr;
+    ASSERT_EQ(LoadKeySet(&mgr), 0);
+    EXPECT_EQ(mgr->GetPolicyCount(mgr.get()), record == &small ? 2 : 3000);
+    KeyInfo* last = Find(mgr.get(), record == &small ? "Q" : "P2999");
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->cipher->GetLatestKeyVersion(&last->cipher), record == &small ? 3 : 5);
+  }
 }
 
 // Every padding byte is checked, not only the last: a body whose padding is

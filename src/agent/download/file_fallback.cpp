@@ -7,10 +7,13 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "agent/download/download_internal.h"
 #include "agent/emergency/emergency_file.h"
 #include "agent/emergency/file_secret.h"
+#include "agent/policy/key_mgr_parse.h"
 #include "agent/policy/record_check.h"
 #include "common/error_codes.h"
 #include "common/error_record.h"
@@ -32,6 +35,8 @@ constexpr int64_t kMaxFileBytes = int64_t{QOR_PACKET_BODY_MAX} + 32 + 16;
 // this long has passed: every call would otherwise re-read it while the
 // agents are down.
 constexpr auto kFailureMemory = std::chrono::seconds(30);
+// Below this the hash takes less time than starting a thread for it is worth.
+constexpr int32_t kOverlapCheckFrom = 256 * 1024;
 
 // What identifies one version of a file.
 struct FileIdentity {
@@ -160,10 +165,32 @@ void NoteFailedFileLoad(const char* home, const ErrorInfo* error) {
 bool LoadCheckedRecord(const DataBuffer& record, KeyMgr* mgr, int32_t cryptoMode,
                        int32_t compatibility, ErrorInfo* error, const char* function,
                        const char* source) {
-  const RecordCheck check =
-      record.data != nullptr && record.length > 0
-          ? CheckPolicyRecord(record.data, static_cast<size_t>(record.length))
-          : RecordCheck::kNotARecord;
+  const bool any = record.data != nullptr && record.length > 0;
+  // A large record into an empty key manager is read while another core
+  // checks its hash; nothing read is kept unless the check passes.
+  const bool overlap = any && record.length >= kOverlapCheckFrom && mgr->GetPolicyCount(mgr) == 0;
+  RecordCheck check = RecordCheck::kNotARecord;
+  bool parsed = false;
+  if (overlap) {
+    const int auditBefore = AuditFlag.load();
+    try {
+      std::thread checker(
+          [&] { check = CheckPolicyRecord(record.data, static_cast<size_t>(record.length)); });
+      KeyMgrParse(&record, mgr, cryptoMode, compatibility);
+      checker.join();
+      parsed = true;
+    } catch (const std::system_error&) {
+      // No thread to be had: the parse below runs after the check instead.
+      mgr->Clear(mgr);
+      mgr->SetPolicyHash(mgr, nullptr);
+    }
+    if (parsed && check != RecordCheck::kOk) {
+      mgr->Clear(mgr);
+      mgr->SetPolicyHash(mgr, nullptr);
+      AuditFlag.store(auditBefore);
+    }
+  }
+  if (!parsed && any) check = CheckPolicyRecord(record.data, static_cast<size_t>(record.length));
   if (check != RecordCheck::kOk) {
     ErrorSet(error, err::kGeneral, "invalid policy record from the %s: %s", source,
              RecordCheckText(check));
@@ -171,7 +198,7 @@ bool LoadCheckedRecord(const DataBuffer& record, KeyMgr* mgr, int32_t cryptoMode
                RecordCheckText(check));
     return false;
   }
-  KeyMgrParse(&record, mgr, cryptoMode, compatibility);
+  if (!parsed) KeyMgrParse(&record, mgr, cryptoMode, compatibility);
   if (mgr->GetPolicyCount(mgr) < 1) {
     // An empty key set would pass for a loaded one and fail every value.
     ErrorSet(error, err::kGeneral, "invalid policy record from the %s: no policy could be read",
