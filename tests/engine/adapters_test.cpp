@@ -1,6 +1,7 @@
 // Block-cipher adapters: the stored layout rebuilt with OpenSSL or Crypto++,
 // the padding and compatibility rules of decryption, argument checks, and one
 // key version shared by many threads.
+#include <algorithm>
 #include <crypto++/des.h>
 #include <crypto++/lea.h>
 #include <crypto++/seed.h>
@@ -251,6 +252,18 @@ TEST(BlockAdapters, BadPaddingAndLengthsFail) {
       EXPECT_NE(log.text().find("] >> padBit is incorrect. padBit = [" + std::to_string(pad) + "]\n"),
                 std::string::npos)
           << log.text();
+    }
+    // Every padding length with one of its bytes wrong, at every position;
+    // the byte just before the padding is never part of it.
+    for (int pad = 1; pad <= c->block; ++pad) {
+      for (int wrong = 1; wrong <= pad; ++wrong) {
+        Bytes plain = RandomBytes(rng, static_cast<size_t>(2 * c->block));
+        std::fill(plain.end() - pad, plain.end(), static_cast<uint8_t>(pad));
+        if (wrong < pad) plain[plain.size() - 1 - static_cast<size_t>(wrong)] ^= 0x40;
+        if (wrong == pad) plain[plain.size() - 1 - static_cast<size_t>(pad)] = static_cast<uint8_t>(pad + 1);
+        const Result r = Decrypt(*rec, c->oracle(true, key, iv.data(), plain), iv.data());
+        EXPECT_EQ(r.rc, wrong == pad ? 0 : -1) << "pad " << pad << " wrong byte " << wrong;
+      }
     }
     // Ciphertext that is not whole blocks, or none at all.
     for (size_t n : {static_cast<size_t>(c->block) + 1, static_cast<size_t>(c->block) - 1, size_t{0}}) {
