@@ -18,6 +18,7 @@
 #include "common/error_codes.h"
 #include "common/value_format.h"
 #include "config/build.h"
+#include "engine/cipher/cipher_lock.h"
 #include "config/shared_fields.h"
 #include "log/log.h"
 #include "qor/config.h"
@@ -203,11 +204,13 @@ int Describe(KeyMgr* mgr, void* context) {
   auto* request = static_cast<DescribeRequest*>(context);
   KeyInfo* info = FindPolicy(mgr, request->name);
   if (info == nullptr || info->cipher == nullptr || info->cipher->data == nullptr) return 1;
-  const UACipherUtilData* data = info->cipher->data;
-  std::string text = AlgorithmName(data->ciphers != nullptr ? data->ciphers->algType : 0);
+  // A key version fetched on another thread may become the head meanwhile:
+  // one acquiring read, then the published records behind it.
+  const CipherUtil* head = qor::engine::HeadRecord(info->cipher->data);
+  std::string text = AlgorithmName(head != nullptr ? head->algType : 0);
   text += " versions=";
-  for (const CipherUtil* c = data->ciphers; c != nullptr; c = c->next) {
-    if (c != data->ciphers) text += ',';
+  for (const CipherUtil* c = head; c != nullptr; c = qor::engine::NextRecord(c)) {
+    if (c != head) text += ',';
     text += std::to_string(c->keyVersion);
   }
   if (text.size() >= request->size) return 2;

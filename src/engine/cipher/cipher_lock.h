@@ -30,4 +30,10 @@ inline CipherUtil* HeadRecord(const UACipherUtilData* data) {
       .load(std::memory_order_acquire);
 }
 
+// The record after |record|: AddKey also publishes into the middle of a list.
+inline CipherUtil* NextRecord(const CipherUtil* record) {
+  return std::atomic_ref<CipherUtil*>(const_cast<CipherUtil*>(record)->next)
+      .load(std::memory_order_acquire);
+}
+
 }  // namespace qor::engine
