@@ -9,14 +9,11 @@
 #include <memory>
 #include <new>
 #include <string_view>
-#include <exception>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "agent/policy/policy_in_place.h"
 #include "agent/policy/tlv_list.h"
-#include "engine/keymgr/policy_builder.h"
 #include "log/log.h"
 #include "qor/policy.h"
 
@@ -105,14 +102,8 @@ namespace {
 
 int32_t Clamp32(uint64_t v) { return v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v); }
 
-// From this many policies on, half of them are built on a second thread.
-constexpr uint32_t kBuildApartFrom = 1024;
-
-// Hands |p| to |add|: the key manager's own AddKeyInfo, or a builder with
-// the same arguments.
-template <class Add>
-auto AddPolicy(KeyMgr* mgr, const PolicyData& p, uint32_t nameLength, int32_t cryptoMode,
-               int32_t configCompatibility, Add add) {
+void AddPolicy(KeyMgr* mgr, const PolicyData& p, uint32_t nameLength, int32_t cryptoMode,
+               int32_t configCompatibility) {
   const bool partial = !Is(p.patternType, "ALL");
   bool audit = false;
   for (uint8_t a : p.audit) audit = audit || a == 0xFF;
@@ -122,7 +113,7 @@ auto AddPolicy(KeyMgr* mgr, const PolicyData& p, uint32_t nameLength, int32_t cr
                         reinterpret_cast<unsigned char*>(p.name)};
   const DataBuffer chars{p.patternCharsLength, reinterpret_cast<unsigned char*>(p.patternChars)};
   const int32_t dup = DuplicationOf(p.duplication);
-  return add(mgr, &name, p.algorithm, 4, IvTypeOf(p.ivType), ErrorProcessOf(p.errorProcess),
+  mgr->AddKeyInfo(mgr, &name, p.algorithm, 4, IvTypeOf(p.ivType), ErrorProcessOf(p.errorProcess),
                   static_cast<int32_t>(p.keyBits / 8), p.keyCount & 0xFFFF, p.keys,
                   p.firstVersionFlag, partial ? 1 : 0, partial ? p.patternType : nullptr,
                   partial ? PositionOf(p.position) : 0,
@@ -171,80 +162,33 @@ void Parse(const DataBuffer* record, KeyMgr* mgr, int32_t cryptoMode, int32_t co
     firstByName.emplace(
         std::string_view(reinterpret_cast<const char*>(nameItem->value), nameItem->length), i);
   }
-  // One policy of the list, read and handed to |use|; false when skipped.
-  auto readOne = [&](uint32_t i, std::vector<char>* texts, auto&& use) {
+  // The host's standard output is not ours: a skipped policy is counted and
+  // logged once.
+  uint32_t skipped = 0;
+  std::vector<char> texts;  // one policy's text items at a time
+  for (uint32_t i = 0; i < idCount; ++i) {
     const BerTlv* nameItem = Policy_getName(ids[i]);
-    if (nameItem == nullptr) return false;
+    if (nameItem == nullptr) {
+      ++skipped;
+      continue;
+    }
     const auto found = firstByName.find(
         std::string_view(reinterpret_cast<const char*>(nameItem->value), nameItem->length));
     const uint32_t first = found != firstByName.end() ? found->second : 0;
     PolicyData parsed;
     bool read = false;
     try {
-      read = ReadPolicyInPlace(ids[first], &parsed, texts);
+      read = ReadPolicyInPlace(ids[first], &parsed, &texts);
     } catch (const std::bad_alloc&) {
       read = false;  // this policy only, as when its copies could not be made
     }
-    if (!read) return false;
-    use(parsed, nameItem->length);
+    if (!read) {
+      ++skipped;
+      continue;
+    }
+    AddPolicy(mgr, parsed, nameItem->length, cryptoMode, compatibility);
     ReleasePolicyInPlace(&parsed);
-    return true;
-  };
-  // The host's standard output is not ours: a skipped policy is counted and
-  // logged once.
-  uint32_t skipped = 0;
-  std::vector<char> texts;  // one policy's text items at a time
-  auto addInPlace = [&](uint32_t from, uint32_t to) {
-    for (uint32_t i = from; i < to; ++i) {
-      const bool added = readOne(i, &texts, [&](const PolicyData& p, uint32_t nameLength) {
-        AddPolicy(mgr, p, nameLength, cryptoMode, compatibility, mgr->AddKeyInfo);
-      });
-      if (!added) ++skipped;
-    }
-  };
-  uint32_t done = 0;
-  if (idCount >= kBuildApartFrom && engine::BuildsApart(mgr)) {
-    // The second half is built on another core while this thread builds and
-    // adds the first; its policies are added after, in record order.
-    const uint32_t half = idCount / 2;
-    std::vector<engine::BuiltPolicy> later;
-    std::vector<uint8_t> laterSkipped;
-    uint32_t built = half;  // the worker's progress, read after the join
-    try {
-      later.resize(idCount - half);
-      laterSkipped.resize(idCount - half);
-      std::jthread worker([&] {
-        std::vector<char> workerTexts;
-        try {
-          for (uint32_t i = half; i < idCount; ++i) {
-            const bool read = readOne(i, &workerTexts, [&](const PolicyData& p, uint32_t nameLength) {
-              later[i - half] =
-                  AddPolicy(mgr, p, nameLength, cryptoMode, compatibility, engine::BuildPolicy);
-            });
-            laterSkipped[i - half] = read ? 0 : 1;
-            built = i + 1;
-          }
-        } catch (...) {
-          // What was not built is built below, on this thread's behalf.
-        }
-      });
-      addInPlace(0, half);
-      worker.join();
-      for (uint32_t i = half; i < built; ++i) {
-        if (laterSkipped[i - half] != 0) {
-          ++skipped;
-        } else {
-          engine::AddBuiltPolicy(mgr, later[i - half]);
-        }
-      }
-      done = built;
-    } catch (const std::exception&) {
-      // No thread or no room for its results: only the thread's start and the
-      // two vectors can throw, before anything was added. All goes in place.
-      done = 0;
-    }
   }
-  addInPlace(done, idCount);
   if (skipped != 0) {
     QOR_LOG(qor::log::kCrit, "not found pPolicyData [%u of %u policies skipped]\n", skipped,
             idCount);

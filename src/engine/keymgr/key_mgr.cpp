@@ -10,7 +10,6 @@
 #include "common/secure_wipe.h"
 #include "engine/cipher/fixed_secrets.h"
 #include "engine/keymgr/key_mgr_table.h"
-#include "engine/keymgr/policy_builder.h"
 #include "log/log.h"
 #include "qor/hashtable.h"
 
@@ -100,12 +99,7 @@ int32_t PatternType(const char* text) {
   return QOR_PATTERN_NONE;
 }
 
-}  // namespace
-
-namespace qor::engine {
-
-// Logs as AddKeyInfo: the log lines stay what they were.
-BuiltPolicy BuildPolicy(KeyMgr* mgr, const DataBuffer* name, const char* algorithm, int64_t policyKind,
+KeyInfo* AddKeyInfo(KeyMgr* mgr, const DataBuffer* name, const char* algorithm, int64_t policyKind,
                     int64_t ivType, int32_t errorProcess, int32_t keyLength, int32_t keyCount,
                     const KeyEntry* keys, int32_t /*firstVersionFlag*/, int32_t partial,
                     const char* patternType, int32_t position, const DataBuffer* patternChars,
@@ -118,8 +112,8 @@ BuiltPolicy BuildPolicy(KeyMgr* mgr, const DataBuffer* name, const char* algorit
                     int32_t encDataVerify, int32_t orgDataVerify, int32_t mode) {
   KeyMgrData* data = DataOf(mgr);
   if (data == nullptr || data->table == nullptr) {
-    QOR_LOG_AS("AddKeyInfo", qor::log::kCrit, "Null Pointer Exception\n");
-    return {};
+    QOR_LOG(qor::log::kCrit, "Null Pointer Exception\n");
+    return nullptr;
   }
   const uint32_t algType = GetCryptoAlgorithmType(algorithm, keyLength);
   const DataBuffer iv{16, data->iv};
@@ -148,8 +142,8 @@ BuiltPolicy BuildPolicy(KeyMgr* mgr, const DataBuffer* name, const char* algorit
       auditPair2, decryptCnt, targetExist, orgFileHandling, orgBackupExtension, encFileDelete,
       encDataVerify, orgDataVerify, mode, decryptCountUnit);
   if (cipher == nullptr) {
-    QOR_LOG_AS("AddKeyInfo", qor::log::kCrit, "UACipherUtil Create Failed\n");
-    return {};
+    QOR_LOG(qor::log::kCrit, "UACipherUtil Create Failed\n");
+    return nullptr;
   }
   UACipherUtil_SetEncDuplication(&cipher, encDuplication);
   UACipherUtil_SetDecDuplication(&cipher, decDuplication);
@@ -163,55 +157,17 @@ BuiltPolicy BuildPolicy(KeyMgr* mgr, const DataBuffer* name, const char* algorit
   // KeyInfo_Create releases the cipher itself when it fails.
   KeyInfo* info = KeyInfo_Create(name, algType, policyKind, ivType, cipher);
   if (info == nullptr) {
-    QOR_LOG_AS("AddKeyInfo", qor::log::kCrit, "KeyInfo Create Failed\n");
-    return {};
-  }
-  return {info, algType};
-}
-
-KeyInfo* AddBuiltPolicy(KeyMgr* mgr, BuiltPolicy built) {
-  KeyInfo* info = built.info;
-  if (info == nullptr) return nullptr;
-  KeyMgrData* data = DataOf(mgr);
-  if (data == nullptr || data->table == nullptr) {
-    QOR_LOG_AS("AddKeyInfo", qor::log::kCrit, "Null Pointer Exception\n");
-    info->Destroy(&info);
+    QOR_LOG(qor::log::kCrit, "KeyInfo Create Failed\n");
     return nullptr;
   }
   NewGeneration(data);
-  if (Hashtable_insert(data->table, info->nameLength, info->name, info, built.algType,
-                       ReleaseKeyInfo) != 0) {
-    QOR_LOG_AS("AddKeyInfo", qor::log::kCrit, "Memory Allocation Failed.\n");
+  if (Hashtable_insert(data->table, info->nameLength, info->name, info, algType, ReleaseKeyInfo) !=
+      0) {
+    QOR_LOG(qor::log::kCrit, "Memory Allocation Failed.\n");
     info->Destroy(&info);
     return nullptr;
   }
   return info;
-}
-
-}  // namespace qor::engine
-
-namespace {
-
-KeyInfo* AddKeyInfo(KeyMgr* mgr, const DataBuffer* name, const char* algorithm, int64_t policyKind,
-                    int64_t ivType, int32_t errorProcess, int32_t keyLength, int32_t keyCount,
-                    const KeyEntry* keys, int32_t firstVersionFlag, int32_t partial,
-                    const char* patternType, int32_t position, const DataBuffer* patternChars,
-                    int32_t nullProcess, int32_t encDuplication, int32_t decDuplication,
-                    int32_t compatibility, int32_t unused, int32_t aclCount,
-                    const AccessControlData* acl, int32_t unauthorizedDecryption, int32_t prio,
-                    int32_t audit1, int32_t audit2, int32_t audit3, int32_t audit4,
-                    int32_t decryptCountUnit, int32_t decryptCnt, int32_t targetExist,
-                    int32_t orgFileHandling, const char* orgBackupExtension, int32_t encFileDelete,
-                    int32_t encDataVerify, int32_t orgDataVerify, int32_t mode) {
-  using qor::engine::AddBuiltPolicy;
-  using qor::engine::BuildPolicy;
-  return AddBuiltPolicy(mgr, BuildPolicy(mgr, name, algorithm, policyKind, ivType, errorProcess, keyLength,
-                                  keyCount, keys, firstVersionFlag, partial, patternType, position,
-                           patternChars, nullProcess, encDuplication, decDuplication,
-                           compatibility, unused, aclCount, acl, unauthorizedDecryption, prio,
-                           audit1, audit2, audit3, audit4, decryptCountUnit, decryptCnt,
-                           targetExist, orgFileHandling, orgBackupExtension, encFileDelete,
-                           encDataVerify, orgDataVerify, mode));
 }
 
 int AppendKeyInfo(KeyMgr* mgr, KeyInfo* info) {
@@ -326,8 +282,6 @@ void Destroy(KeyMgr** mgr) {
 }  // namespace
 
 namespace qor::engine {
-
-bool BuildsApart(const KeyMgr* mgr) { return mgr != nullptr && mgr->AddKeyInfo == AddKeyInfo; }
 
 int PublishWithAdded(KeyMgr* mgr, KeyInfo* const* added, int count) {
   KeyMgrData* data = DataOf(mgr);

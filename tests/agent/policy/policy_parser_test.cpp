@@ -477,67 +477,6 @@ TEST(PolicyRecord, SameNameTwiceAddsTheFirst) {
   EXPECT_EQ(k->cipher->GetAlgorithmType(&k->cipher), QOR_ALG_AES128);
 }
 
-// Routes AddKeyInfo through a function of the test's own, so that the parser
-// no longer sees one of the library's key managers and adds in place.
-template <class Fn>
-struct ForeignAdd;
-template <class Result, class... Args>
-struct ForeignAdd<Result (*)(Args...)> {
-  static inline Result (*original)(Args...) = nullptr;
-  static Result Call(Args... args) { return original(args...); }
-};
-using Foreign = ForeignAdd<decltype(KeyMgr::AddKeyInfo)>;
-
-// A large set is built half on another thread; what it gives must be what
-// adding one policy after the other gives: the same entries, the first of
-// two equal names, failures and skips in either half.
-TEST(PolicyRecord, LargeSetBuiltOnTwoThreadsMatchesOneByOne) {
-  const char* algorithms[][2] = {{"AES", "256"}, {"SEED", "128"}, {"ARIA", "256"}, {"LEA", "128"}};
-  std::vector<Bytes> policies;
-  for (int i = 0; i < 3000; ++i) {
-    PolicyDesc p = Policy("p" + std::to_string(i), algorithms[i % 4][0],
-                          std::stoull(algorithms[i % 4][1]));
-    p.keys = {KeyVersionDesc{static_cast<uint64_t>(i % 7 + 1), KeyBytes(1, p.keyBits / 8)}};
-    if (i == 10 || i == 2500) p.algorithm = "NOPE";           // not built
-    if (i == 2000) p = Policy("p5", "AES", 128);              // the first "p5" wins
-    if (i == 2999) p = Policy("p1600", "AES", 128);           // both in the second half
-    std::vector<Bytes> items = qor::agent::EncodePolicyItems(p);
-    if (i == 200 || i == 1800) items.resize(3);               // unreadable: skipped
-    policies.push_back(qor::agent::EncodeSequence(items));
-  }
-  const Bytes record = qor::agent::EncodePolicyRecord(Bytes(88, 0), policies);
-  qor::test::LogCapture log;
-  ASSERT_TRUE(log.ok());
-  Mgr apart = ParseRecord(record);
-  Mgr inPlace(KeyMgr_Create(nullptr));
-  Foreign::original = inPlace->AddKeyInfo;
-  inPlace->AddKeyInfo = &Foreign::Call;
-  const DataBuffer r{static_cast<int32_t>(record.size()), const_cast<uint8_t*>(record.data())};
-  ASSERT_EQ(KeyMgrParse(&r, inPlace.get(), QOR_MODE_CBC, 0), 1);
-
-  EXPECT_EQ(apart->GetPolicyCount(apart.get()), inPlace->GetPolicyCount(inPlace.get()));
-  for (int i = 0; i < 3000; ++i) {
-    SCOPED_TRACE(i);
-    const std::string name = "p" + std::to_string(i);
-    KeyInfo* a = Find(apart.get(), name);
-    KeyInfo* b = Find(inPlace.get(), name);
-    ASSERT_EQ(a == nullptr, b == nullptr);
-    EXPECT_EQ(a == nullptr, i == 10 || i == 200 || i == 1800 || i == 2000 || i == 2500 || i == 2999);
-    if (a == nullptr) continue;
-    EXPECT_EQ(a->cipher->GetAlgorithmType(&a->cipher), b->cipher->GetAlgorithmType(&b->cipher));
-    EXPECT_EQ(a->cipher->GetLatestKeyVersion(&a->cipher), i % 7 + 1);
-    EXPECT_EQ(b->cipher->GetLatestKeyVersion(&b->cipher), i % 7 + 1);
-  }
-  const std::string text = log.text();
-  size_t at = 0;
-  int skippedLines = 0;
-  while ((at = text.find("not found pPolicyData [2 of 3000 policies skipped]", at)) != std::string::npos) {
-    ++skippedLines;
-    ++at;
-  }
-  EXPECT_EQ(skippedLines, 2);
-}
-
 TEST(PolicyRecord, ReadsOnePolicyByName) {
   PolicyDesc p = Policy("named");
   p.keys = {KeyVersionDesc{0x10000, KeyBytes(0, 16)}, KeyVersionDesc{4, KeyBytes(4, 16)}};
