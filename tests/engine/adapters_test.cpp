@@ -260,7 +260,9 @@ TEST(BlockAdapters, BadPaddingAndLengthsFail) {
         Bytes plain = RandomBytes(rng, static_cast<size_t>(2 * c->block));
         std::fill(plain.end() - pad, plain.end(), static_cast<uint8_t>(pad));
         if (wrong < pad) plain[plain.size() - 1 - static_cast<size_t>(wrong)] ^= 0x40;
-        if (wrong == pad) plain[plain.size() - 1 - static_cast<size_t>(pad)] = static_cast<uint8_t>(pad + 1);
+        if (wrong == pad) {
+          plain[plain.size() - 1 - static_cast<size_t>(pad)] = static_cast<uint8_t>(pad + 1);
+        }
         const Result r = Decrypt(*rec, c->oracle(true, key, iv.data(), plain), iv.data());
         EXPECT_EQ(r.rc, wrong == pad ? 0 : -1) << "pad " << pad << " wrong byte " << wrong;
       }

@@ -174,15 +174,13 @@ bool LoadCheckedRecord(const DataBuffer& record, KeyMgr* mgr, int32_t cryptoMode
   if (overlap) {
     const int auditBefore = AuditFlag.load();
     try {
-      std::thread checker(
+      std::jthread checker(
           [&] { check = CheckPolicyRecord(record.data, static_cast<size_t>(record.length)); });
       KeyMgrParse(&record, mgr, cryptoMode, compatibility);
       checker.join();
       parsed = true;
     } catch (const std::system_error&) {
-      // No thread to be had: the parse below runs after the check instead.
-      mgr->Clear(mgr);
-      mgr->SetPolicyHash(mgr, nullptr);
+      // No thread to be had (nothing was read yet): the check comes first below.
     }
     if (parsed && check != RecordCheck::kOk) {
       mgr->Clear(mgr);

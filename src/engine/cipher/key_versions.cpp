@@ -23,10 +23,6 @@ void Publish(CipherUtil*& link, CipherUtil* record) {
   std::atomic_ref<CipherUtil*>(link).store(record, std::memory_order_release);
 }
 
-CipherUtil* Next(CipherUtil* const& link) {
-  return std::atomic_ref<CipherUtil*>(const_cast<CipherUtil*&>(link)).load(std::memory_order_acquire);
-}
-
 }  // namespace
 
 int GetLatestKeyVersion(UACipherUtil** self) {
@@ -37,7 +33,7 @@ int GetLatestKeyVersion(UACipherUtil** self) {
 CipherUtil* GetCipher(UACipherUtil** self, int version) {
   const UACipherUtilData* data = DataOf(self);
   if (data == nullptr) return nullptr;
-  for (CipherUtil* r = Next(data->ciphers); r != nullptr; r = Next(r->next)) {
+  for (CipherUtil* r = HeadRecord(data); r != nullptr; r = NextRecord(r)) {
     if (r->keyVersion == static_cast<uint16_t>(version)) return r;
   }
   return nullptr;
