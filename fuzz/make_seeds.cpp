@@ -87,6 +87,13 @@ void AgentAnswerSeeds() {
   cipher->Destroy(&cipher);
 }
 
+void StreamedKeySetSeeds() {
+  const Bytes record = qor::fuzz::PolicyRecord();
+  // Pieces of 38, 75, 1 and 112 bytes; the body as sealed, and with a bit flipped.
+  Seed("fuzz_streamed_key_set", "record", Cat({{1, 2, 0, 3, 0, 0, 0}, record}));
+  Seed("fuzz_streamed_key_set", "record_flipped", Cat({{1, 2, 0, 3, 0x61, 0, 200}, record}));
+}
+
 void EmergencyFileSeeds() {
   const Bytes record = qor::fuzz::PolicyRecord();
   Seed("fuzz_emergency_file", "record_plain", Cat({{0x01}, record}));
@@ -241,6 +248,7 @@ int main(int argc, char** argv) {
   gRoot = argv[1];
   ReadPacketSeeds();
   AgentAnswerSeeds();
+  StreamedKeySetSeeds();
   EmergencyFileSeeds();
   AgentRequestSeeds();
   ValueSeeds();  // from here on, standard output is redirected

@@ -17,7 +17,8 @@ cd "$root"
 
 build=${QOR_FUZZ_BUILD_DIR:-build-fuzz}
 all_targets=(fuzz_base64 fuzz_properties fuzz_digits fuzz_policy fuzz_read_packet fuzz_agent_answer
-             fuzz_emergency_file fuzz_value_decrypt fuzz_lob fuzz_agent_request fuzz_file)
+             fuzz_emergency_file fuzz_value_decrypt fuzz_lob fuzz_agent_request fuzz_file
+             fuzz_streamed_key_set)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 
@@ -41,7 +42,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 max_len() {
   case "$1" in
     fuzz_lob) echo 20000 ;;
-    fuzz_policy | fuzz_agent_answer | fuzz_emergency_file) echo 8192 ;;
+    fuzz_policy | fuzz_agent_answer | fuzz_emergency_file | fuzz_streamed_key_set) echo 8192 ;;
     fuzz_file) echo 8192 ;;
     *) echo 4096 ;;
   esac

@@ -31,7 +31,10 @@
 #include "agent/policy/single_key_reader.h"
 #include "agent/socket/client_protocol.h"
 #include "agent/socket/qor_socket.h"
+#include "library_glue.h"
 #include "policy_set.h"
+#include "protocol.h"
+#include "qor/config.h"
 #include "qor/cipher_util.h"
 #include "qor/connection.h"
 #include "qor/key_mgr.h"
@@ -699,3 +702,100 @@ TEST(AgentPolicySet, EveryErrorIsReportedAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// The answer an AgentConnection sends for |answer|, read off the other end of
+// a socket pair until the connection closes.
+std::vector<unsigned char> SentBytes(const qor::agent_tool::Answer& answer, std::string* error) {
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) return {};
+  std::vector<unsigned char> got;
+  std::thread reader([&] {
+    unsigned char buffer[65536];
+    ssize_t n;
+    while ((n = recv(ends[1], buffer, sizeof buffer, 0)) > 0) got.insert(got.end(), buffer, buffer + n);
+    close(ends[1]);
+  });
+  {
+    qor::agent_tool::AgentConnection connection(ends[0], 5000);
+    if (!connection.Send(answer, error)) ADD_FAILURE() << *error;
+  }
+  reader.join();
+  return got;
+}
+
+}  // namespace
+
+// A large answer is sealed a piece at a time while it is sent: the bytes on
+// the wire are those of the answer sealed at once, at every length around the
+// pieces and the padding block.
+TEST(AgentAnswer, SealedWhileSentIsTheAnswerSealedAtOnce) {
+  const size_t piece = 64 * 1024;
+  for (size_t size : {qor::agent_tool::kSealAsSentFrom, piece + 1, piece + 16, 3 * piece - 1,
+                      3 * piece + 15, size_t{1000000}}) {
+    SCOPED_TRACE(size);
+    std::vector<unsigned char> plain(size);
+    for (size_t i = 0; i < size; ++i) plain[i] = static_cast<unsigned char>(i * 131 + (i >> 9));
+    qor::agent_tool::Answer answer;
+    answer.operation = qor::agent::kOpKeySet;
+    answer.sealAsSent = &plain;
+    for (size_t i = 0; i < answer.seed.size(); ++i) answer.seed[i] = static_cast<unsigned char>(3 * i);
+    std::string error;
+    const std::vector<unsigned char> sent = SentBytes(answer, &error);
+
+    std::vector<unsigned char> sealed;
+    ASSERT_TRUE(qor::agent_tool::SealAnswer(answer.seed.data(), answer.operation, plain, &sealed));
+    const std::string header = Frame(answer.operation, std::string(sealed.size(), '\0')).substr(0, 5);
+    std::vector<unsigned char> expected(header.begin(), header.end());
+    expected.insert(expected.end(), sealed.begin(), sealed.end());
+    ASSERT_EQ(sent.size(), expected.size());
+    EXPECT_TRUE(sent == expected);
+  }
+}
+
+// A set large enough that the agent seals its answer while sending it and the
+// library reads the answer while it arrives: the library's key set holds
+// every policy as the record describes it.
+TEST(AgentLargeSet, LoadsWhileTheAnswerArrives) {
+  json set = ExampleSet();
+  const json first = set["policies"][0];
+  set["policies"] = json::array();
+  for (int i = 0; i < 2500; ++i) {
+    json p = first;
+    p["name"] = "BULK_" + std::to_string(i);
+    set["policies"].push_back(p);
+  }
+  AgentProcess agent(set.dump());
+  ASSERT_TRUE(agent.Start(kShortRequests)) << agent.errors();
+
+  const Reply record = Ask(agent.firstPort(), qor::agent::kOpKeySet);
+  ASSERT_TRUE(record.decrypted);
+  ASSERT_GT(record.body.size(), 300000u);  // past where both ends stream
+  KeyMgrPtr whole = ParseRecord(record.body);
+  ASSERT_EQ(whole->GetPolicyCount(whole.get()), 2500);
+
+  ErrorInfo error{};
+  QORSocket* socket = QORSocket_Create("127.0.0.1", static_cast<uint16_t>(agent.firstPort()),
+                                       "127.0.0.1", static_cast<uint16_t>(agent.secondPort()),
+                                       5000, &error);
+  ASSERT_NE(socket, nullptr);
+  QORApiData data{};
+  QORApiConf config{&data, 1};
+  KeyMgr* loaded = nullptr;
+  ASSERT_EQ(socket->GetKeyMgrUpdateFromQORServer(socket, &loaded, &config), 0)
+      << socket->GetLastErrorMsg(socket);
+  KeyMgrPtr streamed(loaded);
+  socket->Destroy(&socket);
+  ASSERT_EQ(streamed->GetPolicyCount(streamed.get()), 2500);
+  for (int i : {0, 1, 1249, 2499}) {
+    const std::string name = "BULK_" + std::to_string(i);
+    KeyInfo* a = Find(whole.get(), name);
+    KeyInfo* b = Find(streamed.get(), name);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(a->cipher->GetAlgorithmType(&a->cipher), b->cipher->GetAlgorithmType(&b->cipher));
+    EXPECT_EQ(a->cipher->GetLatestKeyVersion(&a->cipher),
+              b->cipher->GetLatestKeyVersion(&b->cipher));
+  }
+}

@@ -49,6 +49,9 @@ class AgentConnection {
   bool Send(const Answer& answer, std::string* error);
 
  private:
+  bool SendPiece(uint8_t operation, unsigned char* bytes, size_t length, std::string* error);
+  bool SendSealedAsSent(const Answer& answer, std::string* error);
+
   int fd_;
   int timeLimitMs_;
   Connection* connection_ = nullptr;

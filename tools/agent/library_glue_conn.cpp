@@ -5,6 +5,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "common/secure_wipe.h"
 #include "library_glue.h"
 #include "qor/connection.h"
+#include "qor/nc_aria.h"
 
 namespace qor::agent_tool {
 namespace {
@@ -29,6 +31,20 @@ struct CipherDeleter {
 struct PacketHolder {
   Packet packet{};
   ~PacketHolder() { DestroyPacket(&packet); }
+};
+
+// Pieces of a large answer, sealed and sent one after the other.
+constexpr size_t kSealPiece = 64 * 1024;
+constexpr size_t kBlock = 16;
+constexpr int kSessionRounds = 16;  // the session cipher: ARIA with a 32-byte key, CBC
+
+struct WipedCipher {
+  NC_ARIA_CTX context{};
+  unsigned char chain[kBlock] = {};
+  ~WipedCipher() {
+    SecureWipe(&context, sizeof context);
+    SecureWipe(chain, sizeof chain);
+  }
 };
 
 }  // namespace
@@ -143,11 +159,85 @@ ReadOutcome AgentConnection::Read(uint8_t* operation, std::vector<unsigned char>
   return ReadOutcome::kRequest;
 }
 
+bool AgentConnection::SendPiece(uint8_t operation, unsigned char* bytes, size_t length,
+                                std::string* error) {
+  // A view of the caller's bytes: nothing here is released.
+  Packet piece{};
+  piece.opcode = operation;
+  piece.recordCount = 1;
+  piece.length = static_cast<int32_t>(length);
+  piece.data = bytes;
+  ErrorInfo errors{};
+  connection_->SetErrorVariable(connection_, &errors);
+  const int rc = connection_->SendPacket(connection_, &piece);
+  connection_->SetErrorVariable(connection_, nullptr);
+  if (rc != 0) *error = errors.message;
+  return rc == 0;
+}
+
+// The bytes SealAnswer would give, sealed and sent a piece at a time, so
+// that the client reads the first pieces while the rest is being sealed.
+bool AgentConnection::SendSealedAsSent(const Answer& answer, std::string* error) {
+  const std::vector<unsigned char>& plain = *answer.sealAsSent;
+  const size_t whole = plain.size() - plain.size() % kBlock;
+  const size_t sealed = whole + kBlock;  // the padding fills the last block
+  if (sealed > UINT32_MAX) {
+    *error = "answer too large";
+    return false;
+  }
+  WipedCipher cipher;
+  {
+    unsigned char key[agent::kSessionKeySize];
+    agent::DeriveSessionKey(answer.seed.data(), answer.operation, key, cipher.chain);
+    const int keyed = NC_ARIA_EncKeyGen(key, &cipher.context, kSessionRounds);
+    SecureWipe(key, sizeof key);
+    if (keyed != 0) {
+      *error = "answer could not be encrypted";
+      return false;
+    }
+  }
+  std::vector<unsigned char> piece(agent::kFrameHeaderSize + kSealPiece + kBlock);
+  const auto length = static_cast<uint32_t>(sealed);
+  piece[0] = answer.operation;
+  piece[1] = static_cast<unsigned char>(length >> 24);
+  piece[2] = static_cast<unsigned char>(length >> 16);
+  piece[3] = static_cast<unsigned char>(length >> 8);
+  piece[4] = static_cast<unsigned char>(length);
+  size_t offset = agent::kFrameHeaderSize;  // the header goes with the first piece
+  size_t done = 0;
+  bool sent = true;
+  while (sent) {
+    const size_t take = std::min(kSealPiece, whole - done);
+    unsigned char* out = piece.data() + offset;
+    NC_E_ARIA_CBC_Encrypt(plain.data() + done, out, cipher.context.roundKey,
+                          static_cast<int>(take), cipher.chain, cipher.context.rounds);
+    if (take > 0) std::memcpy(cipher.chain, out + take - kBlock, kBlock);
+    done += take;
+    size_t filled = offset + take;
+    const bool last = done == whole;
+    if (last) {
+      unsigned char block[kBlock];
+      const size_t rest = plain.size() - whole;
+      if (rest > 0) std::memcpy(block, plain.data() + whole, rest);
+      std::memset(block + rest, static_cast<int>(kBlock - rest), kBlock - rest);
+      NC_E_ARIA_CBC_Encrypt(block, piece.data() + filled, cipher.context.roundKey,
+                            static_cast<int>(kBlock), cipher.chain, cipher.context.rounds);
+      SecureWipe(block, sizeof block);
+      filled += kBlock;
+    }
+    sent = SendPiece(answer.operation, piece.data(), filled, error);
+    offset = 0;
+    if (last) break;
+  }
+  return sent;
+}
+
 bool AgentConnection::Send(const Answer& answer, std::string* error) {
   if (connection_ == nullptr) {
     *error = "no connection";
     return false;
   }
+  if (answer.sealAsSent != nullptr) return SendSealedAsSent(answer, error);
   const size_t total = agent::kFrameHeaderSize + answer.body.size();
   auto* frame = static_cast<unsigned char*>(std::malloc(total));
   if (frame == nullptr) {

@@ -75,9 +75,18 @@ Answer AnswerRequest(uint8_t operation, const unsigned char* body, size_t length
                    " takes no payload");
   }
   switch (operation) {
-    case 1:
-      return Sealed(seed, operation, set.record(),
-                    "ok: policy set, " + std::to_string(set.policyCount()) + " policies");
+    case 1: {
+      std::string outcome = "ok: policy set, " + std::to_string(set.policyCount()) + " policies";
+      if (set.record().size() < kSealAsSentFrom) {
+        return Sealed(seed, operation, set.record(), std::move(outcome));
+      }
+      Answer answer;
+      answer.operation = operation;
+      answer.sealAsSent = &set.record();
+      std::memcpy(answer.seed.data(), seed, answer.seed.size());
+      answer.outcome = std::move(outcome);
+      return answer;
+    }
     case 2: {
       const std::vector<unsigned char> hash(set.hash().begin(), set.hash().end());
       return Sealed(seed, operation, hash, "ok: policy hash");

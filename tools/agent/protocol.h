@@ -2,6 +2,7 @@
 // received header and body and sends back what comes out.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,9 +17,18 @@ namespace qor::agent_tool {
 inline constexpr size_t kRequestFixedLength = 16 + 32;
 inline constexpr size_t kMaxRequestBody = kRequestFixedLength + 512;
 
+// Answers of this size or more are sealed while they are sent: the client
+// starts on the first pieces while the rest is still being sealed.
+inline constexpr size_t kSealAsSentFrom = 64 * 1024;
+
 struct Answer {
   uint8_t operation = 0;            // 0: refusal, the body is plain text
   std::vector<unsigned char> body;  // encrypted under the request's session key otherwise
+  // Or, for a large answer, the plain bytes to seal while sending (they stay
+  // owned by the served set, which the caller keeps until the answer is
+  // sent) and the request's seed.
+  const std::vector<unsigned char>* sealAsSent = nullptr;
+  std::array<unsigned char, 32> seed{};
   std::string outcome;              // for the request log
 };
 

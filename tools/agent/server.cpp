@@ -309,9 +309,11 @@ void Agent::Handle(int fd) {
     log_.Request(peer, operation, std::string("no answer: ") + (cut != nullptr ? cut : readError.c_str()));
     return;
   }
+  // The set stays alive until its answer is sent, even across a reload.
+  const std::shared_ptr<const ServedSet> set = Current();
   Answer answer = outcome == ReadOutcome::kRefuse
                       ? Refusal(readError)
-                      : AnswerRequest(operation, body.data(), body.size(), *Current());
+                      : AnswerRequest(operation, body.data(), body.size(), *set);
   std::fill(body.begin(), body.end(), 0);
   std::string sendError;
   if (!connection.Send(answer, &sendError)) answer.outcome += "; answer not sent: " + sendError;

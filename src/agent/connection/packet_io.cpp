@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "agent/connection/connection_internal.h"
+#include "agent/connection/streamed_read.h"
 #include "common/error_codes.h"
 #include "common/error_record.h"
 #include "log/log.h"
@@ -23,6 +24,8 @@ constexpr char kBadMessageLength[] =
     "\xb5\xc7\xbe\xfa\xbd\xc0\xb4\xcf\xb4\xd9.";
 
 constexpr size_t kHeaderSize = 5;
+// A body taken piecewise is handed on in steps of this much.
+constexpr uint32_t kStreamPiece = 64 * 1024;
 }  // namespace
 
 namespace qor::agent {
@@ -159,13 +162,11 @@ int SendPacket(Connection* connection, Packet* packet) {
   return 0;
 }
 
-int ReadPacket(Connection* connection, Packet* packet) {
-  ConnectionState* state = StateOf(connection);
-  if (state == nullptr) return -1;
-  if (packet == nullptr) {
-    ErrorSet(&state->error, err::kInternal, "buffer to be read is not allocated with malloc.");
-    return -1;
-  }
+namespace {
+
+// Reads the header into |packet| and checks its length: true to go on to the
+// body; false with the reason recorded.
+bool ReadHeader(ConnectionState* state, Packet* packet, uint32_t* bodyLength) {
   unsigned char header[kHeaderSize];
   size_t received = 0;
   const long headerRead = CTP_Read_CN(state, header, kHeaderSize, &received);
@@ -176,17 +177,66 @@ int ReadPacket(Connection* connection, Packet* packet) {
                kHeaderSize);
       CloseSocket(state);
     }
-    return -1;
+    return false;
   }
   packet->opcode = header[0];
-  const uint32_t bodyLength = BigEndian32(header + 1);
-  if (bodyLength > QOR_PACKET_BODY_MAX) {
+  *bodyLength = BigEndian32(header + 1);
+  if (*bodyLength > QOR_PACKET_BODY_MAX) {
     // The length comes from the network: refuse it before it sizes anything.
     ErrorSet(&state->error, err::kGeneral,
-             "size of the message to be read is too large [%u bytes, limit %u]", bodyLength,
+             "size of the message to be read is too large [%u bytes, limit %u]", *bodyLength,
              QOR_PACKET_BODY_MAX);
     CloseSocket(state);  // the unread body would be taken for the next header
+    return false;
+  }
+  return true;
+}
+
+// Reads |length| body bytes into |body| in pieces of |piece|, calling
+// |arrived| with the running total after each: true when all came in.
+template <class Arrived>
+bool ReadBody(ConnectionState* state, unsigned char* body, uint32_t length, uint32_t piece,
+              Arrived arrived) {
+  uint32_t got = 0;
+  while (got < length) {
+    const uint32_t want = length - got < piece ? length - got : piece;
+    size_t received = 0;
+    const long read = CTP_Read_CN(state, body + got, want, &received);
+    if (read != static_cast<long>(want)) {
+      // A truncated body must not pass for the answer: the caller would
+      // decrypt the zero bytes standing in for the missing part.
+      if (read == 0) {
+        ErrorSet(&state->error, err::kReceive,
+                 "connection closed by the peer [%zu of %u body bytes received]",
+                 got + received, length);
+        CloseSocket(state);
+      }
+      return false;
+    }
+    got += want;
+    arrived(got);
+  }
+  return true;
+}
+
+int ReadPacketWith(Connection* connection, Packet* packet, BodySink* sink) {
+  ConnectionState* state = StateOf(connection);
+  if (state == nullptr) return -1;
+  if (packet == nullptr) {
+    ErrorSet(&state->error, err::kInternal, "buffer to be read is not allocated with malloc.");
     return -1;
+  }
+  uint32_t bodyLength = 0;
+  if (!ReadHeader(state, packet, &bodyLength)) return -1;
+  if (sink != nullptr && packet->opcode != 0 && bodyLength > 0) {
+    if (unsigned char* room = sink->Begin(packet->opcode, bodyLength)) {
+      packet->length = static_cast<int32_t>(bodyLength);
+      packet->recordCount = 1;
+      return ReadBody(state, room, bodyLength, kStreamPiece,
+                      [sink](uint32_t received) { sink->Arrived(received); })
+                 ? 0
+                 : -1;
+    }
   }
   auto* body = static_cast<unsigned char*>(std::calloc(size_t{bodyLength} + 2, 1));
   if (body == nullptr) {
@@ -202,25 +252,25 @@ int ReadPacket(Connection* connection, Packet* packet) {
   if (bodyLength < 1) {
     ErrorSet(&state->error, err::kGeneral, "size of the message to be read is incorrect.");
   } else {
-    const long bodyRead = CTP_Read_CN(state, body, bodyLength, &received);
-    if (bodyRead != static_cast<long>(bodyLength)) {
-      // A truncated body must not pass for the answer: the caller would
-      // decrypt the zero bytes standing in for the missing part.
-      complete = false;
-      if (bodyRead == 0) {
-        ErrorSet(&state->error, err::kReceive,
-                 "connection closed by the peer [%zu of %u body bytes received]", received,
-                 bodyLength);
-        CloseSocket(state);
-      }
-    }
+    complete = ReadBody(state, body, bodyLength, bodyLength, [](uint32_t) {});
   }
   if (packet->opcode == 0) {
-    QOR_LOG(log::kError, "Receive Message [%s]\n", reinterpret_cast<const char*>(body));
+    QOR_LOG_AS("ReadPacket", log::kError, "Receive Message [%s]\n",
+               reinterpret_cast<const char*>(body));
     ErrorSet(&state->error, err::kGeneral, "Receive Message [%s]", reinterpret_cast<const char*>(body));
     return -1;
   }
   return complete ? 0 : -1;
+}
+
+}  // namespace
+
+int ReadPacket(Connection* connection, Packet* packet) {
+  return ReadPacketWith(connection, packet, nullptr);
+}
+
+int ReadPacketInto(Connection* connection, Packet* packet, BodySink* sink) {
+  return ReadPacketWith(connection, packet, sink);
 }
 
 }  // namespace qor::agent

@@ -15,9 +15,7 @@ namespace {
 // The policy record needs six levels; anything much deeper is not a record,
 // and unbounded recursion on hostile input would exhaust the stack.
 constexpr uint32_t kMaxDepth = 32;
-// A record of a few thousand policies has a few hundred thousand elements; a
-// list this long is a record built to exhaust memory (a node per two bytes).
-constexpr uint32_t kMaxElements = 1u << 20;
+constexpr uint32_t kMaxElements = qor::agent::kMaxTlvElements;
 
 struct ListBuilder {
   BerTlvNode* head = nullptr;
@@ -49,11 +47,12 @@ struct ListBuilder {
 // The links are set once the block stops moving.
 struct BlockBuilder {
   std::vector<BerTlvNode>* nodes;
+  uint32_t limit = kMaxElements;
   uint32_t count = 0;
   bool stopped = false;
 
   bool Append(uint8_t tag, uint32_t length, unsigned char* value, uint32_t depth) {
-    if (count >= kMaxElements) {
+    if (count >= limit) {
       stopped = true;
       return false;
     }
@@ -105,19 +104,25 @@ void ParseInto(Builder& out, unsigned char* buffer, uint32_t length, uint32_t de
 
 namespace qor::agent {
 
-BerTlvNode* ParseTlvBlock(unsigned char* buffer, uint32_t length, std::vector<BerTlvNode>* nodes) {
+bool ParseTlvBlockAt(unsigned char* buffer, uint32_t length, uint32_t depth, uint32_t limit,
+                     std::vector<BerTlvNode>* nodes) {
   nodes->clear();
-  if (buffer == nullptr || length == 0) return nullptr;
+  if (buffer == nullptr || length == 0) return true;
   // Every element takes two bytes or more; a policy record averages about
   // six, so this is room enough without ever touching most of it.
   try {
     nodes->reserve(length / 4 + 16);
   } catch (const std::bad_alloc&) {
   }
-  BlockBuilder out{nodes};
+  BlockBuilder out{nodes, limit};
   uint32_t position = 0;
-  ParseInto(out, buffer, length, 0, &position);
+  ParseInto(out, buffer, length, depth, &position);
   for (size_t i = 0; i + 1 < nodes->size(); ++i) (*nodes)[i].next = &(*nodes)[i + 1];
+  return !out.stopped;
+}
+
+BerTlvNode* ParseTlvBlock(unsigned char* buffer, uint32_t length, std::vector<BerTlvNode>* nodes) {
+  ParseTlvBlockAt(buffer, length, 0, kMaxElements, nodes);
   return nodes->empty() ? nullptr : nodes->data();
 }
 

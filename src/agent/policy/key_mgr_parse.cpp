@@ -102,8 +102,10 @@ namespace {
 
 int32_t Clamp32(uint64_t v) { return v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v); }
 
-void AddPolicy(KeyMgr* mgr, const PolicyData& p, uint32_t nameLength, int32_t cryptoMode,
-               int32_t configCompatibility) {
+}  // namespace
+
+void AddParsedPolicy(KeyMgr* mgr, const PolicyData& p, uint32_t nameLength, int32_t cryptoMode,
+                     int32_t configCompatibility) {
   const bool partial = !Is(p.patternType, "ALL");
   bool audit = false;
   for (uint8_t a : p.audit) audit = audit || a == 0xFF;
@@ -127,6 +129,8 @@ void AddPolicy(KeyMgr* mgr, const PolicyData& p, uint32_t nameLength, int32_t cr
                   p.orgBackupExtension, p.encFileDelete, p.encDataVerify, p.orgDataVerify,
                   cryptoMode);
 }
+
+namespace {
 
 void Parse(const DataBuffer* record, KeyMgr* mgr, int32_t cryptoMode, int32_t compatibility) {
   // The elements point into the caller's record, which outlives the parse and
@@ -186,7 +190,7 @@ void Parse(const DataBuffer* record, KeyMgr* mgr, int32_t cryptoMode, int32_t co
       ++skipped;
       continue;
     }
-    AddPolicy(mgr, parsed, nameItem->length, cryptoMode, compatibility);
+    AddParsedPolicy(mgr, parsed, nameItem->length, cryptoMode, compatibility);
     ReleasePolicyInPlace(&parsed);
   }
   if (skipped != 0) {

@@ -4,6 +4,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include "qor/key_mgr.h"
+#include "qor/policy.h"
+
 namespace qor::agent {
 
 // Set to 1 when any parsed policy switches an audit item on; never cleared by
@@ -22,5 +25,10 @@ int32_t UnauthorizedDecryptionOf(const char* text);
 int32_t PrioOf(const char* text);
 int32_t TargetExistOf(const char* text);
 int32_t OrgFileHandlingOf(const char* text, const char* backupExtension);
+
+// Hands one read policy to |mgr|'s AddKeyInfo, as the record parser does;
+// |nameLength| is the length of its name item.
+void AddParsedPolicy(KeyMgr* mgr, const PolicyData& policy, uint32_t nameLength,
+                     int32_t cryptoMode, int32_t configCompatibility);
 
 }  // namespace qor::agent

@@ -6,7 +6,6 @@
 
 #include "common/secure_wipe.h"
 #include "qor/base64.h"
-#include "qor/nc_sha.h"
 #include "qor/policy.h"
 
 namespace qor::agent {
@@ -35,19 +34,29 @@ bool ReadElement(const unsigned char* bytes, size_t size, size_t at, Element* ou
 
 }  // namespace
 
-bool PolicyHashOf(const unsigned char* policies, size_t length,
-                  char (&text)[kPolicyHashTextSize]) {
-  NC_SHA512_CTX context;
+PolicyHashStream::PolicyHashStream() { NC_E_SHA512_Init(&context_); }
+
+PolicyHashStream::~PolicyHashStream() { SecureWipe(&context_, sizeof(context_)); }
+
+void PolicyHashStream::Update(const unsigned char* bytes, size_t length) {
+  if (length > 0) NC_E_SHA512_Update(&context_, bytes, length);
+}
+
+bool PolicyHashStream::Finish(char (&text)[kPolicyHashTextSize]) {
   unsigned char digest[64];
-  NC_E_SHA512_Init(&context);
-  if (length > 0) NC_E_SHA512_Update(&context, policies, length);
-  NC_E_SHA512_Final(&context, digest);
+  NC_E_SHA512_Final(&context_, digest);
   char encoded[kPolicyHashTextSize + 4] = {};
   const int n = QOR_Base64Encode_Buffer(digest, sizeof(digest), encoded);
-  SecureWipe(&context, sizeof(context));
   if (n != static_cast<int>(kPolicyHashTextSize)) return false;
   std::memcpy(text, encoded, kPolicyHashTextSize);
   return true;
+}
+
+bool PolicyHashOf(const unsigned char* policies, size_t length,
+                  char (&text)[kPolicyHashTextSize]) {
+  PolicyHashStream hash;
+  hash.Update(policies, length);
+  return hash.Finish(text);
 }
 
 RecordCheck CheckPolicyRecord(const unsigned char* record, size_t length) {

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include "qor/nc_sha.h"
+
 namespace qor::agent {
 
 inline constexpr size_t kPolicyHashTextSize = 88;
@@ -20,6 +22,22 @@ enum class RecordCheck {
 // Base64 of SHA-512 over |policies| into |text| (88 characters, no terminator).
 bool PolicyHashOf(const unsigned char* policies, size_t length,
                   char (&text)[kPolicyHashTextSize]);
+
+// The same hash over policies that arrive in pieces.
+class PolicyHashStream {
+ public:
+  PolicyHashStream();
+  ~PolicyHashStream();
+  PolicyHashStream(const PolicyHashStream&) = delete;
+  PolicyHashStream& operator=(const PolicyHashStream&) = delete;
+
+  void Update(const unsigned char* bytes, size_t length);
+  // The hash of everything given so far; the stream is then spent.
+  bool Finish(char (&text)[kPolicyHashTextSize]);
+
+ private:
+  NC_SHA512_CTX context_;
+};
 
 RecordCheck CheckPolicyRecord(const unsigned char* record, size_t length);
 

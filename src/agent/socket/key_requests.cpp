@@ -10,6 +10,7 @@
 #include <string>
 
 #include "agent/download/download_internal.h"
+#include "agent/download/streamed_key_set.h"
 #include "agent/policy/key_mgr_parse.h"
 #include "agent/socket/socket_internal.h"
 #include "common/error_codes.h"
@@ -50,10 +51,12 @@ struct Plain {
 };
 
 // One request for |opcode| to the first agent, then with a new request (new
-// seed) to the second. |payload| only for the single-key request. Returns the
-// agent that answered, or kNothing; the socket then holds the session key of
-// the request that was answered.
-Source AskAgents(QORSocket* socket, int opcode, const DataBuffer* payload, Packet* answer) {
+// seed) to the second. |payload| only for the single-key request; a large
+// key-set answer goes to |stream| when there is one. Returns the agent that
+// answered, or kNothing; the socket then holds the session key of the request
+// that was answered.
+Source AskAgents(QORSocket* socket, int opcode, const DataBuffer* payload, Packet* answer,
+                 StreamedKeySet* stream = nullptr) {
   for (const Source which : {kFirstAgent, kSecondAgent}) {
     DataBuffer request{0, nullptr};
     const int built = payload != nullptr ? GetSendPacketInfoFromSpecfic(socket, &request, payload)
@@ -64,29 +67,40 @@ Source AskAgents(QORSocket* socket, int opcode, const DataBuffer* payload, Packe
     }
     Bytes owned(request.data);
     DestroyPacket(answer);
-    if (GetPolicyInfoFromQORServer(socket, &request, answer, which, opcode) == 0) return which;
+    if (GetPolicyInfoFromQORServer(socket, &request, answer, which, opcode, stream) == 0) {
+      return which;
+    }
+    // What a broken-off answer put into the key manager goes with it.
+    if (stream != nullptr) stream->Discard();
   }
   DestroyPacket(answer);
   return kNothing;
 }
 
-// A new, empty key manager and the session cipher of the answered request;
-// failures are logged under |function|.
-bool PrepareTargets(QORSocket* socket, const char* function, KeyMgrPtr* mgr, CipherPtr* cipher) {
-  SocketState* state = StateOf(socket);
+// A new, empty key manager; failures are logged under |function|.
+bool CreateKeyMgr(SocketState* state, const char* function, KeyMgrPtr* mgr) {
   mgr->reset(KeyMgr_Create(nullptr));
-  if (*mgr == nullptr) {
-    ErrorSet(&state->error, err::kGeneral, "failed to KeyMgr_Create");
-    QOR_LOG_AS(function, log::kCrit, "%s\n", "failed to KeyMgr_Create");
-    return false;
-  }
-  cipher->reset(CreateSessionCipher(socket));
-  if (*cipher == nullptr) {
+  if (*mgr != nullptr) return true;
+  ErrorSet(&state->error, err::kGeneral, "failed to KeyMgr_Create");
+  QOR_LOG_AS(function, log::kCrit, "%s\n", "failed to KeyMgr_Create");
+  return false;
+}
+
+// Reads the key-set answer into |mgr|: from |stream| when it took the answer,
+// else from |answer| with the session cipher of the answered request. 1 read,
+// 0 failed (recorded), as Packet_OpGetKeyinfo2KeyMgr.
+int ReadKeySet(QORSocket* socket, const char* function, const Packet& answer,
+               StreamedKeySet* stream, KeyMgr* mgr, const QORApiData& data) {
+  SocketState* state = StateOf(socket);
+  if (stream->taken()) return stream->Finish(&state->error) ? 1 : 0;
+  CipherPtr cipher(CreateSessionCipher(socket));
+  if (cipher == nullptr) {
     ErrorSet(&state->error, err::kGeneral, "failed to UACipherUtil_CreateEx");
     QOR_LOG_AS(function, log::kCrit, "%s\n", "failed to UACipherUtil_CreateEx");
-    return false;
+    return 0;
   }
-  return true;
+  return Packet_OpGetKeyinfo2KeyMgr(&answer, mgr, cipher.get(), &state->error, data.cryptoMode,
+                                    data.compatibility);
 }
 
 void RecordSource(QORApiData* data, Source from) {
@@ -111,9 +125,12 @@ int GetKeyMgrFromQORServer(QORSocket* socket, KeyMgr** slot, QORApiConf* config)
   QORApiData* data = config->data;
   config::StoreLoadTime(data, static_cast<int64_t>(std::time(nullptr)));
 
+  KeyMgrPtr mgr;
+  if (!CreateKeyMgr(state, __func__, &mgr)) return 1;
+  StreamedKeySet stream(state->key, state->iv, mgr.get(), data->cryptoMode, data->compatibility);
   PacketGuard answer;
   Plain fileRecord;
-  Source from = AskAgents(socket, kOpKeySet, nullptr, &answer.packet);
+  Source from = AskAgents(socket, kOpKeySet, nullptr, &answer.packet, &stream);
   if (from == kNoRequest) return 1;
   if (from == kNothing) {
     // The reason neither agent answered stays the last error when there is
@@ -130,17 +147,13 @@ int GetKeyMgrFromQORServer(QORSocket* socket, KeyMgr** slot, QORApiConf* config)
     }
   }
 
-  KeyMgrPtr mgr;
-  CipherPtr cipher;
-  if (!PrepareTargets(socket, __func__, &mgr, &cipher)) return 1;
   if (from == kEmergencyFile) {
     if (!LoadCheckedRecord(fileRecord.block, mgr.get(), data->cryptoMode, data->compatibility,
                            &state->error, "GetPolicyInfoFromFile", "emergency policy file")) {
       NoteFailedFileLoad(data->home, &state->error);
       return 1;
     }
-  } else if (Packet_OpGetKeyinfo2KeyMgr(&answer.packet, mgr.get(), cipher.get(), &state->error,
-                                        data->cryptoMode, data->compatibility) != 1) {
+  } else if (ReadKeySet(socket, __func__, answer.packet, &stream, mgr.get(), *data) != 1) {
     return 1;
   }
   RecordSource(data, from);
@@ -158,8 +171,11 @@ int GetKeyMgrUpdateFromQORServer(QORSocket* socket, KeyMgr** slot, QORApiConf* c
   QORApiData* data = config->data;
   config::StoreLoadTime(data, static_cast<int64_t>(std::time(nullptr)));
 
+  KeyMgrPtr mgr;
+  if (!CreateKeyMgr(state, __func__, &mgr)) return 1;
+  StreamedKeySet stream(state->key, state->iv, mgr.get(), data->cryptoMode, data->compatibility);
   PacketGuard answer;
-  const Source from = AskAgents(socket, kOpKeySet, nullptr, &answer.packet);
+  const Source from = AskAgents(socket, kOpKeySet, nullptr, &answer.packet, &stream);
   if (from == kNothing || from == kNoRequest) return 1;
   config::StorePolicyInitFrom(data, from);
   if (*slot != nullptr) {
@@ -167,13 +183,7 @@ int GetKeyMgrUpdateFromQORServer(QORSocket* socket, KeyMgr** slot, QORApiConf* c
     QOR_LOG(log::kCrit, "%s\n", "KeyMgr Already exists");
     return 1;
   }
-  KeyMgrPtr mgr;
-  CipherPtr cipher;
-  if (!PrepareTargets(socket, __func__, &mgr, &cipher)) return 1;
-  if (Packet_OpGetKeyinfo2KeyMgr(&answer.packet, mgr.get(), cipher.get(), &state->error,
-                                 data->cryptoMode, data->compatibility) != 1) {
-    return 1;
-  }
+  if (ReadKeySet(socket, __func__, answer.packet, &stream, mgr.get(), *data) != 1) return 1;
   *slot = mgr.release();
   QOR_LOG(log::kDebug, "Set Keyinfo to KeyMgr Success\n");
   return 0;
@@ -185,16 +195,14 @@ int AppendPolicyFromQORServer(QORSocket* socket, KeyMgr* target, QORApiConf* con
     return -1;
   }
   QORApiData* data = config->data;
-  PacketGuard answer;
-  const Source from = AskAgents(socket, kOpKeySet, nullptr, &answer.packet);
-  if (from == kNothing || from == kNoRequest) return 1;
   KeyMgrPtr fetched;
-  CipherPtr cipher;
-  if (!PrepareTargets(socket, __func__, &fetched, &cipher)) return 1;
-  if (Packet_OpGetKeyinfo2KeyMgr(&answer.packet, fetched.get(), cipher.get(), &state->error,
-                                 data->cryptoMode, data->compatibility) != 1) {
-    return 1;
-  }
+  if (!CreateKeyMgr(state, __func__, &fetched)) return 1;
+  StreamedKeySet stream(state->key, state->iv, fetched.get(), data->cryptoMode,
+                        data->compatibility);
+  PacketGuard answer;
+  const Source from = AskAgents(socket, kOpKeySet, nullptr, &answer.packet, &stream);
+  if (from == kNothing || from == kNoRequest) return 1;
+  if (ReadKeySet(socket, __func__, answer.packet, &stream, fetched.get(), *data) != 1) return 1;
 
   engine::AppendMissingPolicies(target, fetched.get());
   return 0;

@@ -165,7 +165,7 @@ int GetSendPacketInfoFromSpecfic(QORSocket* socket, DataBuffer* request, const D
 }
 
 int GetPolicyInfoFromQORServer(QORSocket* socket, const DataBuffer* request, Packet* answer,
-                               int which, int opcode) {
+                               int which, int opcode, BodySink* sink) {
   SocketState* state = StateOf(socket);
   if (state == nullptr || request == nullptr || answer == nullptr) return 1;
   if (Connect(socket, which) != 0) return 1;
@@ -176,7 +176,8 @@ int GetPolicyInfoFromQORServer(QORSocket* socket, const DataBuffer* request, Pac
     ErrorSet(&state->error, err::kGeneral, "faild to GenPacket[opcode:%d]", opcode);
     QOR_LOG(log::kCrit, "%s\n", GetLastErrorMsg(socket));
   } else if (connection->SendPacket(connection, &sent.packet) != 0 ||
-             connection->ReadPacket(connection, answer) != 0) {
+             (sink != nullptr ? ReadPacketInto(connection, answer, sink)
+                              : connection->ReadPacket(connection, answer)) != 0) {
     QOR_LOG(log::kCrit, "%s\n", GetLastErrorMsg(socket));
   } else {
     result = 0;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "agent/connection/streamed_read.h"
 #include "agent/socket/client_protocol.h"
 #include "common/free_bytes.h"
 #include "agent/socket/qor_socket.h"
@@ -53,9 +54,10 @@ int GetSendPacketInfoFromSpecfic(QORSocket* socket, DataBuffer* request, const D
 
 // One round trip to agent |which| (1 first, 2 second): connect, send a copy of
 // |request| under |opcode|, read the answer into |answer| (an empty packet the
-// caller releases), disconnect. 0 when an answer was read, else 1.
+// caller releases), disconnect. A body |sink| takes goes there instead of
+// into |answer|. 0 when an answer was read, else 1.
 int GetPolicyInfoFromQORServer(QORSocket* socket, const DataBuffer* request, Packet* answer,
-                               int which, int opcode);
+                               int which, int opcode, BodySink* sink = nullptr);
 
 // The session cipher of the object's last request, or NULL (not recorded).
 UACipherUtil* CreateSessionCipher(QORSocket* socket);
