@@ -246,6 +246,45 @@ TEST_F(HostileSocket, HonestAnswerStillLoads) {
   }
 }
 
+// The first agent breaks off a large answer that is read while it arrives:
+// nothing read of it stays, not even the audit switch one of its policies
+// turned on, and the second agent's answer is the key set.
+TEST_F(HostileSocket, BrokenOffAnswerLeavesNothingBehind) {
+  std::vector<wr::PolicyDesc> first;
+  std::vector<wr::PolicyDesc> second;
+  for (int i = 0; i < 3000; ++i) first.push_back(AriaPolicy("A" + std::to_string(i), 1));
+  first[10].audit = {0xFF, 0xFF, 0xFF, 0xFF};
+  for (int i = 0; i < 2000; ++i) second.push_back(AriaPolicy("B" + std::to_string(i), 2));
+  const wr::Bytes firstRecord = Record(first);
+  const wr::Bytes secondRecord = Record(second);
+  HostileAgent broken([&](uint8_t, const std::string&) {
+    HostileReply reply;
+    reply.body = firstRecord;
+    // More than is sent: the reader sees the close before the end.
+    reply.announced = static_cast<uint32_t>(firstRecord.size() / 16 * 16 + 16 + 4096);
+    return reply;
+  });
+  HostileAgent honest([&](uint8_t, const std::string&) {
+    HostileReply reply;
+    reply.body = secondRecord;
+    return reply;
+  });
+  std::strcpy(data.home, home.path().c_str());
+  config.data = &data;
+  socket = QORSocket_Create("127.0.0.1", static_cast<uint16_t>(broken.port()), "127.0.0.1",
+                            static_cast<uint16_t>(honest.port()), 5000, &error);
+  ASSERT_NE(socket, nullptr);
+  socket->SetErrorVariable(socket, &error);
+  const int auditBefore = wr::AuditFlag.load();
+  Mgr mgr;
+  ASSERT_EQ(LoadKeySet(&mgr), 0) << Message();
+  EXPECT_EQ(broken.requests(), 1);
+  EXPECT_EQ(mgr->GetPolicyCount(mgr.get()), 2000);
+  EXPECT_EQ(Find(mgr.get(), "A0"), nullptr);
+  ASSERT_NE(Find(mgr.get(), "B1999"), nullptr);
+  EXPECT_EQ(wr::AuditFlag.load(), auditBefore);
+}
+
 // Every padding byte is checked, not only the last: a body whose padding is
 // wrong anywhere does not decrypt.
 TEST(AnswerPadding, EveryPaddingByteIsChecked) {
@@ -303,6 +342,29 @@ class DamagedEmergencyFile : public HostileSocket {
   unsigned char secret[16];
   std::string good;
 };
+
+// An answer broken off after part of it was read, and no second agent: the
+// file's key set is loaded as it is, with nothing of the answer mixed in.
+TEST_F(DamagedEmergencyFile, ABrokenOffAnswerLeavesTheFileSetAlone) {
+  std::vector<wr::PolicyDesc> partial;
+  for (int i = 0; i < 3000; ++i) partial.push_back(AriaPolicy("A" + std::to_string(i), 1));
+  const wr::Bytes record = Record(partial);
+  HostileAgent broken([&](uint8_t, const std::string&) {
+    HostileReply reply;
+    reply.body = record;
+    reply.announced = static_cast<uint32_t>(record.size() / 16 * 16 + 16 + 4096);
+    return reply;
+  });
+  socket->Destroy(&socket);
+  socket = QORSocket_Create("127.0.0.1", static_cast<uint16_t>(broken.port()), "127.0.0.1",
+                            static_cast<uint16_t>(qor::test::ClosedPort()), 5000, &error);
+  ASSERT_NE(socket, nullptr);
+  Mgr mgr;
+  ASSERT_EQ(LoadKeySet(&mgr), 0) << Message();
+  EXPECT_EQ(broken.requests(), 1);
+  EXPECT_EQ(mgr->GetPolicyCount(mgr.get()), 12);
+  EXPECT_EQ(Find(mgr.get(), "A0"), nullptr);
+}
 
 TEST_F(DamagedEmergencyFile, IntactFileLoadsEveryPolicy) {
   Mgr mgr;
