@@ -10,7 +10,6 @@
 
 #include "agent/policy/policy_in_place.h"
 #include "common/secure_wipe.h"
-#include "common/zeroed_alloc.h"
 #include "log/log.h"
 #include "qor/policy.h"
 
@@ -318,7 +317,7 @@ int Policy_check_seq(const BerTlvNode* node, AccessRule** rules) {
       *rules = nullptr;
       return -1;
     }
-    auto* rule = static_cast<AccessRule*>(qor::ZeroedAlloc(sizeof(AccessRule)));
+    auto* rule = static_cast<AccessRule*>(std::calloc(1, sizeof(AccessRule)));
     if (rule == nullptr) {
       free_acl(*rules);
       *rules = nullptr;
@@ -360,11 +359,11 @@ int cipherInfo_parse(const BerTlvNode* node, uint32_t keyBytes, KeyEntry** keys,
         fine = false;
       }
       KeyEntry* entry = nullptr;
-      if (fine) entry = static_cast<KeyEntry*>(qor::ZeroedAlloc(sizeof(KeyEntry)));
+      if (fine) entry = static_cast<KeyEntry*>(std::calloc(1, sizeof(KeyEntry)));
       if (entry != nullptr) {
         *link = entry;
         link = &entry->next;
-        entry->key = static_cast<unsigned char*>(qor::ZeroedAlloc(keyBytes > 0 ? keyBytes : 1));
+        entry->key = static_cast<unsigned char*>(std::calloc(keyBytes > 0 ? keyBytes : 1, 1));
         entry->status = Policy_split_item(&f[2]->tlv);
         if (entry->key != nullptr && keyBytes > 0) std::memcpy(entry->key, f[1]->tlv.value, keyBytes);
         entry->version = static_cast<int64_t>(version);
@@ -406,7 +405,7 @@ int ACL_parse(const BerTlvNode* node, AccessControlData** acl, int32_t* count) {
       bool fine = entryNode->tlv.tag == BER_TAG_SEQUENCE && FirstChildren(entryNode, f, 10) >= 10;
       for (size_t i = 0; fine && i < 4; ++i) fine = f[i]->tlv.tag == BER_TAG_SEQUENCE;
       for (size_t i = 8; fine && i < 10; ++i) fine = IsPrimitive(f[i]);
-      auto* e = fine ? static_cast<AccessControlData*>(qor::ZeroedAlloc(sizeof(AccessControlData)))
+      auto* e = fine ? static_cast<AccessControlData*>(std::calloc(1, sizeof(AccessControlData)))
                      : nullptr;
       if (e != nullptr) {
         *link = e;

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "common/secure_wipe.h"
-#include "common/zeroed_alloc.h"
 #include "log/log.h"
 #include "qor/cipher_adapters.h"
 
@@ -51,7 +50,7 @@ inline void FreeContext(void* ctx, size_t size) {
 
 template <class Ctx>
 Ctx* NewContext(const char* which) {
-  auto* ctx = static_cast<Ctx*>(qor::ZeroedAlloc(sizeof(Ctx)));
+  auto* ctx = static_cast<Ctx*>(std::calloc(1, sizeof(Ctx)));
   if (ctx == nullptr) QOR_CREATE_LOG("%s Memory Allocation failed.\n", which);
   return ctx;
 }

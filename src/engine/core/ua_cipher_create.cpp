@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "common/secure_wipe.h"
-#include "common/zeroed_alloc.h"
 #include "engine/access/acl_list.h"
 #include "engine/cipher/fixed_secrets.h"
 #include "engine/cipher/ua_cipher_internal.h"
@@ -29,9 +28,9 @@ using ObjectPtr = std::unique_ptr<UACipherUtil, ObjectDeleter>;
 
 // A zero-filled object with zero-filled data, or NULL.
 ObjectPtr NewObject() {
-  ObjectPtr object(static_cast<UACipherUtil*>(qor::ZeroedAlloc(sizeof(UACipherUtil))));
+  ObjectPtr object(static_cast<UACipherUtil*>(std::calloc(1, sizeof(UACipherUtil))));
   if (object == nullptr) return nullptr;
-  object->data = static_cast<UACipherUtilData*>(qor::ZeroedAlloc(sizeof(UACipherUtilData)));
+  object->data = static_cast<UACipherUtilData*>(std::calloc(1, sizeof(UACipherUtilData)));
   if (object->data == nullptr) return nullptr;
   return object;
 }
@@ -63,7 +62,7 @@ void ReleaseKeyBytes(DataBuffer& buffer) {
 CipherUtil* NewRecord(const char* caller, uint32_t algType, const DataBuffer& key,
                       const DataBuffer* iv, int32_t mode, int64_t version, int32_t firstTime,
                       int32_t secondTime, const char* status) {
-  auto* record = static_cast<CipherUtil*>(qor::ZeroedAlloc(sizeof(CipherUtil)));
+  auto* record = static_cast<CipherUtil*>(std::calloc(1, sizeof(CipherUtil)));
   if (record == nullptr) {
     QOR_LOG_UNIT_AS(qor::log::kCrit, caller, kLogUnit, "Memory Allocation Failed.\n");
     return nullptr;

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/zeroed_alloc.h"
 #include "log/log.h"
 #include "qor/key_mgr.h"
 
@@ -30,7 +29,7 @@ KeyInfo* KeyInfoClone(KeyInfo* source);
 // A record without its cipher: copies the name, fills the slots.
 KeyInfo* NewKeyInfo(int32_t nameLength, const char* name, int64_t policyKind, int64_t ivType) {
   if (name == nullptr || nameLength <= 0) return nullptr;
-  auto* info = static_cast<KeyInfo*>(qor::ZeroedAlloc(sizeof(KeyInfo)));
+  auto* info = static_cast<KeyInfo*>(std::calloc(1, sizeof(KeyInfo)));
   if (info == nullptr) return nullptr;
   info->name = static_cast<char*>(std::malloc(static_cast<size_t>(nameLength) + 1));
   if (info->name == nullptr) {
