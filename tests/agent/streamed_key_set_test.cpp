@@ -172,7 +172,9 @@ std::vector<Case> Cases() {
       items.push_back(EncodeTlv(0x30, many));
       p[which] = EncodeSequence(items);
     }
-    cases.push_back({"more elements than the reader takes", Record(p), true});
+    // Decrypted on another core: how much is read before the end depends on
+    // its pace.
+    cases.push_back({"more elements than the reader takes", Record(p), false});
   }
   return cases;
 }

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
-#include <functional>
 #include <new>
 
 #include "agent/download/download_internal.h"
@@ -35,8 +34,8 @@ constexpr uint32_t kSmallestStreamed = 4 * kBlock;
 // An element header: the tag and at most five length bytes.
 constexpr uint32_t kLongestHeader = 6;
 constexpr uint32_t kHashRun = 64 * 1024;
-// From here on a second core hashing the policies shortens the load.
-constexpr uint32_t kHashOnAnotherCoreFrom = 512 * 1024;
+// From here on a second core decrypting and hashing shortens the load.
+constexpr uint32_t kSideWorkFrom = 512 * 1024;
 // The outer SEQUENCE, the hash and the policy SEQUENCE.
 constexpr uint32_t kFrameElements = 3;
 
@@ -69,31 +68,41 @@ Read ElementAt(const unsigned char* bytes, uint32_t at, uint32_t limit, uint32_t
 void StreamedKeySet::NameSet::Clear(size_t expected) {
   size_t size = 64;
   while (size < expected * 2) size *= 2;
-  slots_.assign(size, std::string_view());
+  slots_.assign(size, Slot{nullptr, 0, 0});
   count_ = 0;
 }
 
 bool StreamedKeySet::NameSet::Insert(std::string_view name) {
+  // FNV-1a: names are short, and the table only needs them spread.
+  uint32_t hash = 2166136261u;
+  for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
   if ((count_ + 1) * 2 > slots_.size()) Grow();
+  // A name may be empty; its pointer still points into the record.
+  return Place(Slot{name.data(), static_cast<uint32_t>(name.size()), hash});
+}
+
+bool StreamedKeySet::NameSet::Place(const Slot& slot) {
   const size_t mask = slots_.size() - 1;
-  // A name may be empty; its view still points into the record.
-  for (size_t i = std::hash<std::string_view>{}(name) & mask;; i = (i + 1) & mask) {
-    std::string_view& slot = slots_[i];
-    if (slot.data() == nullptr) {
-      slot = name;
+  for (size_t i = slot.hash & mask;; i = (i + 1) & mask) {
+    Slot& at = slots_[i];
+    if (at.name == nullptr) {
+      at = slot;
       ++count_;
       return true;
     }
-    if (slot == name) return false;
+    if (at.hash == slot.hash && at.length == slot.length &&
+        std::memcmp(at.name, slot.name, slot.length) == 0) {
+      return false;
+    }
   }
 }
 
 void StreamedKeySet::NameSet::Grow() {
-  std::vector<std::string_view> old(std::max<size_t>(64, slots_.size() * 2));
+  std::vector<Slot> old(std::max<size_t>(64, slots_.size() * 2), Slot{nullptr, 0, 0});
   old.swap(slots_);
   count_ = 0;
-  for (const std::string_view& name : old) {
-    if (name.data() != nullptr) Insert(name);
+  for (const Slot& slot : old) {
+    if (slot.name != nullptr) Place(slot);
   }
 }
 
@@ -103,13 +112,11 @@ StreamedKeySet::StreamedKeySet(const unsigned char* key, const unsigned char* iv
       compatibility_(compatibility), streamFrom_(std::max(streamFrom, kSmallestStreamed)) {}
 
 StreamedKeySet::~StreamedKeySet() {
-  hash_.reset();
+  side_.reset();
   if (body_ != nullptr) {
     SecureWipe(body_, length_);
     std::free(body_);
   }
-  SecureWipe(&cipher_, sizeof(cipher_));
-  SecureWipe(chain_, sizeof(chain_));
 }
 
 void StreamedKeySet::Reset() {
@@ -125,7 +132,7 @@ void StreamedKeySet::Reset() {
 
 void StreamedKeySet::Discard() {
   Reset();
-  hash_.reset();
+  side_.reset();
   if (body_ != nullptr) {
     SecureWipe(body_, length_);
     std::free(body_);
@@ -139,15 +146,17 @@ unsigned char* StreamedKeySet::Begin(uint8_t /*opcode*/, uint32_t length) {
       length < streamFrom_ || length % kBlock != 0 || mgr_->GetPolicyCount(mgr_) != 0) {
     return nullptr;
   }
+  NC_ARIA_CTX cipher{};
   body_ = static_cast<unsigned char*>(std::malloc(length));
-  if (body_ == nullptr || NC_ARIA_DecKeyGen(sessionKey_, &cipher_, kSessionRounds) != 0) {
+  if (body_ == nullptr || NC_ARIA_DecKeyGen(sessionKey_, &cipher, kSessionRounds) != 0) {
     std::free(body_);
     body_ = nullptr;
     return nullptr;
   }
+  side_.emplace(body_, cipher, sessionIv_, length >= kSideWorkFrom);
+  SecureWipe(&cipher, sizeof(cipher));
   length_ = length;
-  decrypted_ = 0;
-  std::memcpy(chain_, sessionIv_, kBlock);
+  arrived_ = decrypted_ = 0;
   stage_ = Stage::kOuter;
   at_ = outerEnd_ = hashAt_ = policiesEnd_ = handedTo_ = 0;
   budget_ = kMaxTlvElements - kFrameElements;
@@ -158,16 +167,8 @@ unsigned char* StreamedKeySet::Begin(uint8_t /*opcode*/, uint32_t length) {
 }
 
 void StreamedKeySet::Arrived(uint32_t received) {
-  const uint32_t whole = received - received % kBlock;
-  if (whole > decrypted_) {
-    // In place: the chaining block for the next piece is saved first.
-    unsigned char next[kBlock];
-    std::memcpy(next, body_ + whole - kBlock, kBlock);
-    NC_E_ARIA_CBC_Decrypt(body_ + decrypted_, body_ + decrypted_, cipher_.roundKey,
-                          static_cast<int>(whole - decrypted_), chain_, cipher_.rounds);
-    std::memcpy(chain_, next, kBlock);
-    decrypted_ = whole;
-  }
+  arrived_ = received;
+  decrypted_ = side_->Arrived(received);
   // The last block holds the padding: only what is before it is plain text
   // for sure.
   if (decrypted_ > kBlock) Advance(decrypted_ - kBlock, false);
@@ -221,7 +222,7 @@ StreamedKeySet::Step StreamedKeySet::Next(uint32_t ready, bool final) {
       if ((h.tag & BER_CONSTRUCTED) == 0 || h.end != outerEnd_) return Step::kWhole;
       at_ = handedTo_ = h.value;
       policiesEnd_ = h.end;
-      hash_.emplace(body_, h.value, length_ >= kHashOnAnotherCoreFrom);
+      side_->StartHash(h.value);
       stage_ = Stage::kPolicy;
       return Step::kDone;
     }
@@ -260,7 +261,7 @@ StreamedKeySet::Step StreamedKeySet::AddPolicyAt(uint32_t end) {
   // The policies go to the hash in long runs: a call per policy costs a
   // third more.
   if (at_ - handedTo_ >= kHashRun) {
-    hash_->HandOver(at_);
+    side_->HandOver(at_);
     handedTo_ = at_;
   }
   return Step::kDone;
@@ -268,7 +269,9 @@ StreamedKeySet::Step StreamedKeySet::AddPolicyAt(uint32_t end) {
 
 bool StreamedKeySet::Finish(ErrorInfo* error) {
   const uint32_t n = length_;
-  int pad = body_ != nullptr && decrypted_ == n ? body_[n - 1] : 0;
+  const bool whole = body_ != nullptr && arrived_ == n;
+  if (whole) side_->WaitDecrypted(n);
+  int pad = whole ? body_[n - 1] : 0;
   if (pad != 0) {
     // As the session cipher checks it: every padding byte holds the count.
     unsigned wrong = 0;
@@ -288,8 +291,8 @@ bool StreamedKeySet::Finish(ErrorInfo* error) {
   if (stage_ == Stage::kPolicy && at_ == policiesEnd_ && outerEnd_ == plain &&
       mgr_->GetPolicyCount(mgr_) > 0) {
     char expected[kPolicyHashTextSize];
-    hash_->HandOver(policiesEnd_);
-    if (hash_->Finish(expected) &&
+    side_->HandOver(policiesEnd_);
+    if (side_->FinishHash(expected) &&
         std::memcmp(expected, body_ + hashAt_, kPolicyHashTextSize) == 0) {
       return true;
     }

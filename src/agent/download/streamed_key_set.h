@@ -10,11 +10,10 @@
 #include <vector>
 
 #include "agent/connection/streamed_read.h"
-#include "agent/download/background_hash.h"
+#include "agent/download/answer_side_work.h"
 #include "agent/policy/record_check.h"
 #include "qor/error.h"
 #include "qor/key_mgr.h"
-#include "qor/nc_aria.h"
 #include "qor/policy.h"
 
 namespace qor::agent {
@@ -70,9 +69,8 @@ class StreamedKeySet final : public BodySink {
 
   unsigned char* body_ = nullptr;
   uint32_t length_ = 0;
+  uint32_t arrived_ = 0;
   uint32_t decrypted_ = 0;
-  NC_ARIA_CTX cipher_{};
-  unsigned char chain_[16] = {};
 
   Stage stage_ = Stage::kOuter;
   uint32_t at_ = 0;         // next element to read
@@ -93,12 +91,18 @@ class StreamedKeySet final : public BodySink {
     bool Insert(std::string_view name);
 
    private:
+    struct Slot {
+      const char* name;  // nullptr: free
+      uint32_t length;
+      uint32_t hash;
+    };
+    bool Place(const Slot& slot);
     void Grow();
-    std::vector<std::string_view> slots_;  // an empty view with no data: free
+    std::vector<Slot> slots_;
     size_t count_ = 0;
   };
   NameSet names_;
-  std::optional<BackgroundPolicyHash> hash_;
+  std::optional<AnswerSideWork> side_;
 };
 
 }  // namespace qor::agent
