@@ -219,7 +219,9 @@ bool ReadBody(ConnectionState* state, unsigned char* body, uint32_t length, uint
   return true;
 }
 
-int ReadPacketWith(Connection* connection, Packet* packet, BodySink* sink) {
+}  // namespace
+
+int ReadPacketInto(Connection* connection, Packet* packet, BodySink* sink) {
   ConnectionState* state = StateOf(connection);
   if (state == nullptr) return -1;
   if (packet == nullptr) {
@@ -263,14 +265,8 @@ int ReadPacketWith(Connection* connection, Packet* packet, BodySink* sink) {
   return complete ? 0 : -1;
 }
 
-}  // namespace
-
 int ReadPacket(Connection* connection, Packet* packet) {
-  return ReadPacketWith(connection, packet, nullptr);
-}
-
-int ReadPacketInto(Connection* connection, Packet* packet, BodySink* sink) {
-  return ReadPacketWith(connection, packet, sink);
+  return ReadPacketInto(connection, packet, nullptr);
 }
 
 }  // namespace qor::agent

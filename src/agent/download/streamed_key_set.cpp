@@ -5,9 +5,9 @@
 // again whole, so the outcome is always the whole-record path's.
 #include "agent/download/streamed_key_set.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <new>
 
 #include "agent/download/download_internal.h"
