@@ -259,7 +259,7 @@ StreamedKeySet::Step StreamedKeySet::AddPolicyAt(uint32_t end) {
   ReleasePolicyInPlace(&parsed);
   at_ = end;
   // The policies go to the hash in long runs: a call per policy costs a
-  // third more.
+  // fifth more.
   if (at_ - handedTo_ >= kHashRun) {
     side_->HandOver(at_);
     handedTo_ = at_;
