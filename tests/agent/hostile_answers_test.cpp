@@ -285,6 +285,28 @@ TEST_F(HostileSocket, BrokenOffAnswerLeavesNothingBehind) {
   EXPECT_EQ(wr::AuditFlag.load(), auditBefore);
 }
 
+// A key set read while it arrived but then not taken (the update finds a key
+// set already in place) leaves the audit switch as it was.
+TEST_F(HostileSocket, ARefusedUpdateLeavesTheAuditSwitchAlone) {
+  std::vector<wr::PolicyDesc> many;
+  for (int i = 0; i < 3000; ++i) many.push_back(AriaPolicy("P" + std::to_string(i), 1));
+  many[5].audit = {0xFF, 0xFF, 0xFF, 0xFF};
+  const wr::Bytes record = Record(many);
+  HostileAgent agent([&](uint8_t, const std::string&) {
+    HostileReply reply;
+    reply.body = record;
+    return reply;
+  });
+  Connect(agent.port(), 5000);
+  const int auditBefore = wr::AuditFlag.load();
+  Mgr existing(KeyMgr_Create(nullptr));
+  KeyMgr* slot = existing.get();
+  EXPECT_EQ(socket->GetKeyMgrUpdateFromQORServer(socket, &slot, &config), 1);
+  EXPECT_EQ(Message(), "KeyMgr Already exists");
+  EXPECT_EQ(slot, existing.get());
+  EXPECT_EQ(wr::AuditFlag.load(), auditBefore);
+}
+
 // Every padding byte is checked, not only the last: a body whose padding is
 // wrong anywhere does not decrypt.
 TEST(AnswerPadding, EveryPaddingByteIsChecked) {

@@ -112,6 +112,9 @@ StreamedKeySet::StreamedKeySet(const unsigned char* key, const unsigned char* iv
       compatibility_(compatibility), streamFrom_(std::max(streamFrom, kSmallestStreamed)) {}
 
 StreamedKeySet::~StreamedKeySet() {
+  // A key set that was not handed out leaves nothing behind, the audit
+  // switch included, whichever way its caller gave up on it.
+  Reset();
   side_.reset();
   if (body_ != nullptr) {
     SecureWipe(body_, length_);
@@ -294,6 +297,7 @@ bool StreamedKeySet::Finish(ErrorInfo* error) {
     side_->HandOver(policiesEnd_);
     if (side_->FinishHash(expected) &&
         std::memcmp(expected, body_ + hashAt_, kPolicyHashTextSize) == 0) {
+      touched_ = false;  // the key set is the caller's now
       return true;
     }
   }

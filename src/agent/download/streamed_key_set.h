@@ -40,12 +40,13 @@ class StreamedKeySet final : public BodySink {
   // than into the packet.
   bool taken() const { return body_ != nullptr; }
   // After the whole answer arrived: true when the key manager holds the
-  // checked key set. Otherwise the reason is in |error| and the log, as
+  // checked key set, which is then the caller's. Otherwise the reason is in |error| and the log, as
   // Packet_OpGetKeyinfo2KeyMgr reports it, and the key manager may hold a part.
   // Anything but the plain layout of a record (a hash, then one SEQUENCE of
   // distinct, readable policies) is read again whole, as any record is.
   bool Finish(ErrorInfo* error);
-  // The answer did not arrive whole: the key manager is emptied again.
+  // The answer did not arrive whole: the key manager is emptied again. The
+  // destructor does the same for a key set that Finish did not hand out.
   void Discard();
 
  private:
