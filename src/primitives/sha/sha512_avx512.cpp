@@ -45,10 +45,12 @@ QOR_SHA512_TARGET void BlockRounds(uint64_t state[8], const uint64_t* wk, int la
   uint64_t v[8];
   for (int i = 0; i < 8; ++i) v[i] = state[i];
   uint64_t bc = v[1] ^ v[2];
-  for (int pass = 0; pass < 5; ++pass) {
-    const uint64_t* group = wk + 16 * kLanes * pass;
+  // One pointer walks this block's prepared words, so that every word of a
+  // pass is a fixed offset from it and the registers are left to the state.
+  const uint64_t* w = wk + 2 * lane;
+  for (const uint64_t* end = w + 80 * kLanes; w != end; w += 16 * kLanes) {
 #pragma GCC unroll 16
-    for (int r = 0; r < 16; ++r) Sha512Round(v, bc, Prepared(group, r, lane), r);
+    for (int r = 0; r < 16; ++r) Sha512Round(v, bc, w[(r >> 1) * 2 * kLanes + (r & 1)], r);
   }
   for (int i = 0; i < 8; ++i) state[i] += v[i];
 }
