@@ -18,6 +18,7 @@
 
 #include "common/value_format.h"
 #include "engine/adapters/adapter_log.h"
+#include "engine/adapters/padding.h"
 #include "qor/cipher_adapters.h"
 
 namespace qor::engine::adapters {
@@ -140,21 +141,10 @@ int BlockDecrypt(const char* func, DataBuffer* in, const void* key, const unsign
     return -1;
   }
   buf[n] = 0;
-  const int p = buf[n - 1];
-  // Every padding byte holds the count: checking only the last one lets one
-  // random block in sixteen pass for a value.
-  // The whole last block in one pass without early exits: as fast for a
-  // full padding block as for one byte, and the time says nothing about
-  // where a wrong byte sits.
-  const unsigned char* last = buf + n - Cipher::kBlock;
-  unsigned wrong = 0;
-  for (int i = 0; i < Cipher::kBlock; ++i) {
-    const unsigned covered = 0u - static_cast<unsigned>(Cipher::kBlock - i <= p);
-    wrong |= (last[i] ^ static_cast<unsigned>(p)) & covered;
-  }
-  const bool padded = p != 0 && p <= Cipher::kBlock && wrong == 0;
-  if (!padded) {
-    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "padBit is incorrect. padBit = [%d]\n", p);
+  const int p = PaddingCount<Cipher::kBlock>(buf + n - Cipher::kBlock);
+  if (p == 0) {
+    QOR_LOG_UNIT_AS(kCrit, func, Cipher::kUnit, "padBit is incorrect. padBit = [%d]\n",
+                    buf[n - 1]);
     std::free(buf);
     return -1;
   }
