@@ -64,6 +64,17 @@ wr::Bytes Record(const std::vector<wr::PolicyDesc>& policies) {
   return wr::EncodePolicySet(set);
 }
 
+// Answers with |record| sealed, under a length field 4096 bytes longer than
+// what is sent: the reader sees the close before the end of the body.
+qor::test::HostileScript BreaksOff(const wr::Bytes& record) {
+  return [record](uint8_t, const std::string&) {
+    HostileReply reply;
+    reply.body = record;
+    reply.announced = static_cast<uint32_t>(record.size() / 16 * 16 + 16 + 4096);
+    return reply;
+  };
+}
+
 KeyInfo* Find(KeyMgr* mgr, const std::string& name) {
   const DataBuffer key{static_cast<int32_t>(name.size()),
                        reinterpret_cast<unsigned char*>(const_cast<char*>(name.data()))};
@@ -257,13 +268,7 @@ TEST_F(HostileSocket, BrokenOffAnswerLeavesNothingBehind) {
   for (int i = 0; i < 2000; ++i) second.push_back(AriaPolicy("B" + std::to_string(i), 2));
   const wr::Bytes firstRecord = Record(first);
   const wr::Bytes secondRecord = Record(second);
-  HostileAgent broken([&](uint8_t, const std::string&) {
-    HostileReply reply;
-    reply.body = firstRecord;
-    // More than is sent: the reader sees the close before the end.
-    reply.announced = static_cast<uint32_t>(firstRecord.size() / 16 * 16 + 16 + 4096);
-    return reply;
-  });
+  HostileAgent broken(BreaksOff(firstRecord));
   HostileAgent honest([&](uint8_t, const std::string&) {
     HostileReply reply;
     reply.body = secondRecord;
@@ -375,12 +380,7 @@ TEST_F(DamagedEmergencyFile, ABrokenOffAnswerLeavesTheFileSetAlone) {
   std::vector<wr::PolicyDesc> partial;
   for (int i = 0; i < 3000; ++i) partial.push_back(AriaPolicy("A" + std::to_string(i), 1));
   const wr::Bytes record = Record(partial);
-  HostileAgent broken([&](uint8_t, const std::string&) {
-    HostileReply reply;
-    reply.body = record;
-    reply.announced = static_cast<uint32_t>(record.size() / 16 * 16 + 16 + 4096);
-    return reply;
-  });
+  HostileAgent broken(BreaksOff(record));
   socket->Destroy(&socket);
   socket = QORSocket_Create("127.0.0.1", static_cast<uint16_t>(broken.port()), "127.0.0.1",
                             static_cast<uint16_t>(qor::test::ClosedPort()), 5000, &error);

@@ -16,6 +16,7 @@
 #include "agent/socket/client_protocol.h"
 #include "common/secure_wipe.h"
 #include "library_glue.h"
+#include "qor/cipher_adapters.h"
 #include "qor/connection.h"
 #include "qor/nc_aria.h"
 
@@ -219,7 +220,7 @@ bool AgentConnection::SendSealedAsSent(const Answer& answer, std::string* error)
       unsigned char block[kBlock];
       const size_t rest = plain.size() - whole;
       if (rest > 0) std::memcpy(block, plain.data() + whole, rest);
-      std::memset(block + rest, static_cast<int>(kBlock - rest), kBlock - rest);
+      DoPadding(block, static_cast<int>(rest), static_cast<int>(kBlock));
       NC_E_ARIA_CBC_Encrypt(block, piece.data() + filled, cipher.context.roundKey,
                             static_cast<int>(kBlock), cipher.chain, cipher.context.rounds);
       SecureWipe(block, sizeof block);

@@ -17,6 +17,7 @@
 #include "common/error_codes.h"
 #include "common/error_record.h"
 #include "common/secure_wipe.h"
+#include "engine/adapters/padding.h"
 #include "log/log.h"
 
 namespace qor::agent {
@@ -114,12 +115,7 @@ StreamedKeySet::StreamedKeySet(const unsigned char* key, const unsigned char* iv
 StreamedKeySet::~StreamedKeySet() {
   // A key set that was not handed out leaves nothing behind, the audit
   // switch included, whichever way its caller gave up on it.
-  Reset();
-  side_.reset();
-  if (body_ != nullptr) {
-    SecureWipe(body_, length_);
-    std::free(body_);
-  }
+  Discard();
 }
 
 void StreamedKeySet::Reset() {
@@ -159,7 +155,7 @@ unsigned char* StreamedKeySet::Begin(uint8_t /*opcode*/, uint32_t length) {
   side_.emplace(body_, cipher, sessionIv_, length >= kSideWorkFrom);
   SecureWipe(&cipher, sizeof(cipher));
   length_ = length;
-  arrived_ = decrypted_ = 0;
+  arrived_ = 0;
   stage_ = Stage::kOuter;
   at_ = outerEnd_ = hashAt_ = policiesEnd_ = handedTo_ = 0;
   budget_ = kMaxTlvElements - kFrameElements;
@@ -171,10 +167,10 @@ unsigned char* StreamedKeySet::Begin(uint8_t /*opcode*/, uint32_t length) {
 
 void StreamedKeySet::Arrived(uint32_t received) {
   arrived_ = received;
-  decrypted_ = side_->Arrived(received);
+  const uint32_t decrypted = side_->Arrived(received);
   // The last block holds the padding: only what is before it is plain text
   // for sure.
-  if (decrypted_ > kBlock) Advance(decrypted_ - kBlock, false);
+  if (decrypted > kBlock) Advance(decrypted - kBlock, false);
 }
 
 void StreamedKeySet::Advance(uint32_t ready, bool final) {
@@ -274,15 +270,8 @@ bool StreamedKeySet::Finish(ErrorInfo* error) {
   const uint32_t n = length_;
   const bool whole = body_ != nullptr && arrived_ == n;
   if (whole) side_->WaitDecrypted(n);
-  int pad = whole ? body_[n - 1] : 0;
-  if (pad != 0) {
-    // As the session cipher checks it: every padding byte holds the count.
-    unsigned wrong = 0;
-    for (uint32_t i = n - kBlock; i < n; ++i) {
-      if (n - i <= static_cast<uint32_t>(pad)) wrong |= body_[i] ^ static_cast<unsigned>(pad);
-    }
-    if (pad > static_cast<int>(kBlock) || wrong != 0) pad = 0;
-  }
+  // As the session cipher checks it.
+  const int pad = whole ? engine::adapters::PaddingCount<kBlock>(body_ + n - kBlock) : 0;
   if (pad == 0) {
     Reset();
     ErrorSet(error, err::kGeneral, "Record Decrypt Failed");

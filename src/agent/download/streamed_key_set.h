@@ -40,8 +40,9 @@ class StreamedKeySet final : public BodySink {
   // than into the packet.
   bool taken() const { return body_ != nullptr; }
   // After the whole answer arrived: true when the key manager holds the
-  // checked key set, which is then the caller's. Otherwise the reason is in |error| and the log, as
-  // Packet_OpGetKeyinfo2KeyMgr reports it, and the key manager may hold a part.
+  // checked key set, which is then the caller's. Otherwise the reason is in
+  // |error| and the log, as Packet_OpGetKeyinfo2KeyMgr reports it, and the
+  // key manager may hold a part.
   // Anything but the plain layout of a record (a hash, then one SEQUENCE of
   // distinct, readable policies) is read again whole, as any record is.
   bool Finish(ErrorInfo* error);
@@ -71,7 +72,6 @@ class StreamedKeySet final : public BodySink {
   unsigned char* body_ = nullptr;
   uint32_t length_ = 0;
   uint32_t arrived_ = 0;
-  uint32_t decrypted_ = 0;
 
   Stage stage_ = Stage::kOuter;
   uint32_t at_ = 0;         // next element to read
@@ -80,7 +80,6 @@ class StreamedKeySet final : public BodySink {
   uint32_t policiesEnd_ = 0;
   uint32_t handedTo_ = 0;   // the policies before this went to the hash
   uint32_t budget_ = 0;     // elements the whole reader would still take
-  uint32_t added_ = 0;
   std::vector<BerTlvNode> nodes_;
   std::vector<char> texts_;
   // The names read so far, open-addressed: a heap node per name cost more
