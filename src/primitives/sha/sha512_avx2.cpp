@@ -1,10 +1,11 @@
 // SHA-512 compression for CPUs with AVX2 and BMI2. The message schedule of
 // two consecutive blocks runs in vector registers (one block per 128-bit
 // half, two words per half), sixteen rounds ahead of the scalar rounds of
-// the first block; the scalar rounds only add the prepared W[t] + K[t].
+// the first block; the rounds of the second block only add the prepared
+// W[t] + K[t].
 #include <immintrin.h>
 
-#include <bit>
+#include <cstddef>
 
 #include "common/secure_wipe.h"
 #include "primitives/sha/sha512_round.h"
@@ -13,23 +14,51 @@
 namespace qor::sha {
 namespace {
 
-#define QOR_SHA512_TARGET __attribute__((target("avx2,bmi,bmi2"), always_inline)) inline
+constexpr int kLanes = 2;
 
-QOR_SHA512_TARGET __m256i Rotr(__m256i x, int n) {
-  return _mm256_or_si256(_mm256_srli_epi64(x, n), _mm256_slli_epi64(x, 64 - n));
-}
-QOR_SHA512_TARGET __m256i SmallSigma0(__m256i x) {
-  return _mm256_xor_si256(_mm256_xor_si256(Rotr(x, 1), Rotr(x, 8)), _mm256_srli_epi64(x, 7));
-}
-QOR_SHA512_TARGET __m256i SmallSigma1(__m256i x) {
-  return _mm256_xor_si256(_mm256_xor_si256(Rotr(x, 19), Rotr(x, 61)), _mm256_srli_epi64(x, 6));
-}
+// The rotations of the two small sigmas, each as two shifts and an XOR
+// (AVX2 has no 64-bit rotation), from |src| into |dst|, with ymm15 as
+// scratch.
+#define QOR_SHA512_XOR_ROTR(SRC, N, DST)                 \
+  "vpsrlq     $" #N ", %%ymm" #SRC ", %%ymm15\n\t"       \
+  "vpxor      %%ymm15, %%ymm" #DST ", %%ymm" #DST "\n\t" \
+  "vpsllq     $64-" #N ", %%ymm" #SRC ", %%ymm15\n\t"    \
+  "vpxor      %%ymm15, %%ymm" #DST ", %%ymm" #DST "\n\t"
 
-// Prepared words, per pair of rounds: W+K of rounds t, t+1 of the first
-// block, then of the second block (the layout of one vector store).
-QOR_SHA512_TARGET uint64_t Prepared(const uint64_t* wk, int t, int lane) {
-  return wk[(t >> 1) * 4 + lane * 2 + (t & 1)];
-}
+// W[t], W[t + 1] of both blocks for t = 16 p + 2 STEP, from the sixteen
+// words before them: ymm4..ymm11 hold those in pairs, and ymm<J> (with
+// J1 = J + 1, J4 = J + 4 and so on, counted from 4 modulo 8) becomes the
+// new pair. W + K is stored for the rounds of the next pass.
+#define QOR_SHA512_STEP(J, J1, J4, J5, J7, STEP)           \
+  "vpalignr   $8, %%ymm" #J ", %%ymm" #J1 ", %%ymm12\n\t"  \
+  "vpalignr   $8, %%ymm" #J4 ", %%ymm" #J5 ", %%ymm13\n\t" \
+  "vpaddq     %%ymm13, %%ymm" #J ", %%ymm" #J "\n\t"       \
+  "vpsrlq     $7, %%ymm12, %%ymm13\n\t"                    \
+  QOR_SHA512_XOR_ROTR(12, 1, 13)                           \
+  QOR_SHA512_XOR_ROTR(12, 8, 13)                           \
+  "vpaddq     %%ymm13, %%ymm" #J ", %%ymm" #J "\n\t"       \
+  "vpsrlq     $6, %%ymm" #J7 ", %%ymm14\n\t"               \
+  QOR_SHA512_XOR_ROTR(J7, 19, 14)                          \
+  QOR_SHA512_XOR_ROTR(J7, 61, 14)                          \
+  "vpaddq     %%ymm14, %%ymm" #J ", %%ymm" #J "\n\t"       \
+  "mov        %c[kAt](%[ctx]), %[t0]\n\t"                  \
+  "vbroadcasti128 16*" #STEP "(%[t0]), %%ymm12\n\t"        \
+  "vpaddq     %%ymm" #J ", %%ymm12, %%ymm12\n\t"           \
+  "vmovdqu    %%ymm12, %c[pair]*(8+" #STEP ")(%[w])\n\t"
+
+// The group's prepared words, then its first sixteen message words, which
+// the statement loads into ymm4..ymm11.
+struct Group {
+  uint64_t wk[80 * kLanes];
+  __m256i_u x[8];
+};
+static_assert(offsetof(Group, x) == 1280);
+
+#define QOR_SHA512_LOAD                                                   \
+  "vmovdqu    1280(%[w]), %%ymm4\n\t" "vmovdqu    1312(%[w]), %%ymm5\n\t" \
+  "vmovdqu    1344(%[w]), %%ymm6\n\t" "vmovdqu    1376(%[w]), %%ymm7\n\t" \
+  "vmovdqu    1408(%[w]), %%ymm8\n\t" "vmovdqu    1440(%[w]), %%ymm9\n\t" \
+  "vmovdqu    1472(%[w]), %%ymm10\n\t" "vmovdqu    1504(%[w]), %%ymm11\n\t"
 
 }  // namespace
 
@@ -39,72 +68,53 @@ __attribute__((target("avx2,bmi,bmi2"))) void Sha512BlocksAvx2(uint64_t state[8]
   const __m256i byteSwap =
       _mm256_set_epi64x(0x08090a0b0c0d0e0fll, 0x0001020304050607ll, 0x08090a0b0c0d0e0fll,
                         0x0001020304050607ll);
-  alignas(32) uint64_t wk[160];
+  Group group;
+  Sha512GroupFrame frame;
+  uint64_t v0 = state[0], v1 = state[1], v2 = state[2], v3 = state[3];
+  uint64_t v4 = state[4], v5 = state[5], v6 = state[6], v7 = state[7];
 
   while (blocks != 0) {
     // With a single block left, the second half schedules a copy of it and
     // its rounds are skipped.
-    const bool pair = blocks >= 2;
-    const uint8_t* second = pair ? data + 128 : data;
+    const size_t count = blocks >= 2 ? 2 : 1;
+    const uint8_t* second = data + 128 * (count - 1);
 
-    // x[j] holds W[2j], W[2j + 1] of both blocks for the last sixteen words.
-    __m256i x[8];
     for (int i = 0; i < 8; ++i) {
       const __m256i raw = _mm256_inserti128_si256(
           _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * i))),
           _mm_loadu_si128(reinterpret_cast<const __m128i*>(second + 16 * i)), 1);
-      x[i] = _mm256_shuffle_epi8(raw, byteSwap);
+      const __m256i x = _mm256_shuffle_epi8(raw, byteSwap);
       const __m256i k = _mm256_broadcastsi128_si256(
           _mm_loadu_si128(reinterpret_cast<const __m128i*>(kSha512K + 2 * i)));
-      _mm256_store_si256(reinterpret_cast<__m256i*>(wk + 4 * i), _mm256_add_epi64(x[i], k));
+      _mm256_storeu_si256(&group.x[i], x);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(group.wk + 2 * kLanes * i), _mm256_add_epi64(x, k));
     }
 
-    uint64_t v[8];
-    for (int i = 0; i < 8; ++i) v[i] = state[i];
-    uint64_t bc = v[1] ^ v[2];
-    // Five passes of sixteen rounds; each of the first four also prepares
-    // the sixteen words of the next pass. Only the pass body is unrolled,
-    // which keeps the code within the decoded-op cache.
-    for (int pass = 0; pass < 4; ++pass) {
-      uint64_t* group = wk + 32 * pass;
-#pragma GCC unroll 8
-      for (int j = 0; j < 8; ++j) {
-        const __m256i w15 = _mm256_alignr_epi8(x[(j + 1) & 7], x[j], 8);
-        const __m256i w7 = _mm256_alignr_epi8(x[(j + 5) & 7], x[(j + 4) & 7], 8);
-        __m256i w = _mm256_add_epi64(x[j], SmallSigma0(w15));
-        w = _mm256_add_epi64(_mm256_add_epi64(w, w7), SmallSigma1(x[(j + 7) & 7]));
-        x[j] = w;
-        const __m256i k = _mm256_broadcastsi128_si256(_mm_loadu_si128(
-            reinterpret_cast<const __m128i*>(kSha512K + 16 * (pass + 1) + 2 * j)));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(group + 32 + 4 * j), _mm256_add_epi64(w, k));
-        Sha512Round(v, bc, Prepared(group, 2 * j, 0), 2 * j);
-        Sha512Round(v, bc, Prepared(group, 2 * j + 1, 0), 2 * j + 1);
-      }
-    }
-    {
-      const uint64_t* group = wk + 128;
-#pragma GCC unroll 16
-      for (int r = 0; r < 16; ++r) Sha512Round(v, bc, Prepared(group, r, 0), r);
-    }
-    for (int i = 0; i < 8; ++i) state[i] += v[i];
-
-    if (pair) {
-      for (int i = 0; i < 8; ++i) v[i] = state[i];
-      bc = v[1] ^ v[2];
-      for (int pass = 0; pass < 5; ++pass) {
-        const uint64_t* group = wk + 32 * pass;
-#pragma GCC unroll 16
-        for (int r = 0; r < 16; ++r) Sha512Round(v, bc, Prepared(group, r, 1), r);
-      }
-      for (int i = 0; i < 8; ++i) state[i] += v[i];
-    }
-    const size_t done = pair ? 2 : 1;
-    blocks -= done;
-    data += 128 * done;
+    uint64_t x0, x1, t0, t1;
+    uint64_t* w = group.wk;
+    frame.k = kSha512K + 16;
+    frame.kend = kSha512K + 80;
+    frame.wend = w + 2 * count;
+    asm(QOR_SHA512_GROUP(QOR_SHA512_LOAD,
+                         QOR_SHA512_STEP(4, 5, 8, 9, 11, 0), QOR_SHA512_STEP(5, 6, 9, 10, 4, 1),
+                         QOR_SHA512_STEP(6, 7, 10, 11, 5, 2), QOR_SHA512_STEP(7, 8, 11, 4, 6, 3),
+                         QOR_SHA512_STEP(8, 9, 4, 5, 7, 4), QOR_SHA512_STEP(9, 10, 5, 6, 8, 5),
+                         QOR_SHA512_STEP(10, 11, 6, 7, 9, 6), QOR_SHA512_STEP(11, 4, 7, 8, 10, 7))
+        : QOR_SHA512_GROUP_OUTPUTS
+        : QOR_SHA512_GROUP_INPUTS(2 * kLanes * 8, frame)
+        : "cc", "memory", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11", "xmm12", "xmm13",
+          "xmm14", "xmm15");
+    blocks -= count;
+    data += 128 * count;
   }
-  SecureWipe(wk, sizeof(wk));
+  state[0] = v0, state[1] = v1, state[2] = v2, state[3] = v3;
+  state[4] = v4, state[5] = v5, state[6] = v6, state[7] = v7;
+  SecureWipe(&group, sizeof(group));
+  SecureWipe(&frame, sizeof(frame));
 }
 
-#undef QOR_SHA512_TARGET
+#undef QOR_SHA512_LOAD
+#undef QOR_SHA512_STEP
+#undef QOR_SHA512_XOR_ROTR
 
 }  // namespace qor::sha

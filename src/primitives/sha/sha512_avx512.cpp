@@ -6,6 +6,8 @@
 // W[t] + K[t]. The schedule then costs a quarter of its work per block.
 #include <immintrin.h>
 
+#include <cstddef>
+
 #include "common/secure_wipe.h"
 #include "primitives/sha/sha512_round.h"
 #include "primitives/sha/sha_internal.h"
@@ -19,40 +21,47 @@
 namespace qor::sha {
 namespace {
 
-#define QOR_SHA512_TARGET __attribute__((target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2"), always_inline)) inline
-
-QOR_SHA512_TARGET __m512i SmallSigma0(__m512i x) {
-  return _mm512_ternarylogic_epi64(_mm512_ror_epi64(x, 1), _mm512_ror_epi64(x, 8), _mm512_srli_epi64(x, 7), 0x96);
-}
-QOR_SHA512_TARGET __m512i SmallSigma1(__m512i x) {
-  return _mm512_ternarylogic_epi64(_mm512_ror_epi64(x, 19), _mm512_ror_epi64(x, 61), _mm512_srli_epi64(x, 6), 0x96);
-}
-
 constexpr int kLanes = 4;
 
-// Prepared words, per pair of rounds: W+K of rounds t, t+1 of each block in
-// turn (the layout of one vector store).
-QOR_SHA512_TARGET uint64_t Prepared(const uint64_t* wk, int t, int lane) {
-  return wk[(t >> 1) * 2 * kLanes + lane * 2 + (t & 1)];
-}
+// W[t], W[t + 1] of every block for t = 16 p + 2 STEP, from the sixteen
+// words before them: zmm16..zmm23 hold those in pairs, and zmm<J> (with
+// J1 = J + 1, J4 = J + 4 and so on, counted from 16 modulo 8) becomes the
+// new pair. W + K is stored for the rounds of the next pass.
+#define QOR_SHA512_STEP(J, J1, J4, J5, J7, STEP)           \
+  "vpalignr   $8, %%zmm" #J ", %%zmm" #J1 ", %%zmm24\n\t"  \
+  "vpalignr   $8, %%zmm" #J4 ", %%zmm" #J5 ", %%zmm25\n\t" \
+  "vpaddq     %%zmm25, %%zmm" #J ", %%zmm" #J "\n\t"       \
+  "vprorq     $1, %%zmm24, %%zmm25\n\t"                    \
+  "vprorq     $8, %%zmm24, %%zmm26\n\t"                    \
+  "vpsrlq     $7, %%zmm24, %%zmm24\n\t"                    \
+  "vpternlogq $0x96, %%zmm26, %%zmm25, %%zmm24\n\t"        \
+  "vpaddq     %%zmm24, %%zmm" #J ", %%zmm" #J "\n\t"       \
+  "vprorq     $19, %%zmm" #J7 ", %%zmm24\n\t"              \
+  "vprorq     $61, %%zmm" #J7 ", %%zmm25\n\t"              \
+  "vpsrlq     $6, %%zmm" #J7 ", %%zmm26\n\t"               \
+  "vpternlogq $0x96, %%zmm25, %%zmm24, %%zmm26\n\t"        \
+  "vpaddq     %%zmm26, %%zmm" #J ", %%zmm" #J "\n\t"       \
+  "mov        %c[kAt](%[ctx]), %[t0]\n\t"                  \
+  "vbroadcasti32x4 16*" #STEP "(%[t0]), %%zmm24\n\t"       \
+  "vpaddq     %%zmm" #J ", %%zmm24, %%zmm24\n\t"           \
+  "vmovdqa64  %%zmm24, %c[pair]*(8+" #STEP ")(%[w])\n\t"
 
-QOR_SHA512_TARGET __m512i KeyPair(int t) {
+// The group's prepared words, then its first sixteen message words, which
+// the statement loads into zmm16..zmm23.
+struct Group {
+  alignas(64) uint64_t wk[80 * kLanes];
+  __m512i x[8];
+};
+static_assert(offsetof(Group, x) == 2560);
+
+#define QOR_SHA512_LOAD                                                     \
+  "vmovdqa64  2560(%[w]), %%zmm16\n\t" "vmovdqa64  2624(%[w]), %%zmm17\n\t" \
+  "vmovdqa64  2688(%[w]), %%zmm18\n\t" "vmovdqa64  2752(%[w]), %%zmm19\n\t" \
+  "vmovdqa64  2816(%[w]), %%zmm20\n\t" "vmovdqa64  2880(%[w]), %%zmm21\n\t" \
+  "vmovdqa64  2944(%[w]), %%zmm22\n\t" "vmovdqa64  3008(%[w]), %%zmm23\n\t"
+
+__attribute__((target("avx512f,avx512bw,avx512vl,avx2"), always_inline)) inline __m512i KeyPair(int t) {
   return _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kSha512K + t)));
-}
-
-// The rounds of one block from the prepared words.
-QOR_SHA512_TARGET void BlockRounds(uint64_t state[8], const uint64_t* wk, int lane) {
-  uint64_t v[8];
-  for (int i = 0; i < 8; ++i) v[i] = state[i];
-  uint64_t bc = v[1] ^ v[2];
-  // One pointer walks this block's prepared words, so that every word of a
-  // pass is a fixed offset from it and the registers are left to the state.
-  const uint64_t* w = wk + 2 * lane;
-  for (const uint64_t* end = w + 80 * kLanes; w != end; w += 16 * kLanes) {
-#pragma GCC unroll 16
-    for (int r = 0; r < 16; ++r) Sha512Round(v, bc, w[(r >> 1) * 2 * kLanes + (r & 1)], r);
-  }
-  for (int i = 0; i < 8; ++i) state[i] += v[i];
 }
 
 }  // namespace
@@ -62,7 +71,10 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2"))) void Sha512Bl
                                                                                   size_t blocks) {
   const __m512i byteSwap = _mm512_broadcast_i32x4(
       _mm_set_epi64x(0x08090a0b0c0d0e0fll, 0x0001020304050607ll));
-  alignas(64) uint64_t wk[80 * kLanes];
+  Group group;
+  Sha512GroupFrame frame;
+  uint64_t v0 = state[0], v1 = state[1], v2 = state[2], v3 = state[3];
+  uint64_t v4 = state[4], v5 = state[5], v6 = state[6], v7 = state[7];
 
   while (blocks != 0) {
     // Fewer than four blocks left: the spare lanes schedule copies of the
@@ -71,8 +83,6 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2"))) void Sha512Bl
     const uint8_t* lane[kLanes];
     for (size_t l = 0; l < kLanes; ++l) lane[l] = data + 128 * (l < count ? l : count - 1);
 
-    // x[j] holds W[2j], W[2j + 1] of every block for the last sixteen words.
-    __m512i x[8];
     for (int i = 0; i < 8; ++i) {
       const __m256i low = _mm256_inserti128_si256(
           _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane[0] + 16 * i))),
@@ -80,45 +90,35 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2"))) void Sha512Bl
       const __m256i high = _mm256_inserti128_si256(
           _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane[2] + 16 * i))),
           _mm_loadu_si128(reinterpret_cast<const __m128i*>(lane[3] + 16 * i)), 1);
-      x[i] = _mm512_shuffle_epi8(_mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1), byteSwap);
-      _mm512_store_si512(wk + 2 * kLanes * i, _mm512_add_epi64(x[i], KeyPair(2 * i)));
+      const __m512i x = _mm512_shuffle_epi8(_mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1), byteSwap);
+      _mm512_store_si512(&group.x[i], x);
+      _mm512_store_si512(group.wk + 2 * kLanes * i, _mm512_add_epi64(x, KeyPair(2 * i)));
     }
 
-    uint64_t v[8];
-    for (int i = 0; i < 8; ++i) v[i] = state[i];
-    uint64_t bc = v[1] ^ v[2];
-    // The first block's rounds, each of the first four passes preparing the
-    // sixteen words of the next pass for all blocks.
-    for (int pass = 0; pass < 4; ++pass) {
-      uint64_t* group = wk + 16 * kLanes * pass;
-#pragma GCC unroll 8
-      for (int j = 0; j < 8; ++j) {
-        // W[t], W[t+1] for t = 16 (pass + 1) + 2j from W[t-16..t-1].
-        const __m512i w15 = _mm512_alignr_epi8(x[(j + 1) & 7], x[j], 8);
-        const __m512i w7 = _mm512_alignr_epi8(x[(j + 5) & 7], x[(j + 4) & 7], 8);
-        const __m512i w = _mm512_add_epi64(_mm512_add_epi64(x[j], SmallSigma0(w15)),
-                                           _mm512_add_epi64(w7, SmallSigma1(x[(j + 7) & 7])));
-        x[j] = w;
-        _mm512_store_si512(group + 16 * kLanes + 2 * kLanes * j,
-                           _mm512_add_epi64(w, KeyPair(16 * (pass + 1) + 2 * j)));
-        Sha512Round(v, bc, Prepared(group, 2 * j, 0), 2 * j);
-        Sha512Round(v, bc, Prepared(group, 2 * j + 1, 0), 2 * j + 1);
-      }
-    }
-    {
-      const uint64_t* group = wk + 16 * kLanes * 4;
-#pragma GCC unroll 16
-      for (int r = 0; r < 16; ++r) Sha512Round(v, bc, Prepared(group, r, 0), r);
-    }
-    for (int i = 0; i < 8; ++i) state[i] += v[i];
-
-    for (size_t l = 1; l < count; ++l) BlockRounds(state, wk, static_cast<int>(l));
+    uint64_t x0, x1, t0, t1;
+    uint64_t* w = group.wk;
+    frame.k = kSha512K + 16;
+    frame.kend = kSha512K + 80;
+    frame.wend = w + 2 * count;
+    asm(QOR_SHA512_GROUP(QOR_SHA512_LOAD,
+                         QOR_SHA512_STEP(16, 17, 20, 21, 23, 0), QOR_SHA512_STEP(17, 18, 21, 22, 16, 1),
+                         QOR_SHA512_STEP(18, 19, 22, 23, 17, 2), QOR_SHA512_STEP(19, 20, 23, 16, 18, 3),
+                         QOR_SHA512_STEP(20, 21, 16, 17, 19, 4), QOR_SHA512_STEP(21, 22, 17, 18, 20, 5),
+                         QOR_SHA512_STEP(22, 23, 18, 19, 21, 6), QOR_SHA512_STEP(23, 16, 19, 20, 22, 7))
+        : QOR_SHA512_GROUP_OUTPUTS
+        : QOR_SHA512_GROUP_INPUTS(2 * kLanes * 8, frame)
+        : "cc", "memory", "xmm16", "xmm17", "xmm18", "xmm19", "xmm20", "xmm21", "xmm22", "xmm23", "xmm24",
+          "xmm25", "xmm26");
     blocks -= count;
     data += 128 * count;
   }
-  SecureWipe(wk, sizeof(wk));
+  state[0] = v0, state[1] = v1, state[2] = v2, state[3] = v3;
+  state[4] = v4, state[5] = v5, state[6] = v6, state[7] = v7;
+  SecureWipe(&group, sizeof(group));
+  SecureWipe(&frame, sizeof(frame));
 }
 
-#undef QOR_SHA512_TARGET
+#undef QOR_SHA512_LOAD
+#undef QOR_SHA512_STEP
 
 }  // namespace qor::sha
