@@ -5,8 +5,6 @@
 // W[t] + K[t].
 #include <immintrin.h>
 
-#include <cstddef>
-
 #include "common/secure_wipe.h"
 #include "primitives/sha/sha512_round.h"
 #include "primitives/sha/sha_internal.h"
@@ -44,21 +42,36 @@ constexpr int kLanes = 2;
   "mov        %c[kAt](%[ctx]), %[t0]\n\t"                  \
   "vbroadcasti128 16*" #STEP "(%[t0]), %%ymm12\n\t"        \
   "vpaddq     %%ymm" #J ", %%ymm12, %%ymm12\n\t"           \
-  "vmovdqu    %%ymm12, %c[pair]*(8+" #STEP ")(%[w])\n\t"
+  "vmovdqa    %%ymm12, %c[pair]*(8+" #STEP ")(%[w])\n\t"
 
-// The group's prepared words, then its first sixteen message words, which
-// the statement loads into ymm4..ymm11.
-struct Group {
-  uint64_t wk[80 * kLanes];
-  __m256i_u x[8];
-};
-static_assert(offsetof(Group, x) == 1280);
-
-#define QOR_SHA512_LOAD                                                   \
-  "vmovdqu    1280(%[w]), %%ymm4\n\t" "vmovdqu    1312(%[w]), %%ymm5\n\t" \
-  "vmovdqu    1344(%[w]), %%ymm6\n\t" "vmovdqu    1376(%[w]), %%ymm7\n\t" \
-  "vmovdqu    1408(%[w]), %%ymm8\n\t" "vmovdqu    1440(%[w]), %%ymm9\n\t" \
-  "vmovdqu    1472(%[w]), %%ymm10\n\t" "vmovdqu    1504(%[w]), %%ymm11\n\t"
+// The first sixteen message words of every block, back from the prepared
+// words of the first pass (W + K) into ymm4..ymm11.
+#define QOR_SHA512_LOAD                      \
+  "mov        %c[kAt](%[ctx]), %[t0]\n\t"    \
+  "vbroadcasti128 -128(%[t0]), %%ymm12\n\t"  \
+  "vmovdqa    0(%[w]), %%ymm4\n\t"           \
+  "vpsubq     %%ymm12, %%ymm4, %%ymm4\n\t"   \
+  "vbroadcasti128 -112(%[t0]), %%ymm12\n\t"  \
+  "vmovdqa    32(%[w]), %%ymm5\n\t"          \
+  "vpsubq     %%ymm12, %%ymm5, %%ymm5\n\t"   \
+  "vbroadcasti128 -96(%[t0]), %%ymm12\n\t"   \
+  "vmovdqa    64(%[w]), %%ymm6\n\t"          \
+  "vpsubq     %%ymm12, %%ymm6, %%ymm6\n\t"   \
+  "vbroadcasti128 -80(%[t0]), %%ymm12\n\t"   \
+  "vmovdqa    96(%[w]), %%ymm7\n\t"          \
+  "vpsubq     %%ymm12, %%ymm7, %%ymm7\n\t"   \
+  "vbroadcasti128 -64(%[t0]), %%ymm12\n\t"   \
+  "vmovdqa    128(%[w]), %%ymm8\n\t"         \
+  "vpsubq     %%ymm12, %%ymm8, %%ymm8\n\t"   \
+  "vbroadcasti128 -48(%[t0]), %%ymm12\n\t"   \
+  "vmovdqa    160(%[w]), %%ymm9\n\t"         \
+  "vpsubq     %%ymm12, %%ymm9, %%ymm9\n\t"   \
+  "vbroadcasti128 -32(%[t0]), %%ymm12\n\t"   \
+  "vmovdqa    192(%[w]), %%ymm10\n\t"        \
+  "vpsubq     %%ymm12, %%ymm10, %%ymm10\n\t" \
+  "vbroadcasti128 -16(%[t0]), %%ymm12\n\t"   \
+  "vmovdqa    224(%[w]), %%ymm11\n\t"        \
+  "vpsubq     %%ymm12, %%ymm11, %%ymm11\n\t"
 
 }  // namespace
 
@@ -68,7 +81,7 @@ __attribute__((target("avx2,bmi,bmi2"))) void Sha512BlocksAvx2(uint64_t state[8]
   const __m256i byteSwap =
       _mm256_set_epi64x(0x08090a0b0c0d0e0fll, 0x0001020304050607ll, 0x08090a0b0c0d0e0fll,
                         0x0001020304050607ll);
-  Group group;
+  alignas(32) uint64_t wk[80 * kLanes];
   Sha512GroupFrame frame;
   uint64_t v0 = state[0], v1 = state[1], v2 = state[2], v3 = state[3];
   uint64_t v4 = state[4], v5 = state[5], v6 = state[6], v7 = state[7];
@@ -86,12 +99,11 @@ __attribute__((target("avx2,bmi,bmi2"))) void Sha512BlocksAvx2(uint64_t state[8]
       const __m256i x = _mm256_shuffle_epi8(raw, byteSwap);
       const __m256i k = _mm256_broadcastsi128_si256(
           _mm_loadu_si128(reinterpret_cast<const __m128i*>(kSha512K + 2 * i)));
-      _mm256_storeu_si256(&group.x[i], x);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(group.wk + 2 * kLanes * i), _mm256_add_epi64(x, k));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(wk + 2 * kLanes * i), _mm256_add_epi64(x, k));
     }
 
     uint64_t x0, x1, t0, t1;
-    uint64_t* w = group.wk;
+    uint64_t* w = wk;
     frame.k = kSha512K + 16;
     frame.kend = kSha512K + 80;
     frame.wend = w + 2 * count;
@@ -109,7 +121,7 @@ __attribute__((target("avx2,bmi,bmi2"))) void Sha512BlocksAvx2(uint64_t state[8]
   }
   state[0] = v0, state[1] = v1, state[2] = v2, state[3] = v3;
   state[4] = v4, state[5] = v5, state[6] = v6, state[7] = v7;
-  SecureWipe(&group, sizeof(group));
+  SecureWipe(wk, sizeof(wk));
   SecureWipe(&frame, sizeof(frame));
 }
 

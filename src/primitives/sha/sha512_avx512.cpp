@@ -1,12 +1,11 @@
-// SHA-512 compression for CPUs with AVX-512 (VL) and BMI2. The message
-// schedule of four consecutive blocks runs in 512-bit registers (one block
-// per 128-bit lane, two words per lane) with one-instruction rotations and
-// three-way XORs, sixteen rounds ahead of the scalar rounds of the first
-// block; the rounds of the other three blocks only add the prepared
-// W[t] + K[t]. The schedule then costs a quarter of its work per block.
+// SHA-512 compression for CPUs with AVX-512 (VL) and BMI2 (and so AVX2).
+// The message schedule of four consecutive blocks runs in 512-bit
+// registers (one block per 128-bit lane, two words per lane) with
+// one-instruction rotations and three-way XORs, sixteen rounds ahead of the
+// scalar rounds of the first block; the rounds of the other three blocks
+// only add the prepared W[t] + K[t]. The schedule then costs a quarter of
+// its work per block.
 #include <immintrin.h>
-
-#include <cstddef>
 
 #include "common/secure_wipe.h"
 #include "primitives/sha/sha512_round.h"
@@ -46,19 +45,34 @@ constexpr int kLanes = 4;
   "vpaddq     %%zmm" #J ", %%zmm24, %%zmm24\n\t"           \
   "vmovdqa64  %%zmm24, %c[pair]*(8+" #STEP ")(%[w])\n\t"
 
-// The group's prepared words, then its first sixteen message words, which
-// the statement loads into zmm16..zmm23.
-struct Group {
-  alignas(64) uint64_t wk[80 * kLanes];
-  __m512i x[8];
-};
-static_assert(offsetof(Group, x) == 2560);
-
-#define QOR_SHA512_LOAD                                                     \
-  "vmovdqa64  2560(%[w]), %%zmm16\n\t" "vmovdqa64  2624(%[w]), %%zmm17\n\t" \
-  "vmovdqa64  2688(%[w]), %%zmm18\n\t" "vmovdqa64  2752(%[w]), %%zmm19\n\t" \
-  "vmovdqa64  2816(%[w]), %%zmm20\n\t" "vmovdqa64  2880(%[w]), %%zmm21\n\t" \
-  "vmovdqa64  2944(%[w]), %%zmm22\n\t" "vmovdqa64  3008(%[w]), %%zmm23\n\t"
+// The first sixteen message words of every block, back from the prepared
+// words of the first pass (W + K) into zmm16..zmm23.
+#define QOR_SHA512_LOAD                      \
+  "mov        %c[kAt](%[ctx]), %[t0]\n\t"    \
+  "vbroadcasti32x4 -128(%[t0]), %%zmm24\n\t" \
+  "vmovdqa64  0(%[w]), %%zmm16\n\t"          \
+  "vpsubq     %%zmm24, %%zmm16, %%zmm16\n\t" \
+  "vbroadcasti32x4 -112(%[t0]), %%zmm24\n\t" \
+  "vmovdqa64  64(%[w]), %%zmm17\n\t"         \
+  "vpsubq     %%zmm24, %%zmm17, %%zmm17\n\t" \
+  "vbroadcasti32x4 -96(%[t0]), %%zmm24\n\t"  \
+  "vmovdqa64  128(%[w]), %%zmm18\n\t"        \
+  "vpsubq     %%zmm24, %%zmm18, %%zmm18\n\t" \
+  "vbroadcasti32x4 -80(%[t0]), %%zmm24\n\t"  \
+  "vmovdqa64  192(%[w]), %%zmm19\n\t"        \
+  "vpsubq     %%zmm24, %%zmm19, %%zmm19\n\t" \
+  "vbroadcasti32x4 -64(%[t0]), %%zmm24\n\t"  \
+  "vmovdqa64  256(%[w]), %%zmm20\n\t"        \
+  "vpsubq     %%zmm24, %%zmm20, %%zmm20\n\t" \
+  "vbroadcasti32x4 -48(%[t0]), %%zmm24\n\t"  \
+  "vmovdqa64  320(%[w]), %%zmm21\n\t"        \
+  "vpsubq     %%zmm24, %%zmm21, %%zmm21\n\t" \
+  "vbroadcasti32x4 -32(%[t0]), %%zmm24\n\t"  \
+  "vmovdqa64  384(%[w]), %%zmm22\n\t"        \
+  "vpsubq     %%zmm24, %%zmm22, %%zmm22\n\t" \
+  "vbroadcasti32x4 -16(%[t0]), %%zmm24\n\t"  \
+  "vmovdqa64  448(%[w]), %%zmm23\n\t"        \
+  "vpsubq     %%zmm24, %%zmm23, %%zmm23\n\t"
 
 __attribute__((target("avx512f,avx512bw,avx512vl,avx2"), always_inline)) inline __m512i KeyPair(int t) {
   return _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kSha512K + t)));
@@ -69,53 +83,51 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx2"), always_inline)) inline 
 __attribute__((target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2"))) void Sha512BlocksAvx512(uint64_t state[8],
                                                                                   const uint8_t* data,
                                                                                   size_t blocks) {
-  const __m512i byteSwap = _mm512_broadcast_i32x4(
-      _mm_set_epi64x(0x08090a0b0c0d0e0fll, 0x0001020304050607ll));
-  Group group;
-  Sha512GroupFrame frame;
-  uint64_t v0 = state[0], v1 = state[1], v2 = state[2], v3 = state[3];
-  uint64_t v4 = state[4], v5 = state[5], v6 = state[6], v7 = state[7];
+  // Fewer than four blocks, at the end or alone (a short message), go to the
+  // two-block kernel: a four-block schedule with copies in the spare lanes
+  // costs more than it saves.
+  const size_t rest = blocks % kLanes;
+  if (blocks != rest) {
+    const __m512i byteSwap = _mm512_broadcast_i32x4(
+        _mm_set_epi64x(0x08090a0b0c0d0e0fll, 0x0001020304050607ll));
+    alignas(64) uint64_t wk[80 * kLanes];
+    Sha512GroupFrame frame;
+    uint64_t v0 = state[0], v1 = state[1], v2 = state[2], v3 = state[3];
+    uint64_t v4 = state[4], v5 = state[5], v6 = state[6], v7 = state[7];
+    for (const uint8_t* const end = data + 128 * (blocks - rest); data != end; data += 128 * kLanes) {
+      for (int i = 0; i < 8; ++i) {
+        const __m256i low = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * i))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 128 + 16 * i)), 1);
+        const __m256i high = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 256 + 16 * i))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 384 + 16 * i)), 1);
+        const __m512i x =
+            _mm512_shuffle_epi8(_mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1), byteSwap);
+        _mm512_store_si512(wk + 2 * kLanes * i, _mm512_add_epi64(x, KeyPair(2 * i)));
+      }
 
-  while (blocks != 0) {
-    // Fewer than four blocks left: the spare lanes schedule copies of the
-    // last block and their rounds are skipped.
-    const size_t count = blocks < kLanes ? blocks : kLanes;
-    const uint8_t* lane[kLanes];
-    for (size_t l = 0; l < kLanes; ++l) lane[l] = data + 128 * (l < count ? l : count - 1);
-
-    for (int i = 0; i < 8; ++i) {
-      const __m256i low = _mm256_inserti128_si256(
-          _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane[0] + 16 * i))),
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(lane[1] + 16 * i)), 1);
-      const __m256i high = _mm256_inserti128_si256(
-          _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lane[2] + 16 * i))),
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(lane[3] + 16 * i)), 1);
-      const __m512i x = _mm512_shuffle_epi8(_mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1), byteSwap);
-      _mm512_store_si512(&group.x[i], x);
-      _mm512_store_si512(group.wk + 2 * kLanes * i, _mm512_add_epi64(x, KeyPair(2 * i)));
+      uint64_t x0, x1, t0, t1;
+      uint64_t* w = wk;
+      frame.k = kSha512K + 16;
+      frame.kend = kSha512K + 80;
+      frame.wend = w + 2 * kLanes;
+      asm(QOR_SHA512_GROUP(QOR_SHA512_LOAD,
+                           QOR_SHA512_STEP(16, 17, 20, 21, 23, 0), QOR_SHA512_STEP(17, 18, 21, 22, 16, 1),
+                           QOR_SHA512_STEP(18, 19, 22, 23, 17, 2), QOR_SHA512_STEP(19, 20, 23, 16, 18, 3),
+                           QOR_SHA512_STEP(20, 21, 16, 17, 19, 4), QOR_SHA512_STEP(21, 22, 17, 18, 20, 5),
+                           QOR_SHA512_STEP(22, 23, 18, 19, 21, 6), QOR_SHA512_STEP(23, 16, 19, 20, 22, 7))
+          : QOR_SHA512_GROUP_OUTPUTS
+          : QOR_SHA512_GROUP_INPUTS(2 * kLanes * 8, frame)
+          : "cc", "memory", "xmm16", "xmm17", "xmm18", "xmm19", "xmm20", "xmm21", "xmm22", "xmm23", "xmm24",
+            "xmm25", "xmm26");
     }
-
-    uint64_t x0, x1, t0, t1;
-    uint64_t* w = group.wk;
-    frame.k = kSha512K + 16;
-    frame.kend = kSha512K + 80;
-    frame.wend = w + 2 * count;
-    asm(QOR_SHA512_GROUP(QOR_SHA512_LOAD,
-                         QOR_SHA512_STEP(16, 17, 20, 21, 23, 0), QOR_SHA512_STEP(17, 18, 21, 22, 16, 1),
-                         QOR_SHA512_STEP(18, 19, 22, 23, 17, 2), QOR_SHA512_STEP(19, 20, 23, 16, 18, 3),
-                         QOR_SHA512_STEP(20, 21, 16, 17, 19, 4), QOR_SHA512_STEP(21, 22, 17, 18, 20, 5),
-                         QOR_SHA512_STEP(22, 23, 18, 19, 21, 6), QOR_SHA512_STEP(23, 16, 19, 20, 22, 7))
-        : QOR_SHA512_GROUP_OUTPUTS
-        : QOR_SHA512_GROUP_INPUTS(2 * kLanes * 8, frame)
-        : "cc", "memory", "xmm16", "xmm17", "xmm18", "xmm19", "xmm20", "xmm21", "xmm22", "xmm23", "xmm24",
-          "xmm25", "xmm26");
-    blocks -= count;
-    data += 128 * count;
+    state[0] = v0, state[1] = v1, state[2] = v2, state[3] = v3;
+    state[4] = v4, state[5] = v5, state[6] = v6, state[7] = v7;
+    SecureWipe(wk, sizeof(wk));
+    SecureWipe(&frame, sizeof(frame));
   }
-  state[0] = v0, state[1] = v1, state[2] = v2, state[3] = v3;
-  state[4] = v4, state[5] = v5, state[6] = v6, state[7] = v7;
-  SecureWipe(&group, sizeof(group));
-  SecureWipe(&frame, sizeof(frame));
+  if (rest != 0) Sha512BlocksAvx2(state, data, rest);
 }
 
 #undef QOR_SHA512_LOAD
