@@ -104,9 +104,7 @@ __attribute__((target("avx2,bmi,bmi2"))) void Sha512BlocksAvx2(uint64_t state[8]
 
     uint64_t x0, x1, t0, t1;
     uint64_t* w = wk;
-    frame.k = kSha512K + 16;
-    frame.kend = kSha512K + 80;
-    frame.wend = w + 2 * count;
+    frame.Start(w, count);
     asm(QOR_SHA512_GROUP(QOR_SHA512_LOAD,
                          QOR_SHA512_STEP(4, 5, 8, 9, 11, 0), QOR_SHA512_STEP(5, 6, 9, 10, 4, 1),
                          QOR_SHA512_STEP(6, 7, 10, 11, 5, 2), QOR_SHA512_STEP(7, 8, 11, 4, 6, 3),

@@ -109,9 +109,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2"))) void Sha512Bl
 
       uint64_t x0, x1, t0, t1;
       uint64_t* w = wk;
-      frame.k = kSha512K + 16;
-      frame.kend = kSha512K + 80;
-      frame.wend = w + 2 * kLanes;
+      frame.Start(w, kLanes);
       asm(QOR_SHA512_GROUP(QOR_SHA512_LOAD,
                            QOR_SHA512_STEP(16, 17, 20, 21, 23, 0), QOR_SHA512_STEP(17, 18, 21, 22, 16, 1),
                            QOR_SHA512_STEP(18, 19, 22, 23, 17, 2), QOR_SHA512_STEP(19, 20, 23, 16, 18, 3),

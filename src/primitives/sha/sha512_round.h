@@ -19,6 +19,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "primitives/sha/sha_internal.h"
+
 // One round: 22 operations and two register copies. The state words stay
 // in their registers and the names move: round t finds a..h where round
 // t - 1 left b..h and the new a. MAJ holds b ^ c and becomes Maj(a, b, c);
@@ -52,8 +54,8 @@
   "xor   %[t1], %[t0]\n\t"                                        \
   "add   %[t0], %[" #H "]\n\t"
 
-// Rounds 2 P and 2 P + 1, the S-th pair of the eight rounds after which the
-// names are back where they started.
+// QOR_SHA512_ROUNDS_<s>(P): rounds 2 P and 2 P + 1, the s-th pair of the
+// eight rounds after which the names are back where they started.
 #define QOR_SHA512_ROUNDS_0(P) \
   QOR_SHA512_ROUND(v0, v1, v3, v4, v5, v6, v7, x0, x1, P, 0) QOR_SHA512_ROUND(v7, v0, v2, v3, v4, v5, v6, x1, x0, P, 1)
 #define QOR_SHA512_ROUNDS_1(P) \
@@ -156,6 +158,13 @@ struct Sha512GroupFrame {
                          // blocks, the end of the block's words
   const uint64_t* kend;  // K past the last pass
   const uint64_t* wend;  // the prepared words of the block past the group's last
+
+  // Ready for a group of |blocks| whose prepared words start at |wk|.
+  void Start(const uint64_t* wk, size_t blocks) {
+    k = kSha512K + 16;
+    kend = kSha512K + 80;
+    wend = wk + 2 * blocks;
+  }
 };
 
 }  // namespace qor::sha
